@@ -1,0 +1,8 @@
+#!/bin/sh
+# Runs a command in a private mount and network namespace: a fresh tmpfs on
+# /dev/shm and a loopback of its own, so it never meets a real service,
+# another test run, or the machine's port 5055.
+exec unshare --mount --net --fork -- sh -c '
+  mount -t tmpfs -o mode=1777 tmpfs /dev/shm &&
+  ip link set lo up &&
+  exec "$@"' isolate "$@"

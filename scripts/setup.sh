@@ -1,0 +1,43 @@
+#!/usr/bin/env bash
+# Installs every Debian package the two builds, the tools and the tests need.
+# Safe to run again: apt skips what is already there, and the i386 architecture
+# is added only once.
+set -euo pipefail
+
+if [ "$(id -u)" -ne 0 ]; then
+  echo "setup.sh: run as root (it installs Debian packages)" >&2
+  exit 1
+fi
+
+export DEBIAN_FRONTEND=noninteractive
+
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  dpkg --add-architecture i386
+  apt-get update
+fi
+
+packages=(
+  # native build and tests
+  build-essential cmake ninja-build pkg-config git
+  g++ clang libclang-rt-14-dev
+  googletest libgtest-dev libgmock-dev libbenchmark-dev
+  libturbojpeg0-dev libsystemd-dev libudev-dev
+  # DNS-SD: client library loaded at run time, daemon and tools for the real test
+  libavahi-compat-libdnssd-dev avahi-daemon avahi-utils dbus libnss-mdns
+  # process tests: namespaces, pty pairs, tools
+  util-linux iproute2 procps socat python3
+  # cross build and Windows tests under Wine
+  g++-mingw-w64-i686 mingw-w64-i686-dev wine wine32:i386 wine64 xvfb xauth
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -gt 0 ]; then
+  apt-get update
+  apt-get install -y --no-install-recommends "${missing[@]}"
+fi

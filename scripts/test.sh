@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Runs every test: the native build (AddressSanitizer + UndefinedBehaviorSanitizer)
+# in a private namespace, the fuzz targets for a bounded time, and the Windows
+# build under Wine in a private namespace of its own.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+
+bash scripts/setup.sh
+bash scripts/build.sh native fuzz win32
+bash scripts/wine-prefix.sh
+
+echo "== native tests"
+scripts/isolate.sh ctest --preset native -j"$(nproc)"
+
+echo "== fuzz targets"
+bash scripts/fuzz.sh
+
+echo "== Windows tests under Wine"
+# Wine's sockets live in its server: start it inside the namespace.
+export WINEPREFIX="$root/build/wine"
+wineserver -k 2>/dev/null || true
+scripts/isolate.sh sh -c 'ctest --preset win32 -j2; rc=$?; wineserver -k 2>/dev/null; exit $rc'

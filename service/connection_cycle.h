@@ -1,0 +1,21 @@
+#pragma once
+// The connection cycle: one step per timer expiry finds the phone, carries the
+// link through its states and re-arms the service timer.
+
+#include <stdint.h>
+
+const uint16_t LISTEN_PORT = 5055;
+const uint32_t CONNECT_TIMEOUT_MS = 1000;
+const uint32_t AWAIT_TABLE_TIMEOUT_MS = 1500;
+const uint32_t LINK_TIMEOUT_MS = 2500;
+const int64_t STEP_BUSY_DUE = -200000;        // 20 ms in 100-ns units
+const int64_t STEP_IDLE_DUE = -5000000;       // 500 ms
+const int64_t STEP_FIRST_DUE = -10000000;     // 1 s, armed by the run loop
+
+void ConnectionStep();
+void StartLink();
+void DropLink();
+
+// The serial engine's owner: bytes from the I/O thread go to FeedStream under
+// the link lock.
+void ReceiveSerialData(const uint8_t* bytes, int count);

@@ -1,0 +1,6 @@
+#include "service_host.h"
+
+int main(int argc, char** argv)
+{
+    return ServiceEntry(argc, argv);
+}

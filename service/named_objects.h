@@ -1,0 +1,69 @@
+#pragma once
+// The three named objects shared with consumer processes: a shared-memory
+// mapping, a cross-process mutex and a manual-reset event. Names are given
+// without the platform's namespace prefix ("OvalixSvcMemory"); each platform
+// adds its own ("Global\" on Windows, "/" for POSIX shared memory).
+// Create opens an object of the same name that another process made first.
+
+#include <stdint.h>
+
+enum NamedWaitResult {
+    NAMED_WAIT_ACQUIRED = 0,   // also when the previous holder died holding it
+    NAMED_WAIT_TIMEOUT = 1,
+    NAMED_WAIT_FAILED = 2,
+};
+
+class CNamedMapping {
+public:
+    CNamedMapping();
+    ~CNamedMapping();
+    bool Create(const char* name, uint32_t size);   // creator: read/write, open to every user
+    bool Open(const char* name, uint32_t size);     // consumer
+    void* View() const { return view; }
+    void Close();                                   // unmaps the view, then closes the mapping
+private:
+    CNamedMapping(const CNamedMapping&);
+    CNamedMapping& operator=(const CNamedMapping&);
+    void* view;
+    uint32_t size;
+    intptr_t handle;
+};
+
+class CNamedMutex {
+public:
+    CNamedMutex();
+    ~CNamedMutex();
+    bool Create(const char* name);
+    bool Open(const char* name);
+    NamedWaitResult Lock(uint32_t timeoutMs);
+    void Unlock();
+    void Close();
+    bool IsOpen() const;
+private:
+    CNamedMutex(const CNamedMutex&);
+    CNamedMutex& operator=(const CNamedMutex&);
+    intptr_t handle;
+    void* shared;
+};
+
+class CNamedEvent {
+public:
+    CNamedEvent();
+    ~CNamedEvent();
+    bool Create(const char* name);   // manual reset, not signalled at creation
+    bool Open(const char* name);
+    void Set();
+    void Reset();
+    NamedWaitResult Wait(uint32_t timeoutMs);
+    void Close();
+    bool IsOpen() const;
+private:
+    CNamedEvent(const CNamedEvent&);
+    CNamedEvent& operator=(const CNamedEvent&);
+    intptr_t handle;
+    void* shared;
+};
+
+extern const char* const SHARED_MEMORY_NAME;   // "OvalixSvcMemory"
+extern const char* const SHARED_MUTEX_NAME;    // "OvalixSvcMutex"
+extern const char* const READY_EVENT_NAME;     // "OvalixReadyEvent"

@@ -1,0 +1,48 @@
+#pragma once
+// CNetSocket: a thin wrapper over one non-blocking IPv4 socket. Addresses and
+// ports cross this interface in host byte order.
+
+#include <stdint.h>
+
+enum NetResult {
+    NET_OK = 0,
+    NET_SEND_INCOMPLETE = 2,
+    NET_BIND_FAILED = 4,
+    NET_LISTEN_FAILED = 5,
+    NET_ACCEPT_FAILED = 6,
+    NET_RECEIVE_FAILED = 7,
+    NET_CONNECT_FAILED = 10,
+    NET_NO_PENDING_CONNECTION = 12,
+    NET_BUFFER_SIZE_REFUSED = 13,
+};
+
+const int NET_BUFFER_SIZE = 2000000;
+
+class CNetSocket {
+public:
+    static CNetSocket* CreateTcp();
+    static CNetSocket* CreateUdp();
+    ~CNetSocket();
+
+    void SetBufferSizes(int& status);
+    int SetNonBlocking();
+    int Bind(uint32_t address, uint16_t port);
+    int Listen();
+    int Connect(uint32_t address, uint16_t port, uint32_t timeoutMs);
+    int Send(const void* data, int length);
+    int SendTo(const void* data, int length, uint32_t address, uint16_t port);
+    int Receive(void* buffer, int& size);
+    uint32_t LocalAddress();
+    int Accept();
+    int Close();
+
+private:
+    CNetSocket();
+    CNetSocket(const CNetSocket&);
+    CNetSocket& operator=(const CNetSocket&);
+
+    uintptr_t socket;
+};
+
+// Winsock start-up (version 2.0) on Windows; on POSIX there is nothing to start.
+bool StartNetworking();

@@ -1,0 +1,44 @@
+#pragma once
+// CUSBEngine: the serial transport. Finds the phone's port, owns its
+// CSerialPort worker and passes bytes both ways.
+
+#include <stdint.h>
+#include <atomic>
+#include "serial/serial_port.h"
+
+// Receives the bytes of every completed serial read, on the I/O thread.
+typedef void (*StreamReceiver)(const uint8_t* bytes, int count);
+
+class CUSBEngine : public SerialObserver {
+public:
+    explicit CUSBEngine(StreamReceiver owner);
+    ~CUSBEngine();
+
+    bool Connect();
+    bool IsPresent();
+    bool Send(const uint8_t* bytes, int count);
+    void SetReadSize(int count);
+    void Reopen();
+    int FindPort();
+
+    void OnClosed() override;
+    void OnData(const uint8_t* bytes, int count) override;
+
+    int PortNumber() const { return portNumber; }
+    CSerialPort* Worker() const { return worker; }
+
+private:
+    CUSBEngine(const CUSBEngine&);
+    CUSBEngine& operator=(const CUSBEngine&);
+
+    StreamReceiver owner;
+    std::atomic<int> connected;
+    int portNumber;
+    CSerialPort* worker;
+    // The platform's port enumeration (SetupAPI loaded at run time on Windows,
+    // the device database elsewhere).
+    class CPortEnumerator* ports;
+};
+
+// True when text is non-empty and every character is a decimal digit or ':'.
+bool IsComSuffix(const char* text);
