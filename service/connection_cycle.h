@@ -13,7 +13,11 @@ const int64_t STEP_IDLE_DUE = -5000000;       // 500 ms
 const int64_t STEP_FIRST_DUE = -10000000;     // 1 s, armed by the run loop
 
 void ConnectionStep();
+// Empties the reassembly buffer, clears the frame ring and enters
+// LINK_AWAIT_TABLE; the caller holds g_linkLock.
 void StartLink();
+// Releases every transport and returns to LINK_IDLE; takes g_linkLock itself
+// (and lets it go while the serial engine is deleted).
 void DropLink();
 
 // The serial engine's owner: bytes from the I/O thread go to FeedStream under

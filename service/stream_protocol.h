@@ -19,5 +19,8 @@ const uint32_t STREAMING_READ_HINT = 500;
 
 // Takes received bytes; the caller holds g_linkLock.
 void FeedStream(const uint8_t* bytes, uint32_t length);
+// Bytes the reassembly buffer can still take. A transport reads no more than
+// this, because a delivery larger than the free room is discarded whole.
+uint32_t StreamFreeRoom();
 void SendFormatRequest();
 void SendKeepAlive();
