@@ -9,7 +9,9 @@
 // Receives the bytes of every completed serial read, on the I/O thread.
 typedef void (*StreamReceiver)(const uint8_t* bytes, int count);
 
-class CUSBEngine : public SerialObserver {
+// final: the owners delete it as a CUSBEngine, and its destructor is not
+// virtual.
+class CUSBEngine final : public SerialObserver {
 public:
     explicit CUSBEngine(StreamReceiver owner);
     ~CUSBEngine();
@@ -36,9 +38,18 @@ private:
     int portNumber;
     CSerialPort* worker;
     // The platform's port enumeration (SetupAPI loaded at run time on Windows,
-    // the device database elsewhere).
+    // the device database elsewhere); owned.
     class CPortEnumerator* ports;
 };
 
 // True when text is non-empty and every character is a decimal digit or ':'.
 bool IsComSuffix(const char* text);
+
+// The number n of a port name "COM<digits or ':'>" (any case), read from the
+// leading digits as atoi does ("COM12:" gives 12); -1 when the name is not a
+// COM port name or its number does not fit an int.
+int ComPortNumber(const char* portName);
+
+// True when the description, compared in lower case, names the phone's data
+// port: it contains "nokia" and not "modem".
+bool IsPhoneDescription(const char* description);
