@@ -11,3 +11,7 @@ void UnloadDiscoveryLibrary();
 void StartResolve();
 bool PollResolve(uint32_t& address, uint16_t& port);
 void StopResolve();
+
+// LoadDiscoveryLibrary with another file name or path in place of the
+// platform's library name; lets a test load a particular build of the library.
+int LoadDiscoveryLibraryNamed(const char* fileName);

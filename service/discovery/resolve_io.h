@@ -1,0 +1,12 @@
+#pragma once
+// The two socket-level calls a resolve makes outside the DNS-SD library.
+
+#include <stdint.h>
+
+// True when the library's reply socket is readable now; never waits. A failed
+// check counts as nothing waiting.
+bool ReplyWaiting(int socket);
+
+// Looks up a host name (gethostbyname) and gives the first IPv4 address of the
+// answer in host byte order. False when the name cannot be looked up.
+bool LookUpFirstAddress(const char* hostName, uint32_t& address);
