@@ -1,0 +1,71 @@
+#include "shared_block.h"
+
+#include "format_store.h"
+
+namespace {
+
+const uint32_t DEFAULT_MODE = 3;
+const uint32_t DEFAULT_WIDTH = 640;
+const uint32_t DEFAULT_HEIGHT = 480;
+const float DEFAULT_FPS = 30.0f;
+
+const uint32_t MIN_WIDTH = 176;
+const uint32_t MAX_WIDTH = 1280;
+const uint32_t MIN_HEIGHT = 144;
+const uint32_t MAX_HEIGHT = 720;
+const float MIN_FPS = 10.0f;
+const float MAX_FPS = 30.0f;
+
+}  // namespace
+
+void SetDefaultFormats()
+{
+    FormatTable& table = g_block->formats;
+    table.mode = DEFAULT_MODE;
+    table.count = 1;
+    // Width and height are replaced; the entry's flags byte keeps its value.
+    FormatEntry& first = table.entries[0];
+    first.packed = (first.packed & 0xFF000000u) | PackEntry(DEFAULT_WIDTH, DEFAULT_HEIGHT, 0);
+    first.fps = DEFAULT_FPS;
+}
+
+void LoadFormatTable()
+{
+    SetDefaultFormats();
+    StoreReadResult read = ReadStoredFormats(reinterpret_cast<uint8_t*>(&g_block->formats),
+                                             FORMAT_TABLE_SIZE);
+    // No key at all (first start): defaults, and no requested size yet.
+    if (read == STORE_NO_KEY)
+        return;
+    if (read != STORE_READ_OK)
+        SetDefaultFormats();
+
+    FormatTable& table = g_block->formats;
+    if (table.count == 0 || table.count > FORMAT_MAX_ENTRIES)
+        SetDefaultFormats();
+    // Any bad entry throws the whole table out; the defaults then hold one
+    // entry, so the loop ends there.
+    for (uint32_t i = 0; i < table.count; ++i) {
+        const FormatEntry& entry = table.entries[i];
+        if (EntryWidth(entry) < MIN_WIDTH || EntryWidth(entry) > MAX_WIDTH)
+            SetDefaultFormats();
+        if (EntryHeight(entry) < MIN_HEIGHT || EntryHeight(entry) > MAX_HEIGHT)
+            SetDefaultFormats();
+        // A NaN rate is neither below nor above the range and passes.
+        if (entry.fps < MIN_FPS || entry.fps > MAX_FPS)
+            SetDefaultFormats();
+        if (EntryFlags(entry) != 0 && EntryFlags(entry) != 1)
+            SetDefaultFormats();
+    }
+
+    const FormatEntry& last = table.entries[table.count - 1];
+    g_block->requestedWidth = EntryWidth(last);
+    g_block->requestedHeight = EntryHeight(last);
+}
+
+void SaveFormatTable()
+{
+    if (g_block == nullptr)
+        return;
+    WriteStoredFormats(reinterpret_cast<const uint8_t*>(&g_block->formats), FORMAT_TABLE_SIZE);
+}

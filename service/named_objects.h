@@ -4,6 +4,9 @@
 // without the platform's namespace prefix ("OvalixSvcMemory"); each platform
 // adds its own ("Global\" on Windows, "/" for POSIX shared memory).
 // Create opens an object of the same name that another process made first.
+// On POSIX a name has no reference count, so the side that called Create
+// removes the name when it closes the object; consumers that still hold it
+// keep a working object, and the next Create makes a fresh one.
 
 #include <stdint.h>
 
@@ -27,6 +30,8 @@ private:
     void* view;
     uint32_t size;
     intptr_t handle;
+    bool owner;          // made by Create: the name goes away with the owner
+    char path[64];
 };
 
 class CNamedMutex {
@@ -44,6 +49,8 @@ private:
     CNamedMutex& operator=(const CNamedMutex&);
     intptr_t handle;
     void* shared;
+    bool owner;
+    char path[64];
 };
 
 class CNamedEvent {
@@ -62,6 +69,8 @@ private:
     CNamedEvent& operator=(const CNamedEvent&);
     intptr_t handle;
     void* shared;
+    bool owner;
+    char path[64];
 };
 
 extern const char* const SHARED_MEMORY_NAME;   // "OvalixSvcMemory"

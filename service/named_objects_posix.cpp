@@ -1,0 +1,467 @@
+#include "named_objects.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <limits.h>
+#include <linux/futex.h>
+#include <pthread.h>
+#include <stdio.h>
+#include <string.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <atomic>
+
+const char* const SHARED_MEMORY_NAME = "OvalixSvcMemory";
+const char* const SHARED_MUTEX_NAME = "OvalixSvcMutex";
+const char* const READY_EVENT_NAME = "OvalixReadyEvent";
+
+// Each object is a POSIX shared-memory object named "/<name>". The mutex and
+// the event keep what consumers use at offset 0 (a robust process-shared
+// pthread mutex, a 32-bit state word) and an initialisation word right after
+// it, which the creator sets last so that an opener never uses a half-built
+// object.
+
+namespace {
+
+const uint32_t INIT_MAGIC = 0x4F56494Eu;   // "NIVO"
+const uint32_t INIT_WAIT_MS = 1000;
+const uint32_t WAIT_FOREVER = 0xFFFFFFFFu;
+
+const size_t MUTEX_INIT_OFFSET = sizeof(pthread_mutex_t);
+const size_t MUTEX_OBJECT_SIZE = MUTEX_INIT_OFFSET + sizeof(uint32_t);
+const size_t EVENT_INIT_OFFSET = sizeof(uint32_t);
+const size_t EVENT_OBJECT_SIZE = EVENT_INIT_OFFSET + sizeof(uint32_t);
+
+static_assert(MUTEX_INIT_OFFSET % alignof(uint32_t) == 0, "aligned init word");
+
+bool ShmPath(const char* name, char (&out)[64])
+{
+    int n = snprintf(out, sizeof(out), "/%s", name);
+    return n > 1 && n < (int)sizeof(out);
+}
+
+uint64_t NowMs()
+{
+    struct timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return (uint64_t)now.tv_sec * 1000u + (uint64_t)now.tv_nsec / 1000000u;
+}
+
+void SleepMs(long ms)
+{
+    struct timespec t = { ms / 1000, (ms % 1000) * 1000000L };
+    while (nanosleep(&t, &t) != 0 && errno == EINTR) {
+    }
+}
+
+std::atomic<uint32_t>* WordAt(void* base, size_t offset)
+{
+    return reinterpret_cast<std::atomic<uint32_t>*>(static_cast<uint8_t*>(base) + offset);
+}
+
+static_assert(sizeof(std::atomic<uint32_t>) == sizeof(uint32_t), "plain word layout");
+
+void* MapShared(int fd, size_t length)
+{
+    void* p = mmap(NULL, length, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    return p == MAP_FAILED ? NULL : p;
+}
+
+// Waits until an object made by another process has reached its full length
+// and, when initWord >= 0, until its initialisation word is set. Returns the
+// mapping or null when the creator never finished.
+void* MapWhenReady(int fd, size_t length, long initOffset)
+{
+    uint64_t start = NowMs();
+    for (;;) {
+        struct stat st;
+        if (fstat(fd, &st) != 0)
+            return NULL;
+        if ((size_t)st.st_size >= length) {
+            void* p = MapShared(fd, length);
+            if (p == NULL)
+                return NULL;
+            if (initOffset < 0)
+                return p;
+            if (WordAt(p, (size_t)initOffset)->load(std::memory_order_acquire) == INIT_MAGIC)
+                return p;
+            munmap(p, length);
+        }
+        if (NowMs() - start >= INIT_WAIT_MS)
+            return NULL;
+        SleepMs(1);
+    }
+}
+
+enum CreateOutcome { CREATE_FAILED, CREATE_NEW, CREATE_EXISTING };
+
+// Creates "/name" exclusively, or opens the existing object. A new object is
+// open to every user (mode 0666 regardless of the umask) and has its length.
+CreateOutcome CreateOrOpen(const char* path, size_t length, int& fd)
+{
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        fd = shm_open(path, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0) {
+            if (fchmod(fd, 0666) != 0 || ftruncate(fd, (off_t)length) != 0) {
+                close(fd);
+                shm_unlink(path);
+                fd = -1;
+                return CREATE_FAILED;
+            }
+            return CREATE_NEW;
+        }
+        if (errno != EEXIST)
+            return CREATE_FAILED;
+        fd = shm_open(path, O_RDWR | O_CLOEXEC, 0);
+        if (fd >= 0)
+            return CREATE_EXISTING;
+        if (errno != ENOENT)
+            return CREATE_FAILED;
+        // Removed between the two calls: try to create it again.
+    }
+    return CREATE_FAILED;
+}
+
+int OpenExisting(const char* path)
+{
+    return shm_open(path, O_RDWR | O_CLOEXEC, 0);
+}
+
+// Creates or opens a mutex/event object and returns its mapping. A new object
+// is initialised by init() before its initialisation word is published; an
+// existing object is used once its creator has finished. An existing object
+// that never gets initialised (its creator died half-way) is replaced.
+template <typename Init>
+void* CreateSynchronisation(const char* path, size_t length, size_t initOffset, int& fdOut,
+                            Init init)
+{
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        int fd = -1;
+        CreateOutcome outcome = CreateOrOpen(path, length, fd);
+        if (outcome == CREATE_FAILED)
+            return NULL;
+        void* p = NULL;
+        if (outcome == CREATE_NEW) {
+            p = MapShared(fd, length);
+            if (p != NULL && init(p)) {
+                WordAt(p, initOffset)->store(INIT_MAGIC, std::memory_order_release);
+            } else {
+                if (p != NULL)
+                    munmap(p, length);
+                p = NULL;
+                shm_unlink(path);
+            }
+        } else {
+            p = MapWhenReady(fd, length, (long)initOffset);
+            if (p == NULL && attempt == 0) {
+                close(fd);
+                shm_unlink(path);
+                continue;
+            }
+        }
+        if (p == NULL) {
+            close(fd);
+            return NULL;
+        }
+        fdOut = fd;
+        return p;
+    }
+    return NULL;
+}
+
+void* OpenSynchronisation(const char* path, size_t length, size_t initOffset, int& fdOut)
+{
+    int fd = OpenExisting(path);
+    if (fd < 0)
+        return NULL;
+    void* p = MapWhenReady(fd, length, (long)initOffset);
+    if (p == NULL) {
+        close(fd);
+        return NULL;
+    }
+    fdOut = fd;
+    return p;
+}
+
+bool InitRobustMutex(void* p)
+{
+    pthread_mutexattr_t attr;
+    if (pthread_mutexattr_init(&attr) != 0)
+        return false;
+    bool ok = pthread_mutexattr_setpshared(&attr, PTHREAD_PROCESS_SHARED) == 0 &&
+              pthread_mutexattr_setrobust(&attr, PTHREAD_MUTEX_ROBUST) == 0 &&
+              pthread_mutex_init(static_cast<pthread_mutex_t*>(p), &attr) == 0;
+    pthread_mutexattr_destroy(&attr);
+    return ok;
+}
+
+bool InitEventWord(void* p)
+{
+    WordAt(p, 0)->store(0, std::memory_order_relaxed);
+    return true;
+}
+
+long Futex(std::atomic<uint32_t>* word, int op, uint32_t value, const struct timespec* timeout)
+{
+    // Shared (not private) futex operations: waiters live in other processes.
+    return syscall(SYS_futex, reinterpret_cast<uint32_t*>(word), op, value, timeout, NULL, 0);
+}
+
+void CloseObject(void*& map, size_t length, intptr_t& fd, bool& owner, const char* path)
+{
+    if (map != NULL) {
+        munmap(map, length);
+        map = NULL;
+    }
+    if (fd >= 0) {
+        close((int)fd);
+        fd = -1;
+    }
+    if (owner) {
+        shm_unlink(path);
+        owner = false;
+    }
+}
+
+}  // namespace
+
+// ---- mapping ----
+
+CNamedMapping::CNamedMapping() : view(NULL), size(0), handle(-1), owner(false), path() {}
+
+CNamedMapping::~CNamedMapping()
+{
+    Close();
+}
+
+bool CNamedMapping::Create(const char* name, uint32_t bytes)
+{
+    Close();
+    if (!ShmPath(name, path))
+        return false;
+    int fd = -1;
+    CreateOutcome outcome = CreateOrOpen(path, bytes, fd);
+    if (outcome == CREATE_FAILED)
+        return false;
+    if (outcome == CREATE_EXISTING) {
+        // Made by someone else first: use it, growing it if it is too short.
+        struct stat st;
+        if (fstat(fd, &st) != 0 ||
+            ((size_t)st.st_size < bytes && ftruncate(fd, (off_t)bytes) != 0)) {
+            close(fd);
+            return false;
+        }
+    }
+    void* p = MapShared(fd, bytes);
+    if (p == NULL) {
+        close(fd);
+        if (outcome == CREATE_NEW)
+            shm_unlink(path);
+        return false;
+    }
+    view = p;
+    size = bytes;
+    handle = fd;
+    owner = true;
+    return true;
+}
+
+bool CNamedMapping::Open(const char* name, uint32_t bytes)
+{
+    Close();
+    if (!ShmPath(name, path))
+        return false;
+    int fd = OpenExisting(path);
+    if (fd < 0)
+        return false;
+    void* p = MapWhenReady(fd, bytes, -1);
+    if (p == NULL) {
+        close(fd);
+        return false;
+    }
+    view = p;
+    size = bytes;
+    handle = fd;
+    return true;
+}
+
+void CNamedMapping::Close()
+{
+    CloseObject(view, size, handle, owner, path);
+    size = 0;
+}
+
+// ---- mutex ----
+
+CNamedMutex::CNamedMutex() : handle(-1), shared(NULL), owner(false), path() {}
+
+CNamedMutex::~CNamedMutex()
+{
+    Close();
+}
+
+bool CNamedMutex::Create(const char* name)
+{
+    Close();
+    if (!ShmPath(name, path))
+        return false;
+    int fd = -1;
+    shared = CreateSynchronisation(path, MUTEX_OBJECT_SIZE, MUTEX_INIT_OFFSET, fd, InitRobustMutex);
+    if (shared == NULL)
+        return false;
+    handle = fd;
+    owner = true;
+    return true;
+}
+
+bool CNamedMutex::Open(const char* name)
+{
+    Close();
+    if (!ShmPath(name, path))
+        return false;
+    int fd = -1;
+    shared = OpenSynchronisation(path, MUTEX_OBJECT_SIZE, MUTEX_INIT_OFFSET, fd);
+    if (shared == NULL)
+        return false;
+    handle = fd;
+    return true;
+}
+
+NamedWaitResult CNamedMutex::Lock(uint32_t timeoutMs)
+{
+    if (shared == NULL)
+        return NAMED_WAIT_FAILED;
+    pthread_mutex_t* m = static_cast<pthread_mutex_t*>(shared);
+    int rc;
+    if (timeoutMs == WAIT_FOREVER) {
+        rc = pthread_mutex_lock(m);
+    } else {
+        struct timespec deadline;
+        clock_gettime(CLOCK_MONOTONIC, &deadline);
+        deadline.tv_sec += timeoutMs / 1000;
+        deadline.tv_nsec += (long)(timeoutMs % 1000) * 1000000L;
+        if (deadline.tv_nsec >= 1000000000L) {
+            deadline.tv_sec += 1;
+            deadline.tv_nsec -= 1000000000L;
+        }
+        rc = pthread_mutex_clocklock(m, CLOCK_MONOTONIC, &deadline);
+    }
+    if (rc == 0)
+        return NAMED_WAIT_ACQUIRED;
+    if (rc == EOWNERDEAD) {
+        // The previous holder died holding it: like an abandoned mutex, the
+        // caller now owns it, and the mutex stays usable for everyone.
+        pthread_mutex_consistent(m);
+        return NAMED_WAIT_ACQUIRED;
+    }
+    if (rc == ETIMEDOUT)
+        return NAMED_WAIT_TIMEOUT;
+    return NAMED_WAIT_FAILED;
+}
+
+void CNamedMutex::Unlock()
+{
+    if (shared != NULL)
+        pthread_mutex_unlock(static_cast<pthread_mutex_t*>(shared));
+}
+
+void CNamedMutex::Close()
+{
+    CloseObject(shared, MUTEX_OBJECT_SIZE, handle, owner, path);
+}
+
+bool CNamedMutex::IsOpen() const
+{
+    return shared != NULL;
+}
+
+// ---- event ----
+
+CNamedEvent::CNamedEvent() : handle(-1), shared(NULL), owner(false), path() {}
+
+CNamedEvent::~CNamedEvent()
+{
+    Close();
+}
+
+bool CNamedEvent::Create(const char* name)
+{
+    Close();
+    if (!ShmPath(name, path))
+        return false;
+    int fd = -1;
+    shared = CreateSynchronisation(path, EVENT_OBJECT_SIZE, EVENT_INIT_OFFSET, fd, InitEventWord);
+    if (shared == NULL)
+        return false;
+    handle = fd;
+    owner = true;
+    return true;
+}
+
+bool CNamedEvent::Open(const char* name)
+{
+    Close();
+    if (!ShmPath(name, path))
+        return false;
+    int fd = -1;
+    shared = OpenSynchronisation(path, EVENT_OBJECT_SIZE, EVENT_INIT_OFFSET, fd);
+    if (shared == NULL)
+        return false;
+    handle = fd;
+    return true;
+}
+
+void CNamedEvent::Set()
+{
+    if (shared == NULL)
+        return;
+    std::atomic<uint32_t>* state = WordAt(shared, 0);
+    state->store(1, std::memory_order_release);
+    Futex(state, FUTEX_WAKE, INT_MAX, NULL);
+}
+
+void CNamedEvent::Reset()
+{
+    if (shared != NULL)
+        WordAt(shared, 0)->store(0, std::memory_order_release);
+}
+
+NamedWaitResult CNamedEvent::Wait(uint32_t timeoutMs)
+{
+    if (shared == NULL)
+        return NAMED_WAIT_FAILED;
+    std::atomic<uint32_t>* state = WordAt(shared, 0);
+    uint64_t start = NowMs();
+    for (;;) {
+        if (state->load(std::memory_order_acquire) != 0)
+            return NAMED_WAIT_ACQUIRED;
+        struct timespec remaining;
+        const struct timespec* timeout = NULL;
+        if (timeoutMs != WAIT_FOREVER) {
+            uint64_t elapsed = NowMs() - start;
+            if (elapsed >= timeoutMs)
+                return NAMED_WAIT_TIMEOUT;
+            uint64_t left = timeoutMs - elapsed;
+            remaining.tv_sec = (time_t)(left / 1000);
+            remaining.tv_nsec = (long)(left % 1000) * 1000000L;
+            timeout = &remaining;
+        }
+        if (Futex(state, FUTEX_WAIT, 0, timeout) != 0 && errno != EAGAIN &&
+            errno != EINTR && errno != ETIMEDOUT)
+            return NAMED_WAIT_FAILED;
+    }
+}
+
+void CNamedEvent::Close()
+{
+    CloseObject(shared, EVENT_OBJECT_SIZE, handle, owner, path);
+}
+
+bool CNamedEvent::IsOpen() const
+{
+    return shared != NULL;
+}

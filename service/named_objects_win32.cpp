@@ -1,0 +1,231 @@
+#include "named_objects.h"
+
+#include <stdio.h>
+#include <windows.h>
+
+const char* const SHARED_MEMORY_NAME = "OvalixSvcMemory";
+const char* const SHARED_MUTEX_NAME = "OvalixSvcMutex";
+const char* const READY_EVENT_NAME = "OvalixReadyEvent";
+
+namespace {
+
+// Objects live in the global namespace so that consumers in every session
+// find them.
+bool GlobalName(const char* name, char (&out)[MAX_PATH])
+{
+    int n = _snprintf(out, sizeof(out), "Global\\%s", name);
+    return n > 0 && n < (int)sizeof(out);
+}
+
+// A null DACL lets every user and session open the objects; the handles are
+// not inheritable.
+struct OpenToEveryone {
+    SECURITY_DESCRIPTOR descriptor;
+    SECURITY_ATTRIBUTES attributes;
+    OpenToEveryone()
+    {
+        InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION);
+        SetSecurityDescriptorDacl(&descriptor, TRUE, NULL, FALSE);
+        attributes.nLength = sizeof(attributes);
+        attributes.lpSecurityDescriptor = &descriptor;
+        attributes.bInheritHandle = FALSE;
+    }
+};
+
+HANDLE AsHandle(intptr_t h) { return (HANDLE)h; }
+
+NamedWaitResult WaitOn(intptr_t handle, uint32_t timeoutMs)
+{
+    if (handle == 0)
+        return NAMED_WAIT_FAILED;
+    DWORD result = WaitForSingleObject(AsHandle(handle), timeoutMs);
+    if (result == WAIT_OBJECT_0 || result == WAIT_ABANDONED)
+        return NAMED_WAIT_ACQUIRED;
+    if (result == WAIT_TIMEOUT)
+        return NAMED_WAIT_TIMEOUT;
+    return NAMED_WAIT_FAILED;
+}
+
+}  // namespace
+
+// ---- mapping ----
+
+CNamedMapping::CNamedMapping() : view(NULL), size(0), handle(0), owner(false), path() {}
+
+CNamedMapping::~CNamedMapping()
+{
+    Close();
+}
+
+bool CNamedMapping::Create(const char* name, uint32_t bytes)
+{
+    Close();
+    char full[MAX_PATH];
+    if (!GlobalName(name, full))
+        return false;
+    OpenToEveryone security;
+    HANDLE h = CreateFileMappingA(INVALID_HANDLE_VALUE, &security.attributes, PAGE_READWRITE,
+                                  0, bytes, full);
+    if (h == NULL)
+        return false;
+    void* mapped = MapViewOfFile(h, FILE_MAP_WRITE, 0, 0, 0);
+    if (mapped == NULL) {
+        CloseHandle(h);
+        return false;
+    }
+    handle = (intptr_t)h;
+    view = mapped;
+    size = bytes;
+    return true;
+}
+
+bool CNamedMapping::Open(const char* name, uint32_t bytes)
+{
+    Close();
+    char full[MAX_PATH];
+    if (!GlobalName(name, full))
+        return false;
+    HANDLE h = OpenFileMappingA(FILE_MAP_READ | FILE_MAP_WRITE, FALSE, full);
+    if (h == NULL)
+        return false;
+    void* mapped = MapViewOfFile(h, FILE_MAP_READ | FILE_MAP_WRITE, 0, 0, bytes);
+    if (mapped == NULL) {
+        CloseHandle(h);
+        return false;
+    }
+    handle = (intptr_t)h;
+    view = mapped;
+    size = bytes;
+    return true;
+}
+
+void CNamedMapping::Close()
+{
+    if (view != NULL) {
+        UnmapViewOfFile(view);
+        view = NULL;
+    }
+    if (handle != 0) {
+        CloseHandle(AsHandle(handle));
+        handle = 0;
+    }
+    size = 0;
+}
+
+// ---- mutex ----
+
+CNamedMutex::CNamedMutex() : handle(0), shared(NULL), owner(false), path() {}
+
+CNamedMutex::~CNamedMutex()
+{
+    Close();
+}
+
+bool CNamedMutex::Create(const char* name)
+{
+    Close();
+    char full[MAX_PATH];
+    if (!GlobalName(name, full))
+        return false;
+    OpenToEveryone security;
+    HANDLE h = CreateMutexA(&security.attributes, FALSE, full);
+    handle = (intptr_t)h;
+    return h != NULL;
+}
+
+bool CNamedMutex::Open(const char* name)
+{
+    Close();
+    char full[MAX_PATH];
+    if (!GlobalName(name, full))
+        return false;
+    HANDLE h = OpenMutexA(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, full);
+    handle = (intptr_t)h;
+    return h != NULL;
+}
+
+NamedWaitResult CNamedMutex::Lock(uint32_t timeoutMs)
+{
+    return WaitOn(handle, timeoutMs);
+}
+
+void CNamedMutex::Unlock()
+{
+    if (handle != 0)
+        ReleaseMutex(AsHandle(handle));
+}
+
+void CNamedMutex::Close()
+{
+    if (handle != 0) {
+        CloseHandle(AsHandle(handle));
+        handle = 0;
+    }
+}
+
+bool CNamedMutex::IsOpen() const
+{
+    return handle != 0;
+}
+
+// ---- event ----
+
+CNamedEvent::CNamedEvent() : handle(0), shared(NULL), owner(false), path() {}
+
+CNamedEvent::~CNamedEvent()
+{
+    Close();
+}
+
+bool CNamedEvent::Create(const char* name)
+{
+    Close();
+    char full[MAX_PATH];
+    if (!GlobalName(name, full))
+        return false;
+    OpenToEveryone security;
+    HANDLE h = CreateEventA(&security.attributes, TRUE, FALSE, full);
+    handle = (intptr_t)h;
+    return h != NULL;
+}
+
+bool CNamedEvent::Open(const char* name)
+{
+    Close();
+    char full[MAX_PATH];
+    if (!GlobalName(name, full))
+        return false;
+    HANDLE h = OpenEventA(SYNCHRONIZE | EVENT_MODIFY_STATE, FALSE, full);
+    handle = (intptr_t)h;
+    return h != NULL;
+}
+
+void CNamedEvent::Set()
+{
+    if (handle != 0)
+        SetEvent(AsHandle(handle));
+}
+
+void CNamedEvent::Reset()
+{
+    if (handle != 0)
+        ResetEvent(AsHandle(handle));
+}
+
+NamedWaitResult CNamedEvent::Wait(uint32_t timeoutMs)
+{
+    return WaitOn(handle, timeoutMs);
+}
+
+void CNamedEvent::Close()
+{
+    if (handle != 0) {
+        CloseHandle(AsHandle(handle));
+        handle = 0;
+    }
+}
+
+bool CNamedEvent::IsOpen() const
+{
+    return handle != 0;
+}

@@ -1,0 +1,97 @@
+#include "service_signals.h"
+
+#include <errno.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/timerfd.h>
+#include <unistd.h>
+
+// The stop event is an eventfd that is written once and never read, so it
+// stays readable (signalled) for good. The timer is a timerfd whose expiry is
+// never consumed by the wait: it stays signalled until timerfd_settime re-arms
+// it, which is the manual-reset behaviour the run loop relies on.
+
+CStopEvent::CStopEvent() : handle(-1) {}
+
+CStopEvent::~CStopEvent()
+{
+    // The stop event lives until the process ends; nothing to release early.
+}
+
+bool CStopEvent::Create()
+{
+    int fd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    handle = fd;
+    return fd >= 0;
+}
+
+void CStopEvent::Set()
+{
+    if (handle < 0)
+        return;
+    uint64_t one = 1;
+    ssize_t written = write((int)handle, &one, sizeof(one));
+    (void)written;   // a full counter is still readable, i.e. still set
+}
+
+CServiceTimer::CServiceTimer() : handle(-1) {}
+
+CServiceTimer::~CServiceTimer()
+{
+    Close();
+}
+
+bool CServiceTimer::Create()
+{
+    int fd = timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC | TFD_NONBLOCK);
+    handle = fd;
+    return fd >= 0;
+}
+
+void CServiceTimer::Arm(int64_t dueTime100ns)
+{
+    if (handle < 0)
+        return;
+    // Negative due times are relative, as on Windows; a relative time of 0
+    // would disarm a timerfd, so the shortest delay is one nanosecond.
+    int64_t ns = (dueTime100ns < 0 ? -dueTime100ns : dueTime100ns) * 100;
+    if (ns == 0)
+        ns = 1;
+    struct itimerspec spec = {};
+    spec.it_value.tv_sec = (time_t)(ns / 1000000000);
+    spec.it_value.tv_nsec = (long)(ns % 1000000000);
+    timerfd_settime((int)handle, 0, &spec, NULL);
+}
+
+void CServiceTimer::Close()
+{
+    if (handle >= 0) {
+        close((int)handle);
+        handle = -1;
+    }
+}
+
+int WaitForStopOrTimer(const CStopEvent& stop, const CServiceTimer& timer)
+{
+    struct pollfd fds[2];
+    fds[0].fd = (int)stop.Handle();
+    fds[0].events = POLLIN;
+    fds[1].fd = (int)timer.Handle();
+    fds[1].events = POLLIN;
+    for (;;) {
+        fds[0].revents = 0;
+        fds[1].revents = 0;
+        int n = poll(fds, 2, -1);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return -1;
+        }
+        if (fds[0].revents & POLLIN)
+            return 0;
+        if (fds[1].revents & POLLIN)
+            return 1;
+        if ((fds[0].revents | fds[1].revents) & (POLLERR | POLLNVAL))
+            return -1;
+    }
+}

@@ -1,0 +1,8 @@
+#include "ticks.h"
+
+#include <windows.h>
+
+uint32_t GetTickMs()
+{
+    return GetTickCount();
+}
