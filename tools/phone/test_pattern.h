@@ -1,0 +1,46 @@
+#pragma once
+// A moving test picture, JPEG-encoded: scrolling colour bars, a bouncing box
+// and the frame counter in digits, above a static textured band. The JPEG
+// carries the counter again in a comment segment right after its start
+// marker, so a consumer can count lost frames without decoding.
+
+#include <stdint.h>
+
+// SOI (2 bytes) + the comment segment FF FE 00 0A 'O' 'V' 'X' 'F' + u32 LE.
+const uint32_t PATTERN_COUNTER_PREFIX = 14;
+
+class TestPattern {
+public:
+    TestPattern();
+    ~TestPattern();
+
+    // Prepares buffers for one picture size; called when the size changes,
+    // never per frame. Returns false for a size it cannot hold.
+    bool Resize(uint32_t width, uint32_t height);
+
+    // Draws frame `counter` and writes its JPEG into out. Lowers the quality
+    // step by step if the picture does not fit. Returns the byte count, or 0
+    // when even the lowest quality does not fit.
+    uint32_t Encode(uint32_t counter, int quality, uint8_t* out, uint32_t capacity);
+
+    uint32_t Width() const { return width; }
+    uint32_t Height() const { return height; }
+
+private:
+    TestPattern(const TestPattern&);
+    TestPattern& operator=(const TestPattern&);
+
+    void Release();
+    void DrawStatic();
+    void DrawMoving(uint32_t counter);
+    void FillRect(uint32_t x, uint32_t y, uint32_t w, uint32_t h, uint8_t r, uint8_t g, uint8_t b);
+    void DrawNumber(uint32_t value, uint32_t x, uint32_t y, uint32_t scale);
+
+    void* compressor;
+    uint32_t width, height;
+    uint32_t barRows;
+    uint8_t* rgb;
+    uint8_t* barRow;      // two periods of the bar row, so any shift is one copy
+    uint8_t* jpeg;
+    unsigned long jpegCapacity;
+};
