@@ -3,3 +3,4 @@
 ovalix_add_test(net_socket_test SOURCES net_socket_test.cpp LOCK)
 ovalix_add_test(stream_protocol_test SOURCES stream_protocol_test.cpp LOCK)
 ovalix_add_test(connection_cycle_test SOURCES connection_cycle_test.cpp LOCK)
+ovalix_add_test(frame_path_alloc_test SOURCES frame_path_alloc_test.cpp LOCK)
