@@ -1,0 +1,23 @@
+# The shared camera block, its named objects and the stored format table, the
+# service host, and the monitor's counting. Process tests run the real service
+# natively (systemd notify protocol) and under Wine's service manager.
+
+if(WIN32)
+  set(blk_platform_sources child_process_win32.cpp stored_table_access_win32.cpp)
+else()
+  set(blk_platform_sources child_process_posix.cpp stored_table_access_posix.cpp)
+endif()
+
+add_executable(block_consumer_child block_consumer_child.cpp)
+target_link_libraries(block_consumer_child PRIVATE ovalix_service)
+
+ovalix_add_test(shared_block_test
+  SOURCES shared_block_test.cpp format_table_test.cpp ${blk_platform_sources}
+  LOCK)
+add_dependencies(shared_block_test block_consumer_child)
+
+ovalix_add_test(service_host_test SOURCES service_host_test.cpp)
+
+ovalix_add_test(frame_stats_test
+  SOURCES frame_stats_test.cpp ${PROJECT_SOURCE_DIR}/tools/monitor/frame_stats.cpp)
+target_include_directories(frame_stats_test PRIVATE ${PROJECT_SOURCE_DIR}/tools/monitor)
