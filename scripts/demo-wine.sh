@@ -1,0 +1,91 @@
+#!/usr/bin/env bash
+# The live demo with the Windows build: OvalixSvc.exe runs under Wine as a
+# service (installed, started with "net start", stopped with "net stop"), the
+# native phone stand-in streams 1280x720 at 30 fps to it on 127.0.0.1:5055,
+# and ovalix-monitor.exe takes the frames. Everything runs in a private
+# namespace; the wineserver is started inside it, because Wine's sockets and
+# named objects live in that server.
+#
+#   bash scripts/demo-wine.sh [--seconds S] [--no-build]
+#
+# Ctrl-C ends it. Without a terminal on stdin, or with --seconds, it ends by
+# itself (20 s unless told otherwise).
+# OVALIX_WIN32_DIR and OVALIX_RELEASE_DIR point at other build trees (win32
+# and native-release), OVALIX_WINEPREFIX at another Wine prefix.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+
+seconds=""
+build=1
+inside=0
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --seconds) seconds=$2; shift 2 ;;
+    --no-build) build=0; shift ;;
+    --inside) inside=1; shift ;;
+    *) echo "usage: bash scripts/demo-wine.sh [--seconds S] [--no-build]" >&2; exit 2 ;;
+  esac
+done
+
+export OVALIX_WINEPREFIX="${OVALIX_WINEPREFIX:-$root/build/wine}"
+export WINEPREFIX="$OVALIX_WINEPREFIX" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+
+if [ "$inside" -eq 0 ]; then
+  if [ "$build" -eq 1 ]; then
+    bash scripts/setup.sh
+    bash scripts/build.sh native-release win32
+  fi
+  bash scripts/wine-prefix.sh
+  if [ -z "$seconds" ] && [ ! -t 0 ]; then
+    seconds=20
+  fi
+  wineserver -k 2>/dev/null || true
+  exec scripts/isolate.sh bash "$root/scripts/demo-wine.sh" --inside ${seconds:+--seconds "$seconds"}
+fi
+
+# ---- inside the private namespace ----
+win=${OVALIX_WIN32_DIR:-$root/build/win32}
+svc=$win/service/OvalixSvc.exe
+monitor=$win/tools/monitor/ovalix-monitor.exe
+phone=${OVALIX_RELEASE_DIR:-$root/build/native-release}/tools/phone/ovalix-phone
+log=$(mktemp /tmp/ovalix-demo-wine.XXXXXX)
+pids=()
+started=0
+
+stop_all() {
+  trap - INT TERM EXIT
+  for pid in "${pids[@]}"; do
+    kill -TERM "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+  done
+  if [ "$started" -eq 1 ]; then
+    wine net stop OvalixSvc >/dev/null 2>&1 || true
+  fi
+  wineserver -k 2>/dev/null || true
+  rm -f "$log"
+}
+trap 'stop_all; exit 130' INT TERM
+trap stop_all EXIT
+
+wine "$svc" install >/dev/null 2>&1 || true
+wine net start OvalixSvc >/dev/null
+started=1
+wine "$monitor" --wait-state 0 --timeout 10000 >/dev/null
+wine "$monitor" --request 1280x720 >/dev/null
+
+echo "== OvalixSvc.exe running under Wine; phone streams 1280x720 at 30 fps"
+"$phone" --connect 127.0.0.1:5055 --mode 3 --formats 1280x720@30,640x480@30,320x240@30 >"$log" &
+phone_pid=$!
+
+wine "$monitor" --take ${seconds:+--seconds "$seconds"} &
+monitor_pid=$!
+pids=("$monitor_pid" "$phone_pid")
+
+wait "$monitor_pid" || true
+pids=("$phone_pid")
+kill -TERM "$phone_pid" 2>/dev/null || true
+wait "$phone_pid" 2>/dev/null || true
+cat "$log"
+pids=()
+stop_all

@@ -1,0 +1,81 @@
+#!/usr/bin/env bash
+# The live demo (as root): installs what is needed, builds the native,
+# native-release and win32 presets, then runs in a private namespace (its own
+# /dev/shm and loopback) the service from native-release in the foreground,
+# the phone stand-in streaming 1280x720 at 30 fps to 127.0.0.1:5055, and the
+# monitor taking the frames and showing link state, rate, drops and latency.
+#
+#   bash scripts/demo.sh [--seconds S] [--no-build]
+#
+# Ctrl-C ends it. Without a terminal on stdin, or with --seconds, it ends by
+# itself (20 s unless told otherwise).
+# OVALIX_RELEASE_DIR points at another native-release build tree.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+
+seconds=""
+build=1
+inside=0
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --seconds) seconds=$2; shift 2 ;;
+    --no-build) build=0; shift ;;
+    --inside) inside=1; shift ;;
+    *) echo "usage: bash scripts/demo.sh [--seconds S] [--no-build]" >&2; exit 2 ;;
+  esac
+done
+
+if [ "$inside" -eq 0 ]; then
+  if [ "$build" -eq 1 ]; then
+    bash scripts/setup.sh
+    bash scripts/build.sh native native-release win32
+  fi
+  if [ -z "$seconds" ] && [ ! -t 0 ]; then
+    seconds=20
+  fi
+  exec scripts/isolate.sh bash "$root/scripts/demo.sh" --inside ${seconds:+--seconds "$seconds"}
+fi
+
+# ---- inside the private namespace ----
+rel=${OVALIX_RELEASE_DIR:-$root/build/native-release}
+svc=$rel/service/OvalixSvc
+phone=$rel/tools/phone/ovalix-phone
+monitor=$rel/tools/monitor/ovalix-monitor
+state=$(mktemp -d /tmp/ovalix-demo.XXXXXX)
+pids=()
+
+stop_all() {
+  trap - INT TERM EXIT
+  # The monitor first, so it prints its summary; the service last, so it
+  # sees the phone leave and stores the table.
+  for pid in "${pids[@]}"; do
+    kill -TERM "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+  done
+  rm -rf "$state"
+}
+trap 'stop_all; exit 130' INT TERM
+trap stop_all EXIT
+
+STATE_DIRECTORY=$state "$svc" &
+svc_pid=$!
+"$monitor" --wait-state 0 --timeout 5000 >/dev/null
+"$monitor" --request 1280x720 >/dev/null
+
+echo "== service running (pid $svc_pid, state in $state); phone streams 1280x720 at 30 fps"
+"$phone" --connect 127.0.0.1:5055 --mode 3 --formats 1280x720@30,640x480@30,320x240@30 \
+  >"$state/phone.log" &
+phone_pid=$!
+
+"$monitor" --take ${seconds:+--seconds "$seconds"} &
+monitor_pid=$!
+pids=("$monitor_pid" "$phone_pid" "$svc_pid")
+
+wait "$monitor_pid" || true
+pids=("$phone_pid" "$svc_pid")
+kill -TERM "$phone_pid" 2>/dev/null || true
+wait "$phone_pid" 2>/dev/null || true
+cat "$state/phone.log"
+pids=("$svc_pid")
+stop_all

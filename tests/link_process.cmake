@@ -1,0 +1,23 @@
+# Process tests of the TCP link: the real service, the phone stand-in and the
+# monitor. Natively the programs of this build; in the Windows build the .exe
+# programs under Wine (the service installed and started as a service) with
+# the native stand-in from the native build.
+
+if(WIN32)
+  set(OVALIX_PHONE_PROGRAM "${PROJECT_SOURCE_DIR}/build/native/tools/phone/ovalix-phone"
+      CACHE FILEPATH "The native phone stand-in used by the Windows process tests")
+  set(link_phone ${OVALIX_PHONE_PROGRAM})
+  set(link_wine --wine-run ${PROJECT_SOURCE_DIR}/scripts/wine-run.sh)
+else()
+  set(link_phone $<TARGET_FILE:ovalix-phone>)
+  set(link_wine)
+endif()
+
+foreach(case stream ring_full renegotiate timeout_table timeout_streaming peer_close
+             alive_only hostile_bytes)
+  add_test(NAME link_process.${case}
+           COMMAND python3 ${CMAKE_CURRENT_SOURCE_DIR}/link_process_test.py --case ${case}
+                   --svc $<TARGET_FILE:OvalixSvc> --monitor $<TARGET_FILE:ovalix-monitor>
+                   --phone ${link_phone} ${link_wine})
+  set_tests_properties(link_process.${case} PROPERTIES RESOURCE_LOCK service TIMEOUT 240)
+endforeach()
