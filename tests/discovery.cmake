@@ -44,3 +44,22 @@ add_test(NAME discovery_several_addresses
 set_tests_properties(discovery_several_addresses PROPERTIES
                      TIMEOUT 120 SKIP_RETURN_CODE 77 SKIP_REGULAR_EXPRESSION "\\[  SKIPPED \\]"
                      ENVIRONMENT "LD_LIBRARY_PATH=${OVALIX_DNSSD_DIR}")
+
+# The real service against the scripted library and the phone stand-in. Under
+# Wine the stand-in is the native one, taken from a native build tree.
+if(WIN32)
+  set(OVALIX_NATIVE_BUILD_DIR ${PROJECT_SOURCE_DIR}/build/native CACHE PATH
+      "Native build tree whose phone stand-in the Windows process tests use")
+  add_test(NAME discovery_end_to_end
+           COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/discovery_e2e.sh wine
+                   $<TARGET_FILE:OvalixSvc> $<TARGET_FILE:dnssd_double>
+                   ${OVALIX_NATIVE_BUILD_DIR}/tools/phone/ovalix-phone
+                   $<TARGET_FILE:ovalix-monitor> ${CMAKE_CROSSCOMPILING_EMULATOR})
+else()
+  add_test(NAME discovery_end_to_end
+           COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/discovery_e2e.sh native
+                   $<TARGET_FILE:OvalixSvc> $<TARGET_FILE:dnssd_double>
+                   $<TARGET_FILE:ovalix-phone> $<TARGET_FILE:ovalix-monitor>)
+endif()
+set_tests_properties(discovery_end_to_end PROPERTIES
+                     TIMEOUT 300 SKIP_RETURN_CODE 77 RESOURCE_LOCK service)

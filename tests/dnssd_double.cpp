@@ -3,13 +3,16 @@
 // that discovery can be driven deterministically without an mDNS daemon.
 //
 // The reply is taken from DoubleSetReply or, when that was never called, from
-// the environment variable DNSSD_DOUBLE_REPLY, read at each DNSServiceResolve:
+// the first line of the file dnssd_double.txt beside the library, read at each
+// DNSServiceResolve (a service started by the system's service manager does
+// not inherit the test's environment, so the script lives in a file):
 //   "reply HOST PORT"  answer with error 0, host target HOST and port PORT
 //   "error CODE"       answer with that error code
 //   "fail"             DNSServiceResolve itself fails
 //   "processfail"      the reply is readable but DNSServiceProcessResult fails
-//   "pending" or unset no answer until DoubleDeliver
-// When DNSSD_DOUBLE_LOG names a file, each resolve appends one line to it.
+//   "pending", no file no answer until DoubleDeliver
+// When a file dnssd_double.log exists beside the library, each resolve
+// appends one line with its arguments to it.
 //
 // The answer is made readable on a socket, as the real library does, so the
 // service's select on DNSServiceRefSockFD sees it.
@@ -22,10 +25,12 @@
 
 #ifdef _WIN32
 #include <winsock2.h>
+#include <windows.h>
 typedef SOCKET DoubleSocket;
 const DoubleSocket NO_SOCKET = INVALID_SOCKET;
 #define DOUBLE_EXPORT extern "C"
 #else
+#include <dlfcn.h>
 #include <sys/socket.h>
 #include <unistd.h>
 typedef int DoubleSocket;
@@ -148,12 +153,57 @@ void Deliver(DNSServiceRef ref)
     send(ref->writeEnd, &byte, 1, 0);
 }
 
+// Path of a file in the library's own directory.
+bool PathBesideLibrary(const char* fileName, char* path, size_t size)
+{
+    char library[512] = "";
+#ifdef _WIN32
+    HMODULE self = nullptr;
+    if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
+                                GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                            reinterpret_cast<LPCSTR>(&PathBesideLibrary), &self) ||
+        GetModuleFileNameA(self, library, sizeof library) == 0)
+        return false;
+#else
+    Dl_info info;
+    if (dladdr(reinterpret_cast<void*>(&PathBesideLibrary), &info) == 0 ||
+        info.dli_fname == nullptr)
+        return false;
+    snprintf(library, sizeof library, "%s", info.dli_fname);
+#endif
+    char* slash = strrchr(library, '/');
+    char* backslash = strrchr(library, '\\');
+    if (backslash != nullptr && (slash == nullptr || backslash > slash))
+        slash = backslash;
+    size_t directory = slash == nullptr ? 0 : static_cast<size_t>(slash - library + 1);
+    return snprintf(path, size, "%.*s%s", static_cast<int>(directory), library, fileName) <
+           static_cast<int>(size);
+}
+
+void ReadScriptFile(char* text, size_t size)
+{
+    text[0] = '\0';
+    char path[600];
+    if (!PathBesideLibrary("dnssd_double.txt", path, sizeof path))
+        return;
+    FILE* file = fopen(path, "r");
+    if (file == nullptr)
+        return;
+    if (fgets(text, static_cast<int>(size), file) == nullptr)
+        text[0] = '\0';
+    fclose(file);
+}
+
 void AppendLog(const char* line)
 {
-    const char* path = getenv("DNSSD_DOUBLE_LOG");
-    if (path == nullptr || *path == '\0')
+    char path[600];
+    if (!PathBesideLibrary("dnssd_double.log", path, sizeof path))
         return;
-    FILE* file = fopen(path, "a");
+    FILE* probe = fopen(path, "r");
+    if (probe == nullptr)
+        return;
+    fclose(probe);
+    FILE* file = fopen(path, "ab");
     if (file == nullptr)
         return;
     fprintf(file, "%s\n", line);
@@ -176,7 +226,10 @@ DNSServiceErrorType DNSSD_API DNSServiceResolve(
              domain ? domain : "(null)", context ? "context" : "null");
     AppendLog(g_lastRequest);
 
-    Script script = ParseScript(g_scriptSet ? g_scriptText : getenv("DNSSD_DOUBLE_REPLY"));
+    char fileText[300];
+    if (!g_scriptSet)
+        ReadScriptFile(fileText, sizeof fileText);
+    Script script = ParseScript(g_scriptSet ? g_scriptText : fileText);
     if (script.kind == REPLY_FAIL)
         return kDNSServiceErr_Unknown;
     DNSServiceRef ref = static_cast<DNSServiceRef>(calloc(1, sizeof(_DNSServiceRef_t)));
