@@ -7,14 +7,27 @@ if(WIN32)
     # test process.
     LOCK)
   add_executable(register_port register_port_main.cpp fake_ports_win32.cpp)
-  target_link_libraries(register_port PRIVATE setupapi advapi32)
+  target_link_libraries(register_port PRIVATE ovalix_service setupapi advapi32)
 else()
   ovalix_add_test(usb_engine_test
     SOURCES usb_engine_test.cpp port_discovery_posix_test.cpp fake_ports_posix.cpp)
 endif()
 
-# The serial link end to end with the real programs, over a pty pair.
-if(NOT WIN32)
+# The serial link end to end with the real programs, over a pty pair: natively
+# with a fake device tree, under Wine with a SetupAPI device and a COM link in
+# the prefix (and the native phone stand-in).
+if(WIN32)
+  set(OVALIX_PHONE_PROGRAM "${PROJECT_SOURCE_DIR}/build/native/tools/phone/ovalix-phone"
+      CACHE FILEPATH "The native phone stand-in used by the Windows process tests")
+  foreach(scenario stream beats-tcp vanish)
+    add_test(NAME serial_link_wine_${scenario}
+             COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/serial_link_wine.sh ${scenario}
+                     $<TARGET_FILE:OvalixSvc> $<TARGET_FILE:ovalix-monitor>
+                     $<TARGET_FILE:register_port> ${OVALIX_PHONE_PROGRAM})
+    set_tests_properties(serial_link_wine_${scenario} PROPERTIES
+                         RESOURCE_LOCK service TIMEOUT 240)
+  endforeach()
+else()
   foreach(scenario stream beats-tcp vanish)
     add_test(NAME serial_link_native_${scenario}
              COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/serial_link_native.sh ${scenario}
