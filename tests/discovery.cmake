@@ -63,3 +63,14 @@ else()
 endif()
 set_tests_properties(discovery_end_to_end PROPERTIES
                      TIMEOUT 300 SKIP_RETURN_CODE 77 RESOURCE_LOCK service)
+
+# Linux: the real service finds the stand-in through a real mDNS daemon, in a
+# namespace the script makes for itself.
+if(NOT WIN32)
+  add_test(NAME discovery_mdns_daemon
+           COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/discovery_avahi.sh
+                   $<TARGET_FILE:OvalixSvc> $<TARGET_FILE:ovalix-phone>
+                   $<TARGET_FILE:ovalix-monitor>)
+  set_tests_properties(discovery_mdns_daemon PROPERTIES
+                       TIMEOUT 120 SKIP_RETURN_CODE 77 RESOURCE_LOCK service)
+endif()
