@@ -76,7 +76,7 @@ bool CFakePorts::AddUsbTty(const char* tty, const char* device, const char* manu
     char deviceDir[512];
     snprintf(deviceDir, sizeof(deviceDir), "%s/sys/devices/pci0000:00/usb1/%s", root, device);
     MakeDirs(deviceDir);
-    WriteText(deviceDir, "idVendor", "0421");
+    WriteText(deviceDir, "idVendor", "abcd");
     if (manufacturer[0] != '\0')
         WriteText(deviceDir, "manufacturer", manufacturer);
     if (product[0] != '\0')

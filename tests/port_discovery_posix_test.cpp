@@ -87,26 +87,26 @@ protected:
 
 TEST_F(SysfsPortsTest, PhoneWithModemAndSerialInterfaces)
 {
-    ASSERT_TRUE(fake.AddUsbTty("ttyACM0", "1-2", "Nokia", "Nokia N9", 0, "Nokia N9 USB Modem", 1,
+    ASSERT_TRUE(fake.AddUsbTty("ttyACM0", "1-2", "Nokia", "Nokia Phone", 0, "Nokia Phone USB Modem", 1,
                                false));
-    ASSERT_TRUE(fake.AddUsbTty("ttyACM1", "1-2", "Nokia", "Nokia N9", 2, "Nokia N9 Serial", 0xff,
+    ASSERT_TRUE(fake.AddUsbTty("ttyACM1", "1-2", "Nokia", "Nokia Phone", 2, "Nokia Phone Serial", 0xff,
                                false));
-    EXPECT_EQ("Nokia Nokia N9 Nokia N9 USB Modem", Description("COM201"));
-    EXPECT_EQ("Nokia Nokia N9 Nokia N9 Serial", Description("COM202"));
+    EXPECT_EQ("Nokia Nokia Phone Nokia Phone USB Modem", Description("COM201"));
+    EXPECT_EQ("Nokia Nokia Phone Nokia Phone Serial", Description("COM202"));
     CUSBEngine engine(IgnoreBytes);
     EXPECT_EQ(202, engine.FindPort());
 }
 
 TEST_F(SysfsPortsTest, AtCommandInterfaceWithoutStringIsAModem)
 {
-    ASSERT_TRUE(fake.AddUsbTty("ttyACM3", "1-4", "Nokia", "Nokia E7", 1, "", 2, false));
-    EXPECT_EQ("Nokia Nokia E7 Modem", Description("COM204"));
+    ASSERT_TRUE(fake.AddUsbTty("ttyACM3", "1-4", "Nokia", "Nokia Handset", 1, "", 2, false));
+    EXPECT_EQ("Nokia Nokia Handset Modem", Description("COM204"));
     CUSBEngine engine(IgnoreBytes);
     EXPECT_EQ(-1, engine.FindPort());
 
     // The same interface without an AT command set is the data port.
-    ASSERT_TRUE(fake.AddUsbTty("ttyACM4", "1-5", "Nokia", "Nokia E7", 3, "", 0, false));
-    EXPECT_EQ("Nokia Nokia E7", Description("COM205"));
+    ASSERT_TRUE(fake.AddUsbTty("ttyACM4", "1-5", "Nokia", "Nokia Handset", 3, "", 0, false));
+    EXPECT_EQ("Nokia Nokia Handset", Description("COM205"));
     EXPECT_EQ(205, engine.FindPort());
 }
 
@@ -125,7 +125,7 @@ TEST_F(SysfsPortsTest, TtysWithoutHardwareOrNumberAreSkipped)
     ASSERT_EQ(0, mkdir(tty0.c_str(), 0755));
     EXPECT_EQ("-", Description("COM0"));
     // Hardware with the right strings but a tty family outside the mapping.
-    ASSERT_TRUE(fake.AddUsbTty("ttyAMA0", "1-7", "Nokia", "Nokia N9", 0, "", -1, false));
+    ASSERT_TRUE(fake.AddUsbTty("ttyAMA0", "1-7", "Nokia", "Nokia Phone", 0, "", -1, false));
     CUSBEngine engine(IgnoreBytes);
     EXPECT_EQ(-1, engine.FindPort());
     // A tree without the class directory gives no list at all.

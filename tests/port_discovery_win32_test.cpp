@@ -64,7 +64,7 @@ TEST_F(SetupApiPortsTest, PortNamesAsRegistered)
                           {"COMX", -1}, {"COM1a", -1}, {"LPT1", -1}};
     CUSBEngine engine(IgnoreBytes);
     for (const Case& c : cases) {
-        ASSERT_TRUE(fake.Add(c.name, "Nokia N9 Serial")) << c.name;
+        ASSERT_TRUE(fake.Add(c.name, "Nokia Phone Serial")) << c.name;
         EXPECT_EQ(c.expected, engine.FindPort()) << c.name;
         fake.Remove(c.name);
         EXPECT_EQ(-1, engine.FindPort()) << c.name;
@@ -74,15 +74,15 @@ TEST_F(SetupApiPortsTest, PortNamesAsRegistered)
 TEST_F(SetupApiPortsTest, ValuesOfAnotherTypeAreIgnored)
 {
     char id[64];
-    ASSERT_TRUE(RegisterFakePort("COM9", "Nokia N9 Serial", id));
+    ASSERT_TRUE(RegisterFakePort("COM9", "Nokia Phone Serial", id));
     CUSBEngine engine(IgnoreBytes);
     ASSERT_EQ(9, engine.FindPort());
 
-    const char description[] = "Nokia N9 Serial";
+    const char description[] = "Nokia Phone Serial";
     ASSERT_TRUE(SetDeviceValue(id, false, "DeviceDesc", REG_BINARY, description,
                                sizeof(description)));
     EXPECT_EQ(-1, engine.FindPort());
-    ASSERT_TRUE(SetDeviceValue(id, false, "DeviceDesc", REG_MULTI_SZ, "Nokia N9 Serial\0",
+    ASSERT_TRUE(SetDeviceValue(id, false, "DeviceDesc", REG_MULTI_SZ, "Nokia Phone Serial\0",
                                sizeof(description) + 1));
     EXPECT_EQ(-1, engine.FindPort());
     ASSERT_TRUE(SetDeviceValue(id, false, "DeviceDesc", REG_SZ, description, sizeof(description)));

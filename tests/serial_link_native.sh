@@ -10,6 +10,8 @@
 #   beats-tcp  a phone on the cable wins over a TCP connection waiting on 5055
 #   vanish     a port that vanishes while the table is awaited ends the link at
 #              the next step; once the link is up, only silence ends it
+#   latency S  streams 1280x720 at 30 fps for S seconds and prints the
+#              monitor's summary (frames, drops, latency percentiles)
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -63,11 +65,11 @@ make_interface() {   # number tty text protocol
   ln -s "../../../1-1:1.$1" "$dir/tty/$2/device"
 }
 mkdir -p "$usb" "$root/sys/class/tty" "$root/dev"
-echo 0421 >"$usb/idVendor"
+echo abcd >"$usb/idVendor"
 echo Nokia >"$usb/manufacturer"
-echo "Nokia N9" >"$usb/product"
-make_interface 0 ttyACM0 "Nokia N9 USB Modem" 01
-make_interface 2 ttyACM1 "Nokia N9 Serial" ff
+echo "Nokia Phone" >"$usb/product"
+make_interface 0 ttyACM0 "Nokia Phone USB Modem" 01
+make_interface 2 ttyACM1 "Nokia Phone Serial" ff
 ln -s "$work/pty-service" "$root/dev/ttyACM1"
 ln -s "../../devices/pci0000:00/0000:00:14.0/usb1/1-1/1-1:1.0/tty/ttyACM0" \
   "$root/sys/class/tty/ttyACM0"
@@ -177,6 +179,18 @@ vanish)
   kill -STOP "$phone_pid"
   "$monitor" --wait-state 0 --timeout 10000 || fail "silent link not dropped"
   kill -CONT "$phone_pid"
+  ;;
+
+latency)
+  seconds=${5:-20}
+  plug
+  start_service
+  "$monitor" --request 1280x720
+  "$phone" --serial "$work/pty-phone" --formats 1280x720@30,640x480@30 \
+    >"$work/serial-phone.log" 2>&1 &
+  pids+=($!)
+  "$monitor" --wait-state 3 --timeout 15000 || fail "serial link not streaming"
+  "$monitor" --take --seconds "$seconds" --quiet | grep '^summary' || fail "no summary"
   ;;
 
 *)

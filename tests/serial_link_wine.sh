@@ -68,8 +68,8 @@ ln -sfn "$work/pty-service" "$dos/com21"
 
 # The phone's modem port is listed too; it must never be chosen.
 register clear
-register add COM20 "Nokia N9 USB Modem" >/dev/null || fail "cannot register COM20"
-plug() { register add "$port" "Nokia N9 Serial" >/dev/null || fail "cannot register $port"; }
+register add COM20 "Nokia Phone USB Modem" >/dev/null || fail "cannot register COM20"
+plug() { register add "$port" "Nokia Phone Serial" >/dev/null || fail "cannot register $port"; }
 
 start_service() {
   # Installed afresh, so that the service runs this build's program.

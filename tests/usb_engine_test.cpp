@@ -40,10 +40,10 @@ TEST(ComPortName, OtherNamesAreNotComPorts)
 
 TEST(PhoneDescription, NokiaWithoutModemInAnyCase)
 {
-    EXPECT_TRUE(IsPhoneDescription("Nokia N9 Serial"));
+    EXPECT_TRUE(IsPhoneDescription("Nokia Phone Serial"));
     EXPECT_TRUE(IsPhoneDescription("NOKIA USB Generic"));
-    EXPECT_FALSE(IsPhoneDescription("Nokia N9 USB Modem"));
-    EXPECT_FALSE(IsPhoneDescription("nOKIA n9 usb MoDeM"));
+    EXPECT_FALSE(IsPhoneDescription("Nokia Phone USB Modem"));
+    EXPECT_FALSE(IsPhoneDescription("nOKIA pHONE usb MoDeM"));
     EXPECT_FALSE(IsPhoneDescription("USB Serial Port"));
     EXPECT_FALSE(IsPhoneDescription("Nok ia"));
     EXPECT_FALSE(IsPhoneDescription(""));
@@ -75,14 +75,14 @@ TEST_F(SerialEngineTest, NothingMatchingGivesMinusOne)
     CUSBEngine engine(IgnoreBytes);
     EXPECT_EQ(-1, engine.FindPort());
     ASSERT_TRUE(fake.Add("COM3", "Communications Port"));
-    ASSERT_TRUE(fake.Add("COM4", "Nokia N9 USB Modem"));
+    ASSERT_TRUE(fake.Add("COM4", "Nokia Phone USB Modem"));
     EXPECT_EQ(-1, engine.FindPort());
 }
 
 TEST_F(SerialEngineTest, LastMatchingPortInEnumerationOrderWins)
 {
-    ASSERT_TRUE(fake.Add("COM3", "Nokia N9 Serial"));
-    ASSERT_TRUE(fake.Add("COM5", "Nokia E7 Serial"));
+    ASSERT_TRUE(fake.Add("COM3", "Nokia Phone Serial"));
+    ASSERT_TRUE(fake.Add("COM5", "Nokia Handset Serial"));
     ASSERT_TRUE(fake.Add("COM6", "Communications Port"));
     std::vector<std::string> names = EnumeratedNames();
     int expected = -1;
@@ -101,16 +101,16 @@ TEST_F(SerialEngineTest, LastMatchingPortInEnumerationOrderWins)
 
 TEST_F(SerialEngineTest, ModemPortSkippedWhateverItsCase)
 {
-    ASSERT_TRUE(fake.Add("COM4", "NOKIA N9 USB MoDeM"));
-    ASSERT_TRUE(fake.Add("COM6", "Nokia N9 Serial"));
-    ASSERT_TRUE(fake.Add("COM8", "nokia n9 usb modem"));
+    ASSERT_TRUE(fake.Add("COM4", "NOKIA PHONE USB MoDeM"));
+    ASSERT_TRUE(fake.Add("COM6", "Nokia Phone Serial"));
+    ASSERT_TRUE(fake.Add("COM8", "nokia phone usb modem"));
     CUSBEngine engine(IgnoreBytes);
     EXPECT_EQ(6, engine.FindPort());
 }
 
 TEST_F(SerialEngineTest, PresenceFollowsTheNumberConnectStored)
 {
-    ASSERT_TRUE(fake.Add("COM87", "Nokia N9 Serial"));
+    ASSERT_TRUE(fake.Add("COM87", "Nokia Phone Serial"));
     CUSBEngine engine(IgnoreBytes);
     // No Connect yet: a matching port does not count.
     EXPECT_FALSE(engine.IsPresent());
@@ -122,7 +122,7 @@ TEST_F(SerialEngineTest, PresenceFollowsTheNumberConnectStored)
     EXPECT_TRUE(engine.IsPresent());
 
     // A search that yields another phone port does not count as present.
-    ASSERT_TRUE(fake.Add("COM88", "Nokia N9 Serial"));
+    ASSERT_TRUE(fake.Add("COM88", "Nokia Phone Serial"));
     fake.Remove("COM87");
     EXPECT_FALSE(engine.IsPresent());
     EXPECT_EQ(87, engine.PortNumber());

@@ -2,7 +2,8 @@
 // <root>/sys/class/tty that has a hardware parent (a "device" link) is a
 // present port. Its port name is "COM<n>" through the tty-to-number mapping;
 // its description is built from the USB strings above it: manufacturer,
-// product and the interface string, e.g. "Nokia Nokia N9 Nokia N9 Serial".
+// product and the interface string joined by spaces, e.g. "Acme Phone Acme
+// Phone Serial", which is what the selection reads as the description.
 // A CDC ACM interface that speaks an AT command set is a modem, and its
 // description ends in "Modem" even when the phone gives no interface string,
 // so that a phone's modem port is told apart from its data port.
