@@ -69,13 +69,15 @@ trap 'stop_all; exit 130' INT TERM
 trap stop_all EXIT
 
 wine "$svc" install >/dev/null 2>&1 || true
+# An installed service starts with the wineserver; restart it for a clean block.
+wine net stop OvalixSvc >/dev/null 2>&1 || true
 wine net start OvalixSvc >/dev/null
 started=1
 wine "$monitor" --wait-state 0 --timeout 10000 >/dev/null
 wine "$monitor" --request 1280x720 >/dev/null
 
 echo "== OvalixSvc.exe running under Wine; phone streams 1280x720 at 30 fps"
-"$phone" --connect 127.0.0.1:5055 --mode 3 --formats 1280x720@30,640x480@30,320x240@30 >"$log" &
+"$phone" --connect 127.0.0.1:5055 --stamp-clock raw --mode 3 --formats 1280x720@30,640x480@30,320x240@30 >"$log" &
 phone_pid=$!
 
 wine "$monitor" --take ${seconds:+--seconds "$seconds"} &

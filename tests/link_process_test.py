@@ -67,6 +67,7 @@ class Rig:
         self.args = args
         self.work = tempfile.mkdtemp(prefix="ovalix-proc-")
         self.service = None
+        self.keeper = None
         self.service_err = os.path.join(self.work, "service.err")
         self.phones = []
         # Windows programs run through the tree's Wine wrapper (its prefix).
@@ -81,6 +82,10 @@ class Rig:
         if self.wine:
             subprocess.run(self.wine + [self.args.svc, "install"], env=self.env,
                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
+            # The service starts automatically with the wineserver; stop it so
+            # that every case begins with a freshly started one.
+            subprocess.run(self.wine + ["net", "stop", "OvalixSvc"], env=self.env,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
             r = subprocess.run(self.wine + ["net", "start", "OvalixSvc"], env=self.env,
                                capture_output=True, text=True, timeout=60)
             check(r.returncode == 0, "net start OvalixSvc failed: %s" % r.stdout + r.stderr)
@@ -93,6 +98,12 @@ class Rig:
                                             stderr=open(self.service_err, "w"))
         check(self.monitor("--wait-state", "0", "--timeout", "10000").returncode == 0,
               "the service did not come up")
+        if self.wine:
+            # Wine ends its services once no ordinary Windows process is left;
+            # a watching monitor keeps the service alive between the calls.
+            cmd = self.wine + [self.args.monitor, "--watch"]
+            self.keeper = subprocess.Popen(cmd, env=self.env, stdout=subprocess.DEVNULL,
+                                           stderr=subprocess.DEVNULL)
 
     def stop_service(self):
         """Stops the service and checks that it ended cleanly."""
@@ -102,6 +113,7 @@ class Rig:
             r = subprocess.run(self.wine + ["net", "stop", "OvalixSvc"], env=self.env,
                                capture_output=True, text=True, timeout=60)
             self.service = None
+            self.stop_keeper()
             check(r.returncode == 0, "net stop OvalixSvc failed: %s" % r.stdout + r.stderr)
             return
         proc, self.service = self.service, None
@@ -116,6 +128,12 @@ class Rig:
         check(rc == 0, "the service ended with %s:\n%s" % (rc, err[-4000:]))
         check("runtime error" not in err and "Sanitizer" not in err,
               "the service reported:\n" + err[-4000:])
+
+    def stop_keeper(self):
+        if self.keeper is not None:
+            self.keeper.terminate()
+            self.keeper.wait(timeout=10)
+            self.keeper = None
 
     def service_alive(self):
         if self.wine:
@@ -187,6 +205,7 @@ class Rig:
                 self.stop_service()
             except Exception:
                 pass
+        self.stop_keeper()
         shutil.rmtree(self.work, ignore_errors=True)
 
 

@@ -20,6 +20,9 @@ const char PHONE_USAGE[] =
     "  --fps F                  frame rate (default: the selected entry's)\n"
     "  --quality Q              JPEG quality 1..100 (80)\n"
     "  --retain-every N         flag every Nth frame for retention\n"
+    "  --stamp-clock monotonic|raw\n"
+    "                           clock of the frame stamps (monotonic); raw matches\n"
+    "                           the tick count of Windows programs under Wine\n"
     "misbehaviour:\n"
     "  --noise N                N garbage bytes before every message\n"
     "  --chunk N                write messages in N-byte pieces with pauses\n"
@@ -195,6 +198,9 @@ int ParsePhoneOptions(int argc, char** argv, PhoneOptions& o, char* error, uint3
                 o.silentFrames = (uint32_t)u;
             } else
                 ok = false;
+        } else if (!strcmp(a, "--stamp-clock")) {
+            ok = v && (!strcmp(v, "raw") || !strcmp(v, "monotonic"));
+            o.stampRaw = ok && !strcmp(v, "raw");
         } else if (!strcmp(a, "--seconds")) {
             ok = ParseNumber(v, 0.001, 1e7, d);
             o.seconds = d;

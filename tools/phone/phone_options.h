@@ -49,6 +49,7 @@ struct PhoneOptions {
     bool aliveOnly;
     bool tableOnly;
 
+    bool stampRaw;         // stamp frames with CLOCK_MONOTONIC_RAW (Wine's tick)
     bool log;
     double seconds;        // 0: until stopped
 };

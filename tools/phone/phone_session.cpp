@@ -66,6 +66,15 @@ uint64_t MonotonicMs()
     return MonotonicUs() / 1000u;
 }
 
+uint32_t StampMs(bool raw)
+{
+    if (!raw)
+        return (uint32_t)MonotonicMs();
+    timespec t;
+    clock_gettime(CLOCK_MONOTONIC_RAW, &t);
+    return (uint32_t)((uint64_t)t.tv_sec * 1000u + (uint64_t)t.tv_nsec / 1000000u);
+}
+
 PhoneSession::PhoneSession(const PhoneOptions& o, PhoneTransport& t)
     : options(o), transport(t), frameMessage((uint8_t*)malloc(MESSAGE_CAPACITY)),
       frameMessageSize(0), noise(nullptr), pendingFill(0), frameCounter(0), closedEarly(false),
@@ -332,7 +341,7 @@ bool PhoneSession::SendFrame(uint64_t, bool cutShort)
     PutU32(sub + 8, frameCounter);
     // The stamp is the moment the frame leaves, so a consumer can measure
     // the whole way from here to its own take.
-    PutU32(sub + 4, (uint32_t)MonotonicMs());
+    PutU32(sub + 4, StampMs(options.stampRaw));
     uint32_t length = cutShort ? frameMessageSize / 2 : frameMessageSize;
     bool ok = SendMessage(frameMessage, length);
     ++frameCounter;

@@ -81,3 +81,6 @@ private:
 // milliseconds truncated to 32 bits.
 uint64_t MonotonicMs();
 uint64_t MonotonicUs();
+// The stamp carried by a frame: CLOCK_MONOTONIC, or CLOCK_MONOTONIC_RAW when
+// the consumer's tick count is built on that clock.
+uint32_t StampMs(bool raw);
