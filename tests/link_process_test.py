@@ -73,9 +73,6 @@ class Rig:
         # Windows programs run through the tree's Wine wrapper (its prefix).
         self.wine = [args.wine_run] if args.wine_run else []
         self.env = dict(os.environ)
-        # The DNS-SD library is unloaded at stop, which makes LeakSanitizer
-        # report the library's own blocks; memory errors still abort.
-        self.env.setdefault("ASAN_OPTIONS", "detect_leaks=0")
 
     # -- service --
     def start_service(self):
@@ -92,6 +89,9 @@ class Rig:
             self.service = "wine"
         else:
             env = dict(self.env)
+            # The DNS-SD library is unloaded at stop, which makes LeakSanitizer
+            # report the library's own blocks; memory errors still abort.
+            env.setdefault("ASAN_OPTIONS", "detect_leaks=0")
             env["STATE_DIRECTORY"] = os.path.join(self.work, "state")
             os.makedirs(env["STATE_DIRECTORY"])
             self.service = subprocess.Popen([self.args.svc], env=env,
