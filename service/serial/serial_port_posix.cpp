@@ -426,8 +426,10 @@ void CSerialPort::Run()
         }
     }
 
-    close(p->port);
-    p->port = -1;
+    if (p->port >= 0) {
+        close(p->port);
+        p->port = -1;
+    }
     p->readTransfer.pending = false;
     p->writeTransfer.pending = false;
     p->observer->OnClosed();
