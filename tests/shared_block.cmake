@@ -21,3 +21,19 @@ ovalix_add_test(service_host_test SOURCES service_host_test.cpp)
 ovalix_add_test(frame_stats_test
   SOURCES frame_stats_test.cpp ${PROJECT_SOURCE_DIR}/tools/monitor/frame_stats.cpp)
 target_include_directories(frame_stats_test PRIVATE ${PROJECT_SOURCE_DIR}/tools/monitor)
+
+if(WIN32)
+  add_executable(service_probe service_probe_win32.cpp)
+  target_link_libraries(service_probe PRIVATE advapi32)
+  add_test(NAME service_process_wine
+           COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/service_process_wine.sh
+                   $<TARGET_FILE:OvalixSvc> $<TARGET_FILE:ovalix-monitor>
+                   $<TARGET_FILE:service_probe>)
+  set_tests_properties(service_process_wine PROPERTIES RESOURCE_LOCK service TIMEOUT 300)
+else()
+  add_test(NAME service_process_posix
+           COMMAND ${PROJECT_SOURCE_DIR}/scripts/isolate.sh sh
+                   ${CMAKE_CURRENT_SOURCE_DIR}/service_process_posix.sh
+                   $<TARGET_FILE:OvalixSvc> $<TARGET_FILE:ovalix-monitor>)
+  set_tests_properties(service_process_posix PROPERTIES RESOURCE_LOCK service TIMEOUT 180)
+endif()
