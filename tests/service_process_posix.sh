@@ -89,7 +89,21 @@ check_table() {
 run_service "@ovalix-notify-$$" INT check_table
 cmp -s "$store" "$tmp/written" || fail "saved table differs from the one loaded"
 
-# 4. Without NOTIFY_SOCKET the service simply runs in the foreground.
+# 4. A block that cannot be created: START_PENDING then STOPPED, exit 0.
+mkdir /dev/shm/OvalixSvcMemory
+rm -f "$tmp/ready"
+python3 "$here/notify_receiver.py" "$tmp/notify" "$tmp/notify.log" "$tmp/ready" &
+receiver=$!
+for _ in $(seq 100); do [ -e "$tmp/ready" ] && break; sleep 0.05; done
+NOTIFY_SOCKET="$tmp/notify" "$svc" >"$tmp/svc.out" 2>&1 || fail "failed start: exit code $?"
+wait "$receiver"
+rmdir /dev/shm/OvalixSvcMemory
+got=$(grep '^STATUS=' "$tmp/notify.log")
+[ "$got" = 'STATUS=START_PENDING checkpoint=1 wait_hint=3000
+STATUS=STOPPED checkpoint=0 wait_hint=0' ] || fail "failed start reported:
+$got"
+
+# 5. Without NOTIFY_SOCKET the service simply runs in the foreground.
 env -u NOTIFY_SOCKET "$svc" >"$tmp/svc.out" 2>&1 &
 pid=$!
 "$monitor" --wait-state 0 --timeout 10000 || fail "foreground service did not come up"
@@ -97,7 +111,7 @@ pid=$!
 "$monitor" | grep -q '^requested: 800 x 600' || fail "request not written"
 kill -TERM "$pid"; wait "$pid" || fail "foreground service exit code $?"
 
-# 5. Installation: case-insensitive word, quoted path with a space, enabled,
+# 6. Installation: case-insensitive word, quoted path with a space, enabled,
 #    silent, and a second install changes nothing.
 mkdir -p "$tmp/with space"
 cp "$svc" "$tmp/with space/OvalixSvc"
