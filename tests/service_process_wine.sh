@@ -31,7 +31,14 @@ w() {
 # the server and its service manager up.
 "$run" "$probe" sleep 600000 >/dev/null 2>&1 &
 keepalive=$!
-trap 'kill "$keepalive" 2>/dev/null; rm -rf "$tmp" "$spaced"' EXIT
+# Whatever happens, leave no auto-start service behind for later tests.
+cleanup() {
+  "$run" net stop OvalixSvc >/dev/null 2>&1
+  "$run" "$probe" delete >/dev/null 2>&1
+  kill "$keepalive" 2>/dev/null
+  rm -rf "$tmp" "$spaced"
+}
+trap cleanup EXIT
 sleep 1
 w net stop OvalixSvc >/dev/null
 w "$probe" delete >/dev/null
