@@ -72,7 +72,7 @@ void* MapShared(int fd, size_t length)
 }
 
 // Waits until an object made by another process has reached its full length
-// and, when initWord >= 0, until its initialisation word is set. Returns the
+// and, when initOffset >= 0, until its initialisation word is set. Returns the
 // mapping or null when the creator never finished.
 void* MapWhenReady(int fd, size_t length, long initOffset)
 {
