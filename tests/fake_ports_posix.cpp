@@ -14,7 +14,7 @@ namespace {
 
 void MakeDirs(const char* path)
 {
-    char buffer[512];
+    char buffer[1024];
     snprintf(buffer, sizeof(buffer), "%s", path);
     for (char* p = buffer + 1; *p != '\0'; ++p) {
         if (*p == '/') {
@@ -28,7 +28,7 @@ void MakeDirs(const char* path)
 
 void WriteText(const char* dir, const char* name, const char* text)
 {
-    char path[512];
+    char path[1024];
     snprintf(path, sizeof(path), "%s/%s", dir, name);
     FILE* file = fopen(path, "w");
     if (file != nullptr) {
