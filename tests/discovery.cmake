@@ -30,9 +30,15 @@ add_executable(discovery_test discovery_test.cpp)
 target_link_libraries(discovery_test PRIVATE ovalix_service ${OVALIX_GTEST_MAIN})
 set_target_properties(discovery_test PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${OVALIX_DNSSD_DIR})
 add_dependencies(discovery_test dnssd_double dnssd_double_three)
+if(WIN32)
+  set(dnssd_fixture FIXTURES_REQUIRED wine_prefix)
+else()
+  set(dnssd_fixture)
+endif()
 gtest_discover_tests(discovery_test DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
                      WORKING_DIRECTORY ${OVALIX_DNSSD_DIR}
-                     PROPERTIES TIMEOUT 120 ENVIRONMENT "LD_LIBRARY_PATH=${OVALIX_DNSSD_DIR}")
+                     PROPERTIES TIMEOUT 120 ENVIRONMENT "LD_LIBRARY_PATH=${OVALIX_DNSSD_DIR}"
+                                ${dnssd_fixture})
 
 # The one case that needs a host name with several addresses runs in a mount
 # namespace of its own with a hosts file that provides one.
@@ -43,7 +49,7 @@ add_test(NAME discovery_several_addresses
                  --gtest_filter=DiscoveryTest.HostWithSeveralAddressesYieldsTheFirst)
 set_tests_properties(discovery_several_addresses PROPERTIES
                      TIMEOUT 120 SKIP_RETURN_CODE 77 SKIP_REGULAR_EXPRESSION "\\[  SKIPPED \\]"
-                     ENVIRONMENT "LD_LIBRARY_PATH=${OVALIX_DNSSD_DIR}")
+                     ENVIRONMENT "LD_LIBRARY_PATH=${OVALIX_DNSSD_DIR}" ${dnssd_fixture})
 
 # The real service against the scripted library and the phone stand-in. Under
 # Wine the stand-in is the native one, taken from a native build tree.
@@ -51,7 +57,8 @@ if(WIN32)
   set(OVALIX_NATIVE_BUILD_DIR ${PROJECT_SOURCE_DIR}/build/native CACHE PATH
       "Native build tree whose phone stand-in the Windows process tests use")
   add_test(NAME discovery_end_to_end
-           COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/discovery_e2e.sh wine
+           COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/wine_private_prefix.sh
+                   sh ${CMAKE_CURRENT_SOURCE_DIR}/discovery_e2e.sh wine
                    $<TARGET_FILE:OvalixSvc> $<TARGET_FILE:dnssd_double>
                    ${OVALIX_NATIVE_BUILD_DIR}/tools/phone/ovalix-phone
                    $<TARGET_FILE:ovalix-monitor> ${CMAKE_CROSSCOMPILING_EMULATOR})

@@ -8,15 +8,19 @@ if(WIN32)
       CACHE FILEPATH "The native phone stand-in used by the Windows process tests")
   set(link_phone ${OVALIX_PHONE_PROGRAM})
   set(link_wine --wine-run ${PROJECT_SOURCE_DIR}/scripts/wine-run.sh)
+  # Each case in a prefix of its own (see wine_private_prefix.sh).
+  set(link_runner sh ${CMAKE_CURRENT_SOURCE_DIR}/wine_private_prefix.sh)
 else()
   set(link_phone $<TARGET_FILE:ovalix-phone>)
   set(link_wine)
+  set(link_runner)
 endif()
 
 foreach(case stream ring_full renegotiate timeout_table timeout_streaming peer_close
              alive_only hostile_bytes)
   add_test(NAME link_process.${case}
-           COMMAND python3 ${CMAKE_CURRENT_SOURCE_DIR}/link_process_test.py --case ${case}
+           COMMAND ${link_runner}
+                   python3 ${CMAKE_CURRENT_SOURCE_DIR}/link_process_test.py --case ${case}
                    --svc $<TARGET_FILE:OvalixSvc> --monitor $<TARGET_FILE:ovalix-monitor>
                    --phone ${link_phone} ${link_wine})
   set_tests_properties(link_process.${case} PROPERTIES RESOURCE_LOCK service TIMEOUT 240)

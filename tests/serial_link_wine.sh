@@ -84,10 +84,17 @@ start_service() {
   monitor --request 640x480 || fail "cannot request a size"
 }
 
-# The service's process under this prefix (for holding it still).
+# The service's process under this prefix (for holding it still): a process
+# whose program is OvalixSvc.exe, not one (like this script) that merely names
+# it among its arguments.
 service_pid() {
-  local pid
-  for pid in $(pgrep -f 'OvalixSvc.exe' || true); do
+  local pid program
+  for pid in $(pgrep -f 'OvalixSvc\.exe' || true); do
+    program=$(tr '\0' '\n' <"/proc/$pid/cmdline" 2>/dev/null | head -n 1)
+    case "$program" in
+      *[Oo]valix[Ss]vc.exe) ;;
+      *) continue ;;
+    esac
     if grep -qxz "WINEPREFIX=$OVALIX_WINEPREFIX" "/proc/$pid/environ" 2>/dev/null; then
       echo "$pid"
       return 0

@@ -26,7 +26,8 @@ if(WIN32)
   add_executable(service_probe service_probe_win32.cpp)
   target_link_libraries(service_probe PRIVATE advapi32)
   add_test(NAME service_process_wine
-           COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/service_process_wine.sh
+           COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/wine_private_prefix.sh
+                   sh ${CMAKE_CURRENT_SOURCE_DIR}/service_process_wine.sh
                    $<TARGET_FILE:OvalixSvc> $<TARGET_FILE:ovalix-monitor>
                    $<TARGET_FILE:service_probe>)
   set_tests_properties(service_process_wine PROPERTIES RESOURCE_LOCK service TIMEOUT 300)

@@ -21,7 +21,8 @@ if(WIN32)
       CACHE FILEPATH "The native phone stand-in used by the Windows process tests")
   foreach(scenario stream beats-tcp vanish)
     add_test(NAME serial_link_wine_${scenario}
-             COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/serial_link_wine.sh ${scenario}
+             COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/wine_private_prefix.sh
+                     bash ${CMAKE_CURRENT_SOURCE_DIR}/serial_link_wine.sh ${scenario}
                      $<TARGET_FILE:OvalixSvc> $<TARGET_FILE:ovalix-monitor>
                      $<TARGET_FILE:register_port> ${OVALIX_PHONE_PROGRAM})
     set_tests_properties(serial_link_wine_${scenario} PROPERTIES
