@@ -61,8 +61,8 @@ public:
 
     int ReadSize() const;
 
-    // Platform fields (events, port handle, thread, buffers), defined by the
-    // platform implementation and allocated once by the constructor.
+    // The worker's fields (flags, buffers, the platform's port, signals and
+    // thread), allocated once by the constructor.
     struct Impl;
 
 private:
