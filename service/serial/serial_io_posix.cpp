@@ -7,6 +7,7 @@
 #include "serial/serial_io.h"
 
 #include "serial/com_map.h"
+#include "serial/serial_port.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -19,38 +20,25 @@
 #include <time.h>
 #include <unistd.h>
 
-namespace {
-
-// One direction of transfer between a buffer and the port, in the manner of
-// an overlapped operation: pending until done reaches wanted or an error.
-struct Transfer {
-    bool pending;
-    uint8_t* buffer;
-    int wanted;
-    int done;
-    int error;
-};
-
-}  // namespace
-
 struct SerialIo {
     int events[SERIAL_SIGNAL_COUNT];
     int port;
     pthread_t thread;
     bool threadHeld;
-    void (*body)(void*);
-    void* arg;
-    Transfer transfers[2];
+    // One per direction, in the manner of an overlapped operation: pending
+    // until done reaches wanted or the line fails.
+    struct Transfer {
+        bool pending;
+        uint8_t* buffer;
+        int wanted;
+        int done;
+        int error;
+    } transfers[2];
 };
 
 namespace {
 
 const short LINE_FAILED = POLLHUP | POLLERR | POLLNVAL;
-
-bool IsManualReset(int signal)
-{
-    return signal == SERIAL_SIGNAL_READ_DONE || signal == SERIAL_SIGNAL_WRITE_DONE;
-}
 
 void Finish(SerialIo* io, SerialDirection dir, int error)
 {
@@ -63,7 +51,7 @@ void Finish(SerialIo* io, SerialDirection dir, int error)
 // signal) when it is done or the line has failed.
 void Pump(SerialIo* io, SerialDirection dir, short revents)
 {
-    Transfer* t = &io->transfers[dir];
+    SerialIo::Transfer* t = &io->transfers[dir];
     while (t->done < t->wanted) {
         uint8_t* at = t->buffer + t->done;
         size_t left = static_cast<size_t>(t->wanted - t->done);
@@ -129,7 +117,7 @@ bool SetLineSettings(int fd)
     return true;
 }
 
-void* ThreadMain(void* arg)
+void* ThreadMain(void* worker)
 {
     // One step above the normal priority; without the privilege to raise it
     // the thread simply runs at the normal one.
@@ -137,8 +125,7 @@ void* ThreadMain(void* arg)
     int nice = getpriority(PRIO_PROCESS, static_cast<id_t>(gettid()));
     if (errno == 0)
         setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), nice - 1);
-    SerialIo* io = static_cast<SerialIo*>(arg);
-    io->body(io->arg);
+    static_cast<CSerialPort*>(worker)->Run();
     return nullptr;
 }
 
@@ -164,47 +151,41 @@ void SerialIoDestroy(SerialIo* io)
     delete io;
 }
 
-bool SerialIoSignalsExist(const SerialIo* io)
-{
-    for (int i = 0; i < SERIAL_SIGNAL_COUNT; ++i) {
-        if (io->events[i] < 0)
-            return false;
-    }
-    return true;
-}
-
 int SerialIoOpen(SerialIo* io, int portNumber)
 {
     char path[512];
     if (!ComDevicePath(portNumber, path, sizeof(path)))
-        return -1;
+        return SERIAL_OPEN_NO_DEVICE;
     io->port = open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (io->port < 0) {
         io->port = -1;
-        return -1;
+        return SERIAL_OPEN_NO_DEVICE;
     }
-    io->transfers[SERIAL_READ] = Transfer();
-    io->transfers[SERIAL_WRITE] = Transfer();
+    io->transfers[SERIAL_READ] = io->transfers[SERIAL_WRITE] = SerialIo::Transfer();
     tcflush(io->port, TCIOFLUSH);
 
-    // The steps and codes of the Windows line set-up. A tty has no event
-    // mask to clear, so code 1 never arises here.
-    int result = 0;
+    // The steps and codes of the Windows line set-up, each failing step
+    // replacing the code of an earlier one. A tty has no event mask to
+    // clear, so code 1 never arises here.
+    int result = SERIAL_OPEN_OK;
     if (!SetZeroTimeouts(io->port))
-        result = 2;
+        result = SERIAL_OPEN_TIMEOUTS_FAILED;
     if (!SetLineSettings(io->port))
-        result = 4;
+        result = SERIAL_OPEN_STATE_FAILED;
+    for (int i = 0; i < SERIAL_SIGNAL_COUNT; ++i) {
+        if (io->events[i] < 0)
+            result = SERIAL_OPEN_EVENTS_MISSING;
+    }
+    if (result != SERIAL_OPEN_OK)
+        SerialIoClose(io);
     return result;
 }
 
 void SerialIoClose(SerialIo* io)
 {
-    if (io->port >= 0) {
+    if (io->port >= 0)
         close(io->port);
-        io->port = -1;
-    }
-    io->transfers[SERIAL_READ].pending = false;
-    io->transfers[SERIAL_WRITE].pending = false;
+    io->port = -1;
 }
 
 void SerialIoSet(SerialIo* io, int signal)
@@ -223,22 +204,17 @@ void SerialIoReset(SerialIo* io, int signal)
 
 int SerialIoWait(SerialIo* io)
 {
-    Transfer* reading = &io->transfers[SERIAL_READ];
-    Transfer* writing = &io->transfers[SERIAL_WRITE];
+    const SerialIo::Transfer* reading = &io->transfers[SERIAL_READ];
+    const SerialIo::Transfer* writing = &io->transfers[SERIAL_WRITE];
     for (;;) {
         pollfd fds[SERIAL_SIGNAL_COUNT + 1];
-        for (int i = 0; i < SERIAL_SIGNAL_COUNT; ++i) {
-            fds[i].fd = io->events[i];
-            fds[i].events = POLLIN;
-            fds[i].revents = 0;
-        }
+        for (int i = 0; i < SERIAL_SIGNAL_COUNT; ++i)
+            fds[i] = pollfd{io->events[i], POLLIN, 0};
         short portEvents = static_cast<short>((reading->pending ? POLLIN : 0) |
                                               (writing->pending ? POLLOUT : 0));
         // With nothing in flight the port is left out: a hung-up line would
         // otherwise report itself over and over.
-        fds[SERIAL_SIGNAL_COUNT].fd = portEvents != 0 ? io->port : -1;
-        fds[SERIAL_SIGNAL_COUNT].events = portEvents;
-        fds[SERIAL_SIGNAL_COUNT].revents = 0;
+        fds[SERIAL_SIGNAL_COUNT] = pollfd{portEvents != 0 ? io->port : -1, portEvents, 0};
 
         if (poll(fds, SERIAL_SIGNAL_COUNT + 1, -1) < 0) {
             if (errno == EINTR)
@@ -257,7 +233,7 @@ int SerialIoWait(SerialIo* io)
         }
         for (int i = 0; i < SERIAL_SIGNAL_COUNT; ++i) {
             if (fds[i].revents & POLLIN) {
-                if (!IsManualReset(i))
+                if (i != SERIAL_SIGNAL_READ_DONE && i != SERIAL_SIGNAL_WRITE_DONE)
                     SerialIoReset(io, i);
                 return i;
             }
@@ -269,13 +245,13 @@ int SerialIoWait(SerialIo* io)
 
 bool SerialIoBegin(SerialIo* io, SerialDirection dir, uint8_t* buffer, int count)
 {
-    io->transfers[dir] = Transfer{true, buffer, count, 0, 0};
+    io->transfers[dir] = SerialIo::Transfer{true, buffer, count, 0, 0};
     return true;
 }
 
 SerialTransferState SerialIoFetch(SerialIo* io, SerialDirection dir, int* count)
 {
-    const Transfer* t = &io->transfers[dir];
+    const SerialIo::Transfer* t = &io->transfers[dir];
     if (t->pending)
         return SERIAL_TRANSFER_PENDING;
     if (t->error != 0)
@@ -284,11 +260,9 @@ SerialTransferState SerialIoFetch(SerialIo* io, SerialDirection dir, int* count)
     return SERIAL_TRANSFER_DONE;
 }
 
-void SerialIoStartThread(SerialIo* io, void (*body)(void*), void* arg)
+void SerialIoStartThread(SerialIo* io, CSerialPort* worker)
 {
-    io->body = body;
-    io->arg = arg;
-    io->threadHeld = pthread_create(&io->thread, nullptr, ThreadMain, io) == 0;
+    io->threadHeld = pthread_create(&io->thread, nullptr, ThreadMain, worker) == 0;
 }
 
 void SerialIoJoin(SerialIo* io, int timeoutMs)
@@ -302,12 +276,8 @@ void SerialIoJoin(SerialIo* io, int timeoutMs)
     }
     timespec deadline;
     clock_gettime(CLOCK_MONOTONIC, &deadline);
-    deadline.tv_sec += timeoutMs / 1000;
-    deadline.tv_nsec += (timeoutMs % 1000) * 1000000L;
-    if (deadline.tv_nsec >= 1000000000L) {
-        deadline.tv_sec += 1;
-        deadline.tv_nsec -= 1000000000L;
-    }
-    if (pthread_clockjoin_np(io->thread, nullptr, CLOCK_MONOTONIC, &deadline) == 0)
-        io->threadHeld = false;
+    long nanoseconds = deadline.tv_nsec + (timeoutMs % 1000) * 1000000L;
+    deadline.tv_sec += timeoutMs / 1000 + nanoseconds / 1000000000L;
+    deadline.tv_nsec = nanoseconds % 1000000000L;
+    io->threadHeld = pthread_clockjoin_np(io->thread, nullptr, CLOCK_MONOTONIC, &deadline) != 0;
 }

@@ -3,6 +3,8 @@
 
 #include "serial/serial_io.h"
 
+#include "serial/serial_port.h"
+
 #include <windows.h>
 #include <process.h>
 #include <stdio.h>
@@ -15,8 +17,6 @@ struct SerialIo {
     HANDLE port;
     HANDLE thread;
     unsigned threadId;
-    void (*body)(void*);
-    void* arg;
     // One record per direction, and whether the system still holds it: its
     // buffer and record must not be released before the system is done.
     OVERLAPPED overlapped[2];
@@ -43,10 +43,9 @@ void PrepareLineSettings(DCB* dcb)
     dcb->XoffChar = 0x19;
 }
 
-unsigned __stdcall ThreadMain(void* arg)
+unsigned __stdcall ThreadMain(void* worker)
 {
-    SerialIo* io = static_cast<SerialIo*>(arg);
-    io->body(io->arg);
+    static_cast<CSerialPort*>(worker)->Run();
     return 0;
 }
 
@@ -73,15 +72,6 @@ void SerialIoDestroy(SerialIo* io)
     delete io;
 }
 
-bool SerialIoSignalsExist(const SerialIo* io)
-{
-    for (int i = 0; i < SERIAL_SIGNAL_COUNT; ++i) {
-        if (io->events[i] == NULL)
-            return false;
-    }
-    return true;
-}
-
 int SerialIoOpen(SerialIo* io, int portNumber)
 {
     // "\\.\COMn": ten characters hold COM0 to COM99; the buffer is sized
@@ -93,10 +83,9 @@ int SerialIoOpen(SerialIo* io, int portNumber)
                            FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, CREATE_ALWAYS,
                            FILE_FLAG_OVERLAPPED, NULL);
     if (io->port == INVALID_HANDLE_VALUE)
-        return -1;
+        return SERIAL_OPEN_NO_DEVICE;
 
     memset(io->overlapped, 0, sizeof(io->overlapped));
-    io->inFlight[SERIAL_READ] = io->inFlight[SERIAL_WRITE] = false;
     DCB dcb;
     PrepareLineSettings(&dcb);
     COMMTIMEOUTS timeouts;
@@ -106,13 +95,20 @@ int SerialIoOpen(SerialIo* io, int portNumber)
     io->overlapped[SERIAL_READ].hEvent = io->events[SERIAL_SIGNAL_READ_DONE];
     io->overlapped[SERIAL_WRITE].hEvent = io->events[SERIAL_SIGNAL_WRITE_DONE];
 
-    int result = 0;
+    // Each failing step replaces the code of an earlier one.
+    int result = SERIAL_OPEN_OK;
     if (!SetCommMask(io->port, 0))
-        result = 1;
+        result = SERIAL_OPEN_MASK_FAILED;
     if (!SetCommTimeouts(io->port, &timeouts))
-        result = 2;
+        result = SERIAL_OPEN_TIMEOUTS_FAILED;
     if (!SetCommState(io->port, &dcb))
-        result = 4;
+        result = SERIAL_OPEN_STATE_FAILED;
+    for (int i = 0; i < SERIAL_SIGNAL_COUNT; ++i) {
+        if (io->events[i] == NULL)
+            result = SERIAL_OPEN_EVENTS_MISSING;
+    }
+    if (result != SERIAL_OPEN_OK)
+        SerialIoClose(io);
     return result;
 }
 
@@ -146,10 +142,9 @@ void SerialIoReset(SerialIo* io, int signal)
 
 int SerialIoWait(SerialIo* io)
 {
-    DWORD signalled = WaitForMultipleObjects(SERIAL_SIGNAL_COUNT, io->events, FALSE, INFINITE);
-    if (signalled >= WAIT_OBJECT_0 + SERIAL_SIGNAL_COUNT)
-        return -1;
-    return static_cast<int>(signalled - WAIT_OBJECT_0);
+    DWORD index =
+        WaitForMultipleObjects(SERIAL_SIGNAL_COUNT, io->events, FALSE, INFINITE) - WAIT_OBJECT_0;
+    return index < SERIAL_SIGNAL_COUNT ? static_cast<int>(index) : -1;
 }
 
 bool SerialIoBegin(SerialIo* io, SerialDirection dir, uint8_t* buffer, int count)
@@ -168,18 +163,17 @@ SerialTransferState SerialIoFetch(SerialIo* io, SerialDirection dir, int* count)
 {
     DWORD done = 0;
     if (!GetOverlappedResult(io->port, &io->overlapped[dir], &done, FALSE))
-        return GetLastError() == ERROR_IO_PENDING ? SERIAL_TRANSFER_PENDING : SERIAL_TRANSFER_FAILED;
+        return GetLastError() == ERROR_IO_PENDING ? SERIAL_TRANSFER_PENDING
+                                                  : SERIAL_TRANSFER_FAILED;
     io->inFlight[dir] = false;
     *count = static_cast<int>(done);
     return SERIAL_TRANSFER_DONE;
 }
 
-void SerialIoStartThread(SerialIo* io, void (*body)(void*), void* arg)
+void SerialIoStartThread(SerialIo* io, CSerialPort* worker)
 {
-    io->body = body;
-    io->arg = arg;
     io->thread = reinterpret_cast<HANDLE>(
-        _beginthreadex(NULL, 0, ThreadMain, io, 0, &io->threadId));
+        _beginthreadex(NULL, 0, ThreadMain, worker, 0, &io->threadId));
     if (io->thread != NULL)
         SetThreadPriority(io->thread, THREAD_PRIORITY_ABOVE_NORMAL);
 }

@@ -6,24 +6,15 @@
 
 #include <atomic>
 
-namespace {
-
-const int STOP_WAIT_MS = 2000;
-
-void RunWorker(void* worker)
-{
-    static_cast<CSerialPort*>(worker)->Run();
-}
-
-}  // namespace
+static const int STOP_WAIT_MS = 2000;
 
 struct CSerialPort::Impl {
     SerialIo* io;
-    std::atomic<bool> writeBusy;
-    bool readBusy;
-    std::atomic<int> readSize;
-    int lastReadCount;
-    std::atomic<int> writeLength;
+    std::atomic<bool> writeBusy{false};
+    bool readBusy = false;
+    std::atomic<int> readSize{1};
+    int lastReadCount = 0;
+    std::atomic<int> writeLength{0};
     SerialObserver* observer;
     uint8_t receiveBuffer[SERIAL_BUFFER_SIZE];
     uint8_t writeBuffer[SERIAL_BUFFER_SIZE];
@@ -33,11 +24,6 @@ CSerialPort::CSerialPort(SerialObserver* observer)
     : impl(new Impl)
 {
     impl->observer = observer;
-    impl->writeBusy = false;
-    impl->readBusy = false;
-    impl->readSize = 1;
-    impl->writeLength = 0;
-    impl->lastReadCount = 0;
     impl->io = SerialIoCreate();
 }
 
@@ -57,14 +43,8 @@ int CSerialPort::Open(int portNumber)
     if (portNumber < 0)
         return SERIAL_OPEN_NO_DEVICE;
     int result = SerialIoOpen(p->io, portNumber);
-    if (result < 0)
-        return SERIAL_OPEN_NO_DEVICE;
-    if (!SerialIoSignalsExist(p->io))
-        result = SERIAL_OPEN_EVENTS_MISSING;
-    if (result != SERIAL_OPEN_OK) {
-        SerialIoClose(p->io);
+    if (result != SERIAL_OPEN_OK)
         return result;
-    }
 
     // A fresh run starts from quiet signals and clear flags: a stop left over
     // from an earlier run would end this one at once, and a write busy flag
@@ -77,7 +57,7 @@ int CSerialPort::Open(int portNumber)
 
     // A failed thread start is not reported: no data ever arrives, and the
     // link's receive time-outs end it.
-    SerialIoStartThread(p->io, RunWorker, this);
+    SerialIoStartThread(p->io, this);
     return SERIAL_OPEN_OK;
 }
 
@@ -98,14 +78,11 @@ int CSerialPort::ReadSize() const
 
 void CSerialPort::Write(const uint8_t* bytes, int count)
 {
-    Impl* p = impl;
-    if (count < 1 || count >= SERIAL_BUFFER_SIZE)
+    if (count < 1 || count >= SERIAL_BUFFER_SIZE || impl->writeBusy.exchange(true))
         return;
-    if (p->writeBusy.exchange(true))
-        return;
-    memcpy(p->writeBuffer, bytes, static_cast<size_t>(count));
-    p->writeLength = count;
-    SerialIoSet(p->io, SERIAL_SIGNAL_START_WRITE);
+    memcpy(impl->writeBuffer, bytes, static_cast<size_t>(count));
+    impl->writeLength = count;
+    SerialIoSet(impl->io, SERIAL_SIGNAL_START_WRITE);
 }
 
 void CSerialPort::Stop()
