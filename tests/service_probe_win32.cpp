@@ -2,7 +2,8 @@
 // process test under Wine. Runs as a 32-bit program, so it sees the same
 // registry view as the service.
 //   status                    prints "state=N checkpoint=N wait_hint=N"
-//   watch MS                  prints every change of that line for MS ms
+//   watch MS                  prints every change of that line for MS ms, or
+//                             until the service has stopped after running
 //   sleep MS                  keeps a Wine process alive for MS ms
 //   config                    prints the registered configuration
 //   delete                    removes the registration
@@ -132,16 +133,22 @@ int main(int argc, char** argv)
         DWORD duration = (strcmp(command, "watch") == 0 && argc > 2) ? strtoul(argv[2], NULL, 10) : 0;
         DWORD start = GetTickCount();
         char last[128] = "";
+        bool running = false;
+        bool stopped = false;
         do {
             char line[128];
             if (StatusLine(service, line, sizeof(line)) && strcmp(line, last) != 0) {
                 printf("%s\n", line);
                 fflush(stdout);
                 strcpy(last, line);
+                if (strncmp(line, "state=4 ", 8) == 0)
+                    running = true;
+                else if (running && strncmp(line, "state=1 ", 8) == 0)
+                    stopped = true;
             }
             if (duration != 0)
                 Sleep(5);
-        } while (GetTickCount() - start < duration);
+        } while (!stopped && GetTickCount() - start < duration);
         CloseServiceHandle(service);
         return 0;
     }

@@ -80,6 +80,12 @@ start_stop() {
   watcher=$!
   sleep 1
   w net start OvalixSvc >/dev/null
+  # Wine's net start returns once the service has been started, which may be
+  # before it has left START_PENDING; wait for the pending state to end.
+  for _ in $(seq 100); do
+    w "$probe" status | grep -q '^state=2 ' || break
+    sleep 0.1
+  done
   w "$probe" status | grep -q '^state=4 checkpoint=0 wait_hint=0 accepted=1' ||
     fail "not RUNNING after net start: $(w "$probe" status)"
   $1
