@@ -2,9 +2,10 @@
 # wine_prefix_scrub.sh [PREFIX]
 # Removes from a Wine prefix's registry what the programs under test leave in
 # it: the service's registration (installed to start automatically, it would
-# start with the prefix's next session and hold port 5055 and the named block)
-# and the stored format table. Edits the registry file, so the prefix's server
-# is ended first.
+# start with the prefix's next session and hold port 5055 and the named block),
+# the stored format table, and the phone ports the tests register (under
+# PORTS\PHONE; the server may have saved one while a test had it registered).
+# Edits the registry file, so the prefix's server is ended first.
 set -u
 root=$(cd "$(dirname "$0")/.." && pwd)
 prefix=${1:-${OVALIX_WINEPREFIX:-$root/build/wine}}
@@ -15,6 +16,7 @@ awk '
   /^\[/ {
     key = tolower($0)
     skip = key ~ /^\[system\\\\(currentcontrolset|controlset[0-9]+)\\\\services\\\\ovalixsvc(\\\\|\])/ ||
+           key ~ /^\[system\\\\(currentcontrolset|controlset[0-9]+)\\\\enum\\\\ports\\\\phone(\\\\|\])/ ||
            key ~ /^\[software\\\\(wow6432node\\\\)?ovalix(\\\\|\])/
   }
   !skip' "$prefix/system.reg" >"$prefix/system.reg.scrub" &&
