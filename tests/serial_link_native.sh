@@ -29,25 +29,14 @@ work=$(mktemp -d /tmp/ovalix-serial.XXXXXX)
 root=$work/root
 pids=()
 
+monitor_cmd=("$monitor")
+. "$here/serial_link_common.sh"
+
 cleanup() {
-  for pid in "${pids[@]}"; do
-    kill -CONT "$pid" 2>/dev/null || true
-    kill -TERM "$pid" 2>/dev/null || true
-  done
-  for pid in "${pids[@]}"; do
-    wait "$pid" 2>/dev/null || true
-  done
+  reap_pids
   rm -rf "$work"
 }
 trap cleanup EXIT
-
-fail() {
-  echo "FAIL: $*" >&2
-  for log in "$work"/*.log; do
-    [ -f "$log" ] && { echo "== $log" >&2; tail -20 "$log" >&2; }
-  done
-  exit 1
-}
 
 # The phone as the kernel would show it: a USB device with a modem interface
 # (ttyACM0, COM201) and a serial interface (ttyACM1, COM202). Only the serial
@@ -82,14 +71,7 @@ unplug() {
   rm -f "$root/sys/class/tty/ttyACM1"
 }
 
-socat pty,raw,echo=0,link="$work/pty-service" pty,raw,echo=0,link="$work/pty-phone" \
-  2>"$work/socat.log" &
-pids+=($!)
-for _ in $(seq 100); do
-  [ -e "$work/pty-service" ] && [ -e "$work/pty-phone" ] && break
-  sleep 0.05
-done
-[ -e "$work/pty-phone" ] || fail "no pty pair"
+make_pty_pair
 
 start_service() {
   mkdir -p "$work/state"
@@ -98,22 +80,6 @@ start_service() {
   pids+=("$svc_pid")
   "$monitor" --wait-state 0 --timeout 10000 >/dev/null || fail "service did not come up"
   "$monitor" --request 640x480
-}
-
-serial_phone() {   # extra options
-  "$phone" --serial "$work/pty-phone" --formats 640x480@30,320x240@30 --log "$@" \
-    >"$work/serial-phone.log" 2>&1 &
-  pids+=($!)
-}
-
-take_frames() {   # count
-  local out
-  out=$(timeout 20 "$monitor" --take --frames "$1" --quiet) || fail "no $1 frames: $out"
-  echo "$out"
-  case "$out" in
-    *"summary frames=$1 "*) ;;
-    *) fail "took: $out" ;;
-  esac
 }
 
 case "$scenario" in

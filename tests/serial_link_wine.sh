@@ -29,7 +29,9 @@ work=$(mktemp -d /tmp/ovalix-serial-wine.XXXXXX)
 pids=()
 svc_pid=
 
-monitor() { "$run" "$monitor_exe" "$@"; }
+monitor_cmd=("$run" "$monitor_exe")
+monitor() { "${monitor_cmd[@]}" "$@"; }
+. "$root/tests/serial_link_common.sh"
 register() { "$run" "$register_exe" "$@"; }
 
 cleanup() {
@@ -38,32 +40,12 @@ cleanup() {
   "$run" sc delete OvalixSvc >/dev/null 2>&1 || true
   register clear >/dev/null 2>&1 || true
   rm -f "$dos/com21"
-  for pid in "${pids[@]}"; do
-    kill -TERM "$pid" 2>/dev/null || true
-  done
-  for pid in "${pids[@]}"; do
-    wait "$pid" 2>/dev/null || true
-  done
+  reap_pids
   rm -rf "$work"
 }
 trap cleanup EXIT
 
-fail() {
-  echo "FAIL: $*" >&2
-  for log in "$work"/*.log; do
-    [ -f "$log" ] && { echo "== $log" >&2; tail -20 "$log" >&2; }
-  done
-  exit 1
-}
-
-socat pty,raw,echo=0,link="$work/pty-service" pty,raw,echo=0,link="$work/pty-phone" \
-  2>"$work/socat.log" &
-pids+=($!)
-for _ in $(seq 100); do
-  [ -e "$work/pty-service" ] && [ -e "$work/pty-phone" ] && break
-  sleep 0.05
-done
-[ -e "$work/pty-phone" ] || fail "no pty pair"
+make_pty_pair
 ln -sfn "$work/pty-service" "$dos/com21"
 
 # The phone's modem port is listed too; it must never be chosen.
@@ -101,23 +83,6 @@ service_pid() {
     fi
   done
   return 1
-}
-
-serial_phone() {
-  "$phone" --serial "$work/pty-phone" --formats 640x480@30,320x240@30 --log "$@" \
-    >"$work/serial-phone.log" 2>&1 &
-  pids+=($!)
-}
-
-take_frames() {   # count
-  local out
-  out=$(timeout 60 "$run" "$monitor_exe" --take --frames "$1" --quiet | tr -d '\r') ||
-    fail "no $1 frames: $out"
-  echo "$out"
-  case "$out" in
-    *"summary frames=$1 "*) ;;
-    *) fail "took: $out" ;;
-  esac
 }
 
 case "$scenario" in
