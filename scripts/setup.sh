@@ -28,6 +28,18 @@ packages=(
   util-linux iproute2 procps socat python3
   # cross build and Windows tests under Wine
   g++-mingw-w64-i686 mingw-w64-i686-dev wine wine32:i386 wine64 xvfb xauth
+  g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev
+  # DirectShow under Wine: VMR-9 needs 32-bit Mesa; screenshots of the windows
+  libgl1-mesa-dri:i386 libglx-mesa0:i386 libgl1:i386 x11-apps imagemagick
+  # artwork script
+  python3-pil
+  # GStreamer source element
+  libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev gstreamer1.0-plugins-base
+  gstreamer1.0-plugins-good gstreamer1.0-tools
+  # PipeWire camera
+  libpipewire-0.3-dev pipewire pipewire-bin wireplumber gstreamer1.0-pipewire
+  # packages
+  nsis lintian
 )
 
 missing=()

@@ -229,3 +229,9 @@ bool CNamedEvent::IsOpen() const
 {
     return handle != 0;
 }
+
+// While a handle is open the object and its name exist, and a service started
+// again opens this same object instead of making a new one.
+bool CNamedMapping::NameReplaced() const { return false; }
+bool CNamedMutex::NameReplaced() const { return false; }
+bool CNamedEvent::NameReplaced() const { return false; }

@@ -6,7 +6,11 @@
 // Create opens an object of the same name that another process made first.
 // On POSIX a name has no reference count, so the side that called Create
 // removes the name when it closes the object; consumers that still hold it
-// keep a working object, and the next Create makes a fresh one.
+// keep a working object, and the next Create makes a fresh one. A consumer
+// asks NameReplaced() to learn that the name no longer leads to the object it
+// holds (the service stopped, or a new run made new objects), so that it can
+// open the name again. On Windows the held objects keep the name alive, so a
+// restarted service opens the very objects the consumer holds.
 
 #include <stdint.h>
 
@@ -24,6 +28,7 @@ public:
     bool Open(const char* name, uint32_t size);     // consumer
     void* View() const { return view; }
     void Close();                                   // unmaps the view, then closes the mapping
+    bool NameReplaced() const;
 private:
     CNamedMapping(const CNamedMapping&);
     CNamedMapping& operator=(const CNamedMapping&);
@@ -44,6 +49,7 @@ public:
     void Unlock();
     void Close();
     bool IsOpen() const;
+    bool NameReplaced() const;
 private:
     CNamedMutex(const CNamedMutex&);
     CNamedMutex& operator=(const CNamedMutex&);
@@ -64,6 +70,7 @@ public:
     NamedWaitResult Wait(uint32_t timeoutMs);
     void Close();
     bool IsOpen() const;
+    bool NameReplaced() const;
 private:
     CNamedEvent(const CNamedEvent&);
     CNamedEvent& operator=(const CNamedEvent&);

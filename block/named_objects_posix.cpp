@@ -227,6 +227,23 @@ void CloseObject(void*& map, size_t length, intptr_t& fd, bool& owner, const cha
     }
 }
 
+// True when the name is gone or leads to another object than the open fd.
+bool NameLeadsElsewhere(intptr_t fd, const char* path)
+{
+    if (fd < 0)
+        return false;
+    struct stat held;
+    if (fstat((int)fd, &held) != 0)
+        return true;
+    int current = shm_open(path, O_RDONLY | O_CLOEXEC, 0);
+    if (current < 0)
+        return errno == ENOENT;
+    struct stat now;
+    bool other = fstat(current, &now) != 0 || now.st_ino != held.st_ino || now.st_dev != held.st_dev;
+    close(current);
+    return other;
+}
+
 }  // namespace
 
 // ---- mapping ----
@@ -465,3 +482,7 @@ bool CNamedEvent::IsOpen() const
 {
     return shared != NULL;
 }
+
+bool CNamedMapping::NameReplaced() const { return NameLeadsElsewhere(handle, path); }
+bool CNamedMutex::NameReplaced() const { return NameLeadsElsewhere(handle, path); }
+bool CNamedEvent::NameReplaced() const { return NameLeadsElsewhere(handle, path); }

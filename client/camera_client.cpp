@@ -1,0 +1,227 @@
+#include "camera_client.h"
+
+#include <string.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+namespace {
+
+const uint64_t RETRY_INTERVAL_MS = 1000;
+const int FORMAT_READ_TRIES = 16;
+
+// The table is written without the mutex, so it is read byte by byte through
+// a volatile pointer: two copies must really be two reads of the block.
+void CopyVolatile(void* to, const void* from, size_t n)
+{
+    const volatile uint8_t* src = static_cast<const volatile uint8_t*>(from);
+    uint8_t* dst = static_cast<uint8_t*>(to);
+    for (size_t i = 0; i < n; ++i)
+        dst[i] = src[i];
+}
+
+uint32_t ReadWord(const uint32_t& word)
+{
+    return *static_cast<const volatile uint32_t*>(&word);
+}
+
+}  // namespace
+
+uint64_t ClientNowMs()
+{
+    return (uint64_t)std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+void ClientSleepMs(uint32_t ms)
+{
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+CCameraClient::CCameraClient()
+    : block(nullptr), lastAttemptMs(0), attemptedOnce(false), haveLast(false), lastSlot(0),
+      lastStamp(0), lastSize(0)
+{
+}
+
+CCameraClient::~CCameraClient()
+{
+    Detach();
+}
+
+void CCameraClient::Detach()
+{
+    event.Close();
+    mutex.Close();
+    mapping.Close();
+    block = nullptr;
+    haveLast = false;
+}
+
+bool CCameraClient::ObjectsReplaced() const
+{
+    return mapping.NameReplaced() || mutex.NameReplaced() || event.NameReplaced();
+}
+
+bool CCameraClient::Attach()
+{
+    uint64_t now = ClientNowMs();
+    if (attemptedOnce && now - lastAttemptMs < RETRY_INTERVAL_MS)
+        return block != nullptr;
+    attemptedOnce = true;
+    lastAttemptMs = now;
+
+    if (block != nullptr) {
+        if (!ObjectsReplaced())
+            return true;
+        // The service stopped or a new run made new objects: open the names
+        // again now, since a new run's objects are usually already there.
+        Detach();
+    }
+    if (!mapping.Open(SHARED_MEMORY_NAME, SHARED_BLOCK_SIZE) || !mutex.Open(SHARED_MUTEX_NAME) ||
+        !event.Open(READY_EVENT_NAME)) {
+        Detach();
+        return false;
+    }
+    block = static_cast<SharedCameraBlock*>(mapping.View());
+    return true;
+}
+
+// Caller holds the mutex. Every field is read once into a local: the block
+// can be written by any process that opens it.
+uint32_t CCameraClient::TakeLocked(CameraFrame* out, uint32_t capacity, bool all)
+{
+    SharedCameraBlock& b = *block;
+    uint32_t newest = ReadWord(b.currentSlot) % FRAME_SLOT_COUNT;
+    uint32_t taken = 0;
+    // Oldest first: the slot after the newest is the oldest one in the ring.
+    for (uint32_t k = 1; k <= FRAME_SLOT_COUNT; ++k) {
+        uint32_t i = (newest + k) % FRAME_SLOT_COUNT;
+        FrameSlot& slot = b.slots[i];
+        uint32_t size = ReadWord(slot.size);
+        if (size == 0)
+            continue;
+        uint32_t stamp = ReadWord(slot.stamp);
+        bool seen = haveLast && i == lastSlot && stamp == lastStamp && size == lastSize;
+        bool wanted = (all || i == newest) && !seen && size <= FRAME_DATA_SIZE && taken < capacity;
+        if (wanted) {
+            CameraFrame& f = out[taken++];
+            memcpy(f.data, slot.data, size);
+            f.size = size;
+            f.flags = ReadWord(slot.flags);
+            f.stamp = stamp;
+            f.slot = i;
+        }
+        if (i == newest) {
+            if (wanted || seen) {
+                haveLast = true;
+                lastSlot = i;
+                lastStamp = stamp;
+                lastSize = size;
+            }
+        } else {
+            // Left behind by this or another reader; kept, it would stop the
+            // ring once the service comes round to it.
+            slot.size = 0;
+        }
+    }
+    return taken;
+}
+
+ClientResult CCameraClient::Wait(uint32_t timeoutMs, CameraFrame* out, uint32_t capacity,
+                                 bool all, uint32_t& taken)
+{
+    taken = 0;
+    if (!Attach()) {
+        ClientSleepMs(timeoutMs);
+        return CLIENT_NO_SERVICE;
+    }
+    uint64_t deadline = ClientNowMs() + timeoutMs;
+    for (;;) {
+        // Look before waiting: another reader may have reset the event for a
+        // frame this reader has not taken yet. The reset happens under the
+        // mutex, and the service sets the event under it, so no later
+        // publication's wake-up is lost.
+        uint64_t now = ClientNowMs();
+        uint32_t left = now < deadline ? (uint32_t)(deadline - now) : 0;
+        NamedWaitResult locked = mutex.Lock(left > 0 ? left : 1);
+        if (locked == NAMED_WAIT_ACQUIRED) {
+            taken = TakeLocked(out, capacity, all);
+            event.Reset();
+            mutex.Unlock();
+            if (taken > 0)
+                return CLIENT_FRAME;
+        } else if (locked == NAMED_WAIT_FAILED) {
+            Detach();
+            return CLIENT_NO_SERVICE;
+        }
+        now = ClientNowMs();
+        if (now >= deadline)
+            return CLIENT_TIMEOUT;
+        NamedWaitResult woke = event.Wait((uint32_t)(deadline - now));
+        if (woke == NAMED_WAIT_FAILED) {
+            Detach();
+            return CLIENT_NO_SERVICE;
+        }
+        if (woke == NAMED_WAIT_TIMEOUT) {
+            // One last look, for a wake-up another reader reset before this
+            // one slept; then the wait is over.
+            deadline = ClientNowMs();
+        }
+    }
+}
+
+ClientResult CCameraClient::WaitNewest(uint32_t timeoutMs, CameraFrame& out)
+{
+    uint32_t taken = 0;
+    return Wait(timeoutMs, &out, 1, false, taken);
+}
+
+ClientResult CCameraClient::WaitAll(uint32_t timeoutMs, CameraFrame* out, uint32_t capacity,
+                                    uint32_t& taken)
+{
+    return Wait(timeoutMs, out, capacity, true, taken);
+}
+
+bool CCameraClient::ReadLinkState(uint32_t& state) const
+{
+    if (block == nullptr)
+        return false;
+    state = ReadWord(block->linkState);
+    return true;
+}
+
+bool CCameraClient::ReadFormats(FormatTable& out) const
+{
+    if (block == nullptr)
+        return false;
+    FormatTable again;
+    CopyVolatile(&out, &block->formats, sizeof(out));
+    for (int i = 0; i < FORMAT_READ_TRIES; ++i) {
+        CopyVolatile(&again, &block->formats, sizeof(again));
+        if (memcmp(&again, &out, sizeof(out)) == 0)
+            return true;
+        out = again;
+    }
+    return false;
+}
+
+bool CCameraClient::ReadRequestedSize(uint32_t& width, uint32_t& height) const
+{
+    if (block == nullptr)
+        return false;
+    width = ReadWord(block->requestedWidth);
+    height = ReadWord(block->requestedHeight);
+    return true;
+}
+
+bool CCameraClient::RequestSize(uint32_t width, uint32_t height)
+{
+    if (block == nullptr)
+        return false;
+    *static_cast<volatile uint32_t*>(&block->requestedWidth) = width;
+    *static_cast<volatile uint32_t*>(&block->requestedHeight) = height;
+    return true;
+}

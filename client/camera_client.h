@@ -1,0 +1,92 @@
+#pragma once
+// The consumer's side of the shared camera block, for every reader (the
+// capture filter, the GStreamer element, ovalix-monitor).
+//
+// A reader outlives the service: while the named objects are missing it tries
+// to open them again at most once a second, never blocking its caller for
+// that, and when a restarted service has put new objects behind the names it
+// lets go of the old ones and opens the new.
+//
+// Frames are taken under the mutex, newest first: the reader copies the frame
+// in `currentSlot` out once, frees every older occupied slot and leaves the
+// newest occupied until its next take. So several readers at once each get
+// every frame they are awake for, and the ring never jams on a slot that only
+// one of them freed.
+
+#include <stdint.h>
+
+#include "camera_block.h"
+#include "named_objects.h"
+
+enum ClientResult {
+    CLIENT_FRAME = 0,        // a frame was taken
+    CLIENT_TIMEOUT = 1,      // attached, but no new frame within the wait
+    CLIENT_NO_SERVICE = 2,   // the named objects are not there (yet)
+};
+
+// One taken frame; the caller allocates it once and reuses it.
+struct CameraFrame {
+    uint8_t data[FRAME_DATA_SIZE];
+    uint32_t size;
+    uint32_t flags;
+    uint32_t stamp;
+    uint32_t slot;
+};
+
+class CCameraClient {
+public:
+    CCameraClient();
+    ~CCameraClient();
+
+    // Opens the objects when they are not open and the last try is at least a
+    // second old; lets go of objects whose names now lead elsewhere. Cheap to
+    // call often. True while attached.
+    bool Attach();
+    void Detach();
+    bool IsAttached() const { return block != nullptr; }
+
+    // Waits up to timeoutMs for a frame this reader has not taken yet and
+    // takes the newest. Detached, it tries to attach and otherwise sleeps out
+    // the wait, so a caller's loop never spins.
+    ClientResult WaitNewest(uint32_t timeoutMs, CameraFrame& out);
+
+    // Like WaitNewest, but takes every frame in the ring this reader has not
+    // taken yet, oldest first, up to capacity (for counting drops).
+    ClientResult WaitAll(uint32_t timeoutMs, CameraFrame* out, uint32_t capacity,
+                         uint32_t& taken);
+
+    // Block fields outside the ring; false when detached.
+    bool ReadLinkState(uint32_t& state) const;
+    bool ReadFormats(FormatTable& out) const;   // a copy two reads agreed on
+    bool ReadRequestedSize(uint32_t& width, uint32_t& height) const;
+    bool RequestSize(uint32_t width, uint32_t height);
+
+    // For diagnostics: the block as mapped, or null.
+    const SharedCameraBlock* Block() const { return block; }
+
+private:
+    CCameraClient(const CCameraClient&);
+    CCameraClient& operator=(const CCameraClient&);
+
+    bool ObjectsReplaced() const;
+    uint32_t TakeLocked(CameraFrame* out, uint32_t capacity, bool all);
+    ClientResult Wait(uint32_t timeoutMs, CameraFrame* out, uint32_t capacity, bool all,
+                      uint32_t& taken);
+
+    CNamedMapping mapping;
+    CNamedMutex mutex;
+    CNamedEvent event;
+    SharedCameraBlock* block;
+    uint64_t lastAttemptMs;   // last open try, or last check of the names
+    bool attemptedOnce;
+    // What this reader took last, so that a frame left in its slot for other
+    // readers is not taken twice.
+    bool haveLast;
+    uint32_t lastSlot;
+    uint32_t lastStamp;
+    uint32_t lastSize;
+};
+
+// Milliseconds of a monotonic clock (never wraps in practice).
+uint64_t ClientNowMs();
+void ClientSleepMs(uint32_t ms);

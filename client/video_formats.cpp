@@ -1,0 +1,29 @@
+#include "video_formats.h"
+
+uint32_t UsableFormats(const FormatTable& table, VideoFormat (&out)[FORMAT_MAX_ENTRIES])
+{
+    uint32_t count = table.count;
+    if (count > FORMAT_MAX_ENTRIES)
+        count = FORMAT_MAX_ENTRIES;
+    uint32_t n = 0;
+    for (uint32_t i = 0; i < count; ++i) {
+        const FormatEntry& e = table.entries[i];
+        VideoFormat f = { EntryWidth(e), EntryHeight(e), e.fps };
+        if (f.width == 0 || f.height == 0)
+            continue;
+        if (!(f.fps >= 1.0f && f.fps <= 240.0f))
+            f.fps = DEFAULT_VIDEO_FORMAT.fps;
+        out[n++] = f;
+    }
+    if (n == 0)
+        out[n++] = DEFAULT_VIDEO_FORMAT;
+    return n;
+}
+
+int FindFormat(const VideoFormat* formats, uint32_t count, uint32_t width, uint32_t height)
+{
+    for (uint32_t i = 0; i < count; ++i)
+        if (formats[i].width == width && formats[i].height == height)
+            return (int)i;
+    return -1;
+}

@@ -1,0 +1,25 @@
+#pragma once
+// The picture formats a consumer can offer, taken from the block's format
+// table: every usable entry in table order, or the service's default entry
+// when the table has none.
+
+#include <stdint.h>
+
+#include "camera_block.h"
+
+struct VideoFormat {
+    uint32_t width;
+    uint32_t height;
+    float fps;
+};
+
+// What the service offers before any phone or stored table: 640 x 480 at 30.
+const VideoFormat DEFAULT_VIDEO_FORMAT = { 640, 480, 30.0f };
+
+// Entries past the clamped count, or with a zero width or height, are left
+// out; a rate that is not a number between 1 and 240 reads as 30. Returns the
+// number of formats written to out (at least 1).
+uint32_t UsableFormats(const FormatTable& table, VideoFormat (&out)[FORMAT_MAX_ENTRIES]);
+
+// Index of the first format of that size, or -1.
+int FindFormat(const VideoFormat* formats, uint32_t count, uint32_t width, uint32_t height);
