@@ -1,17 +1,24 @@
 #!/usr/bin/env bash
 # Runs every test: the native build (AddressSanitizer + UndefinedBehaviorSanitizer)
-# in a private namespace, the fuzz targets for a bounded time, and the Windows
-# build under Wine in a private namespace of its own.
+# in a private namespace, the Debian package, the fuzz targets for a bounded
+# time, and the Windows build (with its installer) under Wine in a private
+# namespace of its own.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 
 bash scripts/setup.sh
-bash scripts/build.sh native fuzz win32
+bash scripts/build.sh native native-release fuzz win32
+# The packages the installed-product tests take apart and install.
+cmake --build --preset native-release --target package
+cmake --build --preset win32 --target installer
 bash scripts/wine-prefix.sh
 
 echo "== native tests"
 scripts/isolate.sh ctest --preset native -j"$(nproc)"
+
+echo "== Debian package"
+ctest --preset native-release
 
 echo "== fuzz targets"
 bash scripts/fuzz.sh

@@ -17,6 +17,7 @@ deb=$out/ovalix_${version}_${arch}.deb
 rm -rf "$root" "$out/shlibs"
 DESTDIR=$root cmake --install "$build" --prefix /usr --strip >/dev/null
 
+find "$root/usr/share/man" -type f -exec gzip -9n {} +
 doc=$root/usr/share/doc/ovalix
 mkdir -p "$doc" "$root/DEBIAN"
 cp "$here/copyright" "$doc/copyright"

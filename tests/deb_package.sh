@@ -1,0 +1,145 @@
+#!/bin/sh
+# The Debian package: contents and control data, lintian without errors, then
+# install, upgrade, remove and purge in a throw-away copy of this system (an
+# overlay over / in private mount and network namespaces). systemd is not
+# running here, so a stand-in systemctl plays its part: it runs the service
+# in the foreground with its state directory as the unit says and stops it
+# with SIGTERM. The unit itself is checked by systemd-analyze.
+# Usage: deb_package.sh PACKAGE.deb VERSION [PIECE...]   PIECE: gst, camera
+set -u
+if [ "${1:-}" != --inside ]; then
+  exec unshare --mount --net --fork sh "$0" --inside "$@"
+fi
+shift
+deb=$1
+version=$2
+shift 2
+pieces=" $* "
+failures=0
+fail() { printf 'FAIL: %s\n' "$*"; failures=$((failures + 1)); }
+has() { case "$pieces" in *" $1 "*) return 0 ;; esac; return 1; }
+work=$(mktemp -d)
+cleanup() {
+  [ -f "$work/root/run/ovalix.pid" ] && kill "$(cat "$work/root/run/ovalix.pid")"
+  umount -R "$work" 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+unit=lib/systemd/system/OvalixSvc.service
+multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH)
+
+# 1. Contents, ownership and control data.
+dpkg-deb -c "$deb" >"$work/contents" || fail "dpkg-deb -c"
+awk '$2 != "root/root" { print }' "$work/contents" | grep . && fail "files not owned by root"
+expected="./usr/sbin/OvalixSvc ./usr/bin/ovalix-monitor ./$unit
+  ./usr/share/man/man8/OvalixSvc.8.gz ./usr/share/man/man1/ovalix-monitor.1.gz
+  ./usr/share/doc/ovalix/copyright ./usr/share/doc/ovalix/changelog.gz"
+has gst && expected="$expected ./usr/lib/$multiarch/gstreamer-1.0/libgstovalix.so"
+for f in $expected; do
+  awk '{ print $6 }' "$work/contents" | grep -qxF "$f" || fail "not in the package: $f"
+done
+dpkg-deb -f "$deb" Package Version Depends Recommends >"$work/control"
+grep -qx 'Package: ovalix' "$work/control" || fail "package name"
+grep -qx "Version: $version" "$work/control" || fail "version: $(cat "$work/control")"
+grep -q '^Depends: .*libc6' "$work/control" || fail "no library dependencies"
+grep -qx 'Recommends: libavahi-compat-libdnssd1' "$work/control" || fail "DNS-SD not recommended"
+
+# 2. lintian: warnings are shown, errors fail.
+lintian --fail-on error "$deb" >"$work/lintian" 2>&1 || fail "lintian: $(cat "$work/lintian")"
+grep -v '^running with root' "$work/lintian"
+
+# 3. The throw-away root: an overlay over /, its changes in a tmpfs.
+mount -t tmpfs tmpfs "$work" || exit 1
+mkdir "$work/upper" "$work/scratch" "$work/root"
+mount -t overlay overlay -o "lowerdir=/,upperdir=$work/upper,workdir=$work/scratch" "$work/root" ||
+  exit 1
+r=$work/root
+mount -t proc proc "$r/proc"
+mount --rbind /dev "$r/dev"
+mount -t tmpfs -o mode=1777 tmpfs "$r/dev/shm"
+mount -t tmpfs tmpfs "$r/run"
+mount -t tmpfs -o mode=1777 tmpfs "$r/tmp"
+ip link set lo up
+cp "$deb" "$r/tmp/ovalix.deb"
+in_root() { chroot "$r" "$@"; }
+
+# The stand-in systemctl logs every call and acts for the running system;
+# unit-file work (enable, preset, is-enabled) goes to the real one, which does
+# it offline.
+mv "$r/usr/bin/systemctl" "$r/usr/bin/systemctl.real"
+cat >"$r/usr/bin/systemctl" <<'EOF'
+#!/bin/sh
+echo "$*" >>/run/systemctl.log
+pid=/run/ovalix.pid
+stop() {
+  [ -f $pid ] || return 0
+  kill -TERM "$(cat $pid)"
+  while kill -0 "$(cat $pid)" 2>/dev/null; do sleep 0.1; done
+  rm -f $pid
+}
+case " $* " in
+*" daemon-reload "*) ;;
+*" is-enabled "*) for unit; do :; done; exec /usr/bin/systemctl.real --root=/ is-enabled "$unit" ;;
+*" is-active "*) [ -f $pid ] ;;
+*" stop "*) stop ;;
+*" start "* | *" restart "*)
+  stop
+  mkdir -p /var/lib/ovalix
+  STATE_DIRECTORY=/var/lib/ovalix setsid /usr/sbin/OvalixSvc </dev/null >/run/ovalix.log 2>&1 &
+  echo $! >$pid ;;
+*) exec /usr/bin/systemctl.real "$@" ;;
+esac
+exit 0
+EOF
+chmod 755 "$r/usr/bin/systemctl"
+# A container's policy that forbids starting services would hide the start.
+rm -f "$r/usr/sbin/policy-rc.d"
+mkdir -p "$r/run/systemd/system"
+log=$r/run/systemctl.log
+wants=$r/etc/systemd/system/multi-user.target.wants/OvalixSvc.service
+state=$r/var/lib/ovalix/Software/Ovalix/Setup
+svc_pid() { cat "$r/run/ovalix.pid" 2>/dev/null; }
+
+# 4. Install: files, unit enabled, service started and publishing.
+in_root dpkg -i /tmp/ovalix.deb >"$work/dpkg.log" 2>&1 || fail "dpkg -i: $(cat "$work/dpkg.log")"
+[ -x "$r/usr/sbin/OvalixSvc" ] || fail "service not installed"
+[ "$(readlink "$wants")" = "/$unit" ] || fail "unit not enabled: $(ls -l "$wants" 2>&1)"
+grep -q " start OvalixSvc.service" "$log" || fail "not started: $(cat "$log")"
+grep -q 'daemon-reload' "$log" || fail "no daemon-reload on install"
+in_root systemd-analyze verify "/$unit" >"$work/verify" 2>&1 || fail "unit: $(cat "$work/verify")"
+first=$(svc_pid)
+for _ in $(seq 50); do in_root ovalix-monitor >/dev/null 2>&1 && break; sleep 0.1; done
+in_root ovalix-monitor >/dev/null 2>&1 || fail "the installed service publishes no block"
+
+# 5. Upgrade (the same package again): restarted, not stopped by prerm.
+: >"$log"
+in_root dpkg -i /tmp/ovalix.deb >"$work/dpkg.log" 2>&1 || fail "upgrade: $(cat "$work/dpkg.log")"
+grep -q 'restart OvalixSvc.service' "$log" || fail "not restarted on upgrade: $(cat "$log")"
+[ -n "$(svc_pid)" ] && [ "$(svc_pid)" != "$first" ] || fail "no new service process"
+
+# 6. Remove: stopped (its stop saved the table), files gone, state kept.
+: >"$log"
+in_root dpkg -r ovalix >"$work/dpkg.log" 2>&1 || fail "dpkg -r: $(cat "$work/dpkg.log")"
+grep -q 'stop OvalixSvc.service' "$log" || fail "not stopped on removal: $(cat "$log")"
+[ -z "$(svc_pid)" ] || fail "service still running"
+[ -e "$r/usr/sbin/OvalixSvc" ] || [ -e "$r/$unit" ] && fail "files left after removal"
+[ -f "$state" ] || fail "state directory not kept on removal"
+
+# 7. Purge: state directory and enablement gone.
+in_root dpkg -P ovalix >"$work/dpkg.log" 2>&1 || fail "dpkg -P: $(cat "$work/dpkg.log")"
+[ -e "$r/var/lib/ovalix" ] && fail "state directory left after purge"
+[ -e "$wants" ] || [ -L "$wants" ] && fail "enablement left after purge"
+[ -L "$r/etc/systemd/system/OvalixSvc.service" ] && fail "mask left after purge"
+
+# 8. Without systemd (a chroot, a container): enabled for later, nothing
+#    started, purged cleanly.
+rm -rf "$r/run/systemd/system"
+: >"$log"
+in_root dpkg -i /tmp/ovalix.deb >"$work/dpkg.log" 2>&1 || fail "dpkg -i without systemd"
+[ "$(readlink "$wants")" = "/$unit" ] || fail "unit not enabled without systemd"
+grep -Eq 'start|stop|daemon-reload' "$log" && fail "systemctl called without systemd: $(cat "$log")"
+in_root dpkg -P ovalix >"$work/dpkg.log" 2>&1 || fail "dpkg -P without systemd"
+[ -e "$wants" ] || [ -L "$wants" ] && fail "enablement left after purge without systemd"
+
+[ "$failures" -eq 0 ] && echo "all checks passed"
+exit "$failures"
