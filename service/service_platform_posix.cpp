@@ -298,6 +298,11 @@ void InstallService()
         return;
 }
 
+void ReportServiceMessage(const char* text)
+{
+    fprintf(stderr, "OvalixSvc: %s\n", text);
+}
+
 bool SameTextIgnoringCase(const char* a, const char* b)
 {
     return strcasecmp(a, b) == 0;

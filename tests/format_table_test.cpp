@@ -171,7 +171,7 @@ TEST_F(FormatTableTest, SavedTableComesBackByteForByte)
 {
     FormatTable table = MakeTable({ { 320, 240, 30.0f, 0 }, { 1280, 720, 12.5f, 1 } });
     table.entries[5].packed = 0xDEADBEEF;   // beyond count: carried, not checked
-    g_block->formats = table;
+    g_formats = table;
     SaveFormatTable();
 
     std::vector<uint8_t> stored;

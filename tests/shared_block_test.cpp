@@ -129,7 +129,7 @@ TEST_F(SharedBlockTest, ClearingTheRingKeepsRetainedFrameTableAndRequest)
         PublishFrame(frame, 50 + i, 0, i);
     g_block->requestedWidth = 320;
     g_block->requestedHeight = 240;
-    g_block->linkState = LINK_STREAMING;
+    SetLinkState(LINK_STREAMING);
     FormatTable table = g_block->formats;
 
     ClearFrameRing();
