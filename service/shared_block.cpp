@@ -201,7 +201,9 @@ void SetRequestedSize(uint32_t width, uint32_t height)
 
 void ReadRequestedSize(uint32_t& width, uint32_t& height)
 {
-    if (g_block != nullptr) {
+    // A block that has lost its memory reads as zeros until it is replaced;
+    // the consumer asked for nothing new in it.
+    if (g_block != nullptr && !SharedRangeFaulted()) {
         g_requestedWidth = g_block->requestedWidth;
         g_requestedHeight = g_block->requestedHeight;
     }
