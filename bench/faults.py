@@ -5,6 +5,7 @@ namespaces)."""
 import argparse
 import os
 import re
+import shutil
 import signal
 import statistics
 import subprocess
@@ -126,6 +127,7 @@ def main():
     stop(current)
     svc.send_signal(signal.SIGTERM)
     rc = svc.wait(timeout=20)
+    shutil.rmtree(work, ignore_errors=True)
 
     print("fault cycles: %d, service exit code %d, cycles without recovery: %d"
           % (args.cycles, rc, failures))
