@@ -495,6 +495,9 @@ def case_busy_port(rig):
     """Port 5055 is taken by another program while the service starts; once
     it is free, a phone gets through."""
     holder = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+    # An earlier test's connections may still linger on the port; a listener
+    # holds it against the service all the same.
+    holder.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
     holder.bind(("0.0.0.0", 5055))
     holder.listen(1)
     try:
