@@ -219,7 +219,10 @@ void PublishFrame(const uint8_t* bytes, uint32_t size, uint32_t flags, uint32_t 
     // Without the mutex the ring is never touched: the frame is dropped.
     if (!lock.Held())
         return;
-    uint32_t next = (g_block->currentSlot + 1) % FRAME_SLOT_COUNT;
+    // currentSlot is read once; whatever a reader left there, the index
+    // stays inside the ring.
+    uint32_t current = g_block->currentSlot;
+    uint32_t next = (current + 1) % FRAME_SLOT_COUNT;
     FrameSlot& slot = g_ring[next];
     // The consumer has not taken the frame in that slot yet: drop this one
     // rather than overwrite or wait.
