@@ -16,6 +16,9 @@
 // object or the name while that creator lives (InUseByAnotherCreator()).
 // MappedRegion() gives the memory that an object maps into this process (none
 // for a Windows mutex or event), for a caller that guards its accesses.
+// Shrunk() tells a consumer that another process has cut the object below
+// what this process mapped (POSIX objects are files any user may truncate),
+// so that it lets go instead of touching memory that would fault.
 
 #include <stddef.h>
 #include <stdint.h>
@@ -35,6 +38,7 @@ public:
     void* View() const { return view; }
     void Close();                                   // unmaps the view, then closes the mapping
     bool NameReplaced() const;
+    bool Shrunk() const;
     bool InUseByAnotherCreator() const { return inUseElsewhere; }
     void* MappedRegion(size_t& length) const;
 private:
@@ -59,6 +63,7 @@ public:
     void Close();
     bool IsOpen() const;
     bool NameReplaced() const;
+    bool Shrunk() const;
     void* MappedRegion(size_t& length) const;
 private:
     CNamedMutex(const CNamedMutex&);
@@ -81,6 +86,7 @@ public:
     void Close();
     bool IsOpen() const;
     bool NameReplaced() const;
+    bool Shrunk() const;
     void* MappedRegion(size_t& length) const;
 private:
     CNamedEvent(const CNamedEvent&);

@@ -238,6 +238,12 @@ void CloseObject(void*& map, size_t length, intptr_t& fd, bool& owner, const cha
 }
 
 // True when the name is gone or leads to another object than the open fd.
+bool ShorterThan(intptr_t fd, size_t length)
+{
+    struct stat st;
+    return fd >= 0 && (fstat((int)fd, &st) != 0 || (size_t)st.st_size < length);
+}
+
 bool NameLeadsElsewhere(intptr_t fd, const char* path)
 {
     if (fd < 0)
@@ -512,6 +518,10 @@ bool CNamedEvent::IsOpen() const
 bool CNamedMapping::NameReplaced() const { return NameLeadsElsewhere(handle, path); }
 bool CNamedMutex::NameReplaced() const { return NameLeadsElsewhere(handle, path); }
 bool CNamedEvent::NameReplaced() const { return NameLeadsElsewhere(handle, path); }
+
+bool CNamedMapping::Shrunk() const { return ShorterThan(handle, size); }
+bool CNamedMutex::Shrunk() const { return ShorterThan(handle, MUTEX_OBJECT_SIZE); }
+bool CNamedEvent::Shrunk() const { return ShorterThan(handle, EVENT_OBJECT_SIZE); }
 
 void* CNamedMapping::MappedRegion(size_t& length) const
 {

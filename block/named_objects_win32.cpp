@@ -241,6 +241,11 @@ bool CNamedMapping::NameReplaced() const { return false; }
 bool CNamedMutex::NameReplaced() const { return false; }
 bool CNamedEvent::NameReplaced() const { return false; }
 
+// A section cannot be made smaller while it is mapped.
+bool CNamedMapping::Shrunk() const { return false; }
+bool CNamedMutex::Shrunk() const { return false; }
+bool CNamedEvent::Shrunk() const { return false; }
+
 void* CNamedMapping::MappedRegion(size_t& length) const
 {
     length = view != NULL ? size : 0;
