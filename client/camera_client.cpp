@@ -61,6 +61,10 @@ bool CCameraClient::ObjectsReplaced() const
 
 bool CCameraClient::Attach()
 {
+    // Checked on every call, since touching a cut object would fault; the
+    // service puts new objects behind the names at its next step.
+    if (block != nullptr && (mapping.Shrunk() || mutex.Shrunk() || event.Shrunk()))
+        Detach();
     uint32_t now = GetTickMs();
     if (attemptedOnce && now - lastAttemptMs < RETRY_INTERVAL_MS)
         return block != nullptr;
