@@ -38,8 +38,8 @@ packages=(
   gstreamer1.0-plugins-good gstreamer1.0-tools
   # PipeWire camera
   libpipewire-0.3-dev pipewire pipewire-bin wireplumber gstreamer1.0-pipewire
-  # packages
-  nsis lintian
+  # packages: the installer, the Debian package and their tests
+  nsis lintian dpkg-dev systemd
 )
 
 missing=()
