@@ -110,6 +110,10 @@ in_root systemd-analyze verify "/$unit" >"$work/verify" 2>&1 || fail "unit: $(ca
 first=$(svc_pid)
 for _ in $(seq 50); do in_root ovalix-monitor >/dev/null 2>&1 && break; sleep 0.1; done
 in_root ovalix-monitor >/dev/null 2>&1 || fail "the installed service publishes no block"
+if has gst; then
+  in_root env HOME=/tmp gst-inspect-1.0 ovalixsrc >"$work/inspect" 2>&1 ||
+    fail "GStreamer does not find ovalixsrc: $(tail -3 "$work/inspect")"
+fi
 
 # 5. Upgrade (the same package again): restarted, not stopped by prerm.
 : >"$log"

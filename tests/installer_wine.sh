@@ -132,6 +132,20 @@ w "$windir\\ovalix-monitor.exe" --wait-state 3 --timeout 20000 >/dev/null ||
   fail "no streaming link through the installed service"
 w "$windir\\ovalix-monitor.exe" --take --quiet --frames 10 --seconds 10 >"$tmp/take"
 grep -q '^summary frames=1[0-9]' "$tmp/take" || fail "frames: $(cat "$tmp/take")"
+# ovalix-snap finds the installed filter among the video input devices, in
+# each bitness, and gets live pictures through it.
+if has snap; then
+  snaps="$windir\\ovalix-snap.exe"
+  has filter64 && snaps="$snaps|$windir\\x64\\ovalix-snap.exe"
+  IFS='|'
+  for snap in $snaps; do
+    unset IFS
+    w "$snap" --device --seconds 3 --quiet >"$tmp/snap"
+    live=$(sed -n 's/^summary .*live=\([0-9]*\).*/\1/p' "$tmp/snap")
+    [ "${live:-0}" -gt 0 ] || fail "no live pictures through $snap: $(cat "$tmp/snap")"
+  done
+  unset IFS
+fi
 kill "$phone_pid"
 wait "$phone_pid" 2>/dev/null
 phone_pid=
