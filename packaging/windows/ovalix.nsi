@@ -34,7 +34,7 @@ VIAddVersionKey /LANG=1033 "FileVersion" "${VERSION}"
 VIAddVersionKey /LANG=1033 "ProductVersion" "${VERSION}"
 VIAddVersionKey /LANG=1033 "LegalCopyright" "Ovalix developers"
 
-Page directory
+Page directory SkipDirectoryOnUpgrade
 Page instfiles
 UninstPage uninstConfirm
 UninstPage instfiles
@@ -88,6 +88,16 @@ FunctionEnd
 
 Function .onInit
   SetShellVarContext all
+FunctionEnd
+
+; An upgrade stays where the registered service runs from: the service's
+; registration keeps its path, so another folder would leave it on the old
+; program.
+Function SkipDirectoryOnUpgrade
+  ReadRegStr $0 HKLM "${UNINSTALL_KEY}" "InstallLocation"
+  ${If} $0 != ""
+    Abort
+  ${EndIf}
 FunctionEnd
 
 Section "Ovalix"
