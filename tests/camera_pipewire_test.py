@@ -251,15 +251,16 @@ class Rig:
                                           m.groups())} if m else None
 
     # -- consumers --
-    def consume(self, width, height, frames, name=None):
-        """Starts a pipewiresrc consumer declaring raw video of that size;
-        its frames arrive as RGB files in a folder of their own."""
+    def consume(self, width, height, frames, name=None, fmt=None):
+        """Starts a pipewiresrc consumer declaring raw video of that size
+        (and format); its frames arrive as RGB files in a folder of its own."""
         name = name or "consumer%d" % len(self.consumers)
         folder = self.path(name)
         os.makedirs(folder)
         pipeline = ("pipewiresrc target-object=%s num-buffers=%d ! "
-                    "video/x-raw,width=%d,height=%d ! videoconvert ! video/x-raw,format=RGB ! "
-                    "multifilesink location=%s/f%%05d.rgb" % (NODE, frames, width, height, folder))
+                    "video/x-raw%s,width=%d,height=%d ! videoconvert ! video/x-raw,format=RGB ! "
+                    "multifilesink location=%s/f%%05d.rgb"
+                    % (NODE, frames, ",format=" + fmt if fmt else "", width, height, folder))
         proc = self.start(name, ["gst-launch-1.0", "-q"] + pipeline.split())
         self.consumers.append(name)
         return name, folder, proc
@@ -295,9 +296,9 @@ class Rig:
         shutil.rmtree(self.work, ignore_errors=True)
 
 
-def receive(rig, width, height, frames, name=None):
+def receive(rig, width, height, frames, name=None, fmt=None):
     """A consumer that takes `frames` frames and ends; returns its folder."""
-    name, folder, _ = rig.consume(width, height, frames, name)
+    name, folder, _ = rig.consume(width, height, frames, name, fmt)
     rig.finish_consumer(name)
     got = rig.frames(folder)
     check(len(got) == frames, "%s received %d of %d frames:\n%s\ncamera:\n%s"
@@ -323,15 +324,15 @@ def case_stream(rig):
     check(props.get("node.description") == "Ovalix Camera",
           "node.description %r" % props.get("node.description"))
 
-    folder = receive(rig, 640, 480, 20, "first")
+    folder = receive(rig, 640, 480, 20, "first", "I420")
     last = rig.picture(folder, -1, 640, 480)
     rig.shot(last, "camera-640x480")
     check(last.blocks_mismatch() is None, "640x480: " + str(last.blocks_mismatch()))
     check(rig.requested_size() == (640, 480), "requested size %s" % (rig.requested_size(),))
 
-    # Two at once, with the same caps.
-    a, fa, _ = rig.consume(640, 480, 30, "both_a")
-    b, fb, _ = rig.consume(640, 480, 30, "both_b")
+    # Two at once, with the same caps (packed RGB this time).
+    a, fa, _ = rig.consume(640, 480, 30, "both_a", "RGB")
+    b, fb, _ = rig.consume(640, 480, 30, "both_b", "RGB")
     for name, folder in ((a, fa), (b, fb)):
         rig.finish_consumer(name)
         check(len(rig.frames(folder)) == 30, "%s received %d frames" % (name, len(rig.frames(folder))))
@@ -353,7 +354,7 @@ def case_stream(rig):
     # Another table size: the camera renegotiates and the service asks the
     # phone for it.
     selects_before = rig.log("phone").count("select ")
-    folder = receive(rig, 320, 240, 45, "small")
+    folder = receive(rig, 320, 240, 45, "small", "YUY2")
     check(rig.requested_size() == (320, 240), "requested size %s" % (rig.requested_size(),))
     check(rig.log("phone").count("select ") > selects_before,
           "the service did not ask the phone again:\n" + rig.log("phone")[-1500:])
@@ -361,6 +362,9 @@ def case_stream(rig):
     rig.shot(small, "camera-320x240")
     check(small.blocks_mismatch() is None, "320x240: " + str(small.blocks_mismatch()))
 
+    for chosen in ("I420 640x480", "RGB 640x480", "YUY2 320x240"):
+        check("consumer chose " + chosen in rig.log("camera"),
+              "never negotiated %s:\n%s" % (chosen, rig.log("camera")[-2000:]))
     stats = rig.stop_camera()
     check(stats and stats["frames"] > 0, "camera stats: %s" % stats)
 
@@ -374,16 +378,17 @@ def case_placeholder(rig):
     rig.start_camera("--stats")
     rig.wait_node()
 
-    def expect(kind, name):
-        folder = receive(rig, 640, 480, 4, name)
+    def expect(kind, name, frames):
+        folder = receive(rig, 640, 480, frames, name)
         pic = rig.picture(folder, -1, 640, 480)
         rig.shot(pic, "placeholder-" + kind)
         check(pic.placeholder_kind() == kind, "%s: placeholder %s, corner %s"
               % (name, pic.placeholder_kind(), pic.at(2, 2)))
 
-    expect("no-service", "no_service")
+    expect("no-service", "no_service", 4)
     rig.start_service()
-    expect("no-phone", "no_phone")
+    # The camera looks for the service once a second: ten placeholders span two.
+    expect("no-phone", "no_phone", 10)
     # The phone sends 40 frames on each link and then goes quiet.
     rig.start_phone("--silent-after", "frames:40")
     rig.wait_streaming()
@@ -391,16 +396,18 @@ def case_placeholder(rig):
     live = wait_until(lambda: any(rig.picture(folder, i, 640, 480).blocks_mismatch() is None
                                   for i in range(len(rig.frames(folder)))), 15, 0.2)
     check(live, "no live picture:\n" + rig.log("camera")[-2000:])
-    stalled = wait_until(lambda: rig.frames(folder) and rig.picture(
-        folder, -1, 640, 480).placeholder_kind() in ("no-picture", "no-phone"), 15, 0.2)
+    def stalled_picture():
+        pic = rig.picture(folder, -1, 640, 480) if rig.frames(folder) else None
+        return pic if pic and pic.placeholder_kind() in ("no-picture", "no-phone") else None
+    stalled = wait_until(stalled_picture, 15, 0.2)
     check(stalled, "no placeholder after the phone went quiet")
+    rig.shot(stalled, "placeholder-" + stalled.placeholder_kind() + "-after-live")
     # Steady: about five placeholders a second, never a frozen stream.
     before = len(rig.frames(folder))
     time.sleep(2.0)
     count = len(rig.frames(folder)) - before
     print("placeholders in 2 s: %d" % count)
     check(count >= 4, "only %d frames in 2 s while stalled" % count)
-    rig.shot(rig.picture(folder, -1, 640, 480), "placeholder-stalled")
     rig.stop(name, expect_zero=False)
     check("placeholder no-picture" in rig.log("camera") or "placeholder no-phone" in rig.log("camera"),
           "camera log:\n" + rig.log("camera")[-2000:])

@@ -77,8 +77,22 @@ bool CFrameRenderer::DecodeIntoI420(const uint8_t* jpeg, uint32_t size, const Ra
 bool CFrameRenderer::RenderJpeg(const uint8_t* jpeg, uint32_t size, const RawLayout& layout,
                                 uint8_t* frame)
 {
+    if (!Ready())
+        return false;
+    if (Decode(jpeg, size, layout, frame))
+        return true;
+    // A decoder that failed on a bad header refuses every later header, so a
+    // single damaged frame would end the live picture: start a fresh one.
+    tjDestroy(decompressor);
+    decompressor = tjInitDecompress();
+    return false;
+}
+
+bool CFrameRenderer::Decode(const uint8_t* jpeg, uint32_t size, const RawLayout& layout,
+                            uint8_t* frame)
+{
     JpegInfo info;
-    if (!Ready() || !ReadHeader(decompressor, jpeg, size, info))
+    if (!ReadHeader(decompressor, jpeg, size, info))
         return false;
     if (layout.format == RAW_I420 && info.subsamp == TJSAMP_420 &&
         info.width == (int)layout.width && info.height == (int)layout.height)

@@ -26,6 +26,7 @@ private:
     CFrameRenderer(const CFrameRenderer&);
     CFrameRenderer& operator=(const CFrameRenderer&);
 
+    bool Decode(const uint8_t* jpeg, uint32_t size, const RawLayout& layout, uint8_t* frame);
     bool DecodeIntoI420(const uint8_t* jpeg, uint32_t size, const RawLayout& layout,
                         uint8_t* frame);
 
