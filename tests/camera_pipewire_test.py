@@ -231,6 +231,17 @@ class Rig:
         check(self.monitor("--wait-state", "3", "--timeout", "10000").returncode == 0,
               "the link did not reach streaming")
 
+    def start_streaming(self, *camera_args):
+        """The whole chain up: media stack, service, phone streaming, and the
+        camera's node seen by WirePlumber."""
+        self.start_session_bus()
+        self.start_pipewire()
+        self.start_service()
+        self.start_phone()
+        self.wait_streaming()
+        self.start_camera(*camera_args)
+        return self.wait_node()
+
     def requested_size(self):
         m = re.search(r"requested: (\d+) x (\d+)", self.monitor().stdout)
         return (int(m.group(1)), int(m.group(2))) if m else None
@@ -312,13 +323,7 @@ def case_stream(rig):
     """The node's properties; live pixels; the requested size; two consumers
     at once; a consumer killed and the next one served at once; another size
     renegotiated through the service."""
-    rig.start_session_bus()
-    rig.start_pipewire()
-    rig.start_service()
-    rig.start_phone()
-    rig.wait_streaming()
-    rig.start_camera("--stats")
-    props = rig.wait_node()
+    props = rig.start_streaming("--stats")
     check(props.get("media.class") == "Video/Source", "media.class %r" % props.get("media.class"))
     check(props.get("media.role") == "Camera", "media.role %r" % props.get("media.role"))
     check(props.get("node.description") == "Ovalix Camera",
@@ -423,13 +428,7 @@ def cpu_ticks(pid):
 def case_idle_restart(rig):
     """With no consumer the camera decodes nothing; PipeWire restarted, the
     camera publishes its node again by itself and serves a consumer."""
-    rig.start_session_bus()
-    rig.start_pipewire()
-    rig.start_service()
-    rig.start_phone()
-    rig.wait_streaming()
-    rig.start_camera("--stats")
-    rig.wait_node()
+    rig.start_streaming("--stats")
     pid = rig.procs["camera"].pid
     hz = os.sysconf("SC_CLK_TCK")
     t0, c0 = time.monotonic(), cpu_ticks(pid)
@@ -455,6 +454,15 @@ CASES = {"stream": case_stream, "placeholder": case_placeholder,
          "idle_restart": case_idle_restart}
 
 
+def run_isolated(script, argv):
+    """Runs script again in namespaces of its own (/dev/shm, loopback and
+    the runtime tmpfs), with --inside added."""
+    isolate = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "scripts",
+                           "isolate.sh")
+    os.execv("/bin/sh", ["sh", isolate, sys.executable, os.path.abspath(script), "--inside"]
+             + argv)
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--case", required=True, choices=sorted(CASES))
@@ -463,11 +471,7 @@ def main():
     parser.add_argument("--inside", action="store_true", help=argparse.SUPPRESS)
     args = parser.parse_args()
     if not args.inside:
-        # Namespaces of its own: /dev/shm, loopback and the runtime tmpfs.
-        isolate = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "scripts",
-                               "isolate.sh")
-        os.execv("/bin/sh", ["sh", isolate, sys.executable, os.path.abspath(__file__),
-                             "--inside"] + sys.argv[1:])
+        run_isolated(__file__, sys.argv[1:])
     rig = Rig(args)
     try:
         CASES[args.case](rig)

@@ -18,6 +18,28 @@ uint32_t SourceRow(uint32_t y, uint32_t frameHeight, uint32_t pictureHeight, uin
     return (uint32_t)((uint64_t)lumaRow * planeHeight / pictureHeight);
 }
 
+// A grey picture's chroma: every chroma column maps to 0 then.
+const uint8_t NEUTRAL_ROW[1] = { NEUTRAL_CHROMA };
+
+struct SourceRows {
+    const uint8_t* y;
+    const uint8_t* u;
+    const uint8_t* v;
+};
+
+SourceRows RowsFor(const YcbcrPicture& p, uint32_t y, uint32_t frameHeight)
+{
+    SourceRows r;
+    r.y = p.plane[0] + (size_t)SourceRow(y, frameHeight, p.height, p.height) * p.stride[0];
+    r.u = r.v = NEUTRAL_ROW;
+    if (p.chromaWidth != 0) {
+        size_t row = SourceRow(y, frameHeight, p.height, p.chromaHeight);
+        r.u = p.plane[1] + row * p.stride[1];
+        r.v = p.plane[2] + row * p.stride[2];
+    }
+    return r;
+}
+
 }  // namespace
 
 CRawWriter::CRawWriter()
@@ -61,24 +83,19 @@ void CRawWriter::Write(const YcbcrPicture& picture, const RawLayout& layout, uin
 void CRawWriter::WriteI420(const YcbcrPicture& p, const RawLayout& l, uint8_t* frame) const
 {
     for (uint32_t y = 0; y < l.height; ++y) {
-        const uint8_t* src = p.plane[0] + (size_t)SourceRow(y, l.height, p.height, p.height) * p.stride[0];
+        const uint8_t* src = RowsFor(p, y, l.height).y;
         uint8_t* dst = frame + l.offset[0] + (size_t)y * l.stride[0];
         for (uint32_t x = 0; x < l.width; ++x)
             dst[x] = lumaRange[src[lumaColumn[x]]];
     }
     uint32_t cw = (l.width + 1) / 2, ch = (l.height + 1) / 2;
-    for (uint32_t k = 1; k <= 2; ++k) {
-        for (uint32_t cy = 0; cy < ch; ++cy) {
-            uint8_t* dst = frame + l.offset[k] + (size_t)cy * l.stride[k];
-            if (p.chromaWidth == 0) {
-                for (uint32_t cx = 0; cx < cw; ++cx)
-                    dst[cx] = chromaRange[NEUTRAL_CHROMA];
-                continue;
-            }
-            const uint8_t* src =
-                p.plane[k] + (size_t)SourceRow(2 * cy, l.height, p.height, p.chromaHeight) * p.stride[k];
-            for (uint32_t cx = 0; cx < cw; ++cx)
-                dst[cx] = chromaRange[src[chromaColumn[2 * cx]]];
+    for (uint32_t cy = 0; cy < ch; ++cy) {
+        SourceRows rows = RowsFor(p, 2 * cy, l.height);
+        uint8_t* u = frame + l.offset[1] + (size_t)cy * l.stride[1];
+        uint8_t* v = frame + l.offset[2] + (size_t)cy * l.stride[2];
+        for (uint32_t cx = 0; cx < cw; ++cx) {
+            u[cx] = chromaRange[rows.u[chromaColumn[2 * cx]]];
+            v[cx] = chromaRange[rows.v[chromaColumn[2 * cx]]];
         }
     }
 }
@@ -86,21 +103,14 @@ void CRawWriter::WriteI420(const YcbcrPicture& p, const RawLayout& l, uint8_t* f
 void CRawWriter::WriteYuy2(const YcbcrPicture& p, const RawLayout& l, uint8_t* frame) const
 {
     for (uint32_t y = 0; y < l.height; ++y) {
-        const uint8_t* ys = p.plane[0] + (size_t)SourceRow(y, l.height, p.height, p.height) * p.stride[0];
-        const uint8_t* us = nullptr;
-        const uint8_t* vs = nullptr;
-        if (p.chromaWidth != 0) {
-            size_t row = SourceRow(y, l.height, p.height, p.chromaHeight);
-            us = p.plane[1] + row * p.stride[1];
-            vs = p.plane[2] + row * p.stride[2];
-        }
+        SourceRows rows = RowsFor(p, y, l.height);
         uint8_t* dst = frame + (size_t)y * l.stride[0];
         for (uint32_t x = 0; x < l.width; x += 2) {
             uint32_t x1 = x + 1 < l.width ? x + 1 : x;
-            dst[0] = lumaRange[ys[lumaColumn[x]]];
-            dst[1] = chromaRange[us ? us[chromaColumn[x]] : NEUTRAL_CHROMA];
-            dst[2] = lumaRange[ys[lumaColumn[x1]]];
-            dst[3] = chromaRange[vs ? vs[chromaColumn[x]] : NEUTRAL_CHROMA];
+            dst[0] = lumaRange[rows.y[lumaColumn[x]]];
+            dst[1] = chromaRange[rows.u[chromaColumn[x]]];
+            dst[2] = lumaRange[rows.y[lumaColumn[x1]]];
+            dst[3] = chromaRange[rows.v[chromaColumn[x]]];
             dst += 4;
         }
     }
@@ -110,19 +120,12 @@ void CRawWriter::WriteRgb(const YcbcrPicture& p, const RawLayout& l, uint8_t* fr
 {
     const int32_t half = 1 << (FIX - 1);
     for (uint32_t y = 0; y < l.height; ++y) {
-        const uint8_t* ys = p.plane[0] + (size_t)SourceRow(y, l.height, p.height, p.height) * p.stride[0];
-        const uint8_t* us = nullptr;
-        const uint8_t* vs = nullptr;
-        if (p.chromaWidth != 0) {
-            size_t row = SourceRow(y, l.height, p.height, p.chromaHeight);
-            us = p.plane[1] + row * p.stride[1];
-            vs = p.plane[2] + row * p.stride[2];
-        }
+        SourceRows rows = RowsFor(p, y, l.height);
         uint8_t* dst = frame + (size_t)y * l.stride[0];
         for (uint32_t x = 0; x < l.width; ++x) {
-            int32_t luma = ys[lumaColumn[x]];
-            uint8_t cb = us ? us[chromaColumn[x]] : NEUTRAL_CHROMA;
-            uint8_t cr = vs ? vs[chromaColumn[x]] : NEUTRAL_CHROMA;
+            int32_t luma = rows.y[lumaColumn[x]];
+            uint8_t cb = rows.u[chromaColumn[x]];
+            uint8_t cr = rows.v[chromaColumn[x]];
             dst[0] = Clamp(luma + ((crToR[cr] + half) >> FIX));
             dst[1] = Clamp(luma + ((cbToG[cb] + crToG[cr] + half) >> FIX));
             dst[2] = Clamp(luma + ((cbToB[cb] + half) >> FIX));
