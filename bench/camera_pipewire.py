@@ -39,6 +39,9 @@ def main():
         rig.start_session_bus()
         rig.start_pipewire()
         rig.start_service()
+        # The consumer's size from the start, so the figures are of a steady
+        # link rather than of the renegotiation its arrival would cause.
+        rig.monitor("--request", "1280x720")
         rig.start("phone", [rig.program("tools", "phone", "ovalix-phone"), "--connect",
                             "127.0.0.1:5055", "--mode", "3",
                             "--formats", "1280x720@30,640x480@30,320x240@30"])
