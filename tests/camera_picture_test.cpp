@@ -169,6 +169,36 @@ TEST(CameraPicture, OtherSubsamplingsAndGrey)
     EXPECT_TRUE(Near(PixelOf(frame, l, 80, 120), GREY, 12));
 }
 
+// Mid greys tell a range mistake apart: full-range values read as video
+// range would come out 10 to 15 levels off.
+TEST(CameraPicture, GreyLevelsKeepTheirValueInEveryFormat)
+{
+    const uint8_t levels[] = { 50, 128, 200 };
+    CFrameRenderer renderer;
+    for (uint8_t level : levels) {
+        std::vector<uint8_t> rgb(320 * 240 * 3, level);
+        tjhandle h = tjInitCompress();
+        unsigned char* jpeg = nullptr;
+        unsigned long size = 0;
+        ASSERT_EQ(0, tjCompress2(h, rgb.data(), 320, 0, 240, TJPF_RGB, &jpeg, &size, TJSAMP_420,
+                                 95, 0));
+        const uint8_t expected[3] = { level, level, level };
+        for (uint32_t f = 0; f < RAW_FORMAT_COUNT; ++f)
+            for (uint32_t width : { 320u, 640u }) {
+                RawLayout l;
+                ASSERT_TRUE(ComputeRawLayout((RawFormat)f, width, width * 3 / 4, l));
+                std::vector<uint8_t> frame(l.size);
+                ASSERT_TRUE(renderer.RenderJpeg(jpeg, (uint32_t)size, l, frame.data()));
+                Rgb got = PixelOf(frame, l, width / 2, width * 3 / 8);
+                EXPECT_TRUE(Near(got, expected, 3)) << (int)level << " " << f << " " << width
+                                                    << ": " << got.r << "," << got.g << ","
+                                                    << got.b;
+            }
+        tjFree(jpeg);
+        tjDestroy(h);
+    }
+}
+
 TEST(CameraPicture, DamagedJpegsAreRefusedAndOversizedOnesScaledDown)
 {
     CFrameRenderer renderer;

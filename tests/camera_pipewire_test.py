@@ -442,7 +442,8 @@ def cpu_ticks(pid):
 
 def case_idle_restart(rig):
     """With no consumer the camera decodes nothing; PipeWire restarted, the
-    camera publishes its node again by itself and serves a consumer."""
+    camera publishes its node again by itself and serves a consumer; the
+    service restarted, the camera asks the new run for its consumer's size."""
     rig.start_streaming("--stats")
     pid = rig.procs["camera"].pid
     hz = os.sysconf("SC_CLK_TCK")
@@ -463,6 +464,29 @@ def case_idle_restart(rig):
     # Frames are decoded only for consumers: exactly the ones sent.
     check(stats is not None and stats["frames"] + stats["failures"] <= 10 + 2,
           "camera decoded without a consumer: %s" % stats)
+
+    # The new run starts from its stored table (its last entry is 320x240):
+    # the camera, attached to the new block, writes 640x480 again.
+    rig.start_camera()
+    rig.wait_node()
+    name, folder, _ = rig.consume(640, 480, 100000, "across_service_restart")
+    check(wait_until(lambda: len(rig.frames(folder)) >= 5, 15), "no frames before the restart")
+    rig.stop("service")
+    rig.start_service()
+    check(wait_until(lambda: rig.requested_size() == (640, 480), 10),
+          "requested size after the restart: %s" % (rig.requested_size(),))
+    rig.wait_streaming()
+    seen = len(rig.frames(folder))
+
+    def live_again():
+        pic = rig.latest(folder, 640, 480)
+        return len(rig.frames(folder)) > seen + 5 and pic is not None and \
+            pic.blocks_mismatch() is None
+
+    live = wait_until(live_again, 15, 0.05)
+    check(live, "no live picture after the service restarted:\n" + rig.log("camera")[-2000:])
+    rig.stop(name, expect_zero=False)
+    rig.stop_camera()
 
 
 CASES = {"stream": case_stream, "placeholder": case_placeholder,
