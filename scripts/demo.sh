@@ -90,7 +90,9 @@ phone_pid=$!
 
 "$monitor" --take ${seconds:+--seconds "$seconds"} &
 monitor_pid=$!
-pids=("$monitor_pid" $camera_pid "$phone_pid" "$svc_pid")
+pids=("$monitor_pid")
+if [ -n "$camera_pid" ]; then pids+=("$camera_pid"); fi
+pids+=("$phone_pid" "$svc_pid")
 
 wait "$monitor_pid" || true
 if [ -n "$camera_pid" ]; then

@@ -159,6 +159,7 @@ int main(int argc, char** argv)
     c.largestGapMs = 0;
     if (!c.renderer.Ready()) {
         fputs("ovalix-camera: cannot set up the JPEG decoder\n", stderr);
+        delete camera;
         return 1;
     }
 
@@ -166,6 +167,7 @@ int main(int argc, char** argv)
     CPipeWireCamera pipewire;
     if (!pipewire.Start(info)) {
         fputs("ovalix-camera: cannot start PipeWire's thread\n", stderr);
+        delete camera;
         return 1;
     }
 

@@ -58,6 +58,7 @@ struct CPipeWireCamera::Impl {
     spa_hook streamListener;
     bool lost;             // the daemon went away or the stream failed
     bool tried;
+    bool missingReported;   // since the last connection
     uint32_t lastTryMs;
     std::atomic<bool> streaming;
     bool negotiated;
@@ -139,8 +140,8 @@ void OnParamChanged(void* data, uint32_t id, const spa_pod* param)
     CPipeWireCamera::Impl* impl = static_cast<CPipeWireCamera::Impl*>(data);
     if (id != SPA_PARAM_Format)
         return;
+    // A held buffer stays held: remove_buffer says when it goes away.
     impl->negotiated = false;
-    impl->held = nullptr;
     ++impl->generation;
     if (param == nullptr)
         return;
@@ -258,6 +259,7 @@ bool CPipeWireCamera::Start(const CameraNodeInfo& info)
     impl->stream = nullptr;
     impl->lost = false;
     impl->tried = false;
+    impl->missingReported = false;
     impl->lastTryMs = 0;
     impl->streaming = false;
     impl->negotiated = false;
@@ -311,7 +313,11 @@ bool CPipeWireCamera::Upkeep(uint32_t nowMs)
             spa_zero(impl->coreListener);
             pw_core_add_listener(impl->core, &impl->coreListener, &CORE_EVENTS, impl);
             impl->CreateStream();
+            impl->missingReported = false;
             fprintf(stderr, "ovalix-camera: connected to PipeWire as %s\n", impl->info.nodeName);
+        } else if (!impl->missingReported) {
+            impl->missingReported = true;
+            fprintf(stderr, "ovalix-camera: no PipeWire daemon; trying again every second\n");
         }
     }
     bool up = impl->core != nullptr && !impl->lost;
