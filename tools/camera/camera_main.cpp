@@ -12,6 +12,7 @@
 #include <atomic>
 
 #include "camera_client.h"
+#include "camera_options.h"
 #include "frame_renderer.h"
 #include "frame_stats.h"
 #include "pipewire_camera.h"
@@ -22,13 +23,6 @@
 
 namespace {
 
-const char USAGE[] =
-    "usage: ovalix-camera [--node-name NAME] [--description TEXT] [--stats] [--seconds S]\n"
-    "  --node-name NAME     PipeWire node name (ovalix-camera)\n"
-    "  --description TEXT   name shown in camera pickers (Ovalix Camera)\n"
-    "  --stats              print frame counts, gaps and latency at exit\n"
-    "  --seconds S          stop after S seconds\n";
-
 const uint32_t IDLE_SLEEP_MS = 100;       // no consumer: how often to look again
 const uint32_t FRAME_WAIT_MS = 50;        // consumer: longest wait for a frame
 const uint32_t FORMAT_CHECK_MS = 1000;
@@ -38,40 +32,6 @@ std::atomic<bool> stopRequested(false);
 void OnStopSignal(int)
 {
     stopRequested = true;
-}
-
-struct Options {
-    const char* nodeName;
-    const char* description;
-    bool stats;
-    uint32_t seconds;
-};
-
-bool ParseOptions(int argc, char** argv, Options& o)
-{
-    o.nodeName = "ovalix-camera";
-    o.description = "Ovalix Camera";
-    o.stats = false;
-    o.seconds = 0;
-    for (int i = 1; i < argc; ++i) {
-        const char* a = argv[i];
-        const char* v = i + 1 < argc ? argv[i + 1] : nullptr;
-        if (!strcmp(a, "--stats")) {
-            o.stats = true;
-        } else if (!strcmp(a, "--node-name") && v != nullptr && *v != '\0') {
-            o.nodeName = v;
-            ++i;
-        } else if (!strcmp(a, "--description") && v != nullptr && *v != '\0') {
-            o.description = v;
-            ++i;
-        } else if (!strcmp(a, "--seconds") && v != nullptr && atoi(v) > 0) {
-            o.seconds = (uint32_t)atoi(v);
-            ++i;
-        } else {
-            return false;
-        }
-    }
-    return true;
 }
 
 // What the fill functions need; one per process.
@@ -137,9 +97,9 @@ void NoteSent(Camera& c, uint32_t now, bool live)
 
 int main(int argc, char** argv)
 {
-    Options options;
-    if (!ParseOptions(argc, argv, options)) {
-        fputs(USAGE, stderr);
+    CameraOptions options;
+    if (!ParseCameraOptions(argc, argv, options)) {
+        fputs(CAMERA_USAGE, stderr);
         return 2;
     }
     struct sigaction sa;
