@@ -26,6 +26,8 @@ cleanup() {
 }
 trap cleanup EXIT
 unit=lib/systemd/system/OvalixSvc.service
+camera_unit=usr/lib/systemd/user/ovalix-camera.service
+camera_wants=etc/systemd/user/default.target.wants/ovalix-camera.service
 multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH)
 
 # 1. Contents, ownership and control data.
@@ -35,6 +37,7 @@ expected="./usr/sbin/OvalixSvc ./usr/bin/ovalix-monitor ./$unit
   ./usr/share/man/man8/OvalixSvc.8.gz ./usr/share/man/man1/ovalix-monitor.1.gz
   ./usr/share/doc/ovalix/copyright ./usr/share/doc/ovalix/changelog.gz"
 has gst && expected="$expected ./usr/lib/$multiarch/gstreamer-1.0/libgstovalix.so"
+has camera && expected="$expected ./usr/bin/ovalix-camera ./$camera_unit ./usr/share/man/man1/ovalix-camera.1.gz"
 for f in $expected; do
   awk '{ print $6 }' "$work/contents" | grep -qxF "$f" || fail "not in the package: $f"
 done
@@ -110,6 +113,14 @@ in_root systemd-analyze verify "/$unit" >"$work/verify" 2>&1 || fail "unit: $(ca
 first=$(svc_pid)
 for _ in $(seq 50); do in_root ovalix-monitor >/dev/null 2>&1 && break; sleep 0.1; done
 in_root ovalix-monitor >/dev/null 2>&1 || fail "the installed service publishes no block"
+grep -qx 'ExecStart=/usr/sbin/OvalixSvc' "$r/$unit" || fail "unit: $(grep ExecStart "$r/$unit")"
+if has camera; then
+  # Enabled for every user's session, naming the installed program.
+  [ "$(readlink "$r/$camera_wants")" = "/$camera_unit" ] ||
+    fail "camera not enabled for users: $(ls -l "$r/$camera_wants" 2>&1)"
+  grep -qx 'ExecStart=/usr/bin/ovalix-camera' "$r/$camera_unit" ||
+    fail "camera unit: $(grep ExecStart "$r/$camera_unit")"
+fi
 if has gst; then
   in_root env HOME=/tmp gst-inspect-1.0 ovalixsrc >"$work/inspect" 2>&1 ||
     fail "GStreamer does not find ovalixsrc: $(tail -3 "$work/inspect")"
@@ -134,6 +145,8 @@ in_root dpkg -P ovalix >"$work/dpkg.log" 2>&1 || fail "dpkg -P: $(cat "$work/dpk
 [ -e "$r/var/lib/ovalix" ] && fail "state directory left after purge"
 [ -e "$wants" ] || [ -L "$wants" ] && fail "enablement left after purge"
 [ -L "$r/etc/systemd/system/OvalixSvc.service" ] && fail "mask left after purge"
+[ -e "$r/$camera_wants" ] || [ -L "$r/$camera_wants" ] && fail "camera enablement left after purge"
+[ -L "$r/etc/systemd/user/ovalix-camera.service" ] && fail "camera mask left after purge"
 
 # 8. Without systemd (a chroot, a container): enabled for later, nothing
 #    started, purged cleanly.
