@@ -43,6 +43,8 @@ windir='C:\Program Files (x86)\Ovalix'
 menu="$prefix/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Ovalix"
 uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Ovalix'
 class='HKCR\CLSID\{5E75F4EE-128D-4972-8CD9-5B82DF38EB55}\InprocServer32'
+# The filter's entry among the video input devices.
+device='HKCR\CLSID\{860BB310-5D01-11D0-BD3B-00A0C911CE86}\Instance\{5E75F4EE-128D-4972-8CD9-5B82DF38EB55}'
 
 # The process id of the prefix's running OvalixSvc.exe, if any.
 service_pid() {
@@ -98,9 +100,11 @@ check_installed() {
   has snap && { [ -f "$dir/ovalix-snap.exe" ] || fail "ovalix-snap not installed"; }
   if has filter32; then
     w reg query "$class" /reg:32 | grep -qi 'ovalix_filter.dll' || fail "32-bit filter class missing"
+    w reg query "$device" /reg:32 >/dev/null || fail "32-bit filter not among the video input devices"
   fi
   if has filter64; then
     w reg query "$class" /reg:64 | grep -qi 'x64\\ovalix_filter.dll' || fail "64-bit filter class missing"
+    w reg query "$device" /reg:64 >/dev/null || fail "64-bit filter not among the video input devices"
   fi
 }
 
@@ -157,6 +161,8 @@ w "$probe" config >/dev/null && fail "service still registered"
 [ -z "$(service_pid)" ] || fail "service still running"
 w reg query "$class" /reg:32 >/dev/null 2>&1 && fail "32-bit filter class left behind"
 w reg query "$class" /reg:64 >/dev/null 2>&1 && fail "64-bit filter class left behind"
+w reg query "$device" /reg:32 >/dev/null 2>&1 && fail "32-bit device entry left behind"
+w reg query "$device" /reg:64 >/dev/null 2>&1 && fail "64-bit device entry left behind"
 listing >"$tmp/after"
 diff "$tmp/before" "$tmp/after" >"$tmp/left" || fail "left behind: $(cat "$tmp/left")"
 w "$probe" read-table >/dev/null || fail "the stored table was not kept"
