@@ -7,14 +7,17 @@
 # when the build has them, frames from the stand-in through the installed
 # service), then silent uninstalls that leave nothing behind but the stored
 # table, which goes only when asked for.
-# Usage: installer_wine.sh INSTALLER.EXE INSTALLER.NSH SERVICE_PROBE.EXE PHONE [PIECE...]
-#   PIECE: viewer, filter32, filter64, snap — what this build packages.
+# Usage: installer_wine.sh INSTALLER.EXE INSTALLER.NSH SERVICE_PROBE.EXE PHONE
+#                         VIEWER_DRIVER.EXE|- [PIECE...]
+#   PIECE: viewer, filter32, filter64, snap — what this build packages. With
+#   the viewer it runs on a display (viewer_env.sh).
 set -u
 installer=$1
 nsh=$2
 probe=$3
 phone=$4
-shift 4
+viewer_driver=$5
+shift 5
 pieces=" $* "
 root=$(cd "$(dirname "$0")/.." && pwd)
 run="$root/scripts/wine-run.sh"
@@ -149,6 +152,22 @@ if has snap; then
     [ "${live:-0}" -gt 0 ] || fail "no live pictures through $snap: $(cat "$tmp/snap")"
   done
   unset IFS
+fi
+# The viewer, started from its Start-menu shortcut, finds the filter: its
+# format probe sizes the window for the phone's one format, the control bar
+# names it and offers Play. It is left running for the uninstaller to close.
+if has viewer; then
+  "$run" start "C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs\\Ovalix\\Ovalix Viewer.lnk" \
+    >/dev/null 2>&1 || fail "the Start-menu shortcut did not start"
+  w "$viewer_driver" state >"$tmp/viewer"
+  /usr/bin/python3 - "$tmp/viewer" <<'END' || fail "viewer: $(cat "$tmp/viewer")"
+import json, sys
+state = json.loads(open(sys.argv[1], encoding="latin-1").read())
+controls = state["bar"]["controls"]
+ok = (state["client"][0] == 640 and controls["1008"]["text"].strip() == "640 x 480"
+      and controls["1003"]["enabled"])
+sys.exit(0 if ok else 1)
+END
 fi
 kill "$phone_pid"
 wait "$phone_pid" 2>/dev/null

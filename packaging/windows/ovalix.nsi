@@ -10,6 +10,7 @@ Unicode true
 !include LogicLib.nsh
 !include x64.nsh
 !include FileFunc.nsh
+!include WinMessages.nsh
 
 !define SERVICE "OvalixSvc"
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\Ovalix"
@@ -74,6 +75,32 @@ FunctionEnd
 !insertmacro StopService ""
 !insertmacro StopService "un."
 
+; Asks a running viewer to close and waits for its window to go, so that its
+; program and the filter it has loaded can be replaced or removed.
+!macro CloseViewer UN
+Function ${UN}CloseViewer
+  StrCpy $1 0
+  ${Do}
+    FindWindow $0 "OVALIXSETUP" "Ovalix Viewer"
+    ${If} $0 == 0
+      ${Break}
+    ${EndIf}
+    ${If} $1 == 0
+      SendMessage $0 ${WM_CLOSE} 0 0 /TIMEOUT=2000
+    ${EndIf}
+    IntOp $1 $1 + 1
+    ${If} $1 > 50
+      ${Break}
+    ${EndIf}
+    Sleep 100
+  ${Loop}
+  ; The process ends a moment after its window.
+  Sleep 500
+FunctionEnd
+!macroend
+!insertmacro CloseViewer ""
+!insertmacro CloseViewer "un."
+
 ; Registers (REG "") or unregisters (REG "/u ") a capture filter DLL with the
 ; regsvr32 of its own bitness.
 !macro Regsvr32 REG DLL BITS
@@ -101,8 +128,10 @@ Function SkipDirectoryOnUpgrade
 FunctionEnd
 
 Section "Ovalix"
-  ; An older version's service runs from the files about to be replaced.
+  ; An older version's service and viewer run from the files about to be
+  ; replaced.
   Call StopService
+  Call CloseViewer
 
   SetOutPath "$INSTDIR"
   File "/oname=OvalixSvc.exe" "${SVC}"
@@ -179,6 +208,7 @@ FunctionEnd
 
 Section "Uninstall"
   Call un.StopService
+  Call un.CloseViewer
   !insertmacro Run '"$SYSDIR\sc.exe" delete ${SERVICE}'
 
   ${If} ${FileExists} "$INSTDIR\ovalix_filter.dll"
@@ -193,14 +223,15 @@ Section "Uninstall"
   Delete "$INSTDIR\ovalix-monitor.exe"
   Delete "$INSTDIR\OvalixViewer.exe"
   Delete "$INSTDIR\ovalix-snap.exe"
-  Delete "$INSTDIR\ovalix_filter.dll"
-  Delete "$INSTDIR\x64\ovalix_filter.dll"
+  ; Another camera application may hold a filter: it goes at the next start.
+  Delete /REBOOTOK "$INSTDIR\ovalix_filter.dll"
+  Delete /REBOOTOK "$INSTDIR\x64\ovalix_filter.dll"
   Delete "$INSTDIR\x64\ovalix-snap.exe"
-  RMDir "$INSTDIR\x64"
+  RMDir /REBOOTOK "$INSTDIR\x64"
   Delete "${MENU_FOLDER}\Ovalix Viewer.lnk"
   RMDir "${MENU_FOLDER}"
   Delete "$INSTDIR\uninstall.exe"
-  RMDir "$INSTDIR"
+  RMDir /REBOOTOK "$INSTDIR"
   ${If} $deleteTable == 1
     DeleteRegKey HKLM "${TABLE_KEY}"
   ${EndIf}
