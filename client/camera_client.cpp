@@ -41,7 +41,7 @@ void ClientSleepMs(uint32_t ms)
 }
 
 CCameraClient::CCameraClient()
-    : block(nullptr), lastAttemptMs(0), attemptedOnce(false), haveLast(false), lastSlot(0),
+    : block(nullptr), lastAttemptMs(0), attemptedOnce(false), attachments(0), haveLast(false), lastSlot(0),
       lastStamp(0), lastSize(0)
 {
 }
@@ -86,6 +86,7 @@ bool CCameraClient::Attach()
         return false;
     }
     block = static_cast<SharedCameraBlock*>(mapping.View());
+    ++attachments;
     return true;
 }
 
