@@ -11,6 +11,12 @@
 // unlock (flushing, EOS, a state change to NULL) ends it within one slice; a
 // frame wakes it at once. The frame is copied once, straight from its slot
 // into a pooled buffer.
+//
+// Every reader of the block resets the one shared event after its take. With
+// several readers, one of them can reset a publication's wake-up before
+// another has started to wait, and that one then sleeps through the frame.
+// So while the phone streams the slice is short: a reader that missed its
+// wake-up looks at the ring again well before the next frame replaces it.
 #include "ovalix_src.h"
 
 #include <string.h>
@@ -30,6 +36,9 @@ GST_DEBUG_CATEGORY_STATIC(ovalix_src_debug);
 namespace {
 
 const uint32_t WAIT_SLICE_MS = 100;
+const uint32_t STREAMING_SLICE_MS = 10;
+// How often the table, link state and requested size are read again.
+const uint32_t BLOCK_VIEW_MS = 100;
 const guint DEFAULT_TIMEOUT_MS = 1000;
 const gdouble DEFAULT_PLACEHOLDER_FPS = 5.0;
 const guint POOL_MIN_BUFFERS = 4;
@@ -58,6 +67,7 @@ struct SourceState {
     GstCaps* stampCaps;
     PlaceholderPacer pacer;
     uint32_t attachments;      // the client's count at the last look
+    uint64_t lastViewMs;       // last read of the block's other fields
     PictureSize wanted;        // what this source asks the service for
     bool wantedDirty;          // to be written when attached
     PictureSize rejected;      // a frame size downstream refused, not asked again
@@ -95,11 +105,16 @@ namespace {
 
 // Copies what the streaming thread needs to show to other threads, and
 // notices a new attachment (whose block does not know this source's size).
-void RefreshBlockView(OvalixSrc* self)
+void RefreshBlockView(OvalixSrc* self, bool force)
 {
     SourceState& st = *self->state;
     CCameraClient& client = st.client;
     gboolean attached = client.IsAttached();
+    uint64_t now = ClientNowMs();
+    bool changed = attached != self->attached || client.Attachments() != st.attachments;
+    if (!force && !changed && now - st.lastViewMs < BLOCK_VIEW_MS)
+        return;
+    st.lastViewMs = now;
     uint32_t state = LINK_IDLE;
     VideoFormat formats[FORMAT_MAX_ENTRIES];
     uint32_t count = 0;
@@ -177,7 +192,7 @@ bool AcceptFrame(OvalixSrc* self, const CameraFrame& frame)
     int fpsN = self->fpsN, fpsD = self->fpsD;
     int index = FindFormat(self->formats, self->formatCount, size.width, size.height);
     if (index >= 0)
-        gst_util_double_to_fraction((double)self->formats[index].fps, &fpsN, &fpsD);
+        FormatRate(self->formats[index], fpsN, fpsD);
     GST_OBJECT_UNLOCK(self);
     if (size.width == current.width && size.height == current.height)
         return true;
@@ -245,6 +260,8 @@ GstFlowReturn Create(GstPushSrc* push, GstBuffer** out)
         GST_OBJECT_LOCK(self);
         uint32_t stallMs = self->timeoutMs;
         uint32_t periodMs = (uint32_t)(1000.0 / self->placeholderFps);
+        uint32_t sliceMs = self->attached && self->linkState == LINK_STREAMING ? STREAMING_SLICE_MS
+                                                                               : WAIT_SLICE_MS;
         GST_OBJECT_UNLOCK(self);
 
         uint32_t dueMs = PacerDueInMs(st.pacer, ClientNowMs(), stallMs, periodMs);
@@ -257,9 +274,8 @@ GstFlowReturn Create(GstPushSrc* push, GstBuffer** out)
             memcpy(frame.data, jpeg, size);
             break;
         }
-        ClientResult result = st.client.WaitNewest(dueMs < WAIT_SLICE_MS ? dueMs : WAIT_SLICE_MS,
-                                                   frame);
-        RefreshBlockView(self);
+        ClientResult result = st.client.WaitNewest(dueMs < sliceMs ? dueMs : sliceMs, frame);
+        RefreshBlockView(self, false);
         if (result != CLIENT_FRAME)
             continue;
         if (AcceptFrame(self, frame)) {
@@ -316,7 +332,7 @@ gboolean Start(GstBaseSrc* base)
     st.rejected = {0, 0};
     st.following = false;
     st.client.Attach();
-    RefreshBlockView(self);
+    RefreshBlockView(self, true);
     GST_OBJECT_LOCK(self);
     bool streaming = self->attached && self->linkState == LINK_STREAMING;
     self->haveCaps = FALSE;

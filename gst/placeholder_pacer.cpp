@@ -27,8 +27,7 @@ uint32_t PacerDueInMs(const PlaceholderPacer& pacer, uint64_t nowMs, uint32_t st
 {
     if (pacer.dueAtOnce)
         return 0;
-    uint64_t due = pacer.lastLiveMs + stallMs;
-    if (pacer.placeholderSent && pacer.lastPlaceholderMs + periodMs > due)
-        due = pacer.lastPlaceholderMs + periodMs;
+    uint64_t due = pacer.placeholderSent ? pacer.lastPlaceholderMs + periodMs
+                                         : pacer.lastLiveMs + stallMs;
     return due <= nowMs ? 0 : (uint32_t)(due - nowMs);
 }

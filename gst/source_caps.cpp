@@ -1,14 +1,17 @@
 #include "source_caps.h"
 
+#include <stdint.h>
 #include <stdio.h>
 
 namespace {
 
 const uint32_t SIZE_LIMIT = 4095;   // 12 bits per side in a table entry
 
+// A table's rate is a single-precision float: 29.97 arrives as 29.9699993.
+// Rounded to a thousandth first, it gives the fraction that was meant.
 void RateFraction(float fps, int& n, int& d)
 {
-    gst_util_double_to_fraction((double)fps, &n, &d);
+    gst_util_double_to_fraction((double)(int64_t)((double)fps * 1000.0 + 0.5) / 1000.0, &n, &d);
     if (n <= 0 || d <= 0) {
         n = 30;
         d = 1;
@@ -16,6 +19,11 @@ void RateFraction(float fps, int& n, int& d)
 }
 
 }  // namespace
+
+void FormatRate(const VideoFormat& format, int& fpsN, int& fpsD)
+{
+    RateFraction(format.fps, fpsN, fpsD);
+}
 
 GstCaps* CapsForSize(PictureSize size, int fpsN, int fpsD)
 {

@@ -35,5 +35,8 @@ GstCaps* FixateToSize(GstCaps* caps, PictureSize size);
 // Size and rate of fixed caps.
 bool ReadCapsFormat(const GstCaps* caps, PictureSize& size, int& fpsN, int& fpsD);
 
+// A format's rate as a fraction.
+void FormatRate(const VideoFormat& format, int& fpsN, int& fpsD);
+
 // Caps of one fixed format.
 GstCaps* CapsForSize(PictureSize size, int fpsN, int fpsD);
