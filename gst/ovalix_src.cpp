@@ -11,12 +11,7 @@
 // unlock (flushing, EOS, a state change to NULL) ends it within one slice; a
 // frame wakes it at once. The frame is copied once, straight from its slot
 // into a pooled buffer.
-//
-// Every reader of the block resets the one shared event after its take. With
-// several readers, one of them can reset a publication's wake-up before
-// another has started to wait, and that one then sleeps through the frame.
-// So while the phone streams the slice is short: a reader that missed its
-// wake-up looks at the ring again well before the next frame replaces it.
+
 #include "ovalix_src.h"
 
 #include <string.h>
@@ -36,12 +31,16 @@ GST_DEBUG_CATEGORY_STATIC(ovalix_src_debug);
 namespace {
 
 const uint32_t WAIT_SLICE_MS = 100;
-const uint32_t STREAMING_SLICE_MS = 10;
 // How often the table, link state and requested size are read again.
 const uint32_t BLOCK_VIEW_MS = 100;
 const guint DEFAULT_TIMEOUT_MS = 1000;
 const gdouble DEFAULT_PLACEHOLDER_FPS = 5.0;
 const guint POOL_MIN_BUFFERS = 4;
+
+uint64_t NowMs()
+{
+    return (uint64_t)(g_get_monotonic_time() / 1000);
+}
 
 enum {
     PROP_0,
@@ -110,7 +109,7 @@ void RefreshBlockView(OvalixSrc* self, bool force)
     SourceState& st = *self->state;
     CCameraClient& client = st.client;
     gboolean attached = client.IsAttached();
-    uint64_t now = ClientNowMs();
+    uint64_t now = NowMs();
     bool changed = attached != self->attached || client.Attachments() != st.attachments;
     if (!force && !changed && now - st.lastViewMs < BLOCK_VIEW_MS)
         return;
@@ -177,7 +176,9 @@ PlaceholderKind CurrentPlaceholder(OvalixSrc* self)
     return kind;
 }
 
-// A frame goes out when its headers read and its size is the negotiated one.
+// A frame goes out when it is whole (its headers read, its end marker is
+// there) and its size is the negotiated one; a damaged frame would show as a
+// broken picture downstream, or stop a decoder.
 // A frame of another size (the service is still switching, or another
 // consumer asked for it) is followed when downstream takes that size, and
 // dropped otherwise.
@@ -185,8 +186,10 @@ bool AcceptFrame(OvalixSrc* self, const CameraFrame& frame)
 {
     SourceState& st = *self->state;
     PictureSize size;
-    if (!st.probe.Size(frame.data, frame.size, size.width, size.height))
+    if (!st.probe.Check(frame.data, frame.size, size.width, size.height)) {
+        GST_DEBUG_OBJECT(self, "dropping a damaged frame of %u bytes", frame.size);
         return false;
+    }
     GST_OBJECT_LOCK(self);
     PictureSize current = self->current;
     int fpsN = self->fpsN, fpsD = self->fpsD;
@@ -260,28 +263,27 @@ GstFlowReturn Create(GstPushSrc* push, GstBuffer** out)
         GST_OBJECT_LOCK(self);
         uint32_t stallMs = self->timeoutMs;
         uint32_t periodMs = (uint32_t)(1000.0 / self->placeholderFps);
-        uint32_t sliceMs = self->attached && self->linkState == LINK_STREAMING ? STREAMING_SLICE_MS
-                                                                               : WAIT_SLICE_MS;
         GST_OBJECT_UNLOCK(self);
 
-        uint32_t dueMs = PacerDueInMs(st.pacer, ClientNowMs(), stallMs, periodMs);
+        uint32_t dueMs = PacerDueInMs(st.pacer, NowMs(), stallMs, periodMs);
         if (dueMs == 0) {
             PlaceholderKind kind = CurrentPlaceholder(self);
             const uint8_t* jpeg = st.placeholders.Jpeg(kind, FRAME_DATA_SIZE, size);
-            PacerPlaceholderSent(st.pacer, ClientNowMs());
+            PacerPlaceholderSent(st.pacer, NowMs());
             if (jpeg == nullptr)
                 continue;
             memcpy(frame.data, jpeg, size);
             break;
         }
-        ClientResult result = st.client.WaitNewest(dueMs < sliceMs ? dueMs : sliceMs, frame);
+        ClientResult result = st.client.WaitNewest(dueMs < WAIT_SLICE_MS ? dueMs : WAIT_SLICE_MS,
+                                                   frame);
         RefreshBlockView(self, false);
         if (result != CLIENT_FRAME)
             continue;
         if (AcceptFrame(self, frame)) {
             size = frame.size;
             live = true;
-            PacerLiveSent(st.pacer, ClientNowMs());
+            PacerLiveSent(st.pacer, NowMs());
             break;
         }
         GST_OBJECT_LOCK(self);
@@ -338,7 +340,7 @@ gboolean Start(GstBaseSrc* base)
     self->haveCaps = FALSE;
     self->liveFrames = self->placeholderFrames = self->droppedFrames = 0;
     GST_OBJECT_UNLOCK(self);
-    PacerStart(st.pacer, ClientNowMs(), streaming);
+    PacerStart(st.pacer, NowMs(), streaming);
     g_atomic_int_set(&self->requestChanged, 1);
     return TRUE;
 }
@@ -576,7 +578,7 @@ static void ovalix_src_class_init(OvalixSrcClass* klass)
     g_object_class_install_property(
         object, PROP_DROPPED_FRAMES,
         g_param_spec_uint64("dropped-frames", "Dropped frames",
-                            "Phone frames not sent since start: damaged headers, or a picture "
+                            "Phone frames not sent since start: damaged or cut short, or of a picture "
                             "size downstream does not take",
                             0, G_MAXUINT64, 0, ro));
 

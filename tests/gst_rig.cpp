@@ -71,7 +71,7 @@ bool Terminate(pid_t pid)
 
 uint64_t NowMs()
 {
-    return ClientNowMs();
+    return (uint64_t)(g_get_monotonic_time() / 1000);
 }
 
 void SleepMs(uint32_t ms)

@@ -172,6 +172,65 @@ TEST_F(GstSourceTest, RequestSizeAsksTheServiceAndCapsFollow)
     EXPECT_LT(p.Stop(), SHUTDOWN_LIMIT_MS);
 }
 
+// The stand-in's still picture: a 4 x 2 grid, the last column and row taking
+// the remainder; the colour of cell (column, row).
+void ExpectBlocks(const SeenPicture& picture)
+{
+    static const uint8_t colours[8][3] = {{255, 255, 255}, {255, 255, 0}, {0, 255, 255},
+                                          {0, 255, 0},     {255, 0, 255}, {255, 0, 0},
+                                          {0, 0, 255},     {0, 0, 0}};
+    const int tolerance = 40;   // JPEG and the colour conversion
+    int cw = picture.width / 4, ch = picture.height / 2;
+    ASSERT_EQ((size_t)picture.width * picture.height * 3, picture.rgb.size());
+    for (int row = 0; row < 2; ++row) {
+        for (int col = 0; col < 4; ++col) {
+            int w = col == 3 ? picture.width - 3 * cw : cw;
+            int h = row == 1 ? picture.height - ch : ch;
+            int x = col * cw + w / 2, y = row * ch + h / 2;
+            const uint8_t* p = &picture.rgb[((size_t)y * picture.width + x) * 3];
+            for (int c = 0; c < 3; ++c)
+                EXPECT_NEAR(colours[row * 4 + col][c], p[c], tolerance)
+                    << "cell " << col << "," << row << " channel " << c;
+        }
+    }
+}
+
+TEST_F(GstSourceTest, DecodedPixelsAreThePhonesAndDamagedFramesAreDropped)
+{
+    // An odd size, so the last column and row are wider; every fourth frame
+    // damaged (cut short, or a zero height in its header).
+    rig.StartService();
+    ASSERT_TRUE(rig.WaitLinkState(LINK_IDLE, 10000));
+    rig.StartPhone({"--mode", "3", "--formats", "642x482@30", "--pattern", "blocks",
+                    "--corrupt-every", "4"});
+    ASSERT_TRUE(rig.WaitLinkState(LINK_STREAMING, 10000));
+    TestPipeline p("ovalixsrc name=src timeout=2000 ! image/jpeg,width=642,height=482 ! jpegdec ! "
+                   "videoconvert ! video/x-raw,format=RGB ! appsink name=sink");
+    ASSERT_TRUE(p.Play());
+    EXPECT_TRUE(p.WaitFor(10000, [](const std::vector<SeenBuffer>&,
+                                    const std::vector<SeenPicture>& pictures) {
+        return pictures.size() >= 20;
+    }));
+    for (const SeenPicture& picture : p.Pictures()) {
+        EXPECT_EQ(642, picture.width);
+        EXPECT_EQ(482, picture.height);
+        ExpectBlocks(picture);
+        if (HasFailure())
+            break;
+    }
+    EXPECT_EQ(0u, CountPlaceholders(p.Seen(), -1));
+    guint64 dropped = 0;
+    g_object_get(p.Source(), "dropped-frames", &dropped, nullptr);
+    EXPECT_GE(dropped, 4u);
+    GstBus* bus = gst_element_get_bus(p.Pipeline());
+    GstMessage* error = gst_bus_pop_filtered(bus, GST_MESSAGE_ERROR);
+    EXPECT_EQ(nullptr, error);
+    if (error != nullptr)
+        gst_message_unref(error);
+    gst_object_unref(bus);
+    EXPECT_LT(p.Stop(), SHUTDOWN_LIMIT_MS);
+}
+
 TEST_F(GstSourceTest, PlaceholderWithoutServiceOrPhoneThenLiveByItself)
 {
     TestPipeline p("ovalixsrc name=src timeout=300 ! image/jpeg,width=640,height=480 ! jpegdec ! "
