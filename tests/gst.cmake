@@ -24,3 +24,10 @@ if(NOT WIN32)
     OVALIX_PHONE_PROGRAM="$<TARGET_FILE:ovalix-phone>")
   add_dependencies(gst_source_test OvalixSvc ovalix-phone)
 endif()
+
+if(NOT WIN32)
+  add_test(NAME gst_plugin_tools
+           COMMAND ${PROJECT_SOURCE_DIR}/scripts/isolate.sh bash
+                   ${CMAKE_CURRENT_SOURCE_DIR}/gst_plugin_tools.sh ${CMAKE_BINARY_DIR})
+  set_tests_properties(gst_plugin_tools PROPERTIES TIMEOUT 120)
+endif()
