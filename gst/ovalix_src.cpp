@@ -91,6 +91,7 @@ struct _OvalixSrc {
     guint32 linkState;
     VideoFormat formats[FORMAT_MAX_ENTRIES];
     guint formatCount;
+    gboolean phoneTable;       // the table came from a phone, not the defaults
     PictureSize blockRequested;
     gboolean haveCaps;
     PictureSize current;
@@ -101,6 +102,18 @@ struct _OvalixSrc {
 G_DEFINE_TYPE(OvalixSrc, ovalix_src, GST_TYPE_PUSH_SRC)
 
 namespace {
+
+// A table that never came from a phone (the service's defaults before any
+// phone connected) has an all-zero message header; it says nothing about the
+// sizes the phone will offer.
+bool IsPhoneTable(const FormatTable& table)
+{
+    const uint8_t* header = reinterpret_cast<const uint8_t*>(&table.header);
+    for (size_t i = 0; i < sizeof(table.header); ++i)
+        if (header[i] != 0)
+            return true;
+    return false;
+}
 
 // Copies what the streaming thread needs to show to other threads, and
 // notices a new attachment (whose block does not know this source's size).
@@ -117,11 +130,14 @@ void RefreshBlockView(OvalixSrc* self, bool force)
     uint32_t state = LINK_IDLE;
     VideoFormat formats[FORMAT_MAX_ENTRIES];
     uint32_t count = 0;
+    bool phoneTable = false;
     PictureSize requested = {0, 0};
     if (attached) {
         FormatTable table;
-        if (client.ReadFormats(table))
+        if (client.ReadFormats(table)) {
             count = UsableFormats(table, formats);
+            phoneTable = IsPhoneTable(table);
+        }
         client.ReadLinkState(state);
         client.ReadRequestedSize(requested.width, requested.height);
         if (client.Attachments() != st.attachments) {
@@ -135,6 +151,7 @@ void RefreshBlockView(OvalixSrc* self, bool force)
     if (count > 0) {
         memcpy(self->formats, formats, sizeof(VideoFormat) * count);
         self->formatCount = count;
+        self->phoneTable = phoneTable;
     }
     self->blockRequested = requested;
     GST_OBJECT_UNLOCK(self);
@@ -378,7 +395,8 @@ GstCaps* GetCaps(GstBaseSrc* base, GstCaps* filter)
 {
     OvalixSrc* self = OVALIX_SRC(base);
     GST_OBJECT_LOCK(self);
-    GstCaps* caps = self->attached && self->formatCount > 0
+    // Until a phone's table is known, any size may be asked for.
+    GstCaps* caps = self->attached && self->formatCount > 0 && self->phoneTable
                         ? CapsForFormats(self->formats, self->formatCount)
                         : CapsWithoutService();
     if (self->haveCaps)

@@ -156,6 +156,12 @@ bool ServiceRig::ReadRequestedSize(uint32_t& width, uint32_t& height)
     return client.Attach() && client.ReadRequestedSize(width, height);
 }
 
+bool ServiceRig::RequestSize(uint32_t width, uint32_t height)
+{
+    CCameraClient client;
+    return client.Attach() && client.RequestSize(width, height);
+}
+
 TestPipeline::TestPipeline(const char* description) : pipeline(nullptr), source(nullptr), sink(nullptr)
 {
     GError* error = nullptr;

@@ -26,6 +26,7 @@ public:
     // Waits until the block exists and shows the link state.
     bool WaitLinkState(uint32_t state, uint32_t timeoutMs);
     bool ReadRequestedSize(uint32_t& width, uint32_t& height);
+    bool RequestSize(uint32_t width, uint32_t height);
 
 private:
     std::string stateDir;

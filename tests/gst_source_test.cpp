@@ -195,6 +195,32 @@ void ExpectBlocks(const SeenPicture& picture)
     }
 }
 
+TEST_F(GstSourceTest, StartedBeforeThePhoneTheSourceTakesTheRequestedSize)
+{
+    // The service's default table says nothing about the phone: a source
+    // started now offers any size and takes the one the block asks for,
+    // instead of the default's 640 x 480.
+    rig.StartService();
+    ASSERT_TRUE(rig.WaitLinkState(LINK_IDLE, 10000));
+    ASSERT_TRUE(rig.RequestSize(1280, 720));
+    TestPipeline p("ovalixsrc name=src ! jpegdec ! appsink name=sink");
+    ASSERT_TRUE(p.Play());
+    rig.StartPhone({"--mode", "3", "--formats", THREE_FORMATS});
+    EXPECT_TRUE(p.WaitFor(10000, [](const std::vector<SeenBuffer>& s,
+                                    const std::vector<SeenPicture>& pictures) {
+        return LiveAtLeast(s, 10) && pictures.size() >= 10;
+    }));
+    for (const SeenPicture& picture : p.Pictures()) {
+        EXPECT_EQ(1280, picture.width);
+        EXPECT_EQ(720, picture.height);
+    }
+    uint32_t w = 0, h = 0;
+    EXPECT_TRUE(rig.ReadRequestedSize(w, h));
+    EXPECT_EQ(1280u, w);
+    EXPECT_EQ(720u, h);
+    EXPECT_LT(p.Stop(), SHUTDOWN_LIMIT_MS);
+}
+
 TEST_F(GstSourceTest, DecodedPixelsAreThePhonesAndDamagedFramesAreDropped)
 {
     // An odd size, so the last column and row are wider; every fourth frame
