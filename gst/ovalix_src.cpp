@@ -465,9 +465,10 @@ gboolean Query(GstBaseSrc* base, GstQuery* query)
     GST_OBJECT_UNLOCK(self);
     if (!known)
         return FALSE;
-    // Buffers are stamped when they leave, a frame's time after the phone
-    // took them at the most when the link keeps up; none are held back.
-    gst_query_set_latency(query, TRUE, frame, frame);
+    // Buffers are stamped when they leave, about a frame's time after the
+    // phone took them. Downstream may hold a buffer up to a ring's worth of
+    // frames without harm: the source then just takes the newest.
+    gst_query_set_latency(query, TRUE, frame, frame * FRAME_SLOT_COUNT);
     return TRUE;
 }
 
