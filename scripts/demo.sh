@@ -106,17 +106,29 @@ phone_pid=$!
 
 # The picture, through the GStreamer element of this build tree.
 export GST_PLUGIN_PATH=$rel/gst GST_REGISTRY=$state/gst-registry.bin
-if [ "$snapshots" -eq 1 ]; then
+start_snapshots() {
   mkdir -p "$shots"
   rm -f "$shots"/snapshot-*.png "$shots/contact-sheet.png"
-  echo "== no display: a snapshot every second into $shots"
   gst-launch-1.0 -q -e ovalixsrc ! jpegdec ! videoconvert ! videorate drop-only=true ! \
     video/x-raw,framerate=1/1 ! pngenc ! multifilesink location="$shots/snapshot-%04d.png" &
+}
+if [ "$snapshots" -eq 1 ]; then
+  echo "== no display: a snapshot every second into $shots"
+  start_snapshots
 else
   echo "== the picture in a window on $DISPLAY"
   gst-launch-1.0 -q -e ovalixsrc ! jpegdec ! videoconvert ! autovideosink &
 fi
 picture_pid=$!
+# A window that cannot open ends its pipeline at once: snapshots instead.
+[ "$snapshots" -eq 0 ] && sleep 2
+if [ "$snapshots" -eq 0 ] && ! kill -0 "$picture_pid" 2>/dev/null; then
+  wait "$picture_pid" 2>/dev/null || true
+  snapshots=1
+  echo "== no window could be opened: a snapshot every second into $shots"
+  start_snapshots
+  picture_pid=$!
+fi
 
 "$monitor" --take ${seconds:+--seconds "$seconds"} &
 monitor_pid=$!
