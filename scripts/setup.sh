@@ -36,6 +36,8 @@ packages=(
   # GStreamer source element
   libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev gstreamer1.0-plugins-base
   gstreamer1.0-plugins-good gstreamer1.0-tools
+  # the demo's picture: X video sinks for a window, ImageMagick's montage for the contact sheet
+  gstreamer1.0-x
   # PipeWire camera
   libpipewire-0.3-dev pipewire pipewire-bin wireplumber gstreamer1.0-pipewire
   # packages
