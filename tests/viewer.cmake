@@ -1,0 +1,21 @@
+# The viewer's capture graph and renderers, in-process with the real filter
+# graph under Wine; the stand-in capture source is linked in.
+if(WIN32 AND TARGET ovalix_viewer_graph)
+  add_library(ovalix_test_capture_filter STATIC viewer/test_capture_filter.cpp)
+  target_link_libraries(ovalix_test_capture_filter PUBLIC ovalix_viewer_graph)
+  target_include_directories(ovalix_test_capture_filter PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/viewer)
+
+  add_executable(capture_graph_test viewer/capture_graph_test.cpp)
+  target_link_libraries(capture_graph_test PRIVATE ovalix_test_capture_filter ${OVALIX_GTEST_MAIN})
+  add_test(NAME viewer_capture_graph
+           COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/viewer/viewer_env.sh
+                   sh ${CMAKE_CURRENT_SOURCE_DIR}/wine_private_prefix.sh
+                   ${CMAKE_SOURCE_DIR}/scripts/wine-run.sh $<TARGET_FILE:capture_graph_test>)
+  set_tests_properties(viewer_capture_graph PROPERTIES TIMEOUT 300)
+
+  # The same source as a COM server for the tests of the real program.
+  add_library(ovalix_test_filter SHARED viewer/test_capture_filter_dll.cpp)
+  target_link_libraries(ovalix_test_filter PRIVATE ovalix_test_capture_filter)
+  set_target_properties(ovalix_test_filter PROPERTIES PREFIX "" OUTPUT_NAME OvalixTestFilter)
+  target_link_options(ovalix_test_filter PRIVATE -Wl,--kill-at)
+endif()
