@@ -19,3 +19,19 @@ if(WIN32 AND TARGET ovalix_viewer_graph)
   set_target_properties(ovalix_test_filter PROPERTIES PREFIX "" OUTPUT_NAME OvalixTestFilter)
   target_link_options(ovalix_test_filter PRIVATE -Wl,--kill-at)
 endif()
+
+# The real program, driven from outside by a small Win32 driver and checked
+# on screenshots, over the stand-in source registered in a private prefix.
+if(WIN32 AND TARGET OvalixViewer)
+  add_executable(viewer_driver viewer/viewer_driver.cpp)
+  target_link_libraries(viewer_driver PRIVATE user32 gdi32 version)
+endif()
+if(WIN32 AND TARGET OvalixViewer)
+  add_test(NAME viewer_shell
+           COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/viewer/viewer_env.sh
+                   sh ${CMAKE_CURRENT_SOURCE_DIR}/wine_private_prefix.sh
+                   /usr/bin/python3 ${CMAKE_CURRENT_SOURCE_DIR}/viewer/viewer_shell_test.py
+                   $<TARGET_FILE:OvalixViewer> $<TARGET_FILE:viewer_driver>
+                   $<TARGET_FILE:ovalix_test_filter> ${CMAKE_BINARY_DIR}/viewer-shots)
+  set_tests_properties(viewer_shell PROPERTIES TIMEOUT 600)
+endif()

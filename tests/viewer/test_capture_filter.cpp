@@ -30,6 +30,7 @@ bool ParseTestFilterConfig(const char* text, TestFilterConfig* config) {
   char* saveGroup = nullptr;
   for (char* group = strtok_r(buffer, ";", &saveGroup); group;
        group = strtok_r(nullptr, ";", &saveGroup)) {
+    if (!strcmp(group, "none")) continue;
     if (!strcmp(group, "nopins")) config->noPins = true;
     else if (!strcmp(group, "enumpinsfails")) config->enumPinsFails = true;
     else if (!strcmp(group, "enumtypesfails")) config->enumTypesFails = true;

@@ -42,7 +42,7 @@ extern TestFilterRecord TestFilterSeen;
 
 void ResetTestFilter();
 void AddTestFormat(int32_t width, int32_t height, bool rgb32 = false, uint32_t formatBytes = 88);
-// "1280x720,640x480;audio;eos": formats, then flags (nopins, enumpinsfails,
+// "1280x720,640x480;audio;eos": formats ("none" for none), then flags (nopins, enumpinsfails,
 // enumtypesfails, audio, unrenderable, eos, rgb32 after a size as "640x480*").
 bool ParseTestFilterConfig(const char* text, TestFilterConfig* config);
 IClassFactory* TestFilterFactory();

@@ -7,4 +7,4 @@ set -u
 home=$(mktemp -d "${TMPDIR:-/tmp}/ovalix-viewer-home.XXXXXX") || exit 1
 trap 'rm -rf "$home"' EXIT
 printf 'pcm.!default { type null }\nctl.!default { type hw card 0 }\n' >"$home/.asoundrc"
-HOME=$home xvfb-run -a -s "-screen 0 1600x1200x24 -nolisten tcp" "$@"
+HOME=$home xvfb-run -a -s "-screen 0 2048x1400x24 -nolisten tcp" "$@"
