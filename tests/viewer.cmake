@@ -35,3 +35,9 @@ if(WIN32 AND TARGET OvalixViewer)
                    $<TARGET_FILE:ovalix_test_filter> ${CMAKE_BINARY_DIR}/viewer-shots)
   set_tests_properties(viewer_shell PROPERTIES TIMEOUT 600)
 endif()
+
+# Graph timings under Wine (bench/viewer_graph.sh runs it; not a test).
+if(WIN32 AND TARGET ovalix_test_capture_filter)
+  add_executable(viewer_graph_bench ${CMAKE_SOURCE_DIR}/bench/viewer_graph_bench.cpp)
+  target_link_libraries(viewer_graph_bench PRIVATE ovalix_test_capture_filter)
+endif()

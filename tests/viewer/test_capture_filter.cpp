@@ -37,6 +37,7 @@ bool ParseTestFilterConfig(const char* text, TestFilterConfig* config) {
     else if (!strcmp(group, "audio")) config->audioPin = true;
     else if (!strcmp(group, "unrenderable")) config->unrenderableVideo = true;
     else if (!strcmp(group, "eos")) config->endOfStream = true;
+    else if (!strcmp(group, "stream")) config->stream = true;
     else {
       char* saveSize = nullptr;
       for (char* size = strtok_r(group, ",", &saveSize); size;
@@ -265,6 +266,7 @@ public:
     }
   }
   ~TestFilter() {
+    StopStream();
     for (int i = 0; i < pinCount; i++) pins[i].Disconnect();
     if (clock) clock->Release();
     InterlockedDecrement(&TestFilterObjects);
@@ -288,10 +290,69 @@ public:
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE Stop() override {
+    StopStream();
     state = State_Stopped;
     return S_OK;
   }
+
+  // Samples: grey frames of the connected type, about 30 a second, from a
+  // thread of the filter's through an allocator of its own.
+  IMemInputPin* input = nullptr;
+  IMemAllocator* allocator = nullptr;
+  HANDLE streamer = nullptr;
+  volatile LONG stopping = 0;
+
+  void StartStream() {
+    TestPin& video = pins[0];
+    if (!video.peer || video.audio) return;
+    if (FAILED(video.peer->QueryInterface(IID_IMemInputPin, reinterpret_cast<void**>(&input))))
+      return;
+    if (FAILED(input->GetAllocator(&allocator)) &&
+        FAILED(CoCreateInstance(CLSID_MemoryAllocator, nullptr, CLSCTX_INPROC_SERVER,
+                                IID_IMemAllocator, reinterpret_cast<void**>(&allocator))))
+      return;
+    ALLOCATOR_PROPERTIES wanted = {3, static_cast<long>(video.connectedType.lSampleSize), 1, 0};
+    ALLOCATOR_PROPERTIES actual;
+    if (FAILED(allocator->SetProperties(&wanted, &actual)) ||
+        FAILED(input->NotifyAllocator(allocator, FALSE)) || FAILED(allocator->Commit()))
+      return;
+    stopping = 0;
+    streamer = CreateThread(nullptr, 0, Stream, this, 0, nullptr);
+  }
+  void StopStream() {
+    stopping = 1;
+    if (allocator) allocator->Decommit();
+    if (streamer) {
+      WaitForSingleObject(streamer, 5000);
+      CloseHandle(streamer);
+      streamer = nullptr;
+    }
+    if (allocator) allocator->Release();
+    allocator = nullptr;
+    if (input) input->Release();
+    input = nullptr;
+  }
+  static DWORD WINAPI Stream(void* context) {
+    TestFilter* self = static_cast<TestFilter*>(context);
+    while (!self->stopping) {
+      IMediaSample* sample = nullptr;
+      if (FAILED(self->allocator->GetBuffer(&sample, nullptr, nullptr, 0))) break;
+      BYTE* data = nullptr;
+      sample->GetPointer(&data);
+      memset(data, 0x80, sample->GetSize());
+      sample->SetActualDataLength(sample->GetSize());
+      HRESULT hr = self->input->Receive(sample);
+      sample->Release();
+      if (hr != S_OK) break;
+      if (InterlockedIncrement(&TestFilterSeen.samplesDelivered) == 1)
+        QueryPerformanceCounter(&TestFilterSeen.firstSample);
+      Sleep(33);
+    }
+    return 0;
+  }
+
   HRESULT STDMETHODCALLTYPE Pause() override {
+    if (state == State_Stopped && config.stream) StartStream();
     if (state == State_Stopped && config.endOfStream) {
       // The stream ends before its first sample, from a thread of the
       // filter's as a real source's would; the renderers then finish

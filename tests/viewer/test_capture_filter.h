@@ -26,6 +26,7 @@ struct TestFilterConfig {
   bool audioPin;           // a second, audio pin
   bool unrenderableVideo;  // the video pin offers a type no renderer takes
   bool endOfStream;   // the stream ends before its first sample
+  bool stream;        // the video pin sends samples while the graph runs
 };
 
 // Settings for filters created from now on.
@@ -37,12 +38,14 @@ struct TestFilterRecord {
   int32_t lastWidth, lastHeight;
   bool lastRgb32;
   int32_t connectedWidth, connectedHeight;
+  volatile LONG samplesDelivered;  // accepted by the downstream pin
+  LARGE_INTEGER firstSample;       // when the first was accepted
 };
 extern TestFilterRecord TestFilterSeen;
 
 void ResetTestFilter();
 void AddTestFormat(int32_t width, int32_t height, bool rgb32 = false, uint32_t formatBytes = 88);
 // "1280x720,640x480;audio;eos": formats ("none" for none), then flags (nopins, enumpinsfails,
-// enumtypesfails, audio, unrenderable, eos, rgb32 after a size as "640x480*").
+// enumtypesfails, audio, unrenderable, eos, stream; "640x480*" is the RGB32 type).
 bool ParseTestFilterConfig(const char* text, TestFilterConfig* config);
 IClassFactory* TestFilterFactory();

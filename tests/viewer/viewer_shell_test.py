@@ -180,7 +180,7 @@ def resources():
 
 
 def three_formats():
-    viewer = Viewer("1280x720,640x480,320x240")
+    viewer = Viewer("1280x720,640x480,320x240;stream")
     s = viewer.state
     check(bool(s), "the viewer's window appears")
     if not s:
