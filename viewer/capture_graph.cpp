@@ -24,12 +24,18 @@ const VIDEOINFOHEADER* VideoInfoOf(const AM_MEDIA_TYPE* type) {
   return reinterpret_cast<const VIDEOINFOHEADER*>(type->pbFormat);
 }
 
-void ApplyMatchingFormat(IPin* pin, AM_MEDIA_TYPE* type, int32_t width, int32_t height) {
+struct ChosenSize {
+  int32_t width, height;
+};
+
+void ApplyMatchingFormat(IPin* pin, const AM_MEDIA_TYPE* type, void* context) {
+  const ChosenSize* size = static_cast<const ChosenSize*>(context);
   const VIDEOINFOHEADER* info = VideoInfoOf(type);
-  if (!info || info->bmiHeader.biWidth != width || info->bmiHeader.biHeight != height) return;
+  if (!info || info->bmiHeader.biWidth != size->width || info->bmiHeader.biHeight != size->height)
+    return;
   IAMStreamConfig* config = nullptr;
   if (FAILED(pin->QueryInterface(IID_IAMStreamConfig, reinterpret_cast<void**>(&config)))) return;
-  config->SetFormat(type);
+  config->SetFormat(const_cast<AM_MEDIA_TYPE*>(type));
   config->Release();
 }
 
@@ -39,23 +45,10 @@ void ApplyMatchingFormat(IPin* pin, AM_MEDIA_TYPE* type, int32_t width, int32_t 
 void SelectCaptureFormat(IGraphBuilder* graph, IBaseFilter* filter, int32_t width,
                          int32_t height) {
   IFilterGraph2* graph2 = nullptr;
-  IEnumPins* pins = nullptr;
-  IPin* pin = nullptr;
-  IEnumMediaTypes* types = nullptr;
-  if (SUCCEEDED(graph->QueryInterface(IID_IFilterGraph2, reinterpret_cast<void**>(&graph2))) &&
-      SUCCEEDED(filter->EnumPins(&pins)) && pins->Next(1, &pin, nullptr) == S_OK && pin &&
-      SUCCEEDED(pin->EnumMediaTypes(&types))) {
-    AM_MEDIA_TYPE* type = nullptr;
-    while (types->Next(1, &type, nullptr) == S_OK && type) {
-      ApplyMatchingFormat(pin, type, width, height);
-      FreeMediaType(type);
-      type = nullptr;
-    }
-  }
-  if (types) types->Release();
-  if (pin) pin->Release();
-  if (pins) pins->Release();
-  if (graph2) graph2->Release();
+  if (FAILED(graph->QueryInterface(IID_IFilterGraph2, reinterpret_cast<void**>(&graph2)))) return;
+  ChosenSize size = {width, height};
+  VisitFirstPinTypes(filter, ApplyMatchingFormat, &size);
+  graph2->Release();
 }
 
 CVideoRenderer* NewVMR9() { return new (std::nothrow) CVMR9; }
@@ -74,6 +67,28 @@ void FreeMediaType(AM_MEDIA_TYPE* type) {
     type->pUnk = nullptr;
   }
   CoTaskMemFree(type);
+}
+
+HRESULT VisitFirstPinTypes(IBaseFilter* filter,
+                           void (*visit)(IPin* pin, const AM_MEDIA_TYPE* type, void* context),
+                           void* context) {
+  IEnumPins* pins = nullptr;
+  IPin* pin = nullptr;
+  IEnumMediaTypes* types = nullptr;
+  HRESULT hr = filter->EnumPins(&pins);
+  if (SUCCEEDED(hr) && pins->Next(1, &pin, nullptr) == S_OK && pin &&
+      pin->EnumMediaTypes(&types) == S_OK) {
+    AM_MEDIA_TYPE* type = nullptr;
+    while (types->Next(1, &type, nullptr) == S_OK && type) {
+      visit(pin, type, context);
+      FreeMediaType(type);
+      type = nullptr;
+    }
+  }
+  if (types) types->Release();
+  if (pin) pin->Release();
+  if (pins) pins->Release();
+  return hr;
 }
 
 HRESULT CreateVideoRenderer(CCaptureGraph* graph) {

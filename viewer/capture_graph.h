@@ -56,3 +56,8 @@ HRESULT CreateGraph(CCaptureGraph* graph);
 HRESULT RenderCaptureFilter(CCaptureGraph* graph, IBaseFilter* filter);
 HRESULT CreateVideoRenderer(CCaptureGraph* graph);
 void FreeMediaType(AM_MEDIA_TYPE* type);
+// Hands each media type of the filter's first pin to visit, then frees it;
+// the result is that of EnumPins.
+HRESULT VisitFirstPinTypes(IBaseFilter* filter,
+                           void (*visit)(IPin* pin, const AM_MEDIA_TYPE* type, void* context),
+                           void* context);

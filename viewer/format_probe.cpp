@@ -5,7 +5,8 @@
 namespace {
 // Records beyond the list's capacity are dropped, and so is a format block
 // too short to hold a VIDEOINFOHEADER: nothing is read past its end.
-void StoreFormatRecord(CFormatList* list, const AM_MEDIA_TYPE* type) {
+void StoreFormatRecord(IPin*, const AM_MEDIA_TYPE* type, void* context) {
+  CFormatList* list = static_cast<CFormatList*>(context);
   if (type->formattype != FORMAT_VideoInfo) return;
   if (list->count >= FORMAT_LIST_RECORDS) return;
   if (!type->pbFormat || type->cbFormat < sizeof(VIDEOINFOHEADER)) return;
@@ -46,25 +47,10 @@ int32_t ProbeCaptureFormats() {
     return -1;
   }
   IFilterGraph2* graph2 = nullptr;
-  IEnumPins* pins = nullptr;
-  IPin* pin = nullptr;
-  IEnumMediaTypes* types = nullptr;
   HRESULT hr =
       list->probeGraph->QueryInterface(IID_IFilterGraph2, reinterpret_cast<void**>(&graph2));
-  if (SUCCEEDED(hr)) hr = filter->EnumPins(&pins);
   // Only the first pin carries the video formats.
-  if (SUCCEEDED(hr) && pins->Next(1, &pin, nullptr) == S_OK && pin &&
-      pin->EnumMediaTypes(&types) == S_OK) {
-    AM_MEDIA_TYPE* type = nullptr;
-    while (types->Next(1, &type, nullptr) == S_OK && type) {
-      StoreFormatRecord(list, type);
-      FreeMediaType(type);
-      type = nullptr;
-    }
-  }
-  if (types) types->Release();
-  if (pin) pin->Release();
-  if (pins) pins->Release();
+  if (SUCCEEDED(hr)) hr = VisitFirstPinTypes(filter, StoreFormatRecord, list);
   if (graph2) graph2->Release();
   filter->Release();
   if (list->probeControl) list->probeControl->Release();

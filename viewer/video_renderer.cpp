@@ -1,47 +1,77 @@
-// The two renderer variants: the same steps (vmr_variant.h) over the VMR-9
-// and the VMR-7 interfaces.
+// The renderer variants' operations, once for VMR-9 and VMR-7.
 #include "video_renderer.h"
-#include "vmr_variant.h"
 
 namespace {
-const VmrVariant VMR9_VARIANT = {&CLSID_VideoMixingRenderer9, L"VMR-9", &IID_IVMRFilterConfig9,
-                                 &IID_IVMRWindowlessControl9};
-const VmrVariant VMR7_VARIANT = {&CLSID_VideoMixingRenderer, L"VMR-7", &IID_IVMRFilterConfig,
-                                 &IID_IVMRWindowlessControl};
-}  // namespace
+enum { VMR_MODE_WINDOWLESS = 2, VMR_ARMODE_LETTERBOX = 1 };
+}
 
-CVMR9::~CVMR9() { VmrRelease(&windowlessControl); }
-bool CVMR9::IsActive() { return windowlessControl != nullptr; }
-HRESULT CVMR9::AddToGraph(IGraphBuilder* graph, HWND videoWindow) {
-  return VmrAddToGraph<IVMRFilterConfig9>(&windowlessControl, VMR9_VARIANT, graph, videoWindow);
+#define VMR_TEMPLATE template <typename Config, typename Control, const VmrVariant* Variant>
+#define VMR_CLASS CVmrRenderer<Config, Control, Variant>
+
+VMR_TEMPLATE VMR_CLASS::~CVmrRenderer() {
+  if (windowlessControl) windowlessControl->Release();
+  windowlessControl = nullptr;
 }
-HRESULT CVMR9::DropIfUnconnected(IGraphBuilder* graph) {
-  return VmrDropIfUnconnected(&windowlessControl, graph);
+
+VMR_TEMPLATE bool VMR_CLASS::IsActive() { return windowlessControl != nullptr; }
+
+VMR_TEMPLATE HRESULT VMR_CLASS::AddToGraph(IGraphBuilder* graph, HWND videoWindow) {
+  IBaseFilter* filter = nullptr;
+  HRESULT hr = CreateAndAddFilter(&filter, graph, *Variant->filterClass, Variant->name);
+  if (FAILED(hr)) return hr;
+  Config* config = nullptr;
+  Control* control = nullptr;
+  // The rendering mode is set before any pin of the graph is connected.
+  hr = filter->QueryInterface(*Variant->configInterface, reinterpret_cast<void**>(&config));
+  if (SUCCEEDED(hr)) hr = config->SetRenderingMode(VMR_MODE_WINDOWLESS);
+  if (SUCCEEDED(hr))
+    hr = filter->QueryInterface(*Variant->controlInterface, reinterpret_cast<void**>(&control));
+  if (SUCCEEDED(hr)) hr = control->SetVideoClippingWindow(videoWindow);
+  if (SUCCEEDED(hr)) hr = control->SetAspectRatioMode(VMR_ARMODE_LETTERBOX);
+  if (SUCCEEDED(hr)) {
+    control->AddRef();
+    windowlessControl = control;
+  } else {
+    // An unconfigured renderer left in the graph could take the stream in
+    // the next render and open a window of its own: take it out again.
+    graph->RemoveFilter(filter);
+  }
+  if (config) config->Release();
+  if (control) control->Release();
+  filter->Release();
+  return hr;
 }
-HRESULT CVMR9::UpdateVideoPosition(HWND window, const RECT* destination) {
-  return VmrUpdateVideoPosition(windowlessControl, window, destination);
+
+VMR_TEMPLATE HRESULT VMR_CLASS::DropIfUnconnected(IGraphBuilder* graph) {
+  if (!windowlessControl) return S_OK;
+  IBaseFilter* filter = nullptr;
+  HRESULT hr = windowlessControl->QueryInterface(IID_IBaseFilter, reinterpret_cast<void**>(&filter));
+  if (FAILED(hr)) return hr;
+  bool removed = false;
+  hr = RemoveIfUnconnected(&removed, graph, filter);
+  if (removed) {
+    windowlessControl->Release();
+    windowlessControl = nullptr;
+  }
+  filter->Release();
+  return hr;
 }
-HRESULT CVMR9::Repaint(HWND window, HDC dc) {
+
+VMR_TEMPLATE HRESULT VMR_CLASS::UpdateVideoPosition(HWND window, const RECT* destination) {
+  if (!windowlessControl) return S_OK;
+  RECT target;
+  if (destination) target = *destination;
+  else GetClientRect(window, &target);
+  return windowlessControl->SetVideoPosition(nullptr, &target);
+}
+
+VMR_TEMPLATE HRESULT VMR_CLASS::Repaint(HWND window, HDC dc) {
   return windowlessControl ? windowlessControl->RepaintVideo(window, dc) : S_OK;
 }
-HRESULT CVMR9::DisplayModeChanged() {
+
+VMR_TEMPLATE HRESULT VMR_CLASS::DisplayModeChanged() {
   return windowlessControl ? windowlessControl->DisplayModeChanged() : S_OK;
 }
 
-CVMR7::~CVMR7() { VmrRelease(&windowlessControl); }
-bool CVMR7::IsActive() { return windowlessControl != nullptr; }
-HRESULT CVMR7::AddToGraph(IGraphBuilder* graph, HWND videoWindow) {
-  return VmrAddToGraph<IVMRFilterConfig>(&windowlessControl, VMR7_VARIANT, graph, videoWindow);
-}
-HRESULT CVMR7::DropIfUnconnected(IGraphBuilder* graph) {
-  return VmrDropIfUnconnected(&windowlessControl, graph);
-}
-HRESULT CVMR7::UpdateVideoPosition(HWND window, const RECT* destination) {
-  return VmrUpdateVideoPosition(windowlessControl, window, destination);
-}
-HRESULT CVMR7::Repaint(HWND window, HDC dc) {
-  return windowlessControl ? windowlessControl->RepaintVideo(window, dc) : S_OK;
-}
-HRESULT CVMR7::DisplayModeChanged() {
-  return windowlessControl ? windowlessControl->DisplayModeChanged() : S_OK;
-}
+template class CVmrRenderer<IVMRFilterConfig9, IVMRWindowlessControl9, &VMR9_VARIANT>;
+template class CVmrRenderer<IVMRFilterConfig, IVMRWindowlessControl, &VMR7_VARIANT>;

@@ -15,10 +15,26 @@ public:
   virtual HRESULT DisplayModeChanged() = 0;
 };
 
-class CVMR9 : public CVideoRenderer {
+// What tells the two variants apart besides their interface types.
+struct VmrVariant {
+  const CLSID* filterClass;
+  LPCWSTR name;
+  const IID* configInterface;
+  const IID* controlInterface;
+};
+inline constexpr VmrVariant VMR9_VARIANT = {&CLSID_VideoMixingRenderer9, L"VMR-9",
+                                            &IID_IVMRFilterConfig9, &IID_IVMRWindowlessControl9};
+inline constexpr VmrVariant VMR7_VARIANT = {&CLSID_VideoMixingRenderer, L"VMR-7",
+                                            &IID_IVMRFilterConfig, &IID_IVMRWindowlessControl};
+
+// Both variants in one definition: the two windowless-control interfaces
+// have the methods used here in the same order and with the same arguments.
+// Each instantiation derives directly from CVideoRenderer.
+template <typename Config, typename Control, const VmrVariant* Variant>
+class CVmrRenderer : public CVideoRenderer {
 public:
-  CVMR9() : windowlessControl(nullptr) {}
-  ~CVMR9() override;
+  CVmrRenderer() : windowlessControl(nullptr) {}
+  ~CVmrRenderer() override;
   bool IsActive() override;
   HRESULT AddToGraph(IGraphBuilder* graph, HWND videoWindow) override;
   HRESULT DropIfUnconnected(IGraphBuilder* graph) override;
@@ -26,22 +42,13 @@ public:
   HRESULT Repaint(HWND window, HDC dc) override;
   HRESULT DisplayModeChanged() override;
 
-  IVMRWindowlessControl9* windowlessControl;
+  Control* windowlessControl;
 };
 
-class CVMR7 : public CVideoRenderer {
-public:
-  CVMR7() : windowlessControl(nullptr) {}
-  ~CVMR7() override;
-  bool IsActive() override;
-  HRESULT AddToGraph(IGraphBuilder* graph, HWND videoWindow) override;
-  HRESULT DropIfUnconnected(IGraphBuilder* graph) override;
-  HRESULT UpdateVideoPosition(HWND window, const RECT* destination) override;
-  HRESULT Repaint(HWND window, HDC dc) override;
-  HRESULT DisplayModeChanged() override;
-
-  IVMRWindowlessControl* windowlessControl;
-};
+using CVMR9 = CVmrRenderer<IVMRFilterConfig9, IVMRWindowlessControl9, &VMR9_VARIANT>;
+using CVMR7 = CVmrRenderer<IVMRFilterConfig, IVMRWindowlessControl, &VMR7_VARIANT>;
+extern template class CVmrRenderer<IVMRFilterConfig9, IVMRWindowlessControl9, &VMR9_VARIANT>;
+extern template class CVmrRenderer<IVMRFilterConfig, IVMRWindowlessControl, &VMR7_VARIANT>;
 
 // Creates a filter of the class, adds it to the graph under the name and
 // hands it to *out with a reference of its own.

@@ -117,6 +117,13 @@ HRESULT Hand(T* object, void** out) {
   return S_OK;
 }
 
+template <typename T>
+ULONG Drop(T* object, volatile LONG& refs) {
+  LONG left = InterlockedDecrement(&refs);
+  if (left == 0) delete object;
+  return left;
+}
+
 class TestFilter;
 
 class TestPin : public IPin, public IAMStreamConfig {
@@ -280,11 +287,7 @@ public:
     return E_NOINTERFACE;
   }
   ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&refs); }
-  ULONG STDMETHODCALLTYPE Release() override {
-    LONG left = InterlockedDecrement(&refs);
-    if (left == 0) delete this;
-    return left;
-  }
+  ULONG STDMETHODCALLTYPE Release() override { return Drop(this, refs); }
   HRESULT STDMETHODCALLTYPE GetClassID(CLSID* id) override {
     *id = CLSID_OvalixCaptureFilter;
     return S_OK;
@@ -475,11 +478,7 @@ public:
     return E_NOINTERFACE;
   }
   ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&refs); }
-  ULONG STDMETHODCALLTYPE Release() override {
-    LONG left = InterlockedDecrement(&refs);
-    if (left == 0) delete this;
-    return left;
-  }
+  ULONG STDMETHODCALLTYPE Release() override { return Drop(this, refs); }
   HRESULT STDMETHODCALLTYPE Next(ULONG wanted, Item* out, ULONG* fetched) override {
     ULONG n = 0;
     while (n < wanted && next < Count()) Make(next++, &out[n++]);
