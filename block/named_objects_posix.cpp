@@ -467,8 +467,13 @@ NamedWaitResult CNamedEvent::Wait(uint32_t timeoutMs)
             remaining.tv_nsec = (long)(left % 1000) * 1000000L;
             timeout = &remaining;
         }
-        if (Futex(state, FUTEX_WAIT, 0, timeout) != 0 && errno != EAGAIN &&
-            errno != EINTR && errno != ETIMEDOUT)
+        // Only Set wakes this word. A waiter it woke is released even when a
+        // reader has reset the event again before this thread got to run, as
+        // a Windows manual-reset event releases every thread waiting at the
+        // moment it is set.
+        if (Futex(state, FUTEX_WAIT, 0, timeout) == 0)
+            return NAMED_WAIT_ACQUIRED;
+        if (errno != EAGAIN && errno != EINTR && errno != ETIMEDOUT)
             return NAMED_WAIT_FAILED;
     }
 }

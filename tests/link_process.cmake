@@ -17,7 +17,7 @@ else()
 endif()
 
 foreach(case stream ring_full renegotiate timeout_table timeout_streaming peer_close
-             alive_only hostile_bytes)
+             alive_only hostile_bytes two_readers reader_survives_restart)
   add_test(NAME link_process.${case}
            COMMAND ${link_runner}
                    python3 ${CMAKE_CURRENT_SOURCE_DIR}/link_process_test.py --case ${case}

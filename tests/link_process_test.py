@@ -95,7 +95,7 @@ class Rig:
             env.setdefault("LSAN_OPTIONS", "suppressions=%s:fast_unwind_on_malloc=0"
                            % os.path.join(os.path.dirname(os.path.abspath(__file__)), "lsan.supp"))
             env["STATE_DIRECTORY"] = os.path.join(self.work, "state")
-            os.makedirs(env["STATE_DIRECTORY"])
+            os.makedirs(env["STATE_DIRECTORY"], exist_ok=True)
             self.service = subprocess.Popen([self.args.svc], env=env,
                                             stderr=open(self.service_err, "w"))
         check(self.monitor("--wait-state", "0", "--timeout", "10000").returncode == 0,
@@ -441,7 +441,59 @@ def case_hostile_bytes(rig):
     rig.stop_service()
 
 
+def summary_of(text):
+    m = re.search(r"summary frames=(\d+) drops=(\d+)", text)
+    check(m, "no summary from the monitor: " + text)
+    return int(m.group(1)), int(m.group(2))
+
+
+def case_two_readers(rig):
+    """Two consumers at once, newest first, at 30 fps: each gets nearly every
+    frame, and neither stops the ring for the other."""
+    rig.start_service()
+    rig.request(640, 480)
+    proc, log = rig.phone("--fps", "30")
+    check(rig.wait_state(3, 10000), "the link did not reach streaming")
+    cmd = rig.wine + [rig.args.monitor, "--take", "--quiet", "--newest-only", "--seconds", "5"]
+    readers = [subprocess.Popen(cmd, env=rig.env, stdout=subprocess.PIPE, text=True)
+               for _ in range(2)]
+    for r in readers:
+        out, _ = r.communicate(timeout=60)
+        frames, drops = summary_of(out)
+        check(frames >= 100, "a reader took only %d frames" % frames)
+        check(frames >= 0.95 * (frames + drops), "a reader missed %d of %d" % (drops, frames + drops))
+    rig.stop_phone(proc)
+    rig.stop_service()
+
+
+def case_reader_survives_restart(rig):
+    """A consumer attached before the service restarts gets the new run's
+    frames without being started again."""
+    rig.start_service()
+    rig.request(320, 240)
+    proc, log = rig.phone("--fps", "20")
+    check(rig.wait_state(3, 10000), "the link did not reach streaming")
+    out_path = os.path.join(rig.work, "reader.out")
+    reader = subprocess.Popen(rig.wine + [rig.args.monitor, "--take", "--seconds", "120"],
+                              env=rig.env, stdout=open(out_path, "w"))
+    time.sleep(2)
+    rig.stop_service()
+    rig.start_service()
+    check(rig.wait_state(3, 20000), "no streaming after the restart")
+    lines_at_restart = len(open(out_path).readlines())
+    time.sleep(4)
+    reader.terminate()
+    reader.wait(timeout=30)
+    after = open(out_path).readlines()[lines_at_restart:]
+    fps = [float(m.group(1)) for m in (re.search(r"fps=(\S+)", l) for l in after) if m]
+    check(fps and max(fps) > 5, "the reader got no frames after the restart: %s" % after)
+    rig.stop_phone(proc)
+    rig.stop_service()
+
+
 CASES = {
+    "two_readers": case_two_readers,
+    "reader_survives_restart": case_reader_survives_restart,
     "stream": case_stream,
     "ring_full": case_ring_full,
     "renegotiate": case_renegotiate,

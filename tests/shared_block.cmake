@@ -38,3 +38,10 @@ else()
                    $<TARGET_FILE:OvalixSvc> $<TARGET_FILE:ovalix-monitor>)
   set_tests_properties(service_process_posix PROPERTIES RESOURCE_LOCK service TIMEOUT 180)
 endif()
+
+set(client_test_sources camera_client_test.cpp)
+if(NOT WIN32)
+  list(APPEND client_test_sources camera_client_table_test.cpp)
+endif()
+ovalix_add_test(camera_client_test
+  SOURCES ${client_test_sources} ${blk_platform_sources} LIBS ovalix_client LOCK)

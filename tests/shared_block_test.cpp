@@ -226,6 +226,29 @@ TEST(NamedObjectsTest, ManualResetEventAcrossHandlesAndThreads)
     setter.join();
 }
 
+TEST(NamedObjectsTest, SetReleasesEveryWaiterEvenWhenResetAtOnce)
+{
+    // Two readers wait; the first to run takes the frame and resets the event
+    // before the second has been scheduled. The second must still wake.
+    CNamedEvent creator;
+    ASSERT_TRUE(creator.Create("OvalixTestEvent"));
+    NamedWaitResult results[2] = { NAMED_WAIT_FAILED, NAMED_WAIT_FAILED };
+    std::thread waiters[2];
+    for (int i = 0; i < 2; ++i)
+        waiters[i] = std::thread([&results, i] {
+            CNamedEvent mine;
+            if (mine.Open("OvalixTestEvent"))
+                results[i] = mine.Wait(3000);
+        });
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    creator.Set();
+    creator.Reset();
+    for (std::thread& t : waiters)
+        t.join();
+    EXPECT_EQ(results[0], NAMED_WAIT_ACQUIRED);
+    EXPECT_EQ(results[1], NAMED_WAIT_ACQUIRED);
+}
+
 TEST(NamedObjectsTest, ObjectsVanishWithTheirCreator)
 {
     CNamedMapping consumer;
