@@ -222,6 +222,12 @@ def three_formats():
     faces_drawn(viewer, shot, {PLAY: "button_play_normal.bmp", STOP: "button_stop_disabled.bmp",
                                EXIT: "button_exit_normal.bmp", NEXT: "button_next_normal.bmp"})
 
+    # Pressed wins over disabled: the disabled Stop button shown pressed.
+    driver("press", STOP, "1")
+    time.sleep(0.3)
+    faces_drawn(viewer, screenshot(), {STOP: "button_stop_pressed.bmp"})
+    driver("press", STOP, "0")
+
     labels = []
     for _ in range(3):
         viewer.command(NEXT)
@@ -292,6 +298,14 @@ def layouts():
         if video:
             s = viewer.command(PLAY)
             check(s["video"]["rect"] == video, f"[{formats}] video at {s['video']['rect']}")
+        if formats == "none":
+            viewer.command(NEXT)
+            check(viewer.label() == "", "Next without formats keeps the empty label")
+            # Nothing to play: the bar goes to the playing state, no graph is
+            # built and the picture area stays empty.
+            viewer.command(PLAY)
+            check(viewer.enabled() == {PLAY: False, STOP: True, EXIT: True, NEXT: False},
+                  "Play without formats")
         check(viewer.close() == 0, f"[{formats}] exit code")
 
 
