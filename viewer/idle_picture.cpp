@@ -38,7 +38,7 @@ void BuildIdlePicture() {
   SetBkColor(IdlePicture, IDLE_BACKGROUND);
   SetTextColor(IdlePicture, RGB(255, 255, 255));
   char line[256];
-  snprintf(line, sizeof line, "Ovalix version %d.%d - phone camera preview", 2, 0);
+  snprintf(line, sizeof line, "Ovalix version %d.%d", 2, 0);
   DrawLine(IdlePicture, line, y + logoSize.bmHeight + 40);
   snprintf(line, sizeof line, "Built on %s", __DATE__);
   DrawLine(IdlePicture, line, y + logoSize.bmHeight + 80);

@@ -293,6 +293,7 @@ def layouts():
             continue
         bar_h = s["bar"]["rect"][3]
         check(s["client"] == [width, height + bar_h], f"[{formats}] client {s['client']}")
+        screenshot("layout-" + formats.split(",")[0])
         check(viewer.label() == label, f"[{formats}] label {viewer.label()!r}")
         check(viewer.controls()[BADGE]["visible"] == badge, f"[{formats}] badge")
         if video:
@@ -312,7 +313,7 @@ def layouts():
 def worked_example_640():
     viewer = Viewer("640x480")
     ox, oy = viewer.client_origin()
-    shot = screenshot()
+    shot = screenshot("idle-640x480")
     check(same_pixels(shot, ox + 85, oy + 84, "logo.bmp"), "logo at (85, 84) for 640 x 480")
     rows = [shot.getpixel((x, y)) for y in range(oy + 268, oy + 300) for x in range(ox, ox + 640)]
     check((255, 255, 255) in rows, "first text line at y 268")
