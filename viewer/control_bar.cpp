@@ -8,6 +8,9 @@
 
 namespace {
 HBRUSH WhiteBrush;
+// Made once per process: messages that still reach the bar after its
+// WM_DESTROY must not make a new one that nothing deletes.
+bool WhiteBrushMade;
 
 struct ControlPlace {
   int id;
@@ -92,7 +95,10 @@ void DrawBarButton(const DRAWITEMSTRUCT* item) {
 }
 
 INT_PTR CALLBACK ControlBarProc(HWND bar, UINT message, WPARAM wParam, LPARAM lParam) {
-  if (!WhiteBrush) WhiteBrush = CreateSolidBrush(RGB(255, 255, 255));
+  if (!WhiteBrushMade) {
+    WhiteBrush = CreateSolidBrush(RGB(255, 255, 255));
+    WhiteBrushMade = true;
+  }
   switch (message) {
     case WM_INITDIALOG:
       return TRUE;
