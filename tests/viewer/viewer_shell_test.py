@@ -92,8 +92,7 @@ class Viewer:
                                         stderr=subprocess.DEVNULL)
         self.state = driver("state")
 
-    def refresh(self, settle=0.4):
-        time.sleep(settle)
+    def refresh(self):
         self.state = driver("state")
         return self.state
 
@@ -104,10 +103,22 @@ class Viewer:
         return {k: self.controls()[k]["enabled"] for k in (PLAY, STOP, EXIT, NEXT)}
 
     def label(self):
-        return self.controls()[LABEL]["text"]
+        return self.controls()[LABEL]["text"] if self.state else None
 
-    def command(self, control):
+    def command(self, control, timeout=15):
+        """Posts the command and waits for its visible outcome: the bar's
+        new state after Play and Stop (set as their last step), a new label
+        after Next resolution."""
+        before = self.label()
         driver("command", control)
+        if control == EXIT:
+            return {}
+        done = {PLAY: lambda: not self.enabled()[PLAY],
+                STOP: lambda: not self.enabled()[STOP]}.get(control, lambda: self.label() != before)
+        deadline = time.time() + timeout
+        while self.refresh() and not done() and time.time() < deadline:
+            time.sleep(0.2)
+        time.sleep(0.3)  # the paints that follow
         return self.refresh()
 
     def client_origin(self):
@@ -136,12 +147,23 @@ class Viewer:
         return self.wait()
 
 
-def faces_drawn(viewer, shot, expected):
+def eventually(predicate, timeout=5):
+    """Screens are drawn a moment after the state changes: look again for a while."""
+    deadline = time.time() + timeout
+    while True:
+        if predicate(screenshot()) or time.time() > deadline:
+            return predicate(screenshot())
+        time.sleep(0.3)
+
+
+def faces_drawn(viewer, expected):
     bx, by = viewer.bar_origin()
     places = {PLAY: 4, STOP: 68, EXIT: 132, NEXT: 196}
-    for control, face in expected.items():
-        check(same_pixels(shot, bx + places[control], by + 4, face),
-              f"button {control} shows {face}")
+    matches = lambda shot: [same_pixels(shot, bx + places[control], by + 4, face)
+                            for control, face in expected.items()]
+    eventually(lambda shot: all(matches(shot)))
+    for (control, face), ok in zip(expected.items(), matches(screenshot())):
+        check(ok, f"button {control} shows {face}")
 
 
 def resources():
@@ -202,8 +224,9 @@ def three_formats():
     check(viewer.enabled() == {PLAY: True, STOP: False, EXIT: True, NEXT: True}, "stopped state")
     check(not s["video"]["visible"], "video window hidden at start")
 
-    shot = screenshot("idle")
     ox, oy = viewer.client_origin()
+    eventually(lambda shot: same_pixels(shot, ox + 405, oy + 144, "logo.bmp"))
+    shot = screenshot("idle")
     check(shot.getpixel((ox + 2, oy + 2)) == IDLE, "idle background")
     check(same_pixels(shot, ox + 405, oy + 144, "logo.bmp"), "logo at (405, 144)")
     for top in (328, 368):
@@ -219,13 +242,12 @@ def three_formats():
     inked = [y for y in range(by + ly, by + ly + lh)
              if any(shot.getpixel((x, y)) == (0, 0, 0) for x in range(bx + lx, bx + lx + 60))]
     check(inked and inked[-1] - inked[0] >= 18, f"label in the 32-pixel font ({len(inked)} rows)")
-    faces_drawn(viewer, shot, {PLAY: "button_play_normal.bmp", STOP: "button_stop_disabled.bmp",
+    faces_drawn(viewer, {PLAY: "button_play_normal.bmp", STOP: "button_stop_disabled.bmp",
                                EXIT: "button_exit_normal.bmp", NEXT: "button_next_normal.bmp"})
 
     # Pressed wins over disabled: the disabled Stop button shown pressed.
     driver("press", STOP, "1")
-    time.sleep(0.3)
-    faces_drawn(viewer, screenshot(), {STOP: "button_stop_pressed.bmp"})
+    faces_drawn(viewer, {STOP: "button_stop_pressed.bmp"})
     driver("press", STOP, "0")
 
     labels = []
@@ -243,13 +265,12 @@ def three_formats():
     log = viewer.filter_log()
     check("setformat 640x480" in log and "connected 640x480" in log,
           f"the filter plays the selected size {log}")
-    shot = screenshot("playing")
-    faces_drawn(viewer, shot, {PLAY: "button_play_disabled.bmp", STOP: "button_stop_normal.bmp",
-                               NEXT: "button_next_disabled.bmp"})
+    faces_drawn(viewer, {PLAY: "button_play_disabled.bmp", STOP: "button_stop_normal.bmp",
+                         NEXT: "button_next_disabled.bmp"})
+    screenshot("playing")
     driver("press", STOP, "1")
     driver("press", EXIT, "1")
-    time.sleep(0.3)
-    faces_drawn(viewer, screenshot(), {STOP: "button_stop_pressed.bmp",
+    faces_drawn(viewer, {STOP: "button_stop_pressed.bmp",
                                        EXIT: "button_exit_pressed.bmp"})
     driver("press", STOP, "0")
     driver("press", EXIT, "0")
@@ -258,8 +279,8 @@ def three_formats():
     check(not s["video"]["visible"], "Stop hides the video window")
     check(viewer.enabled() == {PLAY: True, STOP: False, EXIT: True, NEXT: True}, "stopped again")
     check(viewer.label() == " 640 x 480", "the selection stays")
-    shot = screenshot()
-    check(shot.getpixel((ox + 330, oy + 130)) == IDLE, "idle picture back after Stop")
+    check(eventually(lambda shot: shot.getpixel((ox + 330, oy + 130)) == IDLE),
+          "idle picture back after Stop")
 
     viewer.command(PLAY)
     viewer.command(EXIT)
@@ -300,7 +321,7 @@ def layouts():
             s = viewer.command(PLAY)
             check(s["video"]["rect"] == video, f"[{formats}] video at {s['video']['rect']}")
         if formats == "none":
-            viewer.command(NEXT)
+            viewer.command(NEXT, timeout=1)
             check(viewer.label() == "", "Next without formats keeps the empty label")
             # Nothing to play: the bar goes to the playing state, no graph is
             # built and the picture area stays empty.
@@ -313,24 +334,25 @@ def layouts():
 def worked_example_640():
     viewer = Viewer("640x480")
     ox, oy = viewer.client_origin()
+    eventually(lambda shot: same_pixels(shot, ox + 85, oy + 84, "logo.bmp"))
     shot = screenshot("idle-640x480")
     check(same_pixels(shot, ox + 85, oy + 84, "logo.bmp"), "logo at (85, 84) for 640 x 480")
     rows = [shot.getpixel((x, y)) for y in range(oy + 268, oy + 300) for x in range(ox, ox + 640)]
     check((255, 255, 255) in rows, "first text line at y 268")
-    # A stream that cannot be rendered: the bar plays, the picture stays idle.
-    viewer.close()
+    check(viewer.close() == 0, "exit code")
 
 
 def failed_build():
+    # A stream that cannot be rendered: the bar plays, the picture stays idle.
     viewer = Viewer("640x480;unrenderable")
     s = viewer.command(PLAY)
     check(viewer.enabled() == {PLAY: False, STOP: True, EXIT: True, NEXT: False},
           "a failed build still shows the playing state")
     check(not s["video"]["visible"], "a failed build shows the idle picture")
-    shot = screenshot("failed-build")
     ox, oy = viewer.client_origin()
-    check(shot.getpixel((ox + 2, oy + 2)) == IDLE,
-          f"idle background after a failed build {shot.getpixel((ox + 2, oy + 2))}")
+    check(eventually(lambda shot: shot.getpixel((ox + 2, oy + 2)) == IDLE),
+          "idle background after a failed build")
+    screenshot("failed-build")
     viewer.command(STOP)
     check(viewer.enabled()[PLAY], "Stop after a failed build")
     check(viewer.close() == 0, "exit after a failed build")
