@@ -34,7 +34,7 @@ void BM_FramePath(benchmark::State& state)
 {
     std::vector<uint8_t> message = FrameMessage();
     g_link.fill = 0;
-    g_block->linkState = LINK_STREAMING;
+    SetLinkState(LINK_STREAMING);
     uint64_t published = 0;
     for (auto _ : state) {
         for (size_t at = 0; at < message.size(); at += PIECE) {

@@ -41,7 +41,7 @@ endif()
 
 set(client_test_sources camera_client_test.cpp)
 if(NOT WIN32)
-  list(APPEND client_test_sources camera_client_table_test.cpp)
+  list(APPEND client_test_sources camera_client_posix_test.cpp)
 endif()
 ovalix_add_test(camera_client_test
   SOURCES ${client_test_sources} ${blk_platform_sources} LIBS ovalix_client LOCK)

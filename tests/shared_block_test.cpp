@@ -129,7 +129,7 @@ TEST_F(SharedBlockTest, ClearingTheRingKeepsRetainedFrameTableAndRequest)
         PublishFrame(frame, 50 + i, 0, i);
     g_block->requestedWidth = 320;
     g_block->requestedHeight = 240;
-    g_block->linkState = LINK_STREAMING;
+    SetLinkState(LINK_STREAMING);
     FormatTable table = g_block->formats;
 
     ClearFrameRing();
@@ -264,6 +264,23 @@ TEST(NamedObjectsTest, ObjectsVanishWithTheirCreator)
         consumer.Close();
     }
     EXPECT_FALSE(consumer.Open("OvalixTestMemory", 4096));
+}
+
+// A smaller object made under the block's name by someone else, who still
+// holds it: the start fails instead of writing past its end, and leaves the
+// object as it was.
+TEST(SharedBlockStartTest, ASmallerObjectMadeFirstFailsTheStart)
+{
+    UseTemporaryStore();
+    RemoveStoredKey();
+    CNamedMapping squatter;
+    ASSERT_TRUE(squatter.Create(SHARED_MEMORY_NAME, 4096));
+    memset(squatter.View(), 0x5A, 4096);
+    EXPECT_FALSE(OpenSharedBlock());
+    EXPECT_EQ(0x5A, static_cast<uint8_t*>(squatter.View())[0]);
+    EXPECT_EQ(0x5A, static_cast<uint8_t*>(squatter.View())[4095]);
+    CloseServiceResources();
+    RemoveStoredKey();
 }
 
 }  // namespace

@@ -1,9 +1,13 @@
-// The format table is written without the mutex; a reader must never take a
-// half-written one. Natively only: under Wine a thread can stall half-way
-// through a copy for longer than the reader's two copies take, which two
-// agreeing copies cannot tell from a finished table.
+// Consumer library cases of the POSIX build only. A torn table: under Wine a
+// thread can stall half-way through a copy for longer than the reader's two
+// copies take, which two agreeing copies cannot tell from a finished table.
+// Objects cut short by another user: only POSIX objects can be.
 
 #include <string.h>
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <thread>
@@ -44,6 +48,30 @@ TEST_F(CameraClientTest, TableReadWhileTheServiceRewritesItIsNeverTorn)
     writer.join();
     EXPECT_GT(agreed, 0);
     EXPECT_EQ(torn, 0);
+}
+
+void Truncate(const char* name)
+{
+    int fd = shm_open(name, O_RDWR, 0);
+    ASSERT_GE(fd, 0) << name;
+    ASSERT_EQ(ftruncate(fd, 0), 0);
+    close(fd);
+}
+
+TEST_F(CameraClientTest, ObjectsCutShortByAnotherUserAreLetGoNotTouched)
+{
+    for (const char* name : { "/OvalixSvcMemory", "/OvalixSvcMutex", "/OvalixReadyEvent" }) {
+        CloseServiceResources();
+        ASSERT_TRUE(OpenSharedBlock());
+        client.Detach();
+        ClientSleepMs(1100);
+        ASSERT_TRUE(client.Attach());
+        Publish(1);
+        Truncate(name);
+        // Touching the cut memory would end this process with a bus error.
+        EXPECT_EQ(client.WaitNewest(50, *frame), CLIENT_NO_SERVICE) << name;
+        EXPECT_FALSE(client.IsAttached());
+    }
 }
 
 }  // namespace
