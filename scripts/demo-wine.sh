@@ -2,16 +2,23 @@
 # The live demo with the Windows build: OvalixSvc.exe runs under Wine as a
 # service (installed, started with "net start", stopped with "net stop"), the
 # native phone stand-in streams 1280x720 at 30 fps to it on 127.0.0.1:5055,
-# and ovalix-monitor.exe takes the frames. Everything runs in a private
-# namespace; the wineserver is started inside it, because Wine's sockets and
-# named objects live in that server.
+# and ovalix-monitor.exe takes the frames. OvalixViewer.exe then runs on a
+# virtual display with the capture filter registered: the demo presses Play
+# through the test driver, saves screenshots of the idle picture and of the
+# playing state, and grabs frames through the filter with ovalix-snap.exe
+# where that is built. Everything runs in a private namespace; the wineserver
+# is started inside it, because Wine's sockets and named objects live in that
+# server.
 #
 #   bash scripts/demo-wine.sh [--seconds S] [--no-build]
 #
 # Ctrl-C ends it. Without a terminal on stdin, or with --seconds, it ends by
 # itself (20 s unless told otherwise).
 # OVALIX_WIN32_DIR and OVALIX_RELEASE_DIR point at other build trees (win32
-# and native-release), OVALIX_WINEPREFIX at another Wine prefix.
+# and native-release), OVALIX_WINEPREFIX at another Wine prefix,
+# OVALIX_FILTER_DLL at the capture filter to register (without one, the
+# viewer runs over the tests' stand-in source), OVALIX_DEMO_SHOTS at the
+# folder for the screenshots (default: a new folder under /tmp).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -52,6 +59,7 @@ phone=${OVALIX_RELEASE_DIR:-$root/build/native-release}/tools/phone/ovalix-phone
 log=$(mktemp /tmp/ovalix-demo-wine.XXXXXX)
 pids=()
 started=0
+xvfb_pid=""
 
 stop_all() {
   trap - INT TERM EXIT
@@ -63,10 +71,23 @@ stop_all() {
     wine net stop OvalixSvc >/dev/null 2>&1 || true
   fi
   wineserver -k 2>/dev/null || true
+  if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid" 2>/dev/null || true; fi
   rm -f "$log"
 }
 trap 'stop_all; exit 130' INT TERM
 trap stop_all EXIT
+
+# A virtual display for the viewer, before the first Wine program, so the
+# session's desktop belongs to it; a silent audio device for its graph.
+displayfile=$(mktemp /tmp/ovalix-demo-display.XXXXXX)
+Xvfb -displayfd 3 -screen 0 1600x1000x24 -nolisten tcp 3>"$displayfile" >/dev/null 2>&1 &
+xvfb_pid=$!
+for _ in $(seq 100); do [ -s "$displayfile" ] && break; sleep 0.1; done
+export DISPLAY=":$(cat "$displayfile")"
+rm -f "$displayfile"
+demo_home=$(mktemp -d /tmp/ovalix-demo-home.XXXXXX)
+printf 'pcm.!default { type null }\n' >"$demo_home/.asoundrc"
+export HOME="$demo_home"
 
 wine "$svc" install >/dev/null 2>&1 || true
 # An installed service starts with the wineserver; restart it for a clean block.
@@ -86,6 +107,45 @@ pids=("$monitor_pid" "$phone_pid")
 
 wait "$monitor_pid" || true
 pids=("$phone_pid")
+
+# ---- the viewer over the live stream
+shots=${OVALIX_DEMO_SHOTS:-$(mktemp -d /tmp/ovalix-viewer-shots.XXXXXX)}
+mkdir -p "$shots"
+viewer=$win/viewer/OvalixViewer.exe
+driver=$win/tests/viewer_driver.exe
+filter=${OVALIX_FILTER_DLL:-}
+if [ -z "$filter" ]; then
+  for f in "$win"/filter/*.dll; do [ -f "$f" ] && filter=$f && break; done
+fi
+if [ -z "$filter" ]; then
+  echo "== no capture filter built: the viewer runs over the tests' stand-in source"
+  filter=$win/tests/OvalixTestFilter.dll
+fi
+key='HKCR\CLSID\{5E75F4EE-128D-4972-8CD9-5B82DF38EB55}\InprocServer32'
+wine 'C:\windows\syswow64\reg.exe' add "$key" /ve /d "Z:${filter//\//\\}" /f >/dev/null 2>&1
+wine 'C:\windows\syswow64\reg.exe' add "$key" /v ThreadingModel /d Both /f >/dev/null 2>&1
+shoot() { xwd -root -silent | /usr/bin/convert xwd:- "$shots/$1.png"; }
+wine "$viewer" >/dev/null 2>&1 &
+viewer_pid=$!
+pids=("$viewer_pid" "$phone_pid")
+wine "$driver" state >"$shots/idle-state.json"
+sleep 1
+shoot idle
+wine "$driver" command 1003 >/dev/null
+sleep 3
+wine "$driver" state >"$shots/playing-state.json"
+shoot playing
+snap=$win/tools/snap/ovalix-snap.exe
+if [ -f "$snap" ]; then
+  (cd "$shots" && timeout 60 wine "$snap" >/dev/null 2>&1 || echo "ovalix-snap failed")
+fi
+wine "$driver" command 1004 >/dev/null
+sleep 1
+wine "$driver" close >/dev/null
+wait "$viewer_pid" || true
+pids=("$phone_pid")
+echo "== viewer screenshots (idle, playing) and window states in $shots"
+ls "$shots"
 kill -TERM "$phone_pid" 2>/dev/null || true
 wait "$phone_pid" 2>/dev/null || true
 cat "$log"

@@ -32,7 +32,7 @@ packages=(
   # DirectShow under Wine: VMR-9 needs 32-bit Mesa; screenshots of the windows
   libgl1-mesa-dri:i386 libglx-mesa0:i386 libgl1:i386 x11-apps imagemagick
   # artwork script
-  python3-pil
+  python3-pil fonts-dejavu-core
   # GStreamer source element
   libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev gstreamer1.0-plugins-base
   gstreamer1.0-plugins-good gstreamer1.0-tools
