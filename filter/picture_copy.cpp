@@ -1,0 +1,43 @@
+#include "picture_copy.h"
+
+#include <string.h>
+
+void FlipRows(uint8_t* pixels, uint32_t stride, uint32_t height, uint8_t* rowScratch)
+{
+    for (uint32_t top = 0, bottom = height ? height - 1 : 0; top < bottom; ++top, --bottom) {
+        uint8_t* a = pixels + (size_t)top * stride;
+        uint8_t* b = pixels + (size_t)bottom * stride;
+        memcpy(rowScratch, a, stride);
+        memcpy(a, b, stride);
+        memcpy(b, rowScratch, stride);
+    }
+}
+
+void ScaleToBottomUp(const uint8_t* src, uint32_t srcWidth, uint32_t srcHeight,
+                     uint32_t srcStride, uint8_t* dst, uint32_t dstWidth, uint32_t dstHeight,
+                     uint32_t dstStride)
+{
+    if (srcWidth == 0 || srcHeight == 0)
+        return;
+    for (uint32_t y = 0; y < dstHeight; ++y) {
+        // Centre of the destination pixel mapped into the source.
+        uint32_t sy = (uint32_t)(((uint64_t)y * 2 + 1) * srcHeight / ((uint64_t)dstHeight * 2));
+        const uint8_t* srow = src + (size_t)sy * srcStride;
+        uint8_t* drow = dst + (size_t)(dstHeight - 1 - y) * dstStride;
+        for (uint32_t x = 0; x < dstWidth; ++x) {
+            uint32_t sx = (uint32_t)(((uint64_t)x * 2 + 1) * srcWidth / ((uint64_t)dstWidth * 2));
+            memcpy(drow + (size_t)x * 3, srow + (size_t)sx * 3, 3);
+        }
+    }
+}
+
+bool JpegLooksWhole(const uint8_t* data, uint32_t size)
+{
+    if (size < 4 || data[0] != 0xFF || data[1] != 0xD8)
+        return false;
+    uint32_t end = size;
+    // Encoders and transports may leave zero or 0xFF fill after the marker.
+    while (end > 2 && (data[end - 1] == 0x00 || (data[end - 1] == 0xFF && data[end - 2] == 0xFF)))
+        --end;
+    return end >= 4 && data[end - 2] == 0xFF && data[end - 1] == 0xD9;
+}

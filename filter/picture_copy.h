@@ -1,0 +1,20 @@
+#pragma once
+// Moving decoded pictures into media samples: 24-bit pixels, rows padded to
+// four bytes, a sample bottom-up (its first row is the picture's last).
+
+#include <stdint.h>
+
+// Reverses the order of the rows in place (top-down into bottom-up).
+// rowScratch holds at least one row.
+void FlipRows(uint8_t* pixels, uint32_t stride, uint32_t height, uint8_t* rowScratch);
+
+// Scales a top-down picture into a bottom-up one of another size, nearest
+// pixel, every destination row written.
+void ScaleToBottomUp(const uint8_t* src, uint32_t srcWidth, uint32_t srcHeight,
+                     uint32_t srcStride, uint8_t* dst, uint32_t dstWidth, uint32_t dstHeight,
+                     uint32_t dstStride);
+
+// A cheap look at the frame before it goes to the decoder: it starts with
+// the start-of-image marker and, allowing trailing padding, ends with the
+// end-of-image marker. A frame cut short fails it.
+bool JpegLooksWhole(const uint8_t* data, uint32_t size);
