@@ -2,13 +2,14 @@
 
 #include <string.h>
 
-#include <atomic>
 #include <chrono>
 #include <thread>
 
+#include "ticks.h"
+
 namespace {
 
-const uint64_t RETRY_INTERVAL_MS = 1000;
+const uint32_t RETRY_INTERVAL_MS = 1000;
 const int FORMAT_READ_TRIES = 16;
 
 // The table is written without the mutex, so it is read byte by byte through
@@ -27,13 +28,6 @@ uint32_t ReadWord(const uint32_t& word)
 }
 
 }  // namespace
-
-uint64_t ClientNowMs()
-{
-    return (uint64_t)std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
 
 void ClientSleepMs(uint32_t ms)
 {
@@ -67,7 +61,7 @@ bool CCameraClient::ObjectsReplaced() const
 
 bool CCameraClient::Attach()
 {
-    uint64_t now = ClientNowMs();
+    uint32_t now = GetTickMs();
     if (attemptedOnce && now - lastAttemptMs < RETRY_INTERVAL_MS)
         return block != nullptr;
     attemptedOnce = true;
@@ -138,14 +132,15 @@ ClientResult CCameraClient::Wait(uint32_t timeoutMs, CameraFrame* out, uint32_t 
         ClientSleepMs(timeoutMs);
         return CLIENT_NO_SERVICE;
     }
-    uint64_t deadline = ClientNowMs() + timeoutMs;
+    uint32_t start = GetTickMs();
+    bool lastLook = false;
     for (;;) {
         // Look before waiting: another reader may have reset the event for a
         // frame this reader has not taken yet. The reset happens under the
         // mutex, and the service sets the event under it, so no later
         // publication's wake-up is lost.
-        uint64_t now = ClientNowMs();
-        uint32_t left = now < deadline ? (uint32_t)(deadline - now) : 0;
+        uint32_t elapsed = GetTickMs() - start;
+        uint32_t left = elapsed < timeoutMs ? timeoutMs - elapsed : 0;
         NamedWaitResult locked = mutex.Lock(left > 0 ? left : 1);
         if (locked == NAMED_WAIT_ACQUIRED) {
             taken = TakeLocked(out, capacity, all);
@@ -157,19 +152,17 @@ ClientResult CCameraClient::Wait(uint32_t timeoutMs, CameraFrame* out, uint32_t 
             Detach();
             return CLIENT_NO_SERVICE;
         }
-        now = ClientNowMs();
-        if (now >= deadline)
+        elapsed = GetTickMs() - start;
+        if (lastLook || elapsed >= timeoutMs)
             return CLIENT_TIMEOUT;
-        NamedWaitResult woke = event.Wait((uint32_t)(deadline - now));
+        NamedWaitResult woke = event.Wait(timeoutMs - elapsed);
         if (woke == NAMED_WAIT_FAILED) {
             Detach();
             return CLIENT_NO_SERVICE;
         }
-        if (woke == NAMED_WAIT_TIMEOUT) {
-            // One last look, for a wake-up another reader reset before this
-            // one slept; then the wait is over.
-            deadline = ClientNowMs();
-        }
+        // After a time-out, one last look for a wake-up that another reader
+        // reset before this one slept; then the wait is over.
+        lastLook = woke == NAMED_WAIT_TIMEOUT;
     }
 }
 

@@ -77,7 +77,7 @@ private:
     CNamedMutex mutex;
     CNamedEvent event;
     SharedCameraBlock* block;
-    uint64_t lastAttemptMs;   // last open try, or last check of the names
+    uint32_t lastAttemptMs;   // last open try, or last check of the names
     bool attemptedOnce;
     // What this reader took last, so that a frame left in its slot for other
     // readers is not taken twice.
@@ -87,6 +87,4 @@ private:
     uint32_t lastSize;
 };
 
-// Milliseconds of a monotonic clock (never wraps in practice).
-uint64_t ClientNowMs();
 void ClientSleepMs(uint32_t ms);

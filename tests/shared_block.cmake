@@ -38,3 +38,6 @@ else()
                    $<TARGET_FILE:OvalixSvc> $<TARGET_FILE:ovalix-monitor>)
   set_tests_properties(service_process_posix PROPERTIES RESOURCE_LOCK service TIMEOUT 180)
 endif()
+
+ovalix_add_test(camera_client_test
+  SOURCES camera_client_test.cpp ${blk_platform_sources} LIBS ovalix_client LOCK)

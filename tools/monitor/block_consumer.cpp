@@ -3,9 +3,6 @@
 #include <signal.h>
 #include <stdio.h>
 
-#include <chrono>
-#include <thread>
-
 namespace {
 volatile sig_atomic_t g_interrupted = 0;
 
@@ -15,21 +12,14 @@ void OnInterrupt(int)
 }
 }  // namespace
 
-bool OpenBlock(BlockConsumer& consumer, bool quietFailure)
+bool OpenBlock(CCameraClient& client, bool quietFailure)
 {
-    if (!consumer.mapping.Open(SHARED_MEMORY_NAME, SHARED_BLOCK_SIZE) ||
-        !consumer.mutex.Open(SHARED_MUTEX_NAME) || !consumer.event.Open(READY_EVENT_NAME)) {
-        consumer.mapping.Close();
-        consumer.mutex.Close();
-        consumer.event.Close();
-        if (!quietFailure)
-            fprintf(stderr,
-                    "ovalix-monitor: the shared camera block is not there; "
-                    "is the OvalixSvc service running?\n");
-        return false;
-    }
-    consumer.block = static_cast<SharedCameraBlock*>(consumer.mapping.View());
-    return true;
+    if (client.Attach())
+        return true;
+    if (!quietFailure)
+        fprintf(stderr, "ovalix-monitor: the shared camera block is not there; "
+                        "is the OvalixSvc service running?\n");
+    return false;
 }
 
 void InstallInterruptHandler()
@@ -43,11 +33,6 @@ void InstallInterruptHandler()
 bool Interrupted()
 {
     return g_interrupted != 0;
-}
-
-void SleepMs(uint32_t ms)
-{
-    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 
 const char* LinkStateName(uint32_t state)

@@ -1,23 +1,14 @@
 #pragma once
-// The consumer's side of the shared camera block: the three named objects,
-// opened by name, and the process-wide Ctrl-C flag.
+// The monitor's hold on the shared camera block (through the consumer
+// library) and the process-wide Ctrl-C flag.
 
-#include "named_objects.h"
-#include "shared_block.h"
+#include "camera_client.h"
 
-struct BlockConsumer {
-    CNamedMapping mapping;
-    CNamedMutex mutex;
-    CNamedEvent event;
-    SharedCameraBlock* block = nullptr;
-};
-
-// Opens the block, its mutex and its event; false (and a message on stderr)
-// when the service is not running.
-bool OpenBlock(BlockConsumer& consumer, bool quietFailure);
+// Attaches to the block; false (and a message on stderr unless quiet) when
+// the service is not running.
+bool OpenBlock(CCameraClient& client, bool quietFailure);
 
 void InstallInterruptHandler();
 bool Interrupted();
-void SleepMs(uint32_t ms);
 
 const char* LinkStateName(uint32_t state);

@@ -12,16 +12,8 @@
 namespace {
 
 const uint32_t EVENT_WAIT_MS = 100;     // bounded, so Ctrl-C and --seconds work
-const uint32_t MUTEX_WAIT_MS = 1000;
 
-struct TakenFrame {
-    uint8_t data[FRAME_DATA_SIZE];
-    uint32_t size;
-    uint32_t flags;
-    uint32_t stamp;
-};
-
-void SaveFrame(const char* dir, const TakenFrame& frame, bool hasCounter, uint32_t counter,
+void SaveFrame(const char* dir, const CameraFrame& frame, bool hasCounter, uint32_t counter,
                uint64_t index)
 {
     char path[4096];
@@ -34,35 +26,17 @@ void SaveFrame(const char* dir, const TakenFrame& frame, bool hasCounter, uint32
     fclose(f);
 }
 
-// Copies slot i out and frees it; the caller holds the mutex.
-bool TakeSlot(SharedCameraBlock& block, uint32_t i, TakenFrame& out)
-{
-    FrameSlot& slot = block.slots[i];
-    uint32_t size = slot.size;
-    if (size == 0)
-        return false;
-    if (size > FRAME_DATA_SIZE)
-        size = FRAME_DATA_SIZE;
-    memcpy(out.data, slot.data, size);
-    out.size = size;
-    out.flags = slot.flags;
-    out.stamp = slot.stamp;
-    slot.size = 0;
-    return true;
-}
-
 }  // namespace
 
-int TakeFrames(BlockConsumer& consumer, const TakeOptions& options)
+int TakeFrames(CCameraClient& client, const TakeOptions& options)
 {
-    SharedCameraBlock& block = *consumer.block;
     if (options.saveDir != nullptr) {
         std::error_code ignored;
         std::filesystem::create_directories(options.saveDir, ignored);
     }
 
     // Up to a whole ring can be taken in one go, oldest first.
-    static TakenFrame taken[FRAME_SLOT_COUNT];
+    static CameraFrame taken[FRAME_SLOT_COUNT];
     CFrameStats stats;
     uint32_t start = GetTickMs();
     uint32_t lastLine = start;
@@ -76,26 +50,12 @@ int TakeFrames(BlockConsumer& consumer, const TakeOptions& options)
         if (options.frames != 0 && stats.Frames() >= options.frames)
             break;
 
-        if (consumer.event.Wait(EVENT_WAIT_MS) == NAMED_WAIT_ACQUIRED &&
-            consumer.mutex.Lock(MUTEX_WAIT_MS) == NAMED_WAIT_ACQUIRED) {
-            uint32_t newest = block.currentSlot % FRAME_SLOT_COUNT;
-            uint32_t count = 0;
-            // Every occupied slot is freed: a consumer that leaves an older
-            // frame behind would stop the ring once it comes round to it.
-            for (uint32_t k = 1; k <= FRAME_SLOT_COUNT; ++k) {
-                uint32_t i = (newest + k) % FRAME_SLOT_COUNT;
-                if (options.newestOnly && i != newest) {
-                    block.slots[i].size = 0;
-                    continue;
-                }
-                if (TakeSlot(block, i, taken[count]))
-                    ++count;
-            }
-            // Reset while still holding the mutex: the service sets the event
-            // under the mutex, so no publication's wake-up can be lost here.
-            consumer.event.Reset();
-            consumer.mutex.Unlock();
-
+        uint32_t count = 0;
+        if (options.newestOnly)
+            count = client.WaitNewest(EVENT_WAIT_MS, taken[0]) == CLIENT_FRAME ? 1 : 0;
+        else
+            client.WaitAll(EVENT_WAIT_MS, taken, FRAME_SLOT_COUNT, count);
+        if (count > 0) {
             uint32_t arrival = GetTickMs();
             for (uint32_t n = 0; n < count; ++n) {
                 uint32_t counter = 0;
@@ -115,8 +75,10 @@ int TakeFrames(BlockConsumer& consumer, const TakeOptions& options)
         if (now - lastLine >= 1000) {
             double fps = (double)(stats.Frames() - framesAtLastLine) * 1000.0 / (double)(now - lastLine);
             if (!options.quiet) {
+                uint32_t link = LINK_IDLE;
+                client.ReadLinkState(link);
                 printf("link=%u fps=%.1f frames=%llu drops=%llu stamp=%u latency_ms=%d\n",
-                       (unsigned)block.linkState, fps, (unsigned long long)stats.Frames(),
+                       (unsigned)link, fps, (unsigned long long)stats.Frames(),
                        (unsigned long long)stats.Drops(), (unsigned)lastStamp,
                        (int)stats.LastLatency());
                 fflush(stdout);

@@ -60,18 +60,22 @@ bool ParseSize(const char* text, uint32_t& width, uint32_t& height)
 
 int PrintOnce(bool watch)
 {
-    BlockConsumer consumer;
-    if (!OpenBlock(consumer, false))
+    CCameraClient client;
+    if (!OpenBlock(client, false))
         return 1;
     InstallInterruptHandler();
     do {
-        PrintBlock(stdout, *consumer.block);
+        // Watching goes on across a restart of the service.
+        if (client.Attach())
+            PrintBlock(stdout, *client.Block());
+        else
+            printf("no service\n");
         if (watch)
             printf("--\n");
         fflush(stdout);
         for (uint32_t waited = 0; watch && waited < WATCH_INTERVAL_MS && !Interrupted();
              waited += 50)
-            SleepMs(50);
+            ClientSleepMs(50);
     } while (watch && !Interrupted());
     return 0;
 }
@@ -82,11 +86,10 @@ int Request(const char* size)
     uint32_t height = 0;
     if (size == nullptr || !ParseSize(size, width, height))
         return Usage();
-    BlockConsumer consumer;
-    if (!OpenBlock(consumer, false))
+    CCameraClient client;
+    if (!OpenBlock(client, false))
         return 1;
-    consumer.block->requestedWidth = width;
-    consumer.block->requestedHeight = height;
+    client.RequestSize(width, height);
     return 0;
 }
 
@@ -95,23 +98,22 @@ int Request(const char* size)
 int WaitState(uint64_t state, bool haveTimeout, uint64_t timeoutMs)
 {
     InstallInterruptHandler();
-    BlockConsumer consumer;
+    CCameraClient client;
     uint32_t start = GetTickMs();
     for (;;) {
-        if (consumer.block == nullptr)
-            OpenBlock(consumer, true);
-        if (consumer.block != nullptr && consumer.block->linkState == state)
+        uint32_t current = LINK_IDLE;
+        bool attached = client.Attach() && client.ReadLinkState(current);
+        if (attached && current == state)
             return 0;
         if (Interrupted() || (haveTimeout && GetTickMs() - start >= timeoutMs)) {
-            if (consumer.block == nullptr)
-                fprintf(stderr, "ovalix-monitor: the shared camera block is not there; "
-                                "is the OvalixSvc service running?\n");
+            if (!attached)
+                OpenBlock(client, false);
             else
                 fprintf(stderr, "ovalix-monitor: link state is %u, not %llu\n",
-                        (unsigned)consumer.block->linkState, (unsigned long long)state);
+                        (unsigned)current, (unsigned long long)state);
             return 1;
         }
-        SleepMs(STATE_POLL_MS);
+        ClientSleepMs(STATE_POLL_MS);
     }
 }
 
@@ -169,11 +171,11 @@ int main(int argc, char** argv)
                 return Usage();
             }
         }
-        BlockConsumer consumer;
-        if (!OpenBlock(consumer, false))
+        CCameraClient client;
+        if (!OpenBlock(client, false))
             return 1;
         InstallInterruptHandler();
-        return TakeFrames(consumer, options);
+        return TakeFrames(client, options);
     }
     return Usage();
 }

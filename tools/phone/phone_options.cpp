@@ -20,6 +20,9 @@ const char PHONE_USAGE[] =
     "  --fps F                  frame rate (default: the selected entry's)\n"
     "  --quality Q              JPEG quality 1..100 (80)\n"
     "  --retain-every N         flag every Nth frame for retention\n"
+    "  --pattern moving|blocks  moving test picture (default), or a still 4 x 2\n"
+    "                           grid of white, yellow, cyan, green / magenta,\n"
+    "                           red, blue, black that consumers can check\n"
     "  --stamp-clock monotonic|raw\n"
     "                           clock of the frame stamps (monotonic); raw matches\n"
     "                           the tick count of Windows programs under Wine\n"
@@ -34,6 +37,8 @@ const char PHONE_USAGE[] =
     "                           the format request, or after N frames\n"
     "  --bad-length             a header with length 199,985 every second\n"
     "  --bad-type               a header with type 0x20006 every second\n"
+    "  --corrupt-every N        damage every Nth frame's JPEG: alternately cut\n"
+    "                           to a third, or with a zero height in its header\n"
     "  --alive-only             table, then only signs of life, never frames\n"
     "  --table-only             table, wait for the request, then exit\n"
     "output:\n"
@@ -179,6 +184,12 @@ int ParsePhoneOptions(int argc, char** argv, PhoneOptions& o, char* error, uint3
         } else if (!strcmp(a, "--retain-every")) {
             ok = ParseUnsigned(v, 0xFFFFFFFFu, u);
             o.retainEvery = (uint32_t)u;
+        } else if (!strcmp(a, "--pattern")) {
+            ok = v && (!strcmp(v, "moving") || !strcmp(v, "blocks"));
+            o.blocks = ok && !strcmp(v, "blocks");
+        } else if (!strcmp(a, "--corrupt-every")) {
+            ok = ParseUnsigned(v, 0xFFFFFFFFu, u);
+            o.corruptEvery = (uint32_t)u;
         } else if (!strcmp(a, "--noise")) {
             ok = ParseUnsigned(v, 100000, u);
             o.noise = (uint32_t)u;

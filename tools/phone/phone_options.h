@@ -36,6 +36,8 @@ struct PhoneOptions {
     double fps;            // 0: the selected entry's rate
     int quality;
     uint32_t retainEvery;  // 0: never flag a frame for retention
+    bool blocks;           // the still, checkable blocks picture
+    uint32_t corruptEvery; // 0: every JPEG whole
 
     uint32_t noise;
     uint32_t chunk;

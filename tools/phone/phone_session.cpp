@@ -76,7 +76,7 @@ uint32_t StampMs(bool raw)
 }
 
 PhoneSession::PhoneSession(const PhoneOptions& o, PhoneTransport& t)
-    : options(o), transport(t), frameMessage((uint8_t*)malloc(MESSAGE_CAPACITY)),
+    : options(o), transport(t), pattern(o.blocks), frameMessage((uint8_t*)malloc(MESSAGE_CAPACITY)),
       frameMessageSize(0), noise(nullptr), pendingFill(0), frameCounter(0), closedEarly(false),
       closedMid(false), selected(false), silent(false), formatIndex(0), framePeriodUs(0),
       nextFrameUs(0), nextAliveMs(0), lastHeardMs(0), linkFrames(0)
@@ -328,6 +328,9 @@ bool PhoneSession::PrepareFrame()
         Log("frame does not fit a message");
         return false;
     }
+    uint32_t ordinal = frameCounter + 1;
+    if (options.corruptEvery && ordinal % options.corruptEvery == 0)
+        jpeg = DamageJpeg(frameMessage + FRAME_HEADERS, jpeg, ordinal / options.corruptEvery);
     PutHeader(frameMessage, options.session, MSG_FRAME, FRAME_SUBHEADER_SIZE + jpeg);
     frameMessageSize = FRAME_HEADERS + jpeg;
     return true;

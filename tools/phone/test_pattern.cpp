@@ -25,8 +25,10 @@ const int LOWEST_QUALITY = 10;
 
 }  // namespace
 
-TestPattern::TestPattern()
-    : compressor(tjInitCompress()), width(0), height(0), barRows(0), rgb(nullptr),
+TestPattern::TestPattern() : TestPattern(false) {}
+
+TestPattern::TestPattern(bool blocksPicture)
+    : blocks(blocksPicture), compressor(tjInitCompress()), width(0), height(0), barRows(0), rgb(nullptr),
       barRow(nullptr), jpeg(nullptr), jpegCapacity(0)
 {
 }
@@ -66,7 +68,10 @@ bool TestPattern::Resize(uint32_t w, uint32_t h)
     width = w;
     height = h;
     barRows = h * 2 / 3;
-    DrawStatic();
+    if (blocks)
+        DrawBlocks();
+    else
+        DrawStatic();
     return true;
 }
 
@@ -95,6 +100,18 @@ void TestPattern::DrawStatic()
             }
         }
     }
+}
+
+void TestPattern::DrawBlocks()
+{
+    uint32_t cellW = width / BLOCK_COLUMNS, cellH = height / BLOCK_ROWS;
+    for (uint32_t row = 0; row < BLOCK_ROWS; ++row)
+        for (uint32_t col = 0; col < BLOCK_COLUMNS; ++col) {
+            const uint8_t* c = BLOCK_COLOURS[row * BLOCK_COLUMNS + col];
+            uint32_t w = col + 1 == BLOCK_COLUMNS ? width - col * cellW : cellW;
+            uint32_t h = row + 1 == BLOCK_ROWS ? height - row * cellH : cellH;
+            FillRect(col * cellW, row * cellH, w, h, c[0], c[1], c[2]);
+        }
 }
 
 void TestPattern::FillRect(uint32_t x, uint32_t y, uint32_t w, uint32_t h, uint8_t r, uint8_t g,
@@ -153,7 +170,8 @@ uint32_t TestPattern::Encode(uint32_t counter, int quality, uint8_t* out, uint32
 {
     if (!rgb || capacity <= PATTERN_COUNTER_PREFIX)
         return 0;
-    DrawMoving(counter);
+    if (!blocks)
+        DrawMoving(counter);
     for (int q = quality; q >= LOWEST_QUALITY; q -= 10) {
         unsigned long size = jpegCapacity;
         if (tjCompress2(compressor, rgb, (int)width, 0, (int)height, TJPF_RGB, &jpeg, &size,
@@ -173,4 +191,18 @@ uint32_t TestPattern::Encode(uint32_t counter, int quality, uint8_t* out, uint32
         return (uint32_t)(size - 2 + PATTERN_COUNTER_PREFIX);
     }
     return 0;
+}
+
+uint32_t DamageJpeg(uint8_t* jpeg, uint32_t size, uint32_t which)
+{
+    if (which % 2 == 1)
+        return size / 3 > PATTERN_COUNTER_PREFIX ? size / 3 : size;
+    // Baseline frame header: FF C0, length, precision, height (big-endian).
+    for (uint32_t i = 2; i + 7 <= size; ++i)
+        if (jpeg[i] == 0xFF && jpeg[i + 1] == 0xC0) {
+            jpeg[i + 5] = 0;
+            jpeg[i + 6] = 0;
+            break;
+        }
+    return size;
 }
