@@ -80,9 +80,12 @@ STDMETHODIMP COutputPin::Connect(IPin* receivePin, const AM_MEDIA_TYPE* mt)
     uint32_t count = CurrentFormats(formats, start);
 
     if (mt != nullptr && !IsEqualGUID(mt->formattype, GUID_NULL)) {
-        // A whole type: that one or nothing.
+        // A whole type: that one or nothing, and after SetFormat only the
+        // format set.
         int index = MatchMediaType(*mt, formats, count);
-        return index >= 0 ? TryConnect(receivePin, formats[index]) : VFW_E_TYPE_NOT_ACCEPTED;
+        if (index < 0 || (formatChosen && (uint32_t)index != start))
+            return VFW_E_TYPE_NOT_ACCEPTED;
+        return TryConnect(receivePin, formats[index]);
     }
     if (mt != nullptr && ((!IsEqualGUID(mt->majortype, GUID_NULL) &&
                            !IsEqualGUID(mt->majortype, MEDIATYPE_Video)) ||
@@ -252,6 +255,10 @@ STDMETHODIMP COutputPin::EnumMediaTypes(IEnumMediaTypes** out)
     VideoFormat formats[FORMAT_MAX_ENTRIES];
     uint32_t start = 0;
     uint32_t count = CurrentFormats(formats, start);
+    // After SetFormat the pin offers that format alone, so that a graph
+    // manager connecting with the first enumerated type gets it.
+    if (formatChosen)
+        return NewMediaTypeEnumerator(this, formats + start, 1, 0, out);
     return NewMediaTypeEnumerator(this, formats, count, 0, out);
 }
 

@@ -33,25 +33,25 @@ uint32_t DefaultFormatIndex(const VideoFormat* formats, uint32_t count, uint32_t
     return found >= 0 ? (uint32_t)found : 0;
 }
 
-void CSourceSchedule::Start(uint64_t nowMs)
+void CSourceSchedule::Start(uint32_t nowMs)
 {
     startMs = nowMs;
     haveLive = false;
     havePlaceholder = false;
 }
 
-void CSourceSchedule::LiveFrameShown(uint64_t nowMs)
+void CSourceSchedule::LiveFrameShown(uint32_t nowMs)
 {
     haveLive = true;
     lastLiveMs = nowMs;
 }
 
-bool CSourceSchedule::PlaceholderDue(uint64_t nowMs)
+bool CSourceSchedule::PlaceholderDue(uint32_t nowMs)
 {
     // Live since the start or within the stall time: no placeholder. A fresh
     // start waits one interval for the first frame before showing it.
-    uint64_t quietSince = haveLive ? lastLiveMs : startMs;
-    uint64_t grace = haveLive ? STALL_MS : PLACEHOLDER_INTERVAL_MS;
+    uint32_t quietSince = haveLive ? lastLiveMs : startMs;
+    uint32_t grace = haveLive ? STALL_MS : PLACEHOLDER_INTERVAL_MS;
     if (nowMs - quietSince < grace)
         return false;
     if (havePlaceholder && nowMs - lastPlaceholderMs < PLACEHOLDER_INTERVAL_MS)
@@ -61,15 +61,20 @@ bool CSourceSchedule::PlaceholderDue(uint64_t nowMs)
     return true;
 }
 
-uint32_t CSourceSchedule::WaitMs(uint64_t nowMs) const
+uint32_t CSourceSchedule::WaitMs(uint32_t nowMs) const
 {
-    uint64_t quietSince = haveLive ? lastLiveMs : startMs;
-    uint64_t grace = haveLive ? STALL_MS : PLACEHOLDER_INTERVAL_MS;
-    uint64_t due = quietSince + grace;
-    if (havePlaceholder && lastPlaceholderMs + PLACEHOLDER_INTERVAL_MS > due)
-        due = lastPlaceholderMs + PLACEHOLDER_INTERVAL_MS;
-    if (due <= nowMs)
+    // Times are a wrapping millisecond tick: only differences are compared.
+    uint32_t quietSince = haveLive ? lastLiveMs : startMs;
+    uint32_t grace = haveLive ? STALL_MS : PLACEHOLDER_INTERVAL_MS;
+    uint32_t quiet = nowMs - quietSince;
+    uint32_t wait = quiet < grace ? grace - quiet : 0;
+    if (havePlaceholder) {
+        uint32_t since = nowMs - lastPlaceholderMs;
+        uint32_t next = since < PLACEHOLDER_INTERVAL_MS ? PLACEHOLDER_INTERVAL_MS - since : 0;
+        if (next > wait)
+            wait = next;
+    }
+    if (wait == 0)
         return 1;
-    uint64_t wait = due - nowMs;
-    return wait > PLACEHOLDER_INTERVAL_MS ? PLACEHOLDER_INTERVAL_MS : (uint32_t)wait;
+    return wait > PLACEHOLDER_INTERVAL_MS ? PLACEHOLDER_INTERVAL_MS : wait;
 }

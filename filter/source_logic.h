@@ -29,17 +29,17 @@ const uint32_t PLACEHOLDER_INTERVAL_MS = 200;
 
 class CSourceSchedule {
 public:
-    void Start(uint64_t nowMs);                // streaming begins: nothing live yet
-    void LiveFrameShown(uint64_t nowMs);
+    void Start(uint32_t nowMs);                // streaming begins: nothing live yet
+    void LiveFrameShown(uint32_t nowMs);
     // True when the placeholder should go out now; counts it as shown.
-    bool PlaceholderDue(uint64_t nowMs);
+    bool PlaceholderDue(uint32_t nowMs);
     // How long the worker may wait for a frame before it must look again.
-    uint32_t WaitMs(uint64_t nowMs) const;
+    uint32_t WaitMs(uint32_t nowMs) const;
 
 private:
-    uint64_t lastLiveMs = 0;
-    uint64_t lastPlaceholderMs = 0;
+    uint32_t lastLiveMs = 0;
+    uint32_t lastPlaceholderMs = 0;
     bool haveLive = false;
     bool havePlaceholder = false;
-    uint64_t startMs = 0;
+    uint32_t startMs = 0;
 };

@@ -7,6 +7,7 @@
 #include "jpeg_decoder.h"
 #include "placeholder_picture.h"
 #include "source_logic.h"
+#include "ticks.h"
 
 CStreamWorker::CStreamWorker()
     : stopping(false), running(false), format(DEFAULT_VIDEO_FORMAT), imageSize(0), startTime(0),
@@ -134,7 +135,7 @@ void CStreamWorker::CountLive(uint32_t stamp, uint64_t decodeTicks, bool scaled,
     LARGE_INTEGER frequency;
     QueryPerformanceFrequency(&frequency);
     uint64_t tenths = decodeTicks * 10000 / (uint64_t)frequency.QuadPart;
-    uint32_t latency = GetTickCount() - stamp;
+    uint32_t latency = GetTickMs() - stamp;
     std::lock_guard<std::mutex> hold(statsLock);
     if (stats.liveFrames == 0)
         stats.firstStamp = stamp;
@@ -156,10 +157,10 @@ void CStreamWorker::Run()
         CJpegDecoder decoder;
         bool decoderReady = decoder.Init();
         CSourceSchedule schedule;
-        schedule.Start(ClientNowMs());
+        schedule.Start(GetTickMs());
         bool discontinuity = true;
         while (!stopping) {
-            ClientResult got = client.WaitNewest(schedule.WaitMs(ClientNowMs()), *frame);
+            ClientResult got = client.WaitNewest(schedule.WaitMs(GetTickMs()), *frame);
             if (stopping)
                 break;
             if (got == CLIENT_FRAME && running && decoderReady) {
@@ -180,13 +181,13 @@ void CStreamWorker::Run()
                     },
                     discontinuity);
                 if (sent) {
-                    schedule.LiveFrameShown(ClientNowMs());
+                    schedule.LiveFrameShown(GetTickMs());
                 } else if (result != DECODE_OK && result != DECODE_SCALED && !stopping) {
                     std::lock_guard<std::mutex> hold(statsLock);
                     ++stats.skippedFrames;
                 }
             }
-            if (running && !stopping && schedule.PlaceholderDue(ClientNowMs())) {
+            if (running && !stopping && schedule.PlaceholderDue(GetTickMs())) {
                 Deliver(
                     [&](BYTE* data) {
                         memcpy(data, placeholder, imageSize);
