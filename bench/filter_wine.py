@@ -26,6 +26,9 @@ def main():
     rig = FilterRig(args)
     try:
         rig.start_service()
+        # Asked for before the phone comes, so that the graph's own request
+        # for the same size does not make the service renegotiate mid-run.
+        rig.request(1280, 720)
         rig.phone_streaming("--mode", "3", "--formats", "1280x720@30")
         rc, out = rig.snap("--size", "1280x720", "--seconds", str(args.seconds), "--quiet",
                            timeout=args.seconds + 120)

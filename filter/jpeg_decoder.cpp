@@ -5,17 +5,11 @@
 #include "picture_copy.h"
 #include "source_logic.h"
 
-namespace {
-// Widest row the row buffer must hold: a sample or a scratch row.
-const uint32_t ROW_MAX_BYTES = 4096 * 3 + 4;
-}
-
-CJpegDecoder::CJpegDecoder() : scratch(nullptr), row(nullptr) {}
+CJpegDecoder::CJpegDecoder() : scratch(nullptr) {}
 
 CJpegDecoder::~CJpegDecoder()
 {
     delete[] scratch;
-    delete[] row;
 }
 
 bool CJpegDecoder::Init()
@@ -23,8 +17,7 @@ bool CJpegDecoder::Init()
     if (factory)
         return true;
     scratch = new (std::nothrow) uint8_t[(size_t)SCRATCH_MAX_PIXELS * 3 + 4096];
-    row = new (std::nothrow) uint8_t[ROW_MAX_BYTES];
-    if (scratch == nullptr || row == nullptr)
+    if (scratch == nullptr)
         return false;
     return SUCCEEDED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
                                       IID_PPV_ARGS(&factory)));
@@ -52,23 +45,34 @@ DecodeResult CJpegDecoder::Decode(const uint8_t* data, uint32_t size, uint8_t* s
         return DECODE_BAD;
     frameWidth = w;
     frameHeight = h;
-    if (FAILED(factory->CreateFormatConverter(&converter)) ||
-        FAILED(converter->Initialize(frame.Get(), GUID_WICPixelFormat24bppBGR,
-                                     WICBitmapDitherTypeNone, nullptr, 0.0,
-                                     WICBitmapPaletteTypeCustom)))
-        return DECODE_BAD;
+    // Colour JPEGs decode as 24-bit BGR already; others (grey) are converted.
+    IWICBitmapSource* source = frame.Get();
+    WICPixelFormatGUID format;
+    if (FAILED(frame->GetPixelFormat(&format)) || !IsEqualGUID(format, GUID_WICPixelFormat24bppBGR)) {
+        if (FAILED(factory->CreateFormatConverter(&converter)) ||
+            FAILED(converter->Initialize(frame.Get(), GUID_WICPixelFormat24bppBGR,
+                                         WICBitmapDitherTypeNone, nullptr, 0.0,
+                                         WICBitmapPaletteTypeCustom)))
+            return DECODE_BAD;
+        source = converter.Get();
+    }
 
     if (w == width && h == height) {
+        // Row by row into the bottom-up sample: the decoder decodes the
+        // picture once, at the first row asked for.
         uint32_t stride = DibStride(width);
-        if (FAILED(converter->CopyPixels(nullptr, stride, stride * height, sample)))
-            return DECODE_BAD;
-        FlipRows(sample, stride, height, row);
+        for (uint32_t y = 0; y < height; ++y) {
+            WICRect line = { 0, (INT)y, (INT)width, 1 };
+            if (FAILED(source->CopyPixels(&line, stride, stride,
+                                          sample + (size_t)(height - 1 - y) * stride)))
+                return DECODE_BAD;
+        }
         return DECODE_OK;
     }
     if ((uint64_t)w * h > SCRATCH_MAX_PIXELS)
         return DECODE_TOO_LARGE;
     uint32_t srcStride = DibStride(w);
-    if (FAILED(converter->CopyPixels(nullptr, srcStride, srcStride * h, scratch)))
+    if (FAILED(source->CopyPixels(nullptr, srcStride, srcStride * h, scratch)))
         return DECODE_BAD;
     ScaleToBottomUp(scratch, w, h, srcStride, sample, width, height, DibStride(width));
     return DECODE_SCALED;

@@ -1,7 +1,7 @@
 #pragma once
 // JPEG frames into bottom-up RGB24 samples with WIC. A frame of the sample's
-// size is decoded straight into the sample and its rows turned round; one of
-// another size (while the phone renegotiates) goes through a scratch buffer
+// size is decoded straight into the sample, row by row from the bottom; one
+// of another size (while the phone renegotiates) goes through a scratch buffer
 // and is scaled. Needs COM on the calling thread.
 
 #include <windows.h>
@@ -36,5 +36,4 @@ private:
 
     ComPtr<IWICImagingFactory> factory;
     uint8_t* scratch;
-    uint8_t* row;
 };

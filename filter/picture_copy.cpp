@@ -2,17 +2,6 @@
 
 #include <string.h>
 
-void FlipRows(uint8_t* pixels, uint32_t stride, uint32_t height, uint8_t* rowScratch)
-{
-    for (uint32_t top = 0, bottom = height ? height - 1 : 0; top < bottom; ++top, --bottom) {
-        uint8_t* a = pixels + (size_t)top * stride;
-        uint8_t* b = pixels + (size_t)bottom * stride;
-        memcpy(rowScratch, a, stride);
-        memcpy(a, b, stride);
-        memcpy(b, rowScratch, stride);
-    }
-}
-
 void ScaleToBottomUp(const uint8_t* src, uint32_t srcWidth, uint32_t srcHeight,
                      uint32_t srcStride, uint8_t* dst, uint32_t dstWidth, uint32_t dstHeight,
                      uint32_t dstStride)

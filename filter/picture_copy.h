@@ -4,10 +4,6 @@
 
 #include <stdint.h>
 
-// Reverses the order of the rows in place (top-down into bottom-up).
-// rowScratch holds at least one row.
-void FlipRows(uint8_t* pixels, uint32_t stride, uint32_t height, uint8_t* rowScratch);
-
 // Scales a top-down picture into a bottom-up one of another size, nearest
 // pixel, every destination row written.
 void ScaleToBottomUp(const uint8_t* src, uint32_t srcWidth, uint32_t srcHeight,

@@ -11,7 +11,7 @@
 
 CStreamWorker::CStreamWorker()
     : stopping(false), running(false), format(DEFAULT_VIDEO_FORMAT), imageSize(0), startTime(0),
-      frame(nullptr), placeholder(nullptr), placeholderCapacity(0)
+      frames(nullptr), placeholder(nullptr), placeholderCapacity(0)
 {
     memset(&stats, 0, sizeof stats);
 }
@@ -20,7 +20,7 @@ CStreamWorker::~CStreamWorker()
 {
     SignalStop();
     Join();
-    delete frame;
+    delete[] frames;
     delete[] placeholder;
 }
 
@@ -28,15 +28,15 @@ bool CStreamWorker::Start(IMemAllocator* alloc, IMemInputPin* in, const VideoFor
 {
     if (thread.joinable())
         return false;
-    if (frame == nullptr)
-        frame = new (std::nothrow) CameraFrame;
+    if (frames == nullptr)
+        frames = new (std::nothrow) CameraFrame[FRAMES_PER_TAKE];
     uint32_t size = DibImageSize(f.width, f.height);
     if (size > placeholderCapacity) {
         delete[] placeholder;
         placeholder = new (std::nothrow) uint8_t[size];
         placeholderCapacity = placeholder ? size : 0;
     }
-    if (frame == nullptr || placeholder == nullptr)
+    if (frames == nullptr || placeholder == nullptr)
         return false;
     DrawPlaceholder(placeholder, f.width, f.height);
     allocator = alloc;
@@ -149,6 +149,32 @@ void CStreamWorker::CountLive(uint32_t stamp, uint64_t decodeTicks, bool scaled,
     stats.decodeTenthMs[tenths < STATS_BUCKETS ? tenths : STATS_BUCKETS - 1]++;
 }
 
+bool CStreamWorker::DeliverFrame(CJpegDecoder& decoder, const CameraFrame& taken,
+                                 bool& discontinuity)
+{
+    DecodeResult result = DECODE_BAD;
+    uint32_t width = 0, height = 0;
+    LARGE_INTEGER begin, end;
+    bool sent = Deliver(
+        [&](BYTE* data) {
+            QueryPerformanceCounter(&begin);
+            result = decoder.Decode(taken.data, taken.size, data, format.width, format.height,
+                                    width, height);
+            QueryPerformanceCounter(&end);
+            return result == DECODE_OK || result == DECODE_SCALED;
+        },
+        [&]() {
+            CountLive(taken.stamp, (uint64_t)(end.QuadPart - begin.QuadPart),
+                      result == DECODE_SCALED, width, height);
+        },
+        discontinuity);
+    if (!sent && result != DECODE_OK && result != DECODE_SCALED && !stopping) {
+        std::lock_guard<std::mutex> hold(statsLock);
+        ++stats.skippedFrames;
+    }
+    return sent;
+}
+
 void CStreamWorker::Run()
 {
     // WIC needs COM on this thread; the decoder lives as long as the run.
@@ -159,33 +185,23 @@ void CStreamWorker::Run()
         CSourceSchedule schedule;
         schedule.Start(GetTickMs());
         bool discontinuity = true;
+        // The ring may hold frames from long before this reader came (or came
+        // back): the first take is the newest frame alone, later ones every
+        // frame since.
+        bool caughtUp = false;
         while (!stopping) {
-            ClientResult got = client.WaitNewest(schedule.WaitMs(GetTickMs()), *frame);
-            if (stopping)
-                break;
-            if (got == CLIENT_FRAME && running && decoderReady) {
-                DecodeResult result = DECODE_BAD;
-                uint32_t width = 0, height = 0;
-                LARGE_INTEGER begin, end;
-                QueryPerformanceCounter(&begin);
-                bool sent = Deliver(
-                    [&](BYTE* data) {
-                        result = decoder.Decode(frame->data, frame->size, data, format.width,
-                                                format.height, width, height);
-                        QueryPerformanceCounter(&end);
-                        return result == DECODE_OK || result == DECODE_SCALED;
-                    },
-                    [&]() {
-                        CountLive(frame->stamp, (uint64_t)(end.QuadPart - begin.QuadPart),
-                                  result == DECODE_SCALED, width, height);
-                    },
-                    discontinuity);
-                if (sent) {
+            uint32_t taken = 0;
+            uint32_t waitMs = schedule.WaitMs(GetTickMs());
+            ClientResult got = caughtUp ? client.WaitAll(waitMs, frames, FRAMES_PER_TAKE, taken)
+                                        : client.WaitNewest(waitMs, frames[0]);
+            if (got == CLIENT_FRAME && !caughtUp)
+                taken = 1;
+            caughtUp = got != CLIENT_NO_SERVICE && (caughtUp || got == CLIENT_FRAME);
+            for (uint32_t i = 0; got == CLIENT_FRAME && i < taken; ++i) {
+                if (stopping || !running || !decoderReady)
+                    break;
+                if (DeliverFrame(decoder, frames[i], discontinuity))
                     schedule.LiveFrameShown(GetTickMs());
-                } else if (result != DECODE_OK && result != DECODE_SCALED && !stopping) {
-                    std::lock_guard<std::mutex> hold(statsLock);
-                    ++stats.skippedFrames;
-                }
             }
             if (running && !stopping && schedule.PlaceholderDue(GetTickMs())) {
                 Deliver(

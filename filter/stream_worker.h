@@ -17,6 +17,14 @@
 #include "source_stats.h"
 #include "video_formats.h"
 
+class CJpegDecoder;
+
+// Frames taken at once, oldest first. The service publishes on a 20 ms step,
+// so frames can land together, and a busy host can hold this thread up for a
+// few frame times: taking up to four keeps every frame through such a hold-up,
+// and a longer backlog is cut to the newest.
+const uint32_t FRAMES_PER_TAKE = 4;
+
 class CStreamWorker {
 public:
     CStreamWorker();
@@ -44,6 +52,7 @@ private:
     // records it just before it goes downstream.
     template <class Fill, class Count>
     bool Deliver(Fill fill, Count count, bool& discontinuity);
+    bool DeliverFrame(CJpegDecoder& decoder, const CameraFrame& taken, bool& discontinuity);
     void StampSample(IMediaSample* sample);
     void CountLive(uint32_t stamp, uint64_t decodeTicks, bool scaled, uint32_t width,
                    uint32_t height);
@@ -64,7 +73,7 @@ private:
     SourceStats stats;
 
     CCameraClient client;   // used by the thread only
-    CameraFrame* frame;     // allocated once, reused for every frame
+    CameraFrame* frames;    // FRAMES_PER_TAKE, allocated once and reused
     uint8_t* placeholder;   // drawn once per streaming run
     uint32_t placeholderCapacity;
 };

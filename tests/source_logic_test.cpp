@@ -112,18 +112,6 @@ std::vector<uint8_t> Numbered(uint32_t w, uint32_t h, uint32_t stride)
     return p;
 }
 
-TEST(PictureCopy, FlipTurnsRowsRound)
-{
-    for (uint32_t h : { 1u, 4u, 5u }) {
-        uint32_t stride = DibStride(3);
-        std::vector<uint8_t> p = Numbered(3, h, stride);
-        std::vector<uint8_t> row(stride);
-        FlipRows(p.data(), stride, h, row.data());
-        for (uint32_t y = 0; y < h; ++y)
-            EXPECT_EQ(p[y * stride + 1], h - 1 - y) << "height " << h << " row " << y;
-    }
-}
-
 TEST(PictureCopy, ScaleSameSizeIsAFlipAndDownUpPicksNearest)
 {
     uint32_t ss = DibStride(4);
