@@ -83,6 +83,14 @@ ComPtr<IPin> OnlyPin(IBaseFilter* filter)
     return pin;
 }
 
+template <class I>
+ComPtr<I> Make(REFCLSID clsid)
+{
+    ComPtr<I> made;
+    CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&made));
+    return made;
+}
+
 const VIDEOINFOHEADER* Info(const AM_MEDIA_TYPE* mt)
 {
     return reinterpret_cast<const VIDEOINFOHEADER*>(mt->pbFormat);
@@ -273,14 +281,9 @@ TEST_F(FilterTest, RefusedConnectionLeavesThePinUnconnected)
     }
 
     // And the same pin then connects to a real renderer.
-    ComPtr<IGraphBuilder> graph;
-    ComPtr<IBaseFilter> renderer;
-    ASSERT_EQ(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER,
-                               IID_PPV_ARGS(&graph)),
-              S_OK);
-    ASSERT_EQ(CoCreateInstance(CLSID_NullRenderer, nullptr, CLSCTX_INPROC_SERVER,
-                               IID_PPV_ARGS(&renderer)),
-              S_OK);
+    ComPtr<IGraphBuilder> graph = Make<IGraphBuilder>(CLSID_FilterGraph);
+    ComPtr<IBaseFilter> renderer = Make<IBaseFilter>(CLSID_NullRenderer);
+    ASSERT_TRUE(graph && renderer);
     ASSERT_EQ(graph->AddFilter(filter.Get(), FILTER_NAME), S_OK);
     ASSERT_EQ(graph->AddFilter(renderer.Get(), L"Null Renderer"), S_OK);
     ComPtr<IEnumPins> pins;
@@ -309,18 +312,11 @@ DWORD ThreadCount()
 // stops it, and lets everything go. Returns the placeholder pictures seen.
 uint64_t RunGraphOnce(FilterDll& dll, DWORD runMs)
 {
-    ComPtr<IGraphBuilder> graph;
+    ComPtr<IGraphBuilder> graph = Make<IGraphBuilder>(CLSID_FilterGraph);
+    ComPtr<IBaseFilter> grabber = Make<IBaseFilter>(CLSID_SampleGrabber);
+    ComPtr<IBaseFilter> renderer = Make<IBaseFilter>(CLSID_NullRenderer);
     ComPtr<IMediaControl> control;
-    ComPtr<IBaseFilter> grabber, renderer;
-    EXPECT_EQ(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER,
-                               IID_PPV_ARGS(&graph)),
-              S_OK);
-    EXPECT_EQ(CoCreateInstance(CLSID_SampleGrabber, nullptr, CLSCTX_INPROC_SERVER,
-                               IID_PPV_ARGS(&grabber)),
-              S_OK);
-    EXPECT_EQ(CoCreateInstance(CLSID_NullRenderer, nullptr, CLSCTX_INPROC_SERVER,
-                               IID_PPV_ARGS(&renderer)),
-              S_OK);
+    EXPECT_TRUE(graph && grabber && renderer);
     if (!graph || !grabber || !renderer)
         return 0;
     graph.As(&control);
