@@ -24,9 +24,12 @@ bool JpegLooksWhole(const uint8_t* data, uint32_t size)
 {
     if (size < 4 || data[0] != 0xFF || data[1] != 0xD8)
         return false;
-    uint32_t end = size;
-    // Encoders and transports may leave zero or 0xFF fill after the marker.
-    while (end > 2 && (data[end - 1] == 0x00 || (data[end - 1] == 0xFF && data[end - 2] == 0xFF)))
-        --end;
-    return end >= 4 && data[end - 2] == 0xFF && data[end - 1] == 0xD9;
+    // Encoders, cameras and transports may leave a few bytes after the end
+    // marker; entropy-coded data never holds FF D9, so a frame cut short has
+    // none near its end.
+    uint32_t from = size > JPEG_TRAILER_MAX + 4 ? size - JPEG_TRAILER_MAX - 2 : 2;
+    for (uint32_t i = size - 2; i >= from; --i)
+        if (data[i] == 0xFF && data[i + 1] == 0xD9)
+            return true;
+    return false;
 }

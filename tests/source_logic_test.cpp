@@ -145,7 +145,7 @@ TEST(PictureCopy, ScaleSameSizeIsAFlipAndDownUpPicksNearest)
 TEST(PictureCopy, JpegLooksWhole)
 {
     const uint8_t whole[] = { 0xFF, 0xD8, 0xFF, 0xE0, 0x12, 0xFF, 0xD9 };
-    const uint8_t padded[] = { 0xFF, 0xD8, 0x01, 0xFF, 0xD9, 0x00, 0x00 };
+    const uint8_t padded[] = { 0xFF, 0xD8, 0x01, 0xFF, 0xD9, 0x00, 0x07 };
     const uint8_t cut[] = { 0xFF, 0xD8, 0xFF, 0xDA, 0x00, 0x0C, 0x33 };
     const uint8_t notJpeg[] = { 0x89, 'P', 'N', 'G', 0xFF, 0xD9 };
     EXPECT_TRUE(JpegLooksWhole(whole, sizeof whole));
@@ -154,6 +154,18 @@ TEST(PictureCopy, JpegLooksWhole)
     EXPECT_FALSE(JpegLooksWhole(notJpeg, sizeof notJpeg));
     EXPECT_FALSE(JpegLooksWhole(whole, 3));
     EXPECT_FALSE(JpegLooksWhole(whole, 0));
+
+    // A trailer after the end marker is tolerated up to its limit; an end
+    // marker far from the end (a thumbnail's) does not make a cut frame whole.
+    std::vector<uint8_t> trailer(200, 0x5A);
+    trailer[0] = 0xFF;
+    trailer[1] = 0xD8;
+    trailer[40] = 0xFF;
+    trailer[41] = 0xD9;
+    EXPECT_FALSE(JpegLooksWhole(trailer.data(), (uint32_t)trailer.size()));
+    trailer[200 - JPEG_TRAILER_MAX - 2] = 0xFF;
+    trailer[200 - JPEG_TRAILER_MAX - 1] = 0xD9;
+    EXPECT_TRUE(JpegLooksWhole(trailer.data(), (uint32_t)trailer.size()));
 }
 
 }  // namespace
