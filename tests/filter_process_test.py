@@ -207,7 +207,8 @@ def case_pixels(rig):
 def case_placeholder(rig):
     """No service: the placeholder at its steady rate. Service without a
     link: still the placeholder; when the phone comes, live frames follow in
-    the same run by themselves."""
+    the same run by themselves; a phone that stalls brings the placeholder
+    back, and its next frames end it again."""
     path = os.path.join(rig.work, "placeholder.bmp")
     rc, out = rig.snap("--seconds", "3", "--save", path)
     check(rc == 0, "snap without a service failed:\n" + out)
@@ -217,18 +218,24 @@ def case_placeholder(rig):
     check_placeholder(path, 640, 480)
 
     rig.start_service()
-    proc, log = rig.snap_background("--seconds", "12")
-    time.sleep(5)
+    proc, log = rig.snap_background("--seconds", "16")
+    time.sleep(4)
+    # Each link: 45 frames, then silence until the service gives up on it.
     rig.phone("--stamp-clock", "raw", "--mode", "3", "--formats", "640x480@30",
-              "--pattern", "blocks")
+              "--pattern", "blocks", "--silent-after", "frames:45")
     proc.wait(timeout=120)
     out = open(log).read()
     per = seconds(out)
-    check(len(per) >= 10, "per-second lines:\n" + out)
+    check(len(per) >= 14, "per-second lines:\n" + out)
     check(all(sec["live"] == 0 and sec["placeholder"] > 0 for sec in per[:3]),
           "link down but no placeholder:\n" + out)
-    check(sum(sec["live"] for sec in per[-3:]) > 30, "live frames did not resume:\n" + out)
-    check(per[-1]["placeholder"] == 0, "placeholder while live:\n" + out)
+    first_live = next((i for i, sec in enumerate(per) if sec["live"] > 0), None)
+    check(first_live is not None, "live frames never came:\n" + out)
+    stalled = next((i for i in range(first_live + 1, len(per))
+                    if per[i]["live"] == 0 and per[i]["placeholder"] > 0), None)
+    check(stalled is not None, "no placeholder while the phone stalled:\n" + out)
+    check(any(sec["live"] > 0 for sec in per[stalled + 1:]),
+          "live frames did not resume after the stall:\n" + out)
 
 
 def case_restart(rig):
