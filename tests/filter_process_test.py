@@ -260,11 +260,13 @@ def case_restart(rig):
 
 def case_two_readers(rig):
     """Two graphs read the camera at once: each gets at least 95 % of the
-    phone's frames (counted against the phone's own send stamps)."""
+    phone's frames (counted against the phone's own send stamps). The second
+    is built as capture applications build theirs, by the capture graph
+    builder for the capture pin category."""
     rig.start_service()
     rig.phone_streaming("--mode", "3", "--formats", "640x480@30", "--pattern", "blocks")
     a = rig.snap_background("--seconds", "8", "--quiet")
-    b = rig.snap_background("--seconds", "8", "--quiet")
+    b = rig.snap_background("--seconds", "8", "--quiet", "--builder")
     for proc, log in (a, b):
         proc.wait(timeout=120)
         s = summary(open(log).read())

@@ -185,7 +185,11 @@ HRESULT ListOrSelect(IPin* pin, const SnapOptions& o, bool print)
     return selected ? S_OK : VFW_E_INVALIDMEDIATYPE;
 }
 
-HRESULT AddGrabberChain(IGraphBuilder* graph, IPin* source, CGrabber* grabber)
+// Sample Grabber and Null Renderer after the pin: connected pin to pin, or
+// by the capture graph builder for the capture category as capture
+// applications do (it may put a Smart Tee in between).
+HRESULT AddGrabberChain(IGraphBuilder* graph, IBaseFilter* sourceFilter, IPin* source,
+                        CGrabber* grabber, bool builder)
 {
     ComPtr<IBaseFilter> grabFilter, nullFilter;
     ComPtr<ISampleGrabber> grab;
@@ -209,7 +213,18 @@ HRESULT AddGrabberChain(IGraphBuilder* graph, IPin* source, CGrabber* grabber)
     if (FAILED(hr = graph->AddFilter(grabFilter.Get(), L"Sample Grabber")) ||
         FAILED(hr = graph->AddFilter(nullFilter.Get(), L"Null Renderer")) ||
         FAILED(hr = FirstPin(grabFilter.Get(), PINDIR_INPUT, grabIn)) ||
-        FAILED(hr = FirstPin(grabFilter.Get(), PINDIR_OUTPUT, grabOut)) ||
+        FAILED(hr = FirstPin(grabFilter.Get(), PINDIR_OUTPUT, grabOut)))
+        return hr;
+    if (builder) {
+        ComPtr<ICaptureGraphBuilder2> capture;
+        if (FAILED(hr = CoCreateInstance(CLSID_CaptureGraphBuilder2, nullptr, CLSCTX_INPROC_SERVER,
+                                         IID_PPV_ARGS(&capture))) ||
+            FAILED(hr = capture->SetFiltergraph(graph)))
+            return hr;
+        return capture->RenderStream(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, sourceFilter,
+                                     grabFilter.Get(), nullFilter.Get());
+    }
+    if (
         FAILED(hr = FirstPin(nullFilter.Get(), PINDIR_INPUT, nullIn)) ||
         FAILED(hr = graph->Connect(source, grabIn.Get())) ||
         FAILED(hr = graph->Connect(grabOut.Get(), nullIn.Get())))
@@ -332,7 +347,7 @@ int Snap(const SnapOptions& o)
         window = CreateVideoWindow(o.width ? o.width : 640, o.height ? o.height : 480);
         hr = AddVmr9(graph.Get(), pin.Get(), window, vmr);
     } else {
-        hr = AddGrabberChain(graph.Get(), pin.Get(), grabber);
+        hr = AddGrabberChain(graph.Get(), source.Get(), pin.Get(), grabber, o.builder);
     }
     if (FAILED(hr))
         return Fail("connecting the graph", hr);

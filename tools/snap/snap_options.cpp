@@ -6,7 +6,7 @@
 
 const char SNAP_USAGE[] =
     "usage: ovalix-snap [--size WxH] [--seconds S] [--save FILE] [--save-live FILE]\n"
-    "                   [--list] [--device] [--vmr9] [--quiet]\n"
+    "                   [--list] [--device] [--builder] [--vmr9] [--quiet]\n"
     "Builds a graph with the Ovalix capture filter, a Sample Grabber and a Null\n"
     "Renderer, runs it and prints the samples of every second.\n"
     "  --size WxH        ask the filter for that format (SetFormat)\n"
@@ -15,6 +15,8 @@ const char SNAP_USAGE[] =
     "  --save-live FILE  write the last sample decoded from the phone\n"
     "  --list            print the filter's formats and end\n"
     "  --device          find the filter as \"Ovalix Camera\" among video input devices\n"
+    "  --builder         connect through the capture graph builder (capture pin\n"
+    "                    category), as capture applications do\n"
     "  --vmr9            render into VMR-9 in a top-level window (RenderEx) instead\n"
     "  --quiet           print only the summary\n";
 
@@ -62,6 +64,8 @@ int ParseSnapOptions(int argc, char** argv, SnapOptions& o, char* error, uint32_
             o.list = true;
         } else if (!strcmp(a, "--device")) {
             o.device = true;
+        } else if (!strcmp(a, "--builder")) {
+            o.builder = true;
         } else if (!strcmp(a, "--vmr9")) {
             o.vmr9 = true;
         } else if (!strcmp(a, "--quiet")) {

@@ -11,6 +11,7 @@ struct SnapOptions {
     bool list;                // print the formats and end
     bool device;              // create the filter through the device category
     bool vmr9;                // render into VMR-9 in a top-level window instead
+    bool builder;             // connect through the capture graph builder
     bool quiet;               // only the summary
 };
 
