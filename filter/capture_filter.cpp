@@ -23,9 +23,7 @@ CCaptureFilter::~CCaptureFilter()
 {
     // A host may let go of a filter it never stopped: the pin's worker ends
     // with it either way.
-    std::lock_guard<std::recursive_mutex> hold(lock);
-    if (state != State_Stopped)
-        pin.Inactive();
+    Stop();
 }
 
 STDMETHODIMP CCaptureFilter::GetClassID(CLSID* id)
@@ -38,10 +36,19 @@ STDMETHODIMP CCaptureFilter::GetClassID(CLSID* id)
 
 STDMETHODIMP CCaptureFilter::Stop()
 {
-    std::lock_guard<std::recursive_mutex> hold(lock);
-    if (state != State_Stopped)
-        pin.Inactive();
-    state = State_Stopped;
+    bool wasActive;
+    {
+        std::lock_guard<std::recursive_mutex> hold(lock);
+        wasActive = state != State_Stopped;
+        if (wasActive)
+            pin.Inactive();
+        state = State_Stopped;
+    }
+    // Waited for without the lock: a downstream filter may call back into
+    // the pin from the sample the worker is delivering. The graph manager
+    // makes no other state change meanwhile.
+    if (wasActive)
+        pin.Worker().Join();
     return S_OK;
 }
 

@@ -57,7 +57,8 @@ public:
                      DWORD dataSize, DWORD* returned) override;
     STDMETHODIMP QuerySupported(REFGUID set, DWORD id, DWORD* support) override;
 
-    // For the filter, with its lock held.
+    // For the filter, with its lock held. Inactive asks the worker to end;
+    // the filter joins it after letting the lock go.
     HRESULT Active();
     void Inactive();
     CStreamWorker& Worker() { return worker; }

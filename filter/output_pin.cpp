@@ -305,10 +305,11 @@ HRESULT COutputPin::Active()
 
 void COutputPin::Inactive()
 {
+    // Decommitting frees a worker waiting for a buffer; the filter then
+    // waits for the worker to end.
     worker.SignalStop();
     if (allocator)
         allocator->Decommit();
-    worker.Join();
 }
 
 // -- IAMStreamConfig --
