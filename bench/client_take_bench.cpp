@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "camera_client.h"
-#include "private_shm.h"
+#include "private_block_main.h"
 #include "shared_block.h"
 
 namespace {
@@ -68,13 +68,5 @@ BENCHMARK(BM_OneCopy);
 
 int main(int argc, char** argv)
 {
-    setenv("STATE_DIRECTORY", "/nonexistent/ovalix-bench", 1);
-    if (!UsePrivateSharedMemory() || !OpenSharedBlock()) {
-        fprintf(stderr, "cannot open a private shared block (needs root)\n");
-        return 1;
-    }
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return RunBenchmarksOnPrivateBlock(argc, argv);
 }

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "link_context.h"
-#include "private_shm.h"
+#include "private_block_main.h"
 #include "shared_block.h"
 #include "stream_protocol.h"
 
@@ -34,7 +34,7 @@ void BM_FramePath(benchmark::State& state)
 {
     std::vector<uint8_t> message = FrameMessage();
     g_link.fill = 0;
-    g_block->linkState = LINK_STREAMING;
+    SetLinkState(LINK_STREAMING);
     uint64_t published = 0;
     for (auto _ : state) {
         for (size_t at = 0; at < message.size(); at += PIECE) {
@@ -73,13 +73,5 @@ BENCHMARK(BM_ThreeCopies);
 
 int main(int argc, char** argv)
 {
-    setenv("STATE_DIRECTORY", "/nonexistent/ovalix-bench", 1);
-    if (!UsePrivateSharedMemory() || !OpenSharedBlock()) {
-        fprintf(stderr, "cannot open a private shared block (needs root)\n");
-        return 1;
-    }
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return RunBenchmarksOnPrivateBlock(argc, argv);
 }

@@ -11,7 +11,16 @@
 // holds (the service stopped, or a new run made new objects), so that it can
 // open the name again. On Windows the held objects keep the name alive, so a
 // restarted service opens the very objects the consumer holds.
+// On POSIX the creator of a mapping holds a lock on it for as long as it has
+// it open, and a second Create of the same name fails without touching the
+// object or the name while that creator lives (InUseByAnotherCreator()).
+// MappedRegion() gives the memory that an object maps into this process (none
+// for a Windows mutex or event), for a caller that guards its accesses.
+// Shrunk() tells a consumer that another process has cut the object below
+// what this process mapped (POSIX objects are files any user may truncate),
+// so that it lets go instead of touching memory that would fault.
 
+#include <stddef.h>
 #include <stdint.h>
 
 enum NamedWaitResult {
@@ -29,6 +38,9 @@ public:
     void* View() const { return view; }
     void Close();                                   // unmaps the view, then closes the mapping
     bool NameReplaced() const;
+    bool Shrunk() const;
+    bool InUseByAnotherCreator() const { return inUseElsewhere; }
+    void* MappedRegion(size_t& length) const;
 private:
     CNamedMapping(const CNamedMapping&);
     CNamedMapping& operator=(const CNamedMapping&);
@@ -36,6 +48,7 @@ private:
     uint32_t size;
     intptr_t handle;
     bool owner;          // made by Create: the name goes away with the owner
+    bool inUseElsewhere; // the last Create met a live creator of the same name
     char path[64];
 };
 
@@ -50,6 +63,8 @@ public:
     void Close();
     bool IsOpen() const;
     bool NameReplaced() const;
+    bool Shrunk() const;
+    void* MappedRegion(size_t& length) const;
 private:
     CNamedMutex(const CNamedMutex&);
     CNamedMutex& operator=(const CNamedMutex&);
@@ -71,6 +86,8 @@ public:
     void Close();
     bool IsOpen() const;
     bool NameReplaced() const;
+    bool Shrunk() const;
+    void* MappedRegion(size_t& length) const;
 private:
     CNamedEvent(const CNamedEvent&);
     CNamedEvent& operator=(const CNamedEvent&);

@@ -7,6 +7,7 @@
 #include <pthread.h>
 #include <stdio.h>
 #include <string.h>
+#include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -99,6 +100,14 @@ void* MapWhenReady(int fd, size_t length, long initOffset)
 
 enum CreateOutcome { CREATE_FAILED, CREATE_NEW, CREATE_EXISTING };
 
+// Sets aside the object's pages now. A shared-memory file system too small
+// for the object would otherwise accept its length and fail only on the first
+// touch of a missing page, with a bus error instead of a result.
+bool Reserve(int fd, size_t length)
+{
+    return posix_fallocate(fd, 0, (off_t)length) == 0;
+}
+
 // Creates "/name" exclusively, or opens the existing object. A new object is
 // open to every user (mode 0666 regardless of the umask) and has its length.
 CreateOutcome CreateOrOpen(const char* path, size_t length, int& fd)
@@ -106,7 +115,8 @@ CreateOutcome CreateOrOpen(const char* path, size_t length, int& fd)
     for (int attempt = 0; attempt < 8; ++attempt) {
         fd = shm_open(path, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd >= 0) {
-            if (fchmod(fd, 0666) != 0 || ftruncate(fd, (off_t)length) != 0) {
+            if (fchmod(fd, 0666) != 0 || ftruncate(fd, (off_t)length) != 0 ||
+                !Reserve(fd, length)) {
                 close(fd);
                 shm_unlink(path);
                 fd = -1;
@@ -228,6 +238,12 @@ void CloseObject(void*& map, size_t length, intptr_t& fd, bool& owner, const cha
 }
 
 // True when the name is gone or leads to another object than the open fd.
+bool ShorterThan(intptr_t fd, size_t length)
+{
+    struct stat st;
+    return fd >= 0 && (fstat((int)fd, &st) != 0 || (size_t)st.st_size < length);
+}
+
 bool NameLeadsElsewhere(intptr_t fd, const char* path)
 {
     if (fd < 0)
@@ -248,7 +264,10 @@ bool NameLeadsElsewhere(intptr_t fd, const char* path)
 
 // ---- mapping ----
 
-CNamedMapping::CNamedMapping() : view(NULL), size(0), handle(-1), owner(false), path() {}
+CNamedMapping::CNamedMapping()
+    : view(NULL), size(0), handle(-1), owner(false), inUseElsewhere(false), path()
+{
+}
 
 CNamedMapping::~CNamedMapping()
 {
@@ -260,15 +279,23 @@ bool CNamedMapping::Create(const char* name, uint32_t bytes)
     Close();
     if (!ShmPath(name, path))
         return false;
+    inUseElsewhere = false;
     int fd = -1;
     CreateOutcome outcome = CreateOrOpen(path, bytes, fd);
     if (outcome == CREATE_FAILED)
         return false;
+    // The creator's lock marks a live owner. Objects that a creator left
+    // behind when it died are taken over; those of a live one are left alone,
+    // name and content.
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        inUseElsewhere = (errno == EWOULDBLOCK);
+        close(fd);
+        return false;
+    }
     if (outcome == CREATE_EXISTING) {
         // Made by someone else first: use it, growing it if it is too short.
-        struct stat st;
-        if (fstat(fd, &st) != 0 ||
-            ((size_t)st.st_size < bytes && ftruncate(fd, (off_t)bytes) != 0)) {
+        // Its pages are reserved like those of a new object.
+        if (!Reserve(fd, bytes)) {
             close(fd);
             return false;
         }
@@ -467,8 +494,13 @@ NamedWaitResult CNamedEvent::Wait(uint32_t timeoutMs)
             remaining.tv_nsec = (long)(left % 1000) * 1000000L;
             timeout = &remaining;
         }
-        if (Futex(state, FUTEX_WAIT, 0, timeout) != 0 && errno != EAGAIN &&
-            errno != EINTR && errno != ETIMEDOUT)
+        // Only Set wakes this word. A waiter it woke is released even when a
+        // reader has reset the event again before this thread got to run, as
+        // a Windows manual-reset event releases every thread waiting at the
+        // moment it is set.
+        if (Futex(state, FUTEX_WAIT, 0, timeout) == 0)
+            return NAMED_WAIT_ACQUIRED;
+        if (errno != EAGAIN && errno != EINTR && errno != ETIMEDOUT)
             return NAMED_WAIT_FAILED;
     }
 }
@@ -486,3 +518,25 @@ bool CNamedEvent::IsOpen() const
 bool CNamedMapping::NameReplaced() const { return NameLeadsElsewhere(handle, path); }
 bool CNamedMutex::NameReplaced() const { return NameLeadsElsewhere(handle, path); }
 bool CNamedEvent::NameReplaced() const { return NameLeadsElsewhere(handle, path); }
+
+bool CNamedMapping::Shrunk() const { return ShorterThan(handle, size); }
+bool CNamedMutex::Shrunk() const { return ShorterThan(handle, MUTEX_OBJECT_SIZE); }
+bool CNamedEvent::Shrunk() const { return ShorterThan(handle, EVENT_OBJECT_SIZE); }
+
+void* CNamedMapping::MappedRegion(size_t& length) const
+{
+    length = view != NULL ? size : 0;
+    return view;
+}
+
+void* CNamedMutex::MappedRegion(size_t& length) const
+{
+    length = shared != NULL ? MUTEX_OBJECT_SIZE : 0;
+    return shared;
+}
+
+void* CNamedEvent::MappedRegion(size_t& length) const
+{
+    length = shared != NULL ? EVENT_OBJECT_SIZE : 0;
+    return shared;
+}

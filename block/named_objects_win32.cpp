@@ -50,7 +50,10 @@ NamedWaitResult WaitOn(intptr_t handle, uint32_t timeoutMs)
 
 // ---- mapping ----
 
-CNamedMapping::CNamedMapping() : view(NULL), size(0), handle(0), owner(false), path() {}
+CNamedMapping::CNamedMapping()
+    : view(NULL), size(0), handle(0), owner(false), inUseElsewhere(false), path()
+{
+}
 
 CNamedMapping::~CNamedMapping()
 {
@@ -68,7 +71,9 @@ bool CNamedMapping::Create(const char* name, uint32_t bytes)
                                   0, bytes, full);
     if (h == NULL)
         return false;
-    void* mapped = MapViewOfFile(h, FILE_MAP_WRITE, 0, 0, 0);
+    // Exactly the size asked for: a smaller mapping that someone else made
+    // under this name fails here instead of being written past its end.
+    void* mapped = MapViewOfFile(h, FILE_MAP_WRITE, 0, 0, bytes);
     if (mapped == NULL) {
         CloseHandle(h);
         return false;
@@ -235,3 +240,27 @@ bool CNamedEvent::IsOpen() const
 bool CNamedMapping::NameReplaced() const { return false; }
 bool CNamedMutex::NameReplaced() const { return false; }
 bool CNamedEvent::NameReplaced() const { return false; }
+
+// A section cannot be made smaller while it is mapped.
+bool CNamedMapping::Shrunk() const { return false; }
+bool CNamedMutex::Shrunk() const { return false; }
+bool CNamedEvent::Shrunk() const { return false; }
+
+void* CNamedMapping::MappedRegion(size_t& length) const
+{
+    length = view != NULL ? size : 0;
+    return view;
+}
+
+// A kernel mutex or event maps nothing into the process.
+void* CNamedMutex::MappedRegion(size_t& length) const
+{
+    length = 0;
+    return NULL;
+}
+
+void* CNamedEvent::MappedRegion(size_t& length) const
+{
+    length = 0;
+    return NULL;
+}

@@ -35,8 +35,8 @@ void ClientSleepMs(uint32_t ms)
 }
 
 CCameraClient::CCameraClient()
-    : block(nullptr), lastAttemptMs(0), attemptedOnce(false), haveLast(false), lastSlot(0),
-      lastStamp(0), lastSize(0)
+    : block(nullptr), lastAttemptMs(0), attemptedOnce(false), attachments(0), haveLast(false),
+      lastSlot(0), lastStamp(0), lastSize(0)
 {
 }
 
@@ -61,6 +61,10 @@ bool CCameraClient::ObjectsReplaced() const
 
 bool CCameraClient::Attach()
 {
+    // Checked on every call, since touching a cut object would fault; the
+    // service puts new objects behind the names at its next step.
+    if (block != nullptr && (mapping.Shrunk() || mutex.Shrunk() || event.Shrunk()))
+        Detach();
     uint32_t now = GetTickMs();
     if (attemptedOnce && now - lastAttemptMs < RETRY_INTERVAL_MS)
         return block != nullptr;
@@ -80,6 +84,7 @@ bool CCameraClient::Attach()
         return false;
     }
     block = static_cast<SharedCameraBlock*>(mapping.View());
+    ++attachments;
     return true;
 }
 

@@ -44,6 +44,9 @@ public:
     bool Attach();
     void Detach();
     bool IsAttached() const { return block != nullptr; }
+    // Counts successful opens; a change means the objects behind the names are
+    // new (a restarted service), even when no call ever saw them missing.
+    uint32_t Attachments() const { return attachments; }
 
     // Waits up to timeoutMs for a frame this reader has not taken yet and
     // takes the newest. Detached, it tries to attach and otherwise sleeps out
@@ -79,6 +82,7 @@ private:
     SharedCameraBlock* block;
     uint32_t lastAttemptMs;   // last open try, or last check of the names
     bool attemptedOnce;
+    uint32_t attachments;
     // What this reader took last, so that a frame left in its slot for other
     // readers is not taken twice.
     bool haveLast;

@@ -51,11 +51,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     // slot freed as a consumer would.
     g_link.fill = 0;
     g_link.tableShifted = (control & 0x08) != 0;
-    g_block->linkState = control % 5;
+    SetLinkState(control % 5);
     g_block->requestedWidth = (control & 0x10) ? 640 : 0;
     g_block->requestedHeight = (control & 0x20) ? 480 : 0;
     if (control & 0x40)
-        g_block->formats.count = 0xFFFFFFFF;   // a table nobody validated
+        g_formats.count = 0xFFFFFFFF;   // a table nobody validated
     for (uint32_t i = 0; i < FRAME_SLOT_COUNT; ++i)
         g_block->slots[i].size = 0;
 
@@ -71,10 +71,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         }
         at += piece;
         Check(g_link.fill <= LINK_BUFFER_SIZE);
-        Check(g_block->linkState <= 4);
+        Check(g_link.linkState <= 4 && g_block->linkState == g_link.linkState);
     }
-    if (g_block->linkState >= LINK_AWAIT_FRAME && (control % 5) == LINK_AWAIT_TABLE)
-        Check(g_block->formats.count <= FORMAT_MAX_ENTRIES);
+    if (g_link.linkState >= LINK_AWAIT_FRAME && (control % 5) == LINK_AWAIT_TABLE)
+        Check(g_formats.count <= FORMAT_MAX_ENTRIES && g_block->formats.count == g_formats.count);
     for (uint32_t i = 0; i < FRAME_SLOT_COUNT; ++i)
         Check(g_block->slots[i].size <= STREAM_MAX_LENGTH - FRAME_SUBHEADER_SIZE);
     return 0;

@@ -4,6 +4,8 @@
 # /dev/shm and loopback) the service from native-release in the foreground,
 # the phone stand-in streaming 1280x720 at 30 fps to 127.0.0.1:5055, and the
 # monitor taking the frames and showing link state, rate, drops and latency.
+# When a PipeWire daemon runs for the user, ovalix-camera publishes the phone
+# in it as the camera "Ovalix Camera", so it shows up in camera pickers.
 #
 #   bash scripts/demo.sh [--seconds S] [--no-build]
 #
@@ -34,6 +36,14 @@ if [ "$inside" -eq 0 ]; then
   if [ -z "$seconds" ] && [ ! -t 0 ]; then
     seconds=20
   fi
+  # The user's PipeWire daemon (the one who called sudo, when run that way).
+  # Its socket is a file, so the camera reaches it from the private namespace.
+  for dir in "${PIPEWIRE_RUNTIME_DIR:-}" "${XDG_RUNTIME_DIR:-}" "/run/user/${SUDO_UID:-$(id -u)}"; do
+    if [ -n "$dir" ] && [ -S "$dir/pipewire-0" ]; then
+      export OVALIX_PIPEWIRE_DIR=$dir
+      break
+    fi
+  done
   exec scripts/isolate.sh bash "$root/scripts/demo.sh" --inside ${seconds:+--seconds "$seconds"}
 fi
 
@@ -42,6 +52,7 @@ rel=${OVALIX_RELEASE_DIR:-$root/build/native-release}
 svc=$rel/service/OvalixSvc
 phone=$rel/tools/phone/ovalix-phone
 monitor=$rel/tools/monitor/ovalix-monitor
+camera=$rel/tools/camera/ovalix-camera
 state=$(mktemp -d /tmp/ovalix-demo.XXXXXX)
 pids=()
 
@@ -64,15 +75,31 @@ svc_pid=$!
 "$monitor" --request 1280x720 >/dev/null
 
 echo "== service running (pid $svc_pid, state in $state); phone streams 1280x720 at 30 fps"
+camera_pid=""
+if [ -n "${OVALIX_PIPEWIRE_DIR:-}" ]; then
+  PIPEWIRE_RUNTIME_DIR=$OVALIX_PIPEWIRE_DIR "$camera" 2>"$state/camera.log" &
+  camera_pid=$!
+  echo "== ovalix-camera (pid $camera_pid) publishes the phone in PipeWire ($OVALIX_PIPEWIRE_DIR)" \
+       "as the camera \"Ovalix Camera\" (node ovalix-camera): pick it in any application"
+else
+  echo "== no PipeWire daemon for this user: ovalix-camera not started"
+fi
 "$phone" --connect 127.0.0.1:5055 --mode 3 --formats 1280x720@30,640x480@30,320x240@30 \
   >"$state/phone.log" &
 phone_pid=$!
 
 "$monitor" --take ${seconds:+--seconds "$seconds"} &
 monitor_pid=$!
-pids=("$monitor_pid" "$phone_pid" "$svc_pid")
+pids=("$monitor_pid")
+if [ -n "$camera_pid" ]; then pids+=("$camera_pid"); fi
+pids+=("$phone_pid" "$svc_pid")
 
 wait "$monitor_pid" || true
+if [ -n "$camera_pid" ]; then
+  kill -TERM "$camera_pid" 2>/dev/null || true
+  wait "$camera_pid" 2>/dev/null || true
+  cat "$state/camera.log"
+fi
 pids=("$phone_pid" "$svc_pid")
 kill -TERM "$phone_pid" 2>/dev/null || true
 wait "$phone_pid" 2>/dev/null || true

@@ -45,7 +45,7 @@ void DropLinkLocked(LinkLock& lock)
     DeleteSerialEngine(lock);
     DeleteSocket(g_link.outgoingSocket);
     DeleteSocket(g_link.listenSocket);
-    g_block->linkState = LINK_IDLE;
+    SetLinkState(LINK_IDLE);
 }
 
 // Reads what the socket holds, no more than the reassembly buffer can take,
@@ -106,7 +106,13 @@ int64_t IdleStep(LinkLock& lock)
         g_link.listenSocket = CNetSocket::CreateTcp();
         if (!g_link.listenSocket)
             return STEP_BUSY_DUE;
-        g_link.listenSocket->Bind(0, LISTEN_PORT);
+        // A socket whose bind failed (the port is taken) would listen on a
+        // port of the system's choosing, or not at all, for good: it is
+        // dropped, and the next idle step tries the port again.
+        if (g_link.listenSocket->Bind(0, LISTEN_PORT) != NET_OK) {
+            DeleteSocket(g_link.listenSocket);
+            return STEP_IDLE_DUE;
+        }
         g_link.listenSocket->Listen();
     }
     if (g_link.listenSocket->Accept() == NET_OK) {
@@ -123,7 +129,7 @@ void AwaitTableStep(LinkLock& lock)
 {
     if (g_link.serialEngine && !g_link.serialEngine->IsPresent()) {
         DeleteSerialEngine(lock);
-        g_block->linkState = LINK_IDLE;
+        SetLinkState(LINK_IDLE);
     }
     // A closed peer is not acted on here; the table time-out ends the link.
     if (g_link.outgoingSocket)
@@ -140,13 +146,15 @@ void LinkUpStep(LinkLock& lock)
     for (CNetSocket** socket : sockets) {
         if (*socket && !ReceiveFrom(*socket)) {
             DeleteSocket(*socket);
-            g_block->linkState = LINK_IDLE;
+            SetLinkState(LINK_IDLE);
             return;
         }
     }
     bool alive = GetTickMs() - g_link.lastReceiveTick <= LINK_TIMEOUT_MS;
-    bool sameSize = g_block->requestedWidth == g_link.sentWidth &&
-                    g_block->requestedHeight == g_link.sentHeight;
+    uint32_t width = 0;
+    uint32_t height = 0;
+    ReadRequestedSize(width, height);
+    bool sameSize = width == g_link.sentWidth && height == g_link.sentHeight;
     if (alive && sameSize)
         SendKeepAlive();
     else
@@ -160,21 +168,23 @@ void ConnectionStep()
     int64_t due = STEP_BUSY_DUE;
     {
         LinkLock lock(g_linkLock);
-        if (g_block) {
-            switch (g_block->linkState) {
-            case LINK_IDLE:
-                due = IdleStep(lock);
-                break;
-            case LINK_AWAIT_TABLE:
-                AwaitTableStep(lock);
-                break;
-            case LINK_AWAIT_FRAME:
-            case LINK_STREAMING:
-                LinkUpStep(lock);
-                break;
-            default:
-                break;
-            }
+        RepairSharedBlock();
+        // The state comes from the service's own record; publishing it again
+        // undoes whatever a reader may have written over the block's copy.
+        SetLinkState(g_link.linkState);
+        switch (g_link.linkState) {
+        case LINK_IDLE:
+            due = IdleStep(lock);
+            break;
+        case LINK_AWAIT_TABLE:
+            AwaitTableStep(lock);
+            break;
+        case LINK_AWAIT_FRAME:
+        case LINK_STREAMING:
+            LinkUpStep(lock);
+            break;
+        default:
+            break;
         }
     }
     g_serviceTimer.Arm(due);
@@ -184,7 +194,7 @@ void StartLink()
 {
     g_link.fill = 0;
     ClearFrameRing();
-    g_block->linkState = LINK_AWAIT_TABLE;
+    SetLinkState(LINK_AWAIT_TABLE);
 }
 
 void DropLink()

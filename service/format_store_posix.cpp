@@ -83,10 +83,17 @@ StoreReadResult ReadStoredFormats(uint8_t* dest, uint32_t capacity)
     int dir = open(key, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dir < 0)
         return STORE_NO_KEY;
-    int fd = openat(dir, STORE_VALUE, O_RDONLY | O_CLOEXEC);
+    // Opened without waiting: a FIFO or a device in the value's place would
+    // otherwise hold up the start for good. Only a regular file is a value.
+    int fd = openat(dir, STORE_VALUE, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     close(dir);
     if (fd < 0)
         return STORE_READ_FAILED;
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        close(fd);
+        return STORE_READ_FAILED;
+    }
 
     // Read one byte more than fits, to tell an over-long value from a full one.
     // The value is staged first so that a failed read leaves dest untouched.

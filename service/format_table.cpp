@@ -1,6 +1,9 @@
 #include "shared_block.h"
 
+#include <mutex>
+
 #include "format_store.h"
+#include "link_context.h"
 
 namespace {
 
@@ -20,7 +23,7 @@ const float MAX_FPS = 30.0f;
 
 void SetDefaultFormats()
 {
-    FormatTable& table = g_block->formats;
+    FormatTable& table = g_formats;
     table.mode = DEFAULT_MODE;
     table.count = 1;
     // Width and height are replaced; the entry's flags byte keeps its value.
@@ -31,22 +34,28 @@ void SetDefaultFormats()
 
 void LoadFormatTable()
 {
+    // The table is loaded and checked in the service's own copy, which no
+    // reader can change between the check and the use; the block gets it
+    // when it is complete.
     SetDefaultFormats();
-    StoreReadResult read = ReadStoredFormats(reinterpret_cast<uint8_t*>(&g_block->formats),
+    StoreReadResult read = ReadStoredFormats(reinterpret_cast<uint8_t*>(&g_formats),
                                              FORMAT_TABLE_SIZE);
     // No key at all (first start): defaults, and no requested size yet.
-    if (read == STORE_NO_KEY)
+    if (read == STORE_NO_KEY) {
+        PublishFormats();
         return;
+    }
     if (read != STORE_READ_OK)
         SetDefaultFormats();
 
-    FormatTable& table = g_block->formats;
+    FormatTable& table = g_formats;
     if (table.count == 0 || table.count > FORMAT_MAX_ENTRIES)
         SetDefaultFormats();
     // Any bad entry throws the whole table out; the defaults then hold one
     // entry, so the loop ends there.
-    for (uint32_t i = 0; i < table.count; ++i) {
-        const FormatEntry& entry = table.entries[i];
+    uint32_t count = table.count;
+    for (uint32_t i = 0; i < count; ++i) {
+        const FormatEntry entry = table.entries[i];
         if (EntryWidth(entry) < MIN_WIDTH || EntryWidth(entry) > MAX_WIDTH)
             SetDefaultFormats();
         if (EntryHeight(entry) < MIN_HEIGHT || EntryHeight(entry) > MAX_HEIGHT)
@@ -56,16 +65,22 @@ void LoadFormatTable()
             SetDefaultFormats();
         if (EntryFlags(entry) != 0 && EntryFlags(entry) != 1)
             SetDefaultFormats();
+        count = table.count;
     }
 
-    const FormatEntry& last = table.entries[table.count - 1];
-    g_block->requestedWidth = EntryWidth(last);
-    g_block->requestedHeight = EntryHeight(last);
+    const FormatEntry& last = table.entries[count - 1];
+    PublishFormats();
+    SetRequestedSize(EntryWidth(last), EntryHeight(last));
 }
 
 void SaveFormatTable()
 {
-    if (g_block == nullptr)
-        return;
-    WriteStoredFormats(reinterpret_cast<const uint8_t*>(&g_block->formats), FORMAT_TABLE_SIZE);
+    // The serial I/O thread may still be storing a phone's table: the copy
+    // is taken under the link lock, and written to the store outside it.
+    FormatTable table;
+    {
+        std::lock_guard<std::mutex> lock(g_linkLock);
+        table = g_formats;
+    }
+    WriteStoredFormats(reinterpret_cast<const uint8_t*>(&table), FORMAT_TABLE_SIZE);
 }

@@ -11,6 +11,10 @@ class CNetSocket;
 const uint32_t LINK_BUFFER_SIZE = 200000;
 
 struct LinkContext {
+    // The link's state as the service knows it; the block's linkState is only
+    // a published copy that readers could overwrite.
+    uint32_t linkState;
+
     // Stream protocol
     uint8_t reassembly[LINK_BUFFER_SIZE];
     uint32_t fill;

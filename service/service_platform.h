@@ -38,6 +38,10 @@ int SendServiceStatus(const ServiceStatusRecord& status);
 // existing registration is left as it is.
 void InstallService();
 
+// A message for whoever runs the service, where the platform has a place for
+// one (standard error, which the system journal keeps); elsewhere nothing.
+void ReportServiceMessage(const char* text);
+
 // Case-insensitive comparison of two texts; true when equal.
 bool SameTextIgnoringCase(const char* a, const char* b);
 

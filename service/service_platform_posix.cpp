@@ -22,7 +22,7 @@
 
 // Hosting under systemd (Type=notify) or in the foreground: the main thread
 // plays the service manager's dispatcher. It runs the service's main function
-// on a thread of its own, turns SIGTERM and SIGINT into the stop control once
+// on a thread of its own, turns SIGTERM, SIGINT and SIGQUIT into the stop control once
 // the service accepts it, and returns when the service thread has ended.
 // Status reports go to $NOTIFY_SOCKET as notify datagrams when it is set.
 
@@ -32,6 +32,9 @@ const char* const UNIT_NAME = "OvalixSvc.service";
 const char* const DEFAULT_UNIT_DIR = "/etc/systemd/system";
 const char* const UNIT_DIR_VARIABLE = "OVALIX_UNIT_DIR";
 const int WAKE_SIGNAL = SIGUSR1;
+// The signals by which a service manager or a terminal asks a process to end:
+// each becomes the stop control, so the service ends cleanly (table saved).
+const int STOP_SIGNALS[] = { SIGTERM, SIGINT, SIGQUIT };
 
 std::atomic<ServiceControlFunction> s_handler(nullptr);
 std::atomic<uint32_t> s_state(0);
@@ -163,11 +166,16 @@ bool QuoteExecPath(const char* path, char* out, size_t capacity)
 
 bool RunServiceDispatcher(const char*, ServiceMainFunction serviceMain, int argc, char** argv)
 {
+    // A hang-up from a closed terminal or a stray SIGHUP, and a write to a
+    // pipe nobody reads, must not end the service.
+    signal(SIGHUP, SIG_IGN);
+    signal(SIGPIPE, SIG_IGN);
+
     sigset_t signals;
     sigset_t previous;
     sigemptyset(&signals);
-    sigaddset(&signals, SIGTERM);
-    sigaddset(&signals, SIGINT);
+    for (int stop : STOP_SIGNALS)
+        sigaddset(&signals, stop);
     sigaddset(&signals, WAKE_SIGNAL);
     // Blocked before the service thread starts, so that it and every thread it
     // starts inherit the mask and the signals reach only this thread.
@@ -190,7 +198,7 @@ bool RunServiceDispatcher(const char*, ServiceMainFunction serviceMain, int argc
     while (!s_serviceEnded.load()) {
         struct timespec safety = { 1, 0 };
         int sig = sigtimedwait(&signals, nullptr, &safety);
-        if (sig == SIGTERM || sig == SIGINT)
+        if (sig > 0 && sig != WAKE_SIGNAL)
             stopRequested = true;
         if (stopRequested && !stopDelivered && StopDeliverable()) {
             stopDelivered = true;
@@ -296,6 +304,11 @@ void InstallService()
         return;
     if (symlink(unitPath, linkPath) != 0)
         return;
+}
+
+void ReportServiceMessage(const char* text)
+{
+    fprintf(stderr, "OvalixSvc: %s\n", text);
 }
 
 bool SameTextIgnoringCase(const char* a, const char* b)

@@ -95,6 +95,11 @@ void InstallService()
     CloseServiceHandle(manager);
 }
 
+void ReportServiceMessage(const char*)
+{
+    // A service has no console, and the service writes no event log.
+}
+
 bool SameTextIgnoringCase(const char* a, const char* b)
 {
     return lstrcmpiA(a, b) == 0;

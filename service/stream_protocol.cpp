@@ -78,7 +78,7 @@ void Resynchronise()
 // it came, then adjusted.
 void AcceptTable(uint32_t total)
 {
-    FormatTable& table = g_block->formats;
+    FormatTable& table = g_formats;
     g_link.lastReceiveTick = GetTickMs();
     g_link.sessionWord = ReadWord(g_link.message + 4);
 
@@ -112,8 +112,9 @@ void AcceptTable(uint32_t total)
         }
     }
     table.count = count;
+    PublishFormats();
 
-    g_block->linkState = LINK_AWAIT_FRAME;
+    SetLinkState(LINK_AWAIT_FRAME);
     SendFormatRequest();
 }
 
@@ -140,11 +141,9 @@ void HandleStreaming(uint32_t type, uint32_t length)
 
 void Dispatch(uint32_t total)
 {
-    if (!g_block)
-        return;
     uint32_t type = ReadWord(g_link.message + 8);
     uint32_t length = ReadWord(g_link.message + 12);
-    switch (g_block->linkState) {
+    switch (g_link.linkState) {
     case LINK_AWAIT_TABLE:
         if (type == MSG_ALIVE)
             AcceptTable(total);
@@ -162,7 +161,7 @@ void Dispatch(uint32_t total)
             const uint8_t* sub = g_link.message + STREAM_HEADER_SIZE;
             RetainFrame(sub + FRAME_SUBHEADER_SIZE, length - FRAME_SUBHEADER_SIZE,
                         ReadWord(sub), ReadWord(sub + 4));
-            g_block->linkState = LINK_STREAMING;
+            SetLinkState(LINK_STREAMING);
             HandleStreaming(type, length);
         }
         break;
@@ -195,7 +194,7 @@ void FeedStream(const uint8_t* bytes, uint32_t length)
         Resynchronise();
         uint32_t fill = g_link.fill;
         if (fill < STREAM_HEADER_SIZE) {
-            bool streaming = g_block && g_block->linkState == LINK_STREAMING;
+            bool streaming = g_link.linkState == LINK_STREAMING;
             Hint(streaming ? STREAMING_READ_HINT : STREAM_HEADER_SIZE - fill);
             return;
         }
@@ -220,9 +219,10 @@ void FeedStream(const uint8_t* bytes, uint32_t length)
 
 void SendFormatRequest()
 {
-    const FormatTable& table = g_block->formats;
-    uint32_t wantWidth = g_block->requestedWidth;
-    uint32_t wantHeight = g_block->requestedHeight;
+    const FormatTable& table = g_formats;
+    uint32_t wantWidth = 0;
+    uint32_t wantHeight = 0;
+    ReadRequestedSize(wantWidth, wantHeight);
     uint32_t count = table.count;
     if (count > FORMAT_MAX_ENTRIES)
         count = FORMAT_MAX_ENTRIES;

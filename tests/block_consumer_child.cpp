@@ -5,9 +5,16 @@
 //                           waits for the event, takes the newest frame under
 //                           the mutex, checks it, frees its slot, resets the
 //                           event and asks for the picture size W x H
+//   poke OFFSET VALUE       writes a 32-bit word into the block, as a hostile
+//                           reader may
+//   hold-mutex MS           takes the mutex and keeps it MS milliseconds, as a
+//                           reader that hangs without dying does
 
 #include <stdlib.h>
 #include <string.h>
+
+#include <chrono>
+#include <thread>
 
 #include "named_objects.h"
 #include "shared_block.h"
@@ -38,6 +45,27 @@ int main(int argc, char** argv)
             return CHILD_NO_MUTEX;
         // Leave without releasing: the process ends holding the mutex.
         _Exit(CHILD_DIED_HOLDING);
+    }
+    if (strcmp(argv[1], "poke") == 0 && argc == 4) {
+        uint32_t offset = (uint32_t)strtoul(argv[2], nullptr, 0);
+        uint32_t value = (uint32_t)strtoul(argv[3], nullptr, 0);
+        CNamedMapping mapping;
+        if (offset > SHARED_BLOCK_SIZE - 4)
+            return CHILD_BAD_ARGUMENTS;
+        if (!mapping.Open(SHARED_MEMORY_NAME, SHARED_BLOCK_SIZE))
+            return CHILD_OPEN_FAILED;
+        memcpy(static_cast<uint8_t*>(mapping.View()) + offset, &value, 4);
+        return CHILD_OK;
+    }
+    if (strcmp(argv[1], "hold-mutex") == 0 && argc == 3) {
+        CNamedMutex mutex;
+        if (!mutex.Open(SHARED_MUTEX_NAME))
+            return CHILD_OPEN_FAILED;
+        if (mutex.Lock(5000) != NAMED_WAIT_ACQUIRED)
+            return CHILD_NO_MUTEX;
+        std::this_thread::sleep_for(std::chrono::milliseconds(strtoul(argv[2], nullptr, 10)));
+        mutex.Unlock();
+        return CHILD_OK;
     }
     if (strcmp(argv[1], "take") == 0 && argc == 7) {
         uint32_t width = (uint32_t)strtoul(argv[2], nullptr, 10);

@@ -1,6 +1,6 @@
 // The consumer library against the service's real writer side: attaching and
-// reattaching, taking newest first, several readers at once, and reading the
-// table the service writes without the mutex.
+// reattaching, taking newest first, several readers at once, the block words
+// and the formats.
 
 #include <gtest/gtest.h>
 
@@ -11,52 +11,11 @@
 #include <memory>
 #include <thread>
 
-#include "camera_client.h"
-#include "shared_block.h"
-#include "stored_table_access.h"
+#include "camera_client_fixture.h"
 #include "ticks.h"
 #include "video_formats.h"
 
 namespace {
-
-const uint32_t WAIT_MS = 200;
-
-class CameraClientTest : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        UseTemporaryStore();
-        RemoveStoredKey();
-        ASSERT_TRUE(OpenSharedBlock());
-        for (uint32_t i = 0; i < sizeof(bytes); ++i)
-            bytes[i] = (uint8_t)(i * 13 + 1);
-        frame.reset(new CameraFrame);
-        ASSERT_TRUE(client.Attach());
-    }
-    void TearDown() override
-    {
-        client.Detach();
-        CloseServiceResources();
-        RemoveStoredKey();
-    }
-    // A frame whose size and first byte tell it apart from the others.
-    void Publish(uint32_t stamp)
-    {
-        bytes[0] = (uint8_t)stamp;
-        PublishFrame(bytes, 1000 + stamp, 0, stamp);
-    }
-    uint32_t OccupiedSlots() const
-    {
-        uint32_t n = 0;
-        for (uint32_t i = 0; i < FRAME_SLOT_COUNT; ++i)
-            n += g_block->slots[i].size != 0;
-        return n;
-    }
-
-    uint8_t bytes[4000];
-    std::unique_ptr<CameraFrame> frame;
-    CCameraClient client;
-};
 
 TEST_F(CameraClientTest, TakesTheNewestFrameFreesOlderOnesAndNeverTakesOneTwice)
 {
@@ -168,38 +127,6 @@ TEST_F(CameraClientTest, RequestedSizeAndLinkStateAreTheBlockWords)
     g_block->linkState = LINK_STREAMING;
     EXPECT_TRUE(client.ReadLinkState(state));
     EXPECT_EQ(state, (uint32_t)LINK_STREAMING);
-}
-
-TEST_F(CameraClientTest, TableReadWhileTheServiceRewritesItIsNeverTorn)
-{
-    // The service replaces the table in one copy from time to time; a reader
-    // that copied it only once would catch many of those copies half done.
-    FormatTable a, b;
-    memset(&a, 0x11, sizeof(a));
-    memset(&b, 0xEE, sizeof(b));
-    memcpy(&g_block->formats, &b, sizeof(FormatTable));
-    std::atomic<bool> stop{false};
-    std::thread writer([&] {
-        for (bool first = true; !stop; first = !first) {
-            memcpy(&g_block->formats, first ? &a : &b, sizeof(FormatTable));
-            std::atomic_thread_fence(std::memory_order_seq_cst);
-            std::this_thread::sleep_for(std::chrono::microseconds(100));
-        }
-    });
-    FormatTable read;
-    int agreed = 0, torn = 0;
-    uint32_t start = GetTickMs();
-    while (GetTickMs() - start < 300) {
-        if (!client.ReadFormats(read))
-            continue;
-        ++agreed;
-        if (memcmp(&read, &a, sizeof(a)) != 0 && memcmp(&read, &b, sizeof(b)) != 0)
-            ++torn;
-    }
-    stop = true;
-    writer.join();
-    EXPECT_GT(agreed, 0);
-    EXPECT_EQ(torn, 0);
 }
 
 TEST(CameraClientNoService, WaitsOutTheTimeoutAndTriesAgainAtMostOnceASecond)

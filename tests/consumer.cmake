@@ -8,8 +8,12 @@ else()
   set(consumer_platform_sources child_process_posix.cpp stored_table_access_posix.cpp)
 endif()
 
+set(client_test_sources camera_client_test.cpp)
+if(NOT WIN32)
+  list(APPEND client_test_sources camera_client_posix_test.cpp)
+endif()
 ovalix_add_test(camera_client_test
-  SOURCES camera_client_test.cpp ${consumer_platform_sources} LIBS ovalix_client LOCK)
+  SOURCES ${client_test_sources} ${consumer_platform_sources} LIBS ovalix_client LOCK)
 
 ovalix_add_test(frame_stats_test
   SOURCES frame_stats_test.cpp ${PROJECT_SOURCE_DIR}/tools/monitor/frame_stats.cpp)

@@ -5,8 +5,13 @@
 #include <math.h>
 #include <string.h>
 
+#include <atomic>
+#include <chrono>
+#include <mutex>
+#include <thread>
 #include <vector>
 
+#include "link_context.h"
 #include "shared_block.h"
 #include "stored_table_access.h"
 
@@ -171,7 +176,7 @@ TEST_F(FormatTableTest, SavedTableComesBackByteForByte)
 {
     FormatTable table = MakeTable({ { 320, 240, 30.0f, 0 }, { 1280, 720, 12.5f, 1 } });
     table.entries[5].packed = 0xDEADBEEF;   // beyond count: carried, not checked
-    g_block->formats = table;
+    g_formats = table;
     SaveFormatTable();
 
     std::vector<uint8_t> stored;
@@ -185,6 +190,65 @@ TEST_F(FormatTableTest, SavedTableComesBackByteForByte)
     EXPECT_EQ(memcmp(&g_block->formats, &table, sizeof(table)), 0);
     EXPECT_EQ(g_block->requestedWidth, 1280u);
     EXPECT_EQ(g_block->requestedHeight, 720u);
+}
+
+// A reader writes the block's table while the service loads its own: what the
+// service checked is what it uses, whatever the block says meanwhile.
+TEST_F(FormatTableTest, AReaderWritingTheTableDuringTheLoadChangesNothing)
+{
+    FormatTable table = MakeTable({ { 320, 240, 30.0f, 0 }, { 640, 480, 15.0f, 1 },
+                                    { 800, 600, 10.0f, 0 } });
+    WriteStoredValue(&table, sizeof(table));
+    std::atomic<bool> done(false);
+    volatile uint32_t* count = &g_block->formats.count;
+    std::thread reader([&] {
+        for (uint32_t i = 0; !done.load(); ++i)
+            *count = (i & 1) ? 0xFFFFFFFFu : 0;
+    });
+    bool same = true;
+    for (int i = 0; i < 300 && same; ++i) {
+        g_block->requestedWidth = 0;
+        LoadFormatTable();
+        same = memcmp(&g_formats, &table, sizeof(table)) == 0 &&
+               g_block->requestedWidth == 800 && g_block->requestedHeight == 600;
+    }
+    done.store(true);
+    reader.join();
+    EXPECT_TRUE(same);
+}
+
+// The serial I/O thread stores a phone's table under the link lock while the
+// stop saves it: the saved value is one table or the other, never a mix.
+TEST_F(FormatTableTest, TableSavedWhileAPhoneStoresOneIsNeverTorn)
+{
+    const FormatTable tables[2] = {
+        MakeTable({ { 320, 240, 30.0f, 0 } }),
+        MakeTable({ { 640, 480, 15.0f, 1 }, { 1280, 720, 10.0f, 0 } }),
+    };
+    const size_t half = offsetof(FormatTable, entries) + sizeof(FormatEntry);
+    g_formats = tables[0];
+    std::atomic<bool> done(false);
+    std::thread phone([&] {
+        for (uint32_t i = 0; !done.load(); ++i) {
+            std::lock_guard<std::mutex> lock(g_linkLock);
+            const uint8_t* from = reinterpret_cast<const uint8_t*>(&tables[i & 1]);
+            uint8_t* to = reinterpret_cast<uint8_t*>(&g_formats);
+            memcpy(to, from, half);
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+            memcpy(to + half, from + half, sizeof(FormatTable) - half);
+        }
+    });
+    bool whole = true;
+    for (int i = 0; i < 100 && whole; ++i) {
+        SaveFormatTable();
+        std::vector<uint8_t> stored;
+        whole = ReadStoredValue(stored) && stored.size() == sizeof(FormatTable) &&
+                (memcmp(stored.data(), &tables[0], sizeof(FormatTable)) == 0 ||
+                 memcmp(stored.data(), &tables[1], sizeof(FormatTable)) == 0);
+    }
+    done.store(true);
+    phone.join();
+    EXPECT_TRUE(whole);
 }
 
 }  // namespace

@@ -58,7 +58,7 @@ uint32_t TakeFrames()
 TEST_F(FramePathAllocationTest, FeedDispatchAndPublishAllocateNothing)
 {
     StartLink();
-    g_block->linkState = LINK_STREAMING;
+    SetLinkState(LINK_STREAMING);
     const Bytes plain = FrameMessage(150000, 0, 1);
     const Bytes retained = FrameMessage(1000, FRAME_FLAG_RETAIN, 2);
     const Bytes alive = Message(MSG_ALIVE, Bytes(4, 0));

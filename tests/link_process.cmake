@@ -16,12 +16,19 @@ else()
   set(link_runner)
 endif()
 
-foreach(case stream ring_full renegotiate timeout_table timeout_streaming peer_close
-             alive_only hostile_bytes)
+set(link_cases stream ring_full renegotiate timeout_table timeout_streaming peer_close
+               alive_only hostile_bytes hostile_state hung_reader busy_port second_instance
+               two_readers reader_survives_restart)
+if(NOT WIN32)
+  # A Windows mapping cannot be shrunk by another process.
+  list(APPEND link_cases truncated_objects)
+endif()
+foreach(case IN LISTS link_cases)
   add_test(NAME link_process.${case}
            COMMAND ${link_runner}
                    python3 ${CMAKE_CURRENT_SOURCE_DIR}/link_process_test.py --case ${case}
                    --svc $<TARGET_FILE:OvalixSvc> --monitor $<TARGET_FILE:ovalix-monitor>
-                   --phone ${link_phone} ${link_wine})
+                   --phone ${link_phone} --child $<TARGET_FILE:block_consumer_child>
+                   ${link_wine})
   set_tests_properties(link_process.${case} PROPERTIES RESOURCE_LOCK service TIMEOUT 240)
 endforeach()

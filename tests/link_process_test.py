@@ -4,7 +4,7 @@
 the monitor reading the shared camera block. Each case starts a fresh service.
 
     link_process_test.py --case NAME --svc PATH --monitor PATH --phone PATH
-                         [--wine-run scripts/wine-run.sh]
+                         --child PATH [--wine-run scripts/wine-run.sh]
 
 Run inside scripts/isolate.sh (private /dev/shm and loopback); under Wine the
 wineserver must be started inside the same namespace.
@@ -15,6 +15,7 @@ import os
 import re
 import shutil
 import signal
+import socket
 import struct
 import subprocess
 import sys
@@ -95,7 +96,7 @@ class Rig:
             env.setdefault("LSAN_OPTIONS", "suppressions=%s:fast_unwind_on_malloc=0"
                            % os.path.join(os.path.dirname(os.path.abspath(__file__)), "lsan.supp"))
             env["STATE_DIRECTORY"] = os.path.join(self.work, "state")
-            os.makedirs(env["STATE_DIRECTORY"])
+            os.makedirs(env["STATE_DIRECTORY"], exist_ok=True)
             self.service = subprocess.Popen([self.args.svc], env=env,
                                             stderr=open(self.service_err, "w"))
         check(self.monitor("--wait-state", "0", "--timeout", "10000").returncode == 0,
@@ -181,6 +182,13 @@ class Rig:
                       r"latency_p50_ms=(-?\d+) latency_p99_ms=(-?\d+)", r.stdout)
         check(m, "no summary from the monitor: " + r.stdout)
         return {"frames": int(m.group(1)), "drops": int(m.group(2))}
+
+    def child(self, *argv, timeout=60):
+        """The test's block consumer (block_consumer_child), as a reader that
+        misbehaves."""
+        cmd = self.wine + [self.args.child] + list(argv)
+        r = subprocess.run(cmd, env=self.env, capture_output=True, text=True, timeout=timeout)
+        check(r.returncode == 0, "block_consumer_child %s ended with %d" % (argv, r.returncode))
 
     # -- phone --
     def phone(self, *argv):
@@ -441,7 +449,195 @@ def case_hostile_bytes(rig):
     rig.stop_service()
 
 
+def link_drops(log):
+    return log.named("link down") + log.named("closed by peer")
+
+
+def case_hostile_state(rig):
+    """A reader that writes linkState while streaming (back to idle, or a
+    value that is no state) changes nothing the service does: the link goes
+    on and the block shows the true state again."""
+    rig.start_service()
+    rig.request(320, 240)
+    proc, log = rig.phone("--fps", "20")
+    check(rig.wait_state(3, 10000), "the link did not reach streaming")
+    for value in (0, 7):
+        rig.child("poke", "8", str(value))
+        check(rig.wait_state(3, 2000), "linkState %d written by a reader stayed" % value)
+        taken = rig.take("--frames", "10", "--seconds", "10", timeout=40)
+        check(taken["frames"] >= 10, "after linkState %d: %s" % (value, taken))
+    check(not link_drops(log), "the link dropped: %s" % link_drops(log))
+    rig.stop_phone(proc)
+    rig.stop_service()
+
+
+def case_hung_reader(rig):
+    """A reader that keeps the mutex for 6 s without dying costs one wait:
+    the keep-alives go on, the phone keeps the link, and frames flow again
+    once the mutex is free."""
+    rig.start_service()
+    rig.request(320, 240)
+    proc, log = rig.phone("--fps", "20")
+    check(rig.wait_state(3, 10000), "the link did not reach streaming")
+    start = time.monotonic() * 1000
+    rig.child("hold-mutex", "6000", timeout=40)
+    end = time.monotonic() * 1000
+    check(not link_drops(log), "the phone dropped the link: %s" % link_drops(log))
+    keeps = [e for e in log.named("keepalive") if start + 1500 <= e[2] <= end]
+    check(len(keeps) >= 6, "%d keep-alives while the mutex was held" % len(keeps))
+    taken = rig.take("--frames", "10", "--seconds", "10", timeout=40)
+    check(taken["frames"] >= 10, "after the mutex was freed: %s" % taken)
+    rig.stop_phone(proc)
+    rig.stop_service()
+
+
+def case_busy_port(rig):
+    """Port 5055 is taken by another program while the service starts; once
+    it is free, a phone gets through."""
+    holder = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+    # An earlier test's connections may still linger on the port; a listener
+    # holds it against the service all the same.
+    holder.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+    holder.bind(("0.0.0.0", 5055))
+    holder.listen(1)
+    try:
+        rig.start_service()
+        time.sleep(1.5)   # idle steps meet the taken port
+    finally:
+        holder.close()
+    rig.request(320, 240)
+    proc, log = rig.phone("--fps", "15")
+    check(rig.wait_state(3, 10000), "no phone got through once the port was free")
+    rig.stop_phone(proc)
+    rig.stop_service()
+
+
+def case_second_instance(rig):
+    """A second copy of the service, started while one streams, leaves the
+    first alone: it stops at once (natively reporting start-pending, then
+    stopped, with a message), and the block, its names and the link stay."""
+    rig.start_service()
+    rig.request(320, 240)
+    proc, log = rig.phone("--fps", "20")
+    check(rig.wait_state(3, 10000), "the link did not reach streaming")
+    before = rig.block()
+    env = dict(rig.env)
+    notify = None
+    if not rig.wine:
+        env["STATE_DIRECTORY"] = os.path.join(rig.work, "state2")
+        os.makedirs(env["STATE_DIRECTORY"], exist_ok=True)
+        env["NOTIFY_SOCKET"] = os.path.join(rig.work, "notify2")
+        notify = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
+        notify.bind(env["NOTIFY_SOCKET"])
+    second = subprocess.Popen(rig.wine + [rig.args.svc], env=env, stdout=subprocess.PIPE,
+                              stderr=subprocess.PIPE, text=True)
+    try:
+        out, err = second.communicate(timeout=30)
+    except subprocess.TimeoutExpired:
+        second.kill()
+        second.communicate()
+        raise Failure("the second copy kept running")
+    check(second.returncode == 0, "the second copy ended with %d" % second.returncode)
+    if notify is not None:
+        notify.setblocking(False)
+        states = []
+        while True:
+            try:
+                states += re.findall(r"STATUS=(\w+)", notify.recv(4096).decode())
+            except BlockingIOError:
+                break
+        notify.close()
+        check(states == ["START_PENDING", "STOPPED"], "second copy reported %s" % states)
+        check("another instance" in err, "second copy said: %r" % err)
+    after = rig.block()
+    check(after is not None and after["link"] == 3, "first service after the second: %s"
+          % (after and after["text"]))
+    check(after["entries"] == before["entries"], "table changed: %s" % after["text"])
+    taken = rig.take("--frames", "10", "--seconds", "10", timeout=40)
+    check(taken["frames"] >= 10, "after the second copy: %s" % taken)
+    check(not link_drops(log), "the link dropped: %s" % link_drops(log))
+    rig.stop_phone(proc)
+    rig.stop_service()
+
+
+def case_truncated_objects(rig):
+    """Any local user may truncate the three objects (they are open to all):
+    the service survives, makes new ones, keeps the link, and a reader that
+    attaches again gets frames from them."""
+    rig.start_service()
+    rig.request(320, 240)
+    proc, log = rig.phone("--fps", "20")
+    check(rig.wait_state(3, 10000), "the link did not reach streaming")
+    for name in ("OvalixSvcMemory", "OvalixSvcMutex", "OvalixReadyEvent"):
+        r = subprocess.run(["truncate", "-s", "0", "/dev/shm/" + name], user="nobody",
+                           group="nogroup", capture_output=True, text=True)
+        check(r.returncode == 0, "truncate %s as nobody: %s" % (name, r.stderr))
+        time.sleep(0.3)
+        check(rig.service_alive(), "the service died after %s was truncated" % name)
+        check(rig.wait_state(3, 5000), "no streaming block after %s was truncated" % name)
+        b = rig.block()
+        check(b["entries"] == [(640, 480), (320, 240)], "table after %s: %s" % (name, b["text"]))
+        check(b["text"].count("requested: 320 x 240"), "request after %s: %s" % (name, b["text"]))
+        taken = rig.take("--frames", "10", "--seconds", "10", timeout=40)
+        check(taken["frames"] >= 10, "after %s was truncated: %s" % (name, taken))
+    check(not link_drops(log), "the link dropped: %s" % link_drops(log))
+    rig.stop_phone(proc)
+    rig.stop_service()
+
+
+def summary_of(text):
+    m = re.search(r"summary frames=(\d+) drops=(\d+)", text)
+    check(m, "no summary from the monitor: " + text)
+    return int(m.group(1)), int(m.group(2))
+
+
+def case_two_readers(rig):
+    """Two consumers at once, newest first, at 30 fps: each gets nearly every
+    frame, and neither stops the ring for the other."""
+    rig.start_service()
+    rig.request(640, 480)
+    proc, log = rig.phone("--fps", "30")
+    check(rig.wait_state(3, 10000), "the link did not reach streaming")
+    cmd = rig.wine + [rig.args.monitor, "--take", "--quiet", "--newest-only", "--seconds", "5"]
+    readers = [subprocess.Popen(cmd, env=rig.env, stdout=subprocess.PIPE, text=True)
+               for _ in range(2)]
+    for r in readers:
+        out, _ = r.communicate(timeout=60)
+        frames, drops = summary_of(out)
+        check(frames >= 100, "a reader took only %d frames" % frames)
+        check(frames >= 0.95 * (frames + drops), "a reader missed %d of %d" % (drops, frames + drops))
+    rig.stop_phone(proc)
+    rig.stop_service()
+
+
+def case_reader_survives_restart(rig):
+    """A consumer attached before the service restarts gets the new run's
+    frames without being started again."""
+    rig.start_service()
+    rig.request(320, 240)
+    proc, log = rig.phone("--fps", "20")
+    check(rig.wait_state(3, 10000), "the link did not reach streaming")
+    out_path = os.path.join(rig.work, "reader.out")
+    reader = subprocess.Popen(rig.wine + [rig.args.monitor, "--take", "--seconds", "120"],
+                              env=rig.env, stdout=open(out_path, "w"))
+    time.sleep(2)
+    rig.stop_service()
+    rig.start_service()
+    check(rig.wait_state(3, 20000), "no streaming after the restart")
+    lines_at_restart = len(open(out_path).readlines())
+    time.sleep(4)
+    reader.terminate()
+    reader.wait(timeout=30)
+    after = open(out_path).readlines()[lines_at_restart:]
+    fps = [float(m.group(1)) for m in (re.search(r"fps=(\S+)", l) for l in after) if m]
+    check(fps and max(fps) > 5, "the reader got no frames after the restart: %s" % after)
+    rig.stop_phone(proc)
+    rig.stop_service()
+
+
 CASES = {
+    "two_readers": case_two_readers,
+    "reader_survives_restart": case_reader_survives_restart,
     "stream": case_stream,
     "ring_full": case_ring_full,
     "renegotiate": case_renegotiate,
@@ -450,6 +646,11 @@ CASES = {
     "peer_close": case_peer_close,
     "alive_only": case_alive_only,
     "hostile_bytes": case_hostile_bytes,
+    "hostile_state": case_hostile_state,
+    "hung_reader": case_hung_reader,
+    "busy_port": case_busy_port,
+    "second_instance": case_second_instance,
+    "truncated_objects": case_truncated_objects,
 }
 
 
@@ -459,9 +660,10 @@ def main():
     p.add_argument("--svc", required=True)
     p.add_argument("--monitor", required=True)
     p.add_argument("--phone", required=True)
+    p.add_argument("--child", required=True, help="block_consumer_child of the same build")
     p.add_argument("--wine-run", help="run the .exe programs through this Wine wrapper")
     args = p.parse_args()
-    for path in (args.svc, args.monitor, args.phone):
+    for path in (args.svc, args.monitor, args.phone, args.child):
         if not os.path.exists(path):
             print("missing program: %s" % path)
             return 1

@@ -25,6 +25,7 @@
 #include <poll.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -439,5 +440,30 @@ TEST_F(SerialPortTest, OpenFailuresLeaveNoThreadAndALaterOpenWorks)
     worker.Stop();
     EXPECT_TRUE(recorder.WaitFor([&] { return recorder.closed == 1; }));
 }
+
+#ifndef _WIN32
+// A COM port is exclusive on Windows; a tty is not, unless the opener makes it
+// so. A line that another program holds is not shared, and the worker's own
+// line is refused to a second opener until the worker lets it go.
+TEST_F(SerialPortTest, ALineHeldElsewhereIsNotShared)
+{
+    char path[300];
+    snprintf(path, sizeof(path), "%s/dev/ttyUSB0", getenv("OVALIX_DEVICE_ROOT"));
+    int other = open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(other, 0);
+    ASSERT_EQ(0, flock(other, LOCK_EX | LOCK_NB));
+    EXPECT_EQ(SERIAL_OPEN_NO_DEVICE, worker.Open(Peer::PORT));
+    close(other);
+
+    ASSERT_EQ(SERIAL_OPEN_OK, worker.Open(Peer::PORT));
+    Recorder second;
+    CSerialPort rival(&second);
+    EXPECT_EQ(SERIAL_OPEN_NO_DEVICE, rival.Open(Peer::PORT));
+    worker.Stop();
+    EXPECT_TRUE(recorder.WaitFor([&] { return recorder.closed == 1; }));
+    EXPECT_EQ(SERIAL_OPEN_OK, rival.Open(Peer::PORT));
+    rival.Stop();
+}
+#endif
 
 }  // namespace

@@ -89,19 +89,48 @@ check_table() {
 run_service "@ovalix-notify-$$" INT check_table
 cmp -s "$store" "$tmp/written" || fail "saved table differs from the one loaded"
 
-# 4. A block that cannot be created: START_PENDING then STOPPED, exit 0.
-mkdir /dev/shm/OvalixSvcMemory
-rm -f "$tmp/ready"
-python3 "$here/notify_receiver.py" "$tmp/notify" "$tmp/notify.log" "$tmp/ready" &
-receiver=$!
-for _ in $(seq 100); do [ -e "$tmp/ready" ] && break; sleep 0.05; done
-NOTIFY_SOCKET="$tmp/notify" "$svc" >"$tmp/svc.out" 2>&1 || fail "failed start: exit code $?"
-wait "$receiver"
-rmdir /dev/shm/OvalixSvcMemory
-got=$(grep '^STATUS=' "$tmp/notify.log")
-[ "$got" = 'STATUS=START_PENDING checkpoint=1 wait_hint=3000
-STATUS=STOPPED checkpoint=0 wait_hint=0' ] || fail "failed start reported:
+# failed_start WHAT: the service cannot create its block: START_PENDING then
+# STOPPED, exit 0.
+failed_start() {
+  rm -f "$tmp/ready"
+  python3 "$here/notify_receiver.py" "$tmp/notify" "$tmp/notify.log" "$tmp/ready" &
+  receiver=$!
+  for _ in $(seq 100); do [ -e "$tmp/ready" ] && break; sleep 0.05; done
+  NOTIFY_SOCKET="$tmp/notify" "$svc" >"$tmp/svc.out" 2>&1 || fail "$1: exit code $?"
+  wait "$receiver"
+  got=$(grep '^STATUS=' "$tmp/notify.log")
+  [ "$got" = 'STATUS=START_PENDING checkpoint=1 wait_hint=3000
+STATUS=STOPPED checkpoint=0 wait_hint=0' ] || fail "$1 reported:
 $got"
+}
+
+# 4. A block that cannot be created.
+mkdir /dev/shm/OvalixSvcMemory
+failed_start "name taken by a directory"
+rmdir /dev/shm/OvalixSvcMemory
+
+# 4b. A shared-memory file system too small for the block: no bus error, and
+#     nothing left behind.
+mount -t tmpfs -o size=1m,mode=1777 tmpfs /dev/shm
+failed_start "/dev/shm of 1 MB"
+[ -z "$(ls -A /dev/shm)" ] || fail "left in a small /dev/shm: $(ls -A /dev/shm)"
+umount /dev/shm
+
+# 4c. A Setup value that is a FIFO is a bad value (defaults, 640 x 480), not a
+#     start that hangs; SIGHUP and SIGPIPE leave the service running, and
+#     SIGQUIT stops it cleanly with the table saved over the FIFO.
+rm -f "$store"
+mkfifo "$store"
+check_signals() {
+  "$monitor" >"$tmp/view" || fail "monitor failed"
+  grep -q '^requested: 640 x 480' "$tmp/view" || fail "FIFO value: $(cat "$tmp/view")"
+  kill -HUP "$pid"
+  kill -PIPE "$pid"
+  sleep 0.3
+  kill -0 "$pid" 2>/dev/null || fail "SIGHUP or SIGPIPE ended the service"
+}
+run_service "$tmp/notify" QUIT check_signals
+[ -f "$store" ] && [ "$(stat -c %s "$store")" = 352 ] || fail "no table saved after SIGQUIT"
 
 # 5. Without NOTIFY_SOCKET the service simply runs in the foreground.
 env -u NOTIFY_SOCKET "$svc" >"$tmp/svc.out" 2>&1 &

@@ -129,7 +129,7 @@ TEST_F(SharedBlockTest, ClearingTheRingKeepsRetainedFrameTableAndRequest)
         PublishFrame(frame, 50 + i, 0, i);
     g_block->requestedWidth = 320;
     g_block->requestedHeight = 240;
-    g_block->linkState = LINK_STREAMING;
+    SetLinkState(LINK_STREAMING);
     FormatTable table = g_block->formats;
 
     ClearFrameRing();
@@ -226,6 +226,29 @@ TEST(NamedObjectsTest, ManualResetEventAcrossHandlesAndThreads)
     setter.join();
 }
 
+TEST(NamedObjectsTest, SetReleasesEveryWaiterEvenWhenResetAtOnce)
+{
+    // Two readers wait; the first to run takes the frame and resets the event
+    // before the second has been scheduled. The second must still wake.
+    CNamedEvent creator;
+    ASSERT_TRUE(creator.Create("OvalixTestEvent"));
+    NamedWaitResult results[2] = { NAMED_WAIT_FAILED, NAMED_WAIT_FAILED };
+    std::thread waiters[2];
+    for (int i = 0; i < 2; ++i)
+        waiters[i] = std::thread([&results, i] {
+            CNamedEvent mine;
+            if (mine.Open("OvalixTestEvent"))
+                results[i] = mine.Wait(3000);
+        });
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    creator.Set();
+    creator.Reset();
+    for (std::thread& t : waiters)
+        t.join();
+    EXPECT_EQ(results[0], NAMED_WAIT_ACQUIRED);
+    EXPECT_EQ(results[1], NAMED_WAIT_ACQUIRED);
+}
+
 TEST(NamedObjectsTest, ObjectsVanishWithTheirCreator)
 {
     CNamedMapping consumer;
@@ -241,6 +264,23 @@ TEST(NamedObjectsTest, ObjectsVanishWithTheirCreator)
         consumer.Close();
     }
     EXPECT_FALSE(consumer.Open("OvalixTestMemory", 4096));
+}
+
+// A smaller object made under the block's name by someone else, who still
+// holds it: the start fails instead of writing past its end, and leaves the
+// object as it was.
+TEST(SharedBlockStartTest, ASmallerObjectMadeFirstFailsTheStart)
+{
+    UseTemporaryStore();
+    RemoveStoredKey();
+    CNamedMapping squatter;
+    ASSERT_TRUE(squatter.Create(SHARED_MEMORY_NAME, 4096));
+    memset(squatter.View(), 0x5A, 4096);
+    EXPECT_FALSE(OpenSharedBlock());
+    EXPECT_EQ(0x5A, static_cast<uint8_t*>(squatter.View())[0]);
+    EXPECT_EQ(0x5A, static_cast<uint8_t*>(squatter.View())[4095]);
+    CloseServiceResources();
+    RemoveStoredKey();
 }
 
 }  // namespace

@@ -35,7 +35,7 @@ protected:
     void Restart(uint32_t state)
     {
         StartLink();
-        g_block->linkState = state;
+        SetLinkState(state);
     }
     LoopbackPeer peer;
 };
@@ -52,7 +52,7 @@ TEST_F(StreamProtocolTest, DefaultTableAndServiceMessagesAreByteExact)
     SendKeepAlive();   // less than 500 ms later: nothing
     EXPECT_TRUE(peer.Drain(100).empty());
 
-    FormatTable& t = g_block->formats;
+    FormatTable& t = g_formats;
     t.count = 3;
     t.entries[1].packed = PackEntry(640, 480, 0);
     t.entries[2].packed = PackEntry(320, 240, 0);
@@ -120,7 +120,7 @@ TEST_F(StreamProtocolTest, PhoneTableIsAdjustedAndIndexChosen)
 
 TEST_F(StreamProtocolTest, ShortTableMessageIsZeroFilled)
 {
-    memset(&g_block->formats, 0xFF, sizeof(FormatTable));
+    memset(&g_formats, 0xFF, sizeof(FormatTable));
     Restart(LINK_AWAIT_TABLE);
     Bytes payload;
     PutWord(payload, 3);

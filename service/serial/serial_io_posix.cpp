@@ -14,6 +14,7 @@
 #include <poll.h>
 #include <pthread.h>
 #include <sys/eventfd.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <termios.h>
@@ -161,6 +162,18 @@ int SerialIoOpen(SerialIo* io, int portNumber)
         io->port = -1;
         return SERIAL_OPEN_NO_DEVICE;
     }
+    // The port is ours alone, as an opened COM port is on Windows: a port that
+    // another program holds counts as one that cannot be opened, rather than
+    // two readers splitting its bytes. TIOCEXCL keeps out later opens by
+    // ordinary users; the lock also tells programs of any user that lock it.
+    // Something that is no tty refuses TIOCEXCL; the line set-up below
+    // reports that.
+    if (flock(io->port, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
+        close(io->port);
+        io->port = -1;
+        return SERIAL_OPEN_NO_DEVICE;
+    }
+    ioctl(io->port, TIOCEXCL);
     io->transfers[SERIAL_READ] = io->transfers[SERIAL_WRITE] = SerialIo::Transfer();
     tcflush(io->port, TCIOFLUSH);
 
@@ -183,8 +196,12 @@ int SerialIoOpen(SerialIo* io, int portNumber)
 
 void SerialIoClose(SerialIo* io)
 {
-    if (io->port >= 0)
+    // Exclusive use ends with our use: a pty stays exclusive while its other
+    // side is open, which would keep a later open out.
+    if (io->port >= 0) {
+        ioctl(io->port, TIOCNXCL);
         close(io->port);
+    }
     io->port = -1;
 }
 

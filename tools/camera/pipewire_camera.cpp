@@ -1,0 +1,401 @@
+#include "pipewire_camera.h"
+
+#include <errno.h>
+#include <math.h>
+#include <stdio.h>
+#include <string.h>
+#include <time.h>
+
+#include <atomic>
+
+#include <pipewire/pipewire.h>
+#include <spa/param/video/format-utils.h>
+#include <spa/pod/builder.h>
+
+namespace {
+
+const uint32_t RECONNECT_INTERVAL_MS = 1000;
+const uint32_t POD_BUFFER_SIZE = 16384;
+
+const uint32_t SPA_FORMATS[RAW_FORMAT_COUNT] = {
+    SPA_VIDEO_FORMAT_I420, SPA_VIDEO_FORMAT_YUY2, SPA_VIDEO_FORMAT_RGB,
+};
+
+bool FromSpaFormat(uint32_t spa, RawFormat& out)
+{
+    for (uint32_t i = 0; i < RAW_FORMAT_COUNT; ++i)
+        if (SPA_FORMATS[i] == spa) {
+            out = (RawFormat)i;
+            return true;
+        }
+    return false;
+}
+
+spa_fraction RateFraction(float fps)
+{
+    float whole = floorf(fps);
+    if (whole == fps)
+        return SPA_FRACTION((uint32_t)whole, 1);
+    return SPA_FRACTION((uint32_t)lroundf(fps * 1000.0f), 1000);
+}
+
+uint64_t MonotonicNs()
+{
+    timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return (uint64_t)ts.tv_sec * 1000000000ull + (uint64_t)ts.tv_nsec;
+}
+
+}  // namespace
+
+struct CPipeWireCamera::Impl {
+    CameraNodeInfo info;
+    pw_thread_loop* loop;
+    pw_context* context;
+    pw_core* core;
+    spa_hook coreListener;
+    pw_stream* stream;
+    spa_hook streamListener;
+    bool lost;             // the daemon went away or the stream failed
+    bool tried;
+    bool missingReported;   // since the last connection
+    uint32_t lastTryMs;
+    std::atomic<bool> streaming;
+    bool negotiated;
+    RawLayout layout;
+    uint32_t generation;
+    pw_buffer* held;       // dequeued, not yet sent
+    uint64_t sequence;
+    VideoFormat formats[FORMAT_MAX_ENTRIES];
+    uint32_t formatCount;
+
+    // Builds the EnumFormat params for the current offer into buffer.
+    uint32_t BuildFormats(uint8_t* buffer, uint32_t size, const spa_pod** params)
+    {
+        spa_pod_builder b = SPA_POD_BUILDER_INIT(buffer, size);
+        uint32_t n = 0;
+        for (uint32_t i = 0; i < formatCount; ++i) {
+            const VideoFormat& f = formats[i];
+            RawLayout probe;
+            if (!ComputeRawLayout(RAW_I420, f.width, f.height, probe))
+                continue;
+            spa_rectangle rect = SPA_RECTANGLE(f.width, f.height);
+            spa_fraction rate = RateFraction(f.fps);
+            const spa_pod* pod = static_cast<const spa_pod*>(spa_pod_builder_add_object(
+                &b, SPA_TYPE_OBJECT_Format, SPA_PARAM_EnumFormat,
+                SPA_FORMAT_mediaType, SPA_POD_Id(SPA_MEDIA_TYPE_video),
+                SPA_FORMAT_mediaSubtype, SPA_POD_Id(SPA_MEDIA_SUBTYPE_raw),
+                SPA_FORMAT_VIDEO_format,
+                SPA_POD_CHOICE_ENUM_Id(4, SPA_FORMATS[RAW_I420], SPA_FORMATS[RAW_I420],
+                                       SPA_FORMATS[RAW_YUY2], SPA_FORMATS[RAW_RGB]),
+                SPA_FORMAT_VIDEO_size, SPA_POD_Rectangle(&rect),
+                SPA_FORMAT_VIDEO_framerate, SPA_POD_Fraction(&rate)));
+            if (pod == nullptr)
+                break;   // the builder is full: offer what fitted
+            params[n++] = pod;
+        }
+        return n;
+    }
+
+    void CreateStream();
+    void Disconnect();
+};
+
+namespace {
+
+void OnCoreError(void* data, uint32_t id, int, int res, const char* message)
+{
+    CPipeWireCamera::Impl* impl = static_cast<CPipeWireCamera::Impl*>(data);
+    if (id == PW_ID_CORE && res == -EPIPE) {
+        fprintf(stderr, "ovalix-camera: lost the PipeWire daemon (%s)\n", message);
+        impl->lost = true;
+        impl->streaming = false;
+    }
+}
+
+pw_core_events MakeCoreEvents()
+{
+    pw_core_events e;
+    memset(&e, 0, sizeof e);
+    e.version = PW_VERSION_CORE_EVENTS;
+    e.error = OnCoreError;
+    return e;
+}
+
+const pw_core_events CORE_EVENTS = MakeCoreEvents();
+
+void OnStateChanged(void* data, pw_stream_state, pw_stream_state state, const char* error)
+{
+    CPipeWireCamera::Impl* impl = static_cast<CPipeWireCamera::Impl*>(data);
+    impl->streaming = state == PW_STREAM_STATE_STREAMING;
+    if (state == PW_STREAM_STATE_ERROR || state == PW_STREAM_STATE_UNCONNECTED) {
+        fprintf(stderr, "ovalix-camera: stream %s%s%s\n", pw_stream_state_as_string(state),
+                error ? ": " : "", error ? error : "");
+        impl->lost = true;
+    }
+}
+
+void OnParamChanged(void* data, uint32_t id, const spa_pod* param)
+{
+    CPipeWireCamera::Impl* impl = static_cast<CPipeWireCamera::Impl*>(data);
+    if (id != SPA_PARAM_Format)
+        return;
+    // A held buffer stays held: remove_buffer says when it goes away.
+    impl->negotiated = false;
+    ++impl->generation;
+    if (param == nullptr)
+        return;
+    spa_video_info_raw info;
+    memset(&info, 0, sizeof info);
+    uint32_t mediaType = 0, mediaSubtype = 0;
+    RawFormat format = RAW_I420;
+    if (spa_format_parse(param, &mediaType, &mediaSubtype) < 0 ||
+        mediaType != SPA_MEDIA_TYPE_video || mediaSubtype != SPA_MEDIA_SUBTYPE_raw ||
+        spa_format_video_raw_parse(param, &info) < 0 || !FromSpaFormat(info.format, format) ||
+        !ComputeRawLayout(format, info.size.width, info.size.height, impl->layout)) {
+        pw_stream_set_error(impl->stream, -EINVAL, "unsupported format");
+        return;
+    }
+    impl->negotiated = true;
+    fprintf(stderr, "ovalix-camera: consumer chose %s %ux%u\n", RawFormatName(format),
+            info.size.width, info.size.height);
+
+    uint8_t buffer[1024];
+    spa_pod_builder b = SPA_POD_BUILDER_INIT(buffer, sizeof buffer);
+    const spa_pod* params[2];
+    params[0] = static_cast<const spa_pod*>(spa_pod_builder_add_object(
+        &b, SPA_TYPE_OBJECT_ParamBuffers, SPA_PARAM_Buffers,
+        SPA_PARAM_BUFFERS_buffers, SPA_POD_CHOICE_RANGE_Int(4, 2, 8),
+        SPA_PARAM_BUFFERS_blocks, SPA_POD_Int(1),
+        SPA_PARAM_BUFFERS_size, SPA_POD_Int((int32_t)impl->layout.size),
+        SPA_PARAM_BUFFERS_stride, SPA_POD_Int((int32_t)impl->layout.stride[0])));
+    params[1] = static_cast<const spa_pod*>(spa_pod_builder_add_object(
+        &b, SPA_TYPE_OBJECT_ParamMeta, SPA_PARAM_Meta,
+        SPA_PARAM_META_type, SPA_POD_Id(SPA_META_Header),
+        SPA_PARAM_META_size, SPA_POD_Int((int32_t)sizeof(spa_meta_header))));
+    pw_stream_update_params(impl->stream, params, 2);
+}
+
+void OnRemoveBuffer(void* data, pw_buffer* buffer)
+{
+    CPipeWireCamera::Impl* impl = static_cast<CPipeWireCamera::Impl*>(data);
+    if (impl->held == buffer)
+        impl->held = nullptr;
+}
+
+pw_stream_events MakeStreamEvents()
+{
+    pw_stream_events e;
+    memset(&e, 0, sizeof e);
+    e.version = PW_VERSION_STREAM_EVENTS;
+    e.state_changed = OnStateChanged;
+    e.param_changed = OnParamChanged;
+    e.remove_buffer = OnRemoveBuffer;
+    return e;
+}
+
+const pw_stream_events STREAM_EVENTS = MakeStreamEvents();
+
+}  // namespace
+
+// Caller holds the loop lock and has a core.
+void CPipeWireCamera::Impl::CreateStream()
+{
+    pw_properties* props = pw_properties_new(
+        PW_KEY_MEDIA_TYPE, "Video", PW_KEY_MEDIA_CATEGORY, "Capture", PW_KEY_MEDIA_ROLE, "Camera",
+        PW_KEY_MEDIA_CLASS, "Video/Source", PW_KEY_NODE_NAME, info.nodeName,
+        PW_KEY_NODE_DESCRIPTION, info.description, PW_KEY_NODE_NICK, info.description,
+        nullptr);
+    stream = pw_stream_new(core, info.description, props);
+    if (stream == nullptr) {
+        lost = true;
+        return;
+    }
+    spa_zero(streamListener);
+    pw_stream_add_listener(stream, &streamListener, &STREAM_EVENTS, this);
+    uint8_t buffer[POD_BUFFER_SIZE];
+    const spa_pod* params[FORMAT_MAX_ENTRIES];
+    uint32_t n = BuildFormats(buffer, sizeof buffer, params);
+    if (pw_stream_connect(stream, PW_DIRECTION_OUTPUT, PW_ID_ANY,
+                          static_cast<pw_stream_flags>(PW_STREAM_FLAG_DRIVER |
+                                                       PW_STREAM_FLAG_MAP_BUFFERS),
+                          params, n) < 0)
+        lost = true;
+}
+
+// Caller holds the loop lock.
+void CPipeWireCamera::Impl::Disconnect()
+{
+    if (stream != nullptr) {
+        spa_hook_remove(&streamListener);
+        pw_stream_destroy(stream);
+        stream = nullptr;
+    }
+    if (core != nullptr) {
+        spa_hook_remove(&coreListener);
+        pw_core_disconnect(core);
+        core = nullptr;
+    }
+    streaming = false;
+    negotiated = false;
+    held = nullptr;
+}
+
+CPipeWireCamera::CPipeWireCamera() : impl(nullptr) {}
+
+CPipeWireCamera::~CPipeWireCamera()
+{
+    Stop();
+}
+
+bool CPipeWireCamera::Start(const CameraNodeInfo& info)
+{
+    pw_init(nullptr, nullptr);
+    impl = new Impl();
+    impl->info = info;
+    impl->loop = pw_thread_loop_new("ovalix-camera", nullptr);
+    impl->context = nullptr;
+    impl->core = nullptr;
+    impl->stream = nullptr;
+    impl->lost = false;
+    impl->tried = false;
+    impl->missingReported = false;
+    impl->lastTryMs = 0;
+    impl->streaming = false;
+    impl->negotiated = false;
+    impl->generation = 0;
+    impl->held = nullptr;
+    impl->sequence = 0;
+    impl->formats[0] = DEFAULT_VIDEO_FORMAT;
+    impl->formatCount = 1;
+    if (impl->loop == nullptr)
+        return false;
+    impl->context = pw_context_new(pw_thread_loop_get_loop(impl->loop), nullptr, 0);
+    if (impl->context == nullptr)
+        return false;
+    return pw_thread_loop_start(impl->loop) == 0;
+}
+
+void CPipeWireCamera::Stop()
+{
+    if (impl == nullptr)
+        return;
+    if (impl->loop != nullptr) {
+        pw_thread_loop_lock(impl->loop);
+        impl->Disconnect();
+        pw_thread_loop_unlock(impl->loop);
+        pw_thread_loop_stop(impl->loop);
+    }
+    if (impl->context != nullptr)
+        pw_context_destroy(impl->context);
+    if (impl->loop != nullptr)
+        pw_thread_loop_destroy(impl->loop);
+    delete impl;
+    impl = nullptr;
+    pw_deinit();
+}
+
+bool CPipeWireCamera::Upkeep(uint32_t nowMs)
+{
+    if (impl == nullptr || impl->context == nullptr)
+        return false;
+    pw_thread_loop_lock(impl->loop);
+    if (impl->lost) {
+        impl->Disconnect();
+        impl->lost = false;
+    }
+    if (impl->core == nullptr &&
+        (!impl->tried || nowMs - impl->lastTryMs >= RECONNECT_INTERVAL_MS)) {
+        impl->tried = true;
+        impl->lastTryMs = nowMs;
+        impl->core = pw_context_connect(impl->context, nullptr, 0);
+        if (impl->core != nullptr) {
+            spa_zero(impl->coreListener);
+            pw_core_add_listener(impl->core, &impl->coreListener, &CORE_EVENTS, impl);
+            impl->CreateStream();
+            impl->missingReported = false;
+            fprintf(stderr, "ovalix-camera: connected to PipeWire as %s\n", impl->info.nodeName);
+        } else if (!impl->missingReported) {
+            impl->missingReported = true;
+            fprintf(stderr, "ovalix-camera: no PipeWire daemon; trying again every second\n");
+        }
+    }
+    bool up = impl->core != nullptr && !impl->lost;
+    pw_thread_loop_unlock(impl->loop);
+    return up;
+}
+
+void CPipeWireCamera::SetFormats(const VideoFormat* formats, uint32_t count)
+{
+    if (impl == nullptr || impl->loop == nullptr)
+        return;
+    if (count > FORMAT_MAX_ENTRIES)
+        count = FORMAT_MAX_ENTRIES;
+    pw_thread_loop_lock(impl->loop);
+    memcpy(impl->formats, formats, count * sizeof formats[0]);
+    impl->formatCount = count;
+    if (impl->stream != nullptr) {
+        uint8_t buffer[POD_BUFFER_SIZE];
+        const spa_pod* params[FORMAT_MAX_ENTRIES];
+        uint32_t n = impl->BuildFormats(buffer, sizeof buffer, params);
+        pw_stream_update_params(impl->stream, params, n);
+    }
+    pw_thread_loop_unlock(impl->loop);
+}
+
+bool CPipeWireCamera::Streaming() const
+{
+    return impl != nullptr && impl->streaming;
+}
+
+bool CPipeWireCamera::Negotiated(RawLayout& layout, uint32_t& generation) const
+{
+    if (impl == nullptr || impl->loop == nullptr)
+        return false;
+    pw_thread_loop_lock(impl->loop);
+    bool ok = impl->negotiated;
+    layout = impl->layout;
+    generation = impl->generation;
+    pw_thread_loop_unlock(impl->loop);
+    return ok;
+}
+
+bool CPipeWireCamera::SendFrame(FillFunction fill, void* context)
+{
+    if (impl == nullptr || impl->loop == nullptr)
+        return false;
+    bool sent = false;
+    pw_thread_loop_lock(impl->loop);
+    if (impl->stream != nullptr && impl->negotiated && impl->streaming) {
+        pw_buffer* b = impl->held != nullptr ? impl->held : pw_stream_dequeue_buffer(impl->stream);
+        impl->held = nullptr;
+        spa_buffer* buf = b != nullptr ? b->buffer : nullptr;
+        spa_data* d = buf != nullptr && buf->n_datas > 0 ? &buf->datas[0] : nullptr;
+        if (d != nullptr && d->data != nullptr && d->maxsize >= impl->layout.size) {
+            if (fill(static_cast<uint8_t*>(d->data), impl->layout, context)) {
+                d->chunk->offset = 0;
+                d->chunk->size = impl->layout.size;
+                d->chunk->stride = (int32_t)impl->layout.stride[0];
+                d->chunk->flags = 0;
+                spa_meta_header* h = static_cast<spa_meta_header*>(
+                    spa_buffer_find_meta_data(buf, SPA_META_Header, sizeof(spa_meta_header)));
+                if (h != nullptr) {
+                    h->flags = 0;
+                    h->offset = 0;
+                    h->pts = (int64_t)MonotonicNs();
+                    h->dts_offset = 0;
+                    h->seq = impl->sequence++;
+                }
+                pw_stream_queue_buffer(impl->stream, b);
+                pw_stream_trigger_process(impl->stream);
+                sent = true;
+            } else {
+                impl->held = b;
+            }
+        } else if (b != nullptr) {
+            impl->held = b;   // too small for this format: kept until renegotiation
+        }
+    }
+    pw_thread_loop_unlock(impl->loop);
+    return sent;
+}

@@ -1,0 +1,58 @@
+#pragma once
+// The camera's node in the user's PipeWire daemon: one Video/Source stream
+// that drives itself, offers the given sizes and rates in the raw formats of
+// raw_video.h, and hands out one buffer at a time to be filled.
+//
+// PipeWire runs on a thread of its own; every call here takes its lock. When
+// the daemon goes away (or is not there yet) the camera lets go of the
+// connection, and Upkeep connects again, at most once a second.
+
+#include <stdint.h>
+
+#include "raw_video.h"
+#include "video_formats.h"
+
+struct CameraNodeInfo {
+    const char* nodeName;      // stable, for target-object and stored links
+    const char* description;   // what camera pickers show
+};
+
+class CPipeWireCamera {
+public:
+    CPipeWireCamera();
+    ~CPipeWireCamera();
+
+    // Starts PipeWire's thread; false when the library cannot.
+    bool Start(const CameraNodeInfo& info);
+    // Ends the stream, the connection and the thread.
+    void Stop();
+
+    // Connects and publishes the node when it is not published and the last
+    // try is at least a second old. True while the node is published.
+    bool Upkeep(uint32_t nowMs);
+
+    // The sizes and rates to offer; the node's offer changes at once.
+    void SetFormats(const VideoFormat* formats, uint32_t count);
+
+    // True while a consumer takes frames.
+    bool Streaming() const;
+
+    // The negotiated layout; generation changes with every negotiation.
+    bool Negotiated(RawLayout& layout, uint32_t& generation) const;
+
+    // Fills one buffer: fill(frame, layout, context) writes the frame and
+    // returns whether it is to be sent. A buffer not sent is kept for the
+    // next call. False when nothing was sent (no consumer, no free buffer,
+    // or fill said no). The buffer is filled under PipeWire's lock, so a
+    // renegotiation cannot take it away meanwhile.
+    typedef bool (*FillFunction)(uint8_t* frame, const RawLayout& layout, void* context);
+    bool SendFrame(FillFunction fill, void* context);
+
+    struct Impl;
+
+private:
+    CPipeWireCamera(const CPipeWireCamera&);
+    CPipeWireCamera& operator=(const CPipeWireCamera&);
+
+    Impl* impl;
+};
