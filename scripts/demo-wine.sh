@@ -2,9 +2,10 @@
 # The live demo with the Windows build: OvalixSvc.exe runs under Wine as a
 # service (installed, started with "net start", stopped with "net stop"), the
 # native phone stand-in streams 1280x720 at 30 fps to it on 127.0.0.1:5055,
-# and ovalix-monitor.exe takes the frames. Everything runs in a private
-# namespace; the wineserver is started inside it, because Wine's sockets and
-# named objects live in that server.
+# ovalix-snap.exe shows five seconds of it through the capture filter (and
+# saves the last picture), and ovalix-monitor.exe takes the frames.
+# Everything runs in a private namespace; the wineserver is started inside
+# it, because Wine's sockets and named objects live in that server.
 #
 #   bash scripts/demo-wine.sh [--seconds S] [--no-build]
 #
@@ -48,6 +49,9 @@ fi
 win=${OVALIX_WIN32_DIR:-$root/build/win32}
 svc=$win/service/OvalixSvc.exe
 monitor=$win/tools/monitor/ovalix-monitor.exe
+filter=$win/filter/ovalix_filter.dll
+snap=$win/tools/snap/ovalix-snap.exe
+picture=/tmp/ovalix-demo-wine-live.png
 phone=${OVALIX_RELEASE_DIR:-$root/build/native-release}/tools/phone/ovalix-phone
 log=$(mktemp /tmp/ovalix-demo-wine.XXXXXX)
 pids=()
@@ -60,6 +64,7 @@ stop_all() {
     wait "$pid" 2>/dev/null || true
   done
   if [ "$started" -eq 1 ]; then
+    wine regsvr32 /s /u "$filter" >/dev/null 2>&1 || true
     wine net stop OvalixSvc >/dev/null 2>&1 || true
   fi
   wineserver -k 2>/dev/null || true
@@ -79,7 +84,16 @@ wine "$monitor" --request 1280x720 >/dev/null
 echo "== OvalixSvc.exe running under Wine; phone streams 1280x720 at 30 fps"
 "$phone" --connect 127.0.0.1:5055 --stamp-clock raw --mode 3 --formats 1280x720@30,640x480@30,320x240@30 >"$log" &
 phone_pid=$!
+pids=("$phone_pid")
 
+echo "== the same stream through the capture filter: ovalix-snap.exe for 5 s"
+wine regsvr32 /s "$filter"
+# The filter offers the phone's formats once its table is in the block.
+wine "$monitor" --wait-state 3 --timeout 10000 >/dev/null || true
+wine "$snap" --size 1280x720 --seconds 5 --save-live "$picture" | tr -d '\r' || true
+echo "   (last decoded picture: $picture)"
+
+echo "== ovalix-monitor.exe takes every frame"
 wine "$monitor" --take ${seconds:+--seconds "$seconds"} &
 monitor_pid=$!
 pids=("$monitor_pid" "$phone_pid")
