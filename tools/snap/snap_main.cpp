@@ -416,7 +416,10 @@ int Snap(const SnapOptions& o)
     if (stats)
         stats->GetStats(&now);
 
-    double expected = now.liveFrames ? (double)(uint32_t)(now.lastStamp - now.firstStamp) * fps / 1000.0 + 1.0 : 0;
+    // Frames the phone sent between the first and the last one that arrived,
+    // by its own send stamps at the connected rate.
+    double stampSpan = (double)(uint32_t)(now.lastStamp - now.firstStamp);
+    double expected = now.liveFrames ? stampSpan * fps / 1000.0 + 1.0 : 0;
     int decode = StatsPercentile(now.decodeTenthMs, 0.5);
     printf("summary samples=%llu live=%llu placeholder=%llu skipped=%llu scaled=%llu "
            "frame=%ux%u connected=%ux%u seconds=%.1f live_share=%.3f latency_p50_ms=%d "
