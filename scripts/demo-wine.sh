@@ -2,13 +2,13 @@
 # The live demo with the Windows build: OvalixSvc.exe runs under Wine as a
 # service (installed, started with "net start", stopped with "net stop"), the
 # native phone stand-in streams 1280x720 at 30 fps to it on 127.0.0.1:5055,
-# and ovalix-monitor.exe takes the frames. OvalixViewer.exe then runs on a
-# virtual display with the capture filter registered: the demo presses Play
-# through the test driver, saves screenshots of the idle picture and of the
-# playing state, and grabs frames through the filter with ovalix-snap.exe
-# where that is built. Everything runs in a private namespace; the wineserver
-# is started inside it, because Wine's sockets and named objects live in that
-# server.
+# ovalix-snap.exe shows five seconds of it through the capture filter (and
+# saves the last picture), and ovalix-monitor.exe takes the frames.
+# OvalixViewer.exe then runs on a virtual display over the same filter: the
+# demo presses Play through the test driver and saves screenshots of the idle
+# picture and of the playing state. Everything runs in a private namespace;
+# the wineserver is started inside it, because Wine's sockets and named
+# objects live in that server.
 #
 #   bash scripts/demo-wine.sh [--seconds S] [--no-build]
 #
@@ -16,9 +16,8 @@
 # itself (20 s unless told otherwise).
 # OVALIX_WIN32_DIR and OVALIX_RELEASE_DIR point at other build trees (win32
 # and native-release), OVALIX_WINEPREFIX at another Wine prefix,
-# OVALIX_FILTER_DLL at the capture filter to register (without one, the
-# viewer runs over the tests' stand-in source), OVALIX_DEMO_SHOTS at the
-# folder for the screenshots (default: a new folder under /tmp).
+# OVALIX_DEMO_SHOTS at the folder for the screenshots (default: a new folder
+# under /tmp).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -55,6 +54,9 @@ fi
 win=${OVALIX_WIN32_DIR:-$root/build/win32}
 svc=$win/service/OvalixSvc.exe
 monitor=$win/tools/monitor/ovalix-monitor.exe
+filter=$win/filter/ovalix_filter.dll
+snap=$win/tools/snap/ovalix-snap.exe
+picture=/tmp/ovalix-demo-wine-live.png
 phone=${OVALIX_RELEASE_DIR:-$root/build/native-release}/tools/phone/ovalix-phone
 log=$(mktemp /tmp/ovalix-demo-wine.XXXXXX)
 pids=()
@@ -68,6 +70,7 @@ stop_all() {
     wait "$pid" 2>/dev/null || true
   done
   if [ "$started" -eq 1 ]; then
+    wine regsvr32 /s /u "$filter" >/dev/null 2>&1 || true
     wine net stop OvalixSvc >/dev/null 2>&1 || true
   fi
   wineserver -k 2>/dev/null || true
@@ -100,7 +103,16 @@ wine "$monitor" --request 1280x720 >/dev/null
 echo "== OvalixSvc.exe running under Wine; phone streams 1280x720 at 30 fps"
 "$phone" --connect 127.0.0.1:5055 --stamp-clock raw --mode 3 --formats 1280x720@30,640x480@30,320x240@30 >"$log" &
 phone_pid=$!
+pids=("$phone_pid")
 
+echo "== the same stream through the capture filter: ovalix-snap.exe for 5 s"
+wine regsvr32 /s "$filter"
+# The filter offers the phone's formats once its table is in the block.
+wine "$monitor" --wait-state 3 --timeout 10000 >/dev/null || true
+wine "$snap" --size 1280x720 --seconds 5 --save-live "$picture" | tr -d '\r' || true
+echo "   (last decoded picture: $picture)"
+
+echo "== ovalix-monitor.exe takes every frame"
 wine "$monitor" --take ${seconds:+--seconds "$seconds"} &
 monitor_pid=$!
 pids=("$monitor_pid" "$phone_pid")
@@ -113,17 +125,6 @@ shots=${OVALIX_DEMO_SHOTS:-$(mktemp -d /tmp/ovalix-viewer-shots.XXXXXX)}
 mkdir -p "$shots"
 viewer=$win/viewer/OvalixViewer.exe
 driver=$win/tests/viewer_driver.exe
-filter=${OVALIX_FILTER_DLL:-}
-if [ -z "$filter" ]; then
-  for f in "$win"/filter/*.dll; do [ -f "$f" ] && filter=$f && break; done
-fi
-if [ -z "$filter" ]; then
-  echo "== no capture filter built: the viewer runs over the tests' stand-in source"
-  filter=$win/tests/OvalixTestFilter.dll
-fi
-key='HKCR\CLSID\{5E75F4EE-128D-4972-8CD9-5B82DF38EB55}\InprocServer32'
-wine 'C:\windows\syswow64\reg.exe' add "$key" /ve /d "Z:${filter//\//\\}" /f >/dev/null 2>&1
-wine 'C:\windows\syswow64\reg.exe' add "$key" /v ThreadingModel /d Both /f >/dev/null 2>&1
 shoot() { xwd -root -silent | /usr/bin/convert xwd:- "$shots/$1.png"; }
 wine "$viewer" >/dev/null 2>&1 &
 viewer_pid=$!
@@ -135,10 +136,6 @@ wine "$driver" command 1003 >/dev/null
 sleep 3
 wine "$driver" state >"$shots/playing-state.json"
 shoot playing
-snap=$win/tools/snap/ovalix-snap.exe
-if [ -f "$snap" ]; then
-  (cd "$shots" && timeout 60 wine "$snap" >/dev/null 2>&1 || echo "ovalix-snap failed")
-fi
 wine "$driver" command 1004 >/dev/null
 sleep 1
 wine "$driver" close >/dev/null

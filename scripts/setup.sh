@@ -29,8 +29,10 @@ packages=(
   # cross build and Windows tests under Wine
   g++-mingw-w64-i686 mingw-w64-i686-dev wine wine32:i386 wine64 xvfb xauth
   g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev
-  # DirectShow under Wine: VMR-9 needs 32-bit Mesa; screenshots of the windows
-  libgl1-mesa-dri:i386 libglx-mesa0:i386 libgl1:i386 x11-apps imagemagick
+  # DirectShow under Wine: VMR-9 needs Mesa of the program's bitness (the
+  # capture filter is tested in both); screenshots of the windows
+  libgl1-mesa-dri:i386 libglx-mesa0:i386 libgl1:i386
+  libgl1-mesa-dri libglx-mesa0 libgl1 x11-apps imagemagick
   # artwork script
   python3-pil fonts-dejavu-core
   # GStreamer source element
