@@ -2,16 +2,22 @@
 # The live demo with the Windows build: OvalixSvc.exe runs under Wine as a
 # service (installed, started with "net start", stopped with "net stop"), the
 # native phone stand-in streams 1280x720 at 30 fps to it on 127.0.0.1:5055,
-# and ovalix-monitor.exe takes the frames. Everything runs in a private
-# namespace; the wineserver is started inside it, because Wine's sockets and
-# named objects live in that server.
+# ovalix-snap.exe shows five seconds of it through the capture filter (and
+# saves the last picture), and ovalix-monitor.exe takes the frames.
+# OvalixViewer.exe then runs on a virtual display over the same filter: the
+# demo presses Play through the test driver and saves screenshots of the idle
+# picture and of the playing state. Everything runs in a private namespace;
+# the wineserver is started inside it, because Wine's sockets and named
+# objects live in that server.
 #
 #   bash scripts/demo-wine.sh [--seconds S] [--no-build]
 #
 # Ctrl-C ends it. Without a terminal on stdin, or with --seconds, it ends by
 # itself (20 s unless told otherwise).
 # OVALIX_WIN32_DIR and OVALIX_RELEASE_DIR point at other build trees (win32
-# and native-release), OVALIX_WINEPREFIX at another Wine prefix.
+# and native-release), OVALIX_WINEPREFIX at another Wine prefix,
+# OVALIX_DEMO_SHOTS at the folder for the screenshots (default: a new folder
+# under /tmp).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -48,10 +54,14 @@ fi
 win=${OVALIX_WIN32_DIR:-$root/build/win32}
 svc=$win/service/OvalixSvc.exe
 monitor=$win/tools/monitor/ovalix-monitor.exe
+filter=$win/filter/ovalix_filter.dll
+snap=$win/tools/snap/ovalix-snap.exe
+picture=/tmp/ovalix-demo-wine-live.png
 phone=${OVALIX_RELEASE_DIR:-$root/build/native-release}/tools/phone/ovalix-phone
 log=$(mktemp /tmp/ovalix-demo-wine.XXXXXX)
 pids=()
 started=0
+xvfb_pid=""
 
 stop_all() {
   trap - INT TERM EXIT
@@ -60,13 +70,27 @@ stop_all() {
     wait "$pid" 2>/dev/null || true
   done
   if [ "$started" -eq 1 ]; then
+    wine regsvr32 /s /u "$filter" >/dev/null 2>&1 || true
     wine net stop OvalixSvc >/dev/null 2>&1 || true
   fi
   wineserver -k 2>/dev/null || true
+  if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid" 2>/dev/null || true; fi
   rm -f "$log"
 }
 trap 'stop_all; exit 130' INT TERM
 trap stop_all EXIT
+
+# A virtual display for the viewer, before the first Wine program, so the
+# session's desktop belongs to it; a silent audio device for its graph.
+displayfile=$(mktemp /tmp/ovalix-demo-display.XXXXXX)
+Xvfb -displayfd 3 -screen 0 1600x1000x24 -nolisten tcp 3>"$displayfile" >/dev/null 2>&1 &
+xvfb_pid=$!
+for _ in $(seq 100); do [ -s "$displayfile" ] && break; sleep 0.1; done
+export DISPLAY=":$(cat "$displayfile")"
+rm -f "$displayfile"
+demo_home=$(mktemp -d /tmp/ovalix-demo-home.XXXXXX)
+printf 'pcm.!default { type null }\n' >"$demo_home/.asoundrc"
+export HOME="$demo_home"
 
 wine "$svc" install >/dev/null 2>&1 || true
 # An installed service starts with the wineserver; restart it for a clean block.
@@ -79,13 +103,46 @@ wine "$monitor" --request 1280x720 >/dev/null
 echo "== OvalixSvc.exe running under Wine; phone streams 1280x720 at 30 fps"
 "$phone" --connect 127.0.0.1:5055 --stamp-clock raw --mode 3 --formats 1280x720@30,640x480@30,320x240@30 >"$log" &
 phone_pid=$!
+pids=("$phone_pid")
 
+echo "== the same stream through the capture filter: ovalix-snap.exe for 5 s"
+wine regsvr32 /s "$filter"
+# The filter offers the phone's formats once its table is in the block.
+wine "$monitor" --wait-state 3 --timeout 10000 >/dev/null || true
+wine "$snap" --size 1280x720 --seconds 5 --save-live "$picture" | tr -d '\r' || true
+echo "   (last decoded picture: $picture)"
+
+echo "== ovalix-monitor.exe takes every frame"
 wine "$monitor" --take ${seconds:+--seconds "$seconds"} &
 monitor_pid=$!
 pids=("$monitor_pid" "$phone_pid")
 
 wait "$monitor_pid" || true
 pids=("$phone_pid")
+
+# ---- the viewer over the live stream
+shots=${OVALIX_DEMO_SHOTS:-$(mktemp -d /tmp/ovalix-viewer-shots.XXXXXX)}
+mkdir -p "$shots"
+viewer=$win/viewer/OvalixViewer.exe
+driver=$win/tests/viewer_driver.exe
+shoot() { xwd -root -silent | /usr/bin/convert xwd:- "$shots/$1.png"; }
+wine "$viewer" >/dev/null 2>&1 &
+viewer_pid=$!
+pids=("$viewer_pid" "$phone_pid")
+wine "$driver" state >"$shots/idle-state.json"
+sleep 1
+shoot idle
+wine "$driver" command 1003 >/dev/null
+sleep 3
+wine "$driver" state >"$shots/playing-state.json"
+shoot playing
+wine "$driver" command 1004 >/dev/null
+sleep 1
+wine "$driver" close >/dev/null
+wait "$viewer_pid" || true
+pids=("$phone_pid")
+echo "== viewer screenshots (idle, playing) and window states in $shots"
+ls "$shots"
 kill -TERM "$phone_pid" 2>/dev/null || true
 wait "$phone_pid" 2>/dev/null || true
 cat "$log"

@@ -2,12 +2,19 @@
 # The live demo (as root): installs what is needed, builds the native,
 # native-release and win32 presets, then runs in a private namespace (its own
 # /dev/shm and loopback) the service from native-release in the foreground,
-# the phone stand-in streaming 1280x720 at 30 fps to 127.0.0.1:5055, and the
-# monitor taking the frames and showing link state, rate, drops and latency.
-# When a PipeWire daemon runs for the user, ovalix-camera publishes the phone
-# in it as the camera "Ovalix Camera", so it shows up in camera pickers.
+# the phone stand-in streaming 1280x720 at 30 fps to 127.0.0.1:5055, the
+# monitor taking the frames and showing link state, rate, drops and latency,
+# and the picture through the GStreamer source element. When a PipeWire daemon
+# runs for the user, ovalix-camera also publishes the phone in it as the
+# camera "Ovalix Camera", so it shows up in camera pickers. The picture:
 #
-#   bash scripts/demo.sh [--seconds S] [--no-build]
+# - with a display ($DISPLAY set and reachable), in a window:
+#   ovalixsrc ! jpegdec ! videoconvert ! autovideosink
+# - without one (CI, a plain console), or with --snapshots: a PNG snapshot
+#   every second into build/demo-snapshots/, and at the end a contact sheet of
+#   them, build/demo-snapshots/contact-sheet.png.
+#
+#   bash scripts/demo.sh [--seconds S] [--no-build] [--snapshots]
 #
 # Ctrl-C ends it. Without a terminal on stdin, or with --seconds, it ends by
 # itself (20 s unless told otherwise).
@@ -19,12 +26,14 @@ root=$PWD
 seconds=""
 build=1
 inside=0
+snapshots=0
 while [ $# -gt 0 ]; do
   case "$1" in
     --seconds) seconds=$2; shift 2 ;;
     --no-build) build=0; shift ;;
+    --snapshots) snapshots=1; shift ;;
     --inside) inside=1; shift ;;
-    *) echo "usage: bash scripts/demo.sh [--seconds S] [--no-build]" >&2; exit 2 ;;
+    *) echo "usage: bash scripts/demo.sh [--seconds S] [--no-build] [--snapshots]" >&2; exit 2 ;;
   esac
 done
 
@@ -44,7 +53,13 @@ if [ "$inside" -eq 0 ]; then
       break
     fi
   done
-  exec scripts/isolate.sh bash "$root/scripts/demo.sh" --inside ${seconds:+--seconds "$seconds"}
+  # A window needs a display that answers; the private namespace still
+  # reaches a local X server through its socket.
+  if [ "$snapshots" -eq 0 ] && { [ -z "${DISPLAY:-}" ] || ! xwd -root -silent >/dev/null 2>&1; }; then
+    snapshots=1
+  fi
+  exec scripts/isolate.sh bash "$root/scripts/demo.sh" --inside ${seconds:+--seconds "$seconds"} \
+    $([ "$snapshots" -eq 1 ] && echo --snapshots)
 fi
 
 # ---- inside the private namespace ----
@@ -54,12 +69,33 @@ phone=$rel/tools/phone/ovalix-phone
 monitor=$rel/tools/monitor/ovalix-monitor
 camera=$rel/tools/camera/ovalix-camera
 state=$(mktemp -d /tmp/ovalix-demo.XXXXXX)
+shots=$root/build/demo-snapshots
 pids=()
+picture_pid=""
+
+# A contact sheet of at most 24 snapshots, evenly spread over the run.
+contact_sheet() {
+  local all=("$shots"/snapshot-*.png)
+  [ -e "${all[0]}" ] || { echo "== no snapshots were written"; return; }
+  local n=${#all[@]} step=1 picked=()
+  [ "$n" -gt 24 ] && step=$(( (n + 23) / 24 ))
+  for ((i = 0; i < n; i += step)); do picked+=("${all[i]}"); done
+  montage "${picked[@]}" -tile 6x -geometry 320x180+4+4 -background '#202020' \
+    "$shots/contact-sheet.png" 2>/dev/null || true
+  echo "== $n snapshots in $shots; contact sheet: $shots/contact-sheet.png"
+}
 
 stop_all() {
   trap - INT TERM EXIT
-  # The monitor first, so it prints its summary; the service last, so it
-  # sees the phone leave and stores the table.
+  # The picture first, with an end of stream so the last snapshot is whole;
+  # then the monitor, so it prints its summary; the service last, so it sees
+  # the phone leave and stores the table.
+  if [ -n "$picture_pid" ]; then
+    kill -INT "$picture_pid" 2>/dev/null || true
+    wait "$picture_pid" 2>/dev/null || true
+    picture_pid=""
+    [ "$snapshots" -eq 1 ] && contact_sheet
+  fi
   for pid in "${pids[@]}"; do
     kill -TERM "$pid" 2>/dev/null || true
     wait "$pid" 2>/dev/null || true
@@ -87,6 +123,32 @@ fi
 "$phone" --connect 127.0.0.1:5055 --mode 3 --formats 1280x720@30,640x480@30,320x240@30 \
   >"$state/phone.log" &
 phone_pid=$!
+
+# The picture, through the GStreamer element of this build tree.
+export GST_PLUGIN_PATH=$rel/gst GST_REGISTRY=$state/gst-registry.bin
+start_snapshots() {
+  mkdir -p "$shots"
+  rm -f "$shots"/snapshot-*.png "$shots/contact-sheet.png"
+  gst-launch-1.0 -q -e ovalixsrc ! jpegdec ! videoconvert ! videorate drop-only=true ! \
+    video/x-raw,framerate=1/1 ! pngenc ! multifilesink location="$shots/snapshot-%04d.png" &
+}
+if [ "$snapshots" -eq 1 ]; then
+  echo "== no display: a snapshot every second into $shots"
+  start_snapshots
+else
+  echo "== the picture in a window on $DISPLAY"
+  gst-launch-1.0 -q -e ovalixsrc ! jpegdec ! videoconvert ! autovideosink &
+fi
+picture_pid=$!
+# A window that cannot open ends its pipeline at once: snapshots instead.
+[ "$snapshots" -eq 0 ] && sleep 2
+if [ "$snapshots" -eq 0 ] && ! kill -0 "$picture_pid" 2>/dev/null; then
+  wait "$picture_pid" 2>/dev/null || true
+  snapshots=1
+  echo "== no window could be opened: a snapshot every second into $shots"
+  start_snapshots
+  picture_pid=$!
+fi
 
 "$monitor" --take ${seconds:+--seconds "$seconds"} &
 monitor_pid=$!

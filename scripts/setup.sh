@@ -29,13 +29,17 @@ packages=(
   # cross build and Windows tests under Wine
   g++-mingw-w64-i686 mingw-w64-i686-dev wine wine32:i386 wine64 xvfb xauth
   g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev
-  # DirectShow under Wine: VMR-9 needs 32-bit Mesa; screenshots of the windows
-  libgl1-mesa-dri:i386 libglx-mesa0:i386 libgl1:i386 x11-apps imagemagick
+  # DirectShow under Wine: VMR-9 needs Mesa of the program's bitness (the
+  # capture filter is tested in both); screenshots of the windows
+  libgl1-mesa-dri:i386 libglx-mesa0:i386 libgl1:i386
+  libgl1-mesa-dri libglx-mesa0 libgl1 x11-apps imagemagick
   # artwork script
-  python3-pil
+  python3-pil fonts-dejavu-core
   # GStreamer source element
   libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev gstreamer1.0-plugins-base
   gstreamer1.0-plugins-good gstreamer1.0-tools
+  # the demo's picture: X video sinks for a window, ImageMagick's montage for the contact sheet
+  gstreamer1.0-x
   # PipeWire camera
   libpipewire-0.3-dev pipewire pipewire-bin wireplumber gstreamer1.0-pipewire
   # packages: the installer, the Debian package and their tests

@@ -1,6 +1,6 @@
-# The shared camera block, its named objects and the stored format table, the
-# service host, and the monitor's counting. Process tests run the real service
-# natively (systemd notify protocol) and under Wine's service manager.
+# The shared camera block, its named objects and the stored format table, and
+# the service host. Process tests run the real service natively (systemd
+# notify protocol) and under Wine's service manager.
 
 if(WIN32)
   set(blk_platform_sources child_process_win32.cpp stored_table_access_win32.cpp)
@@ -18,9 +18,6 @@ add_dependencies(shared_block_test block_consumer_child)
 
 ovalix_add_test(service_host_test SOURCES service_host_test.cpp)
 
-ovalix_add_test(frame_stats_test
-  SOURCES frame_stats_test.cpp ${PROJECT_SOURCE_DIR}/tools/monitor/frame_stats.cpp)
-target_include_directories(frame_stats_test PRIVATE ${PROJECT_SOURCE_DIR}/tools/monitor)
 
 if(WIN32)
   add_executable(service_probe service_probe_win32.cpp)
@@ -38,10 +35,3 @@ else()
                    $<TARGET_FILE:OvalixSvc> $<TARGET_FILE:ovalix-monitor>)
   set_tests_properties(service_process_posix PROPERTIES RESOURCE_LOCK service TIMEOUT 180)
 endif()
-
-set(client_test_sources camera_client_test.cpp)
-if(NOT WIN32)
-  list(APPEND client_test_sources camera_client_posix_test.cpp)
-endif()
-ovalix_add_test(camera_client_test
-  SOURCES ${client_test_sources} ${blk_platform_sources} LIBS ovalix_client LOCK)

@@ -1,0 +1,627 @@
+// ovalixsrc. Two sides share the element:
+//
+// - The streaming thread alone uses the consumer library, the placeholder
+//   pictures and the buffer pool (SourceState): in create(), and in start()
+//   and stop(), which run before the thread starts and after it has ended.
+// - Other threads (caps queries, properties, the unlock from a state change)
+//   see what the streaming thread last read from the block and the
+//   negotiated size only through the fields under the object lock.
+//
+// create() waits for a frame on the block's event in short slices, so that an
+// unlock (flushing, EOS, a state change to NULL) ends it within one slice; a
+// frame wakes it at once. The frame is copied once, straight from its slot
+// into a pooled buffer.
+
+#include "ovalix_src.h"
+
+#include <string.h>
+
+#include <new>
+
+#include "camera_client.h"
+#include "jpeg_probe.h"
+#include "placeholder.h"
+#include "placeholder_pacer.h"
+#include "source_caps.h"
+#include "video_formats.h"
+
+GST_DEBUG_CATEGORY_STATIC(ovalix_src_debug);
+#define GST_CAT_DEFAULT ovalix_src_debug
+
+namespace {
+
+const uint32_t WAIT_SLICE_MS = 100;
+// How often the table, link state and requested size are read again.
+const uint32_t BLOCK_VIEW_MS = 100;
+const guint DEFAULT_TIMEOUT_MS = 1000;
+const gdouble DEFAULT_PLACEHOLDER_FPS = 5.0;
+const guint POOL_MIN_BUFFERS = 4;
+
+uint64_t NowMs()
+{
+    return (uint64_t)(g_get_monotonic_time() / 1000);
+}
+
+enum {
+    PROP_0,
+    PROP_TIMEOUT,
+    PROP_PLACEHOLDER_FPS,
+    PROP_REQUEST_SIZE,
+    PROP_LIVE_FRAMES,
+    PROP_PLACEHOLDER_FRAMES,
+    PROP_DROPPED_FRAMES,
+};
+
+GstStaticPadTemplate SRC_TEMPLATE = GST_STATIC_PAD_TEMPLATE(
+    "src", GST_PAD_SRC, GST_PAD_ALWAYS,
+    GST_STATIC_CAPS("image/jpeg, width = (int) [ 1, 4095 ], height = (int) [ 1, 4095 ], "
+                    "framerate = (fraction) [ 1/1, 240/1 ]"));
+
+// Streaming-thread state.
+struct SourceState {
+    CCameraClient client;
+    CPlaceholderImages placeholders;
+    CJpegProbe probe;
+    GstBufferPool* pool;
+    GstCaps* stampCaps;
+    PlaceholderPacer pacer;
+    uint32_t attachments;      // the client's count at the last look
+    uint64_t lastViewMs;       // last read of the block's other fields
+    PictureSize wanted;        // what this source asks the service for
+    bool wantedDirty;          // to be written when attached
+    PictureSize rejected;      // a frame size downstream refused, not asked again
+    bool following;            // caps set to follow the frames, not negotiated
+};
+
+}  // namespace
+
+struct _OvalixSrc {
+    GstPushSrc parent;
+    SourceState* state;
+    gint flushing;             // atomic
+    gint requestChanged;       // atomic
+
+    // Under the object lock.
+    guint timeoutMs;
+    gdouble placeholderFps;
+    gchar* requestText;
+    gboolean haveRequest;
+    PictureSize request;
+    gboolean attached;
+    guint32 linkState;
+    VideoFormat formats[FORMAT_MAX_ENTRIES];
+    guint formatCount;
+    gboolean phoneTable;       // the table came from a phone, not the defaults
+    PictureSize blockRequested;
+    gboolean haveCaps;
+    PictureSize current;
+    gint fpsN, fpsD;
+    guint64 liveFrames, placeholderFrames, droppedFrames;
+};
+
+G_DEFINE_TYPE(OvalixSrc, ovalix_src, GST_TYPE_PUSH_SRC)
+
+namespace {
+
+// A table that never came from a phone (the service's defaults before any
+// phone connected) has an all-zero message header; it says nothing about the
+// sizes the phone will offer.
+bool IsPhoneTable(const FormatTable& table)
+{
+    const uint8_t* header = reinterpret_cast<const uint8_t*>(&table.header);
+    for (size_t i = 0; i < sizeof(table.header); ++i)
+        if (header[i] != 0)
+            return true;
+    return false;
+}
+
+// Copies what the streaming thread needs to show to other threads, and
+// notices a new attachment (whose block does not know this source's size).
+void RefreshBlockView(OvalixSrc* self, bool force)
+{
+    SourceState& st = *self->state;
+    CCameraClient& client = st.client;
+    gboolean attached = client.IsAttached();
+    uint64_t now = NowMs();
+    bool changed = attached != self->attached || client.Attachments() != st.attachments;
+    if (!force && !changed && now - st.lastViewMs < BLOCK_VIEW_MS)
+        return;
+    st.lastViewMs = now;
+    uint32_t state = LINK_IDLE;
+    VideoFormat formats[FORMAT_MAX_ENTRIES];
+    uint32_t count = 0;
+    bool phoneTable = false;
+    PictureSize requested = {0, 0};
+    if (attached) {
+        FormatTable table;
+        if (client.ReadFormats(table)) {
+            count = UsableFormats(table, formats);
+            phoneTable = IsPhoneTable(table);
+        }
+        client.ReadLinkState(state);
+        client.ReadRequestedSize(requested.width, requested.height);
+        if (client.Attachments() != st.attachments) {
+            st.attachments = client.Attachments();
+            st.wantedDirty = true;
+        }
+    }
+    GST_OBJECT_LOCK(self);
+    self->attached = attached;
+    self->linkState = state;
+    if (count > 0) {
+        memcpy(self->formats, formats, sizeof(VideoFormat) * count);
+        self->formatCount = count;
+        self->phoneTable = phoneTable;
+    }
+    self->blockRequested = requested;
+    GST_OBJECT_UNLOCK(self);
+}
+
+// Writes this source's size into the block when it has changed here or the
+// block is new; never otherwise, so two sources wanting different sizes do
+// not take turns forever.
+void WriteWantedSize(OvalixSrc* self)
+{
+    SourceState& st = *self->state;
+    if (g_atomic_int_compare_and_exchange(&self->requestChanged, 1, 0)) {
+        GST_OBJECT_LOCK(self);
+        if (self->haveRequest)
+            st.wanted = self->request;
+        else if (self->haveCaps)
+            st.wanted = self->current;
+        GST_OBJECT_UNLOCK(self);
+        st.wantedDirty = true;
+    }
+    if (!st.wantedDirty || !st.client.IsAttached() || st.wanted.width == 0)
+        return;
+    uint32_t w = 0, h = 0;
+    st.client.ReadRequestedSize(w, h);
+    if (w != st.wanted.width || h != st.wanted.height) {
+        GST_INFO_OBJECT(self, "asking the service for %ux%u", st.wanted.width, st.wanted.height);
+        st.client.RequestSize(st.wanted.width, st.wanted.height);
+    }
+    st.wantedDirty = false;
+}
+
+PlaceholderKind CurrentPlaceholder(OvalixSrc* self)
+{
+    GST_OBJECT_LOCK(self);
+    PlaceholderKind kind = !self->attached                   ? PLACEHOLDER_NO_SERVICE
+                           : self->linkState != LINK_STREAMING ? PLACEHOLDER_NO_PHONE
+                                                               : PLACEHOLDER_NO_PICTURE;
+    GST_OBJECT_UNLOCK(self);
+    return kind;
+}
+
+// A frame goes out when it is whole (its headers read, its end marker is
+// there) and its size is the negotiated one; a damaged frame would show as a
+// broken picture downstream, or stop a decoder.
+// A frame of another size (the service is still switching, or another
+// consumer asked for it) is followed when downstream takes that size, and
+// dropped otherwise.
+bool AcceptFrame(OvalixSrc* self, const CameraFrame& frame)
+{
+    SourceState& st = *self->state;
+    PictureSize size;
+    if (!st.probe.Check(frame.data, frame.size, size.width, size.height)) {
+        GST_DEBUG_OBJECT(self, "dropping a damaged frame of %u bytes", frame.size);
+        return false;
+    }
+    GST_OBJECT_LOCK(self);
+    PictureSize current = self->current;
+    int fpsN = self->fpsN, fpsD = self->fpsD;
+    int index = FindFormat(self->formats, self->formatCount, size.width, size.height);
+    if (index >= 0)
+        FormatRate(self->formats[index], fpsN, fpsD);
+    GST_OBJECT_UNLOCK(self);
+    if (size.width == current.width && size.height == current.height)
+        return true;
+    if (size.width == st.rejected.width && size.height == st.rejected.height)
+        return false;
+
+    GstCaps* caps = CapsForSize(size, fpsN, fpsD);
+    GstBaseSrc* base = GST_BASE_SRC(self);
+    bool ok = gst_pad_peer_query_accept_caps(GST_BASE_SRC_PAD(base), caps);
+    if (ok) {
+        GST_INFO_OBJECT(self, "frames now %ux%u: following them", size.width, size.height);
+        st.following = true;
+        ok = gst_base_src_set_caps(base, caps);
+        st.following = false;
+    }
+    if (!ok) {
+        GST_INFO_OBJECT(self, "dropping %ux%u frames: downstream keeps %ux%u", size.width,
+                        size.height, current.width, current.height);
+        st.rejected = size;
+    }
+    gst_caps_unref(caps);
+    return ok;
+}
+
+// The phone's send stamp, in a meta that stays with the pooled buffer.
+void SetPhoneStamp(OvalixSrc* self, GstBuffer* buffer, bool live, uint32_t stampMs)
+{
+    SourceState& st = *self->state;
+    GstReferenceTimestampMeta* meta = gst_buffer_get_reference_timestamp_meta(buffer, st.stampCaps);
+    if (!live) {
+        if (meta != nullptr)
+            gst_buffer_remove_meta(buffer, &meta->parent);
+        return;
+    }
+    if (meta == nullptr) {
+        meta = gst_buffer_add_reference_timestamp_meta(buffer, st.stampCaps, 0,
+                                                       GST_CLOCK_TIME_NONE);
+        meta->parent.flags = (GstMetaFlags)(meta->parent.flags | GST_META_FLAG_POOLED);
+    }
+    meta->timestamp = (GstClockTime)stampMs * GST_MSECOND;
+}
+
+GstFlowReturn Create(GstPushSrc* push, GstBuffer** out)
+{
+    OvalixSrc* self = OVALIX_SRC(push);
+    SourceState& st = *self->state;
+    GstBuffer* buffer = nullptr;
+    GstFlowReturn flow = gst_buffer_pool_acquire_buffer(st.pool, &buffer, nullptr);
+    if (flow != GST_FLOW_OK)
+        return flow;
+    GstMapInfo map;
+    if (!gst_buffer_map(buffer, &map, GST_MAP_WRITE) || map.size < sizeof(CameraFrame)) {
+        gst_buffer_unref(buffer);
+        return GST_FLOW_ERROR;
+    }
+    CameraFrame& frame = *reinterpret_cast<CameraFrame*>(map.data);
+    uint32_t size = 0;
+    bool live = false;
+    for (;;) {
+        if (g_atomic_int_get(&self->flushing)) {
+            flow = GST_FLOW_FLUSHING;
+            break;
+        }
+        WriteWantedSize(self);
+        GST_OBJECT_LOCK(self);
+        uint32_t stallMs = self->timeoutMs;
+        uint32_t periodMs = (uint32_t)(1000.0 / self->placeholderFps);
+        GST_OBJECT_UNLOCK(self);
+
+        uint32_t dueMs = PacerDueInMs(st.pacer, NowMs(), stallMs, periodMs);
+        if (dueMs == 0) {
+            PlaceholderKind kind = CurrentPlaceholder(self);
+            const uint8_t* jpeg = st.placeholders.Jpeg(kind, FRAME_DATA_SIZE, size);
+            PacerPlaceholderSent(st.pacer, NowMs());
+            if (jpeg == nullptr)
+                continue;
+            memcpy(frame.data, jpeg, size);
+            break;
+        }
+        ClientResult result = st.client.WaitNewest(dueMs < WAIT_SLICE_MS ? dueMs : WAIT_SLICE_MS,
+                                                   frame);
+        RefreshBlockView(self, false);
+        if (result != CLIENT_FRAME)
+            continue;
+        if (AcceptFrame(self, frame)) {
+            size = frame.size;
+            live = true;
+            PacerLiveSent(st.pacer, NowMs());
+            break;
+        }
+        GST_OBJECT_LOCK(self);
+        ++self->droppedFrames;
+        GST_OBJECT_UNLOCK(self);
+    }
+    uint32_t stamp = live ? frame.stamp : 0;
+    gst_buffer_unmap(buffer, &map);
+    if (flow != GST_FLOW_OK) {
+        gst_buffer_unref(buffer);
+        return flow;
+    }
+    gst_buffer_resize(buffer, 0, size);
+    SetPhoneStamp(self, buffer, live, stamp);
+    GST_OBJECT_LOCK(self);
+    if (live)
+        ++self->liveFrames;
+    else
+        ++self->placeholderFrames;
+    GST_OBJECT_UNLOCK(self);
+    *out = buffer;
+    return GST_FLOW_OK;
+}
+
+gboolean Start(GstBaseSrc* base)
+{
+    OvalixSrc* self = OVALIX_SRC(base);
+    SourceState& st = *self->state;
+    st.pool = gst_buffer_pool_new();
+    GstStructure* config = gst_buffer_pool_get_config(st.pool);
+    // Each buffer holds a whole CameraFrame, so the consumer library copies a
+    // frame straight into it; the buffer is then cut to the frame's size.
+    gst_buffer_pool_config_set_params(config, nullptr, sizeof(CameraFrame), POOL_MIN_BUFFERS, 0);
+    GstAllocationParams params;
+    gst_allocation_params_init(&params);
+    params.align = alignof(CameraFrame) - 1;
+    gst_buffer_pool_config_set_allocator(config, nullptr, &params);
+    if (!gst_buffer_pool_set_config(st.pool, config) || !gst_buffer_pool_set_active(st.pool, TRUE)) {
+        GST_ELEMENT_ERROR(self, RESOURCE, NO_SPACE_LEFT, ("cannot allocate frame buffers"),
+                          (nullptr));
+        gst_object_unref(st.pool);
+        st.pool = nullptr;
+        return FALSE;
+    }
+    st.attachments = 0;
+    st.wanted = {0, 0};
+    st.wantedDirty = false;
+    st.rejected = {0, 0};
+    st.following = false;
+    st.client.Attach();
+    RefreshBlockView(self, true);
+    GST_OBJECT_LOCK(self);
+    bool streaming = self->attached && self->linkState == LINK_STREAMING;
+    self->haveCaps = FALSE;
+    self->liveFrames = self->placeholderFrames = self->droppedFrames = 0;
+    GST_OBJECT_UNLOCK(self);
+    PacerStart(st.pacer, NowMs(), streaming);
+    g_atomic_int_set(&self->requestChanged, 1);
+    return TRUE;
+}
+
+gboolean Stop(GstBaseSrc* base)
+{
+    OvalixSrc* self = OVALIX_SRC(base);
+    SourceState& st = *self->state;
+    if (st.pool != nullptr) {
+        gst_buffer_pool_set_active(st.pool, FALSE);
+        gst_object_unref(st.pool);
+        st.pool = nullptr;
+    }
+    st.client.Detach();
+    GST_OBJECT_LOCK(self);
+    self->attached = FALSE;
+    self->haveCaps = FALSE;
+    GST_OBJECT_UNLOCK(self);
+    return TRUE;
+}
+
+gboolean Unlock(GstBaseSrc* base)
+{
+    g_atomic_int_set(&OVALIX_SRC(base)->flushing, 1);
+    return TRUE;
+}
+
+gboolean UnlockStop(GstBaseSrc* base)
+{
+    g_atomic_int_set(&OVALIX_SRC(base)->flushing, 0);
+    return TRUE;
+}
+
+GstCaps* GetCaps(GstBaseSrc* base, GstCaps* filter)
+{
+    OvalixSrc* self = OVALIX_SRC(base);
+    GST_OBJECT_LOCK(self);
+    // Until a phone's table is known, any size may be asked for.
+    GstCaps* caps = self->attached && self->formatCount > 0 && self->phoneTable
+                        ? CapsForFormats(self->formats, self->formatCount)
+                        : CapsWithoutService();
+    if (self->haveCaps)
+        AppendSizeIfMissing(caps, self->current, self->fpsN, self->fpsD);
+    GST_OBJECT_UNLOCK(self);
+    if (filter != nullptr) {
+        GstCaps* both = gst_caps_intersect_full(filter, caps, GST_CAPS_INTERSECT_FIRST);
+        gst_caps_unref(caps);
+        caps = both;
+    }
+    return caps;
+}
+
+// Prefers the size asked for by request-size, then the size the block asks
+// for (what the phone is probably sending already), then the first entry.
+GstCaps* Fixate(GstBaseSrc* base, GstCaps* caps)
+{
+    OvalixSrc* self = OVALIX_SRC(base);
+    GST_OBJECT_LOCK(self);
+    PictureSize preferred[2];
+    int count = 0;
+    if (self->haveRequest)
+        preferred[count++] = self->request;
+    if (self->blockRequested.width != 0 && self->blockRequested.height != 0)
+        preferred[count++] = self->blockRequested;
+    GST_OBJECT_UNLOCK(self);
+    for (int i = 0; i < count; ++i) {
+        GstCaps* fixed = FixateToSize(gst_caps_ref(caps), preferred[i]);
+        if (fixed != nullptr) {
+            gst_caps_unref(caps);
+            return fixed;
+        }
+    }
+    return GST_BASE_SRC_CLASS(ovalix_src_parent_class)->fixate(base, caps);
+}
+
+gboolean SetCaps(GstBaseSrc* base, GstCaps* caps)
+{
+    OvalixSrc* self = OVALIX_SRC(base);
+    SourceState& st = *self->state;
+    PictureSize size;
+    int n, d;
+    if (!ReadCapsFormat(caps, size, n, d))
+        return FALSE;
+    GST_OBJECT_LOCK(self);
+    self->current = size;
+    self->fpsN = n;
+    self->fpsD = d;
+    self->haveCaps = TRUE;
+    GST_OBJECT_UNLOCK(self);
+    st.placeholders.SetSize(size.width, size.height);
+    st.rejected = {0, 0};
+    if (!st.following)
+        g_atomic_int_set(&self->requestChanged, 1);
+    return TRUE;
+}
+
+gboolean Query(GstBaseSrc* base, GstQuery* query)
+{
+    OvalixSrc* self = OVALIX_SRC(base);
+    if (GST_QUERY_TYPE(query) != GST_QUERY_LATENCY)
+        return GST_BASE_SRC_CLASS(ovalix_src_parent_class)->query(base, query);
+    GST_OBJECT_LOCK(self);
+    gboolean known = self->haveCaps;
+    GstClockTime frame = known ? gst_util_uint64_scale_int(GST_SECOND, self->fpsD, self->fpsN) : 0;
+    GST_OBJECT_UNLOCK(self);
+    if (!known)
+        return FALSE;
+    // Buffers are stamped when they leave, about a frame's time after the
+    // phone took them. Downstream may hold a buffer up to a ring's worth of
+    // frames without harm: the source then just takes the newest.
+    gst_query_set_latency(query, TRUE, frame, frame * FRAME_SLOT_COUNT);
+    return TRUE;
+}
+
+void SetProperty(GObject* object, guint id, const GValue* value, GParamSpec* pspec)
+{
+    OvalixSrc* self = OVALIX_SRC(object);
+    switch (id) {
+    case PROP_TIMEOUT:
+        GST_OBJECT_LOCK(self);
+        self->timeoutMs = g_value_get_uint(value);
+        GST_OBJECT_UNLOCK(self);
+        break;
+    case PROP_PLACEHOLDER_FPS:
+        GST_OBJECT_LOCK(self);
+        self->placeholderFps = g_value_get_double(value);
+        GST_OBJECT_UNLOCK(self);
+        break;
+    case PROP_REQUEST_SIZE: {
+        const gchar* text = g_value_get_string(value);
+        PictureSize size = {0, 0};
+        bool empty = text == nullptr || *text == '\0';
+        if (!empty && !ParsePictureSize(text, size)) {
+            GST_WARNING_OBJECT(self, "request-size \"%s\" is not WxH: ignored", text);
+            break;
+        }
+        GST_OBJECT_LOCK(self);
+        g_free(self->requestText);
+        self->requestText = g_strdup(empty ? "" : text);
+        self->haveRequest = !empty;
+        self->request = size;
+        GST_OBJECT_UNLOCK(self);
+        g_atomic_int_set(&self->requestChanged, 1);
+        // Caps follow the request when downstream allows it.
+        gst_pad_mark_reconfigure(GST_BASE_SRC_PAD(self));
+        break;
+    }
+    default:
+        G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec);
+    }
+}
+
+void GetProperty(GObject* object, guint id, GValue* value, GParamSpec* pspec)
+{
+    OvalixSrc* self = OVALIX_SRC(object);
+    GST_OBJECT_LOCK(self);
+    switch (id) {
+    case PROP_TIMEOUT: g_value_set_uint(value, self->timeoutMs); break;
+    case PROP_PLACEHOLDER_FPS: g_value_set_double(value, self->placeholderFps); break;
+    case PROP_REQUEST_SIZE: g_value_set_string(value, self->requestText); break;
+    case PROP_LIVE_FRAMES: g_value_set_uint64(value, self->liveFrames); break;
+    case PROP_PLACEHOLDER_FRAMES: g_value_set_uint64(value, self->placeholderFrames); break;
+    case PROP_DROPPED_FRAMES: g_value_set_uint64(value, self->droppedFrames); break;
+    default: G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec);
+    }
+    GST_OBJECT_UNLOCK(self);
+}
+
+void Finalize(GObject* object)
+{
+    OvalixSrc* self = OVALIX_SRC(object);
+    gst_caps_unref(self->state->stampCaps);
+    delete self->state;
+    g_free(self->requestText);
+    G_OBJECT_CLASS(ovalix_src_parent_class)->finalize(object);
+}
+
+}  // namespace
+
+static void ovalix_src_init(OvalixSrc* self)
+{
+    self->state = new (std::nothrow) SourceState();
+    g_assert(self->state != nullptr);
+    self->state->pool = nullptr;
+    self->state->stampCaps = gst_caps_new_empty_simple(OVALIX_PHONE_STAMP_CAPS);
+    self->timeoutMs = DEFAULT_TIMEOUT_MS;
+    self->placeholderFps = DEFAULT_PLACEHOLDER_FPS;
+    self->requestText = g_strdup("");
+    GstBaseSrc* base = GST_BASE_SRC(self);
+    gst_base_src_set_live(base, TRUE);
+    gst_base_src_set_format(base, GST_FORMAT_TIME);
+    gst_base_src_set_do_timestamp(base, TRUE);
+}
+
+static void ovalix_src_class_init(OvalixSrcClass* klass)
+{
+    GObjectClass* object = G_OBJECT_CLASS(klass);
+    GstElementClass* element = GST_ELEMENT_CLASS(klass);
+    GstBaseSrcClass* base = GST_BASE_SRC_CLASS(klass);
+    GstPushSrcClass* push = GST_PUSH_SRC_CLASS(klass);
+
+    object->set_property = SetProperty;
+    object->get_property = GetProperty;
+    object->finalize = Finalize;
+
+    const GParamFlags rw = (GParamFlags)(G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS |
+                                         GST_PARAM_MUTABLE_PLAYING);
+    const GParamFlags ro = (GParamFlags)(G_PARAM_READABLE | G_PARAM_STATIC_STRINGS);
+    g_object_class_install_property(
+        object, PROP_TIMEOUT,
+        g_param_spec_uint("timeout", "Wait time-out",
+                          "Milliseconds without a live frame before the placeholder picture "
+                          "is sent instead (no service, no phone, or a phone that stopped "
+                          "sending)",
+                          100, 60000, DEFAULT_TIMEOUT_MS, rw));
+    g_object_class_install_property(
+        object, PROP_PLACEHOLDER_FPS,
+        g_param_spec_double("placeholder-fps", "Placeholder rate",
+                            "Frames per second of the placeholder picture while there is "
+                            "nothing live, so that downstream keeps running",
+                            0.2, 30.0, DEFAULT_PLACEHOLDER_FPS, rw));
+    g_object_class_install_property(
+        object, PROP_REQUEST_SIZE,
+        g_param_spec_string("request-size", "Requested picture size",
+                            "Picture size to ask the service (and so the phone) for, as WxH; "
+                            "caps prefer it when downstream allows. Empty: the size caps "
+                            "negotiation fixes",
+                            "", rw));
+    g_object_class_install_property(
+        object, PROP_LIVE_FRAMES,
+        g_param_spec_uint64("live-frames", "Live frames", "Phone frames sent since start", 0,
+                            G_MAXUINT64, 0, ro));
+    g_object_class_install_property(
+        object, PROP_PLACEHOLDER_FRAMES,
+        g_param_spec_uint64("placeholder-frames", "Placeholder frames",
+                            "Placeholder pictures sent since start", 0, G_MAXUINT64, 0, ro));
+    g_object_class_install_property(
+        object, PROP_DROPPED_FRAMES,
+        g_param_spec_uint64("dropped-frames", "Dropped frames",
+                            "Phone frames not sent since start: damaged or cut short, or of a picture "
+                            "size downstream does not take",
+                            0, G_MAXUINT64, 0, ro));
+
+    gst_element_class_add_static_pad_template(element, &SRC_TEMPLATE);
+    gst_element_class_set_static_metadata(
+        element, "Ovalix phone camera", "Source/Video",
+        "Live JPEG frames of the phone camera, from the Ovalix service's shared camera block; "
+        "a placeholder picture while there is no service, no phone or no picture",
+        "Ovalix developers");
+
+    base->start = Start;
+    base->stop = Stop;
+    base->unlock = Unlock;
+    base->unlock_stop = UnlockStop;
+    base->get_caps = GetCaps;
+    base->fixate = Fixate;
+    base->set_caps = SetCaps;
+    base->query = Query;
+    push->create = Create;
+
+    GST_DEBUG_CATEGORY_INIT(ovalix_src_debug, "ovalixsrc", 0, "Ovalix phone camera source");
+}
+
+gboolean OvalixSrcRegister(GstPlugin* plugin)
+{
+    return gst_element_register(plugin, "ovalixsrc", GST_RANK_NONE, OVALIX_TYPE_SRC);
+}

@@ -1,0 +1,52 @@
+#pragma once
+// The picture the source sends while there is nothing live to send: a dark
+// card that says why (no service, no phone, or a phone that stopped sending)
+// and that the picture comes back by itself. Each kind is drawn and encoded
+// once per picture size, on first use.
+//
+// Every placeholder JPEG carries a comment segment right after its start
+// marker, "ovalix-placeholder:" and the kind's name, so that tools and tests
+// tell it from a phone frame without decoding it.
+
+#include <stdint.h>
+
+#include <vector>
+
+enum PlaceholderKind {
+    PLACEHOLDER_NO_SERVICE = 0,
+    PLACEHOLDER_NO_PHONE = 1,
+    PLACEHOLDER_NO_PICTURE = 2,
+    PLACEHOLDER_KIND_COUNT = 3,
+};
+
+const char* PlaceholderName(PlaceholderKind kind);
+
+// True when data is a placeholder JPEG; kind says which.
+bool ReadPlaceholderKind(const uint8_t* data, uint32_t size, PlaceholderKind& kind);
+
+struct RgbImage;
+void DrawPlaceholder(PlaceholderKind kind, RgbImage& image);
+
+class CPlaceholderImages {
+public:
+    CPlaceholderImages();
+    ~CPlaceholderImages();
+
+    // Forgets pictures encoded for another size.
+    void SetSize(uint32_t width, uint32_t height);
+
+    // The JPEG of kind at the current size, at most capacity bytes; null when
+    // it cannot be encoded that small.
+    const uint8_t* Jpeg(PlaceholderKind kind, uint32_t capacity, uint32_t& size);
+
+private:
+    CPlaceholderImages(const CPlaceholderImages&);
+    CPlaceholderImages& operator=(const CPlaceholderImages&);
+
+    bool Encode(PlaceholderKind kind, uint32_t capacity);
+
+    void* compressor;
+    uint32_t width;
+    uint32_t height;
+    std::vector<uint8_t> jpeg[PLACEHOLDER_KIND_COUNT];
+};

@@ -1,0 +1,42 @@
+#pragma once
+// The source's caps: image/jpeg with width, height and framerate, one
+// structure per usable entry of the block's format table, in table order.
+
+#include <gst/gst.h>
+#include <stdint.h>
+
+#include "video_formats.h"
+
+struct PictureSize {
+    uint32_t width;
+    uint32_t height;
+};
+
+// One fixed structure per format, in order.
+GstCaps* CapsForFormats(const VideoFormat* formats, uint32_t count);
+
+// Without a service there is no table: the service's default format first,
+// then any size, so that a pipeline fixed to some size still starts and
+// shows the placeholder at that size.
+GstCaps* CapsWithoutService();
+
+// Adds a structure for size at rate fpsN/fpsD after the others unless one of
+// them already has that size, so that renegotiating can keep the size that is
+// flowing even when a new table no longer lists it.
+void AppendSizeIfMissing(GstCaps* caps, PictureSize size, int fpsN, int fpsD);
+
+// "WxH" with each side 1..4095 (what the table can hold).
+bool ParsePictureSize(const char* text, PictureSize& size);
+
+// Caps narrowed to the first structure that allows size, then fixated; null
+// when none allows it. Takes caps.
+GstCaps* FixateToSize(GstCaps* caps, PictureSize size);
+
+// Size and rate of fixed caps.
+bool ReadCapsFormat(const GstCaps* caps, PictureSize& size, int& fpsN, int& fpsD);
+
+// A format's rate as a fraction.
+void FormatRate(const VideoFormat& format, int& fpsN, int& fpsD);
+
+// Caps of one fixed format.
+GstCaps* CapsForSize(PictureSize size, int fpsN, int fpsD);

@@ -1,0 +1,20 @@
+# The consumers' side of the block: the consumer library against the
+# service's writer side, and the monitor's counting. Natively and in both
+# Windows bitnesses.
+
+if(WIN32)
+  set(consumer_platform_sources child_process_win32.cpp stored_table_access_win32.cpp)
+else()
+  set(consumer_platform_sources child_process_posix.cpp stored_table_access_posix.cpp)
+endif()
+
+set(client_test_sources camera_client_test.cpp)
+if(NOT WIN32)
+  list(APPEND client_test_sources camera_client_posix_test.cpp)
+endif()
+ovalix_add_test(camera_client_test
+  SOURCES ${client_test_sources} ${consumer_platform_sources} LIBS ovalix_client LOCK)
+
+ovalix_add_test(frame_stats_test
+  SOURCES frame_stats_test.cpp ${PROJECT_SOURCE_DIR}/tools/monitor/frame_stats.cpp)
+target_include_directories(frame_stats_test PRIVATE ${PROJECT_SOURCE_DIR}/tools/monitor)
