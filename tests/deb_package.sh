@@ -15,6 +15,10 @@ deb=$1
 version=$2
 shift 2
 pieces=" $* "
+if [ ! -f "$deb" ]; then
+  echo "FAIL: no $deb: build it with --target package"
+  exit 1
+fi
 failures=0
 fail() { printf 'FAIL: %s\n' "$*"; failures=$((failures + 1)); }
 has() { case "$pieces" in *" $1 "*) return 0 ;; esac; return 1; }

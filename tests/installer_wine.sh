@@ -19,6 +19,10 @@ phone=$4
 viewer_driver=$5
 shift 5
 pieces=" $* "
+if [ ! -f "$installer" ]; then
+  echo "FAIL: no $installer: build it with --target installer"
+  exit 1
+fi
 root=$(cd "$(dirname "$0")/.." && pwd)
 run="$root/scripts/wine-run.sh"
 : "${OVALIX_WINEPREFIX:=$root/build/wine}"
