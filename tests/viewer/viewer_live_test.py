@@ -141,7 +141,7 @@ def case_service(rig, args, driver, screenshot):
 def case_no_service(rig, args, driver, screenshot):
     """No service: the filter's default format; Play runs the graph on the
     placeholder, and the running graph takes the frames of a service that
-    comes later."""
+    comes later, at its own size."""
     viewer = start_viewer(args, driver)
     s = viewer.state
     bar_h = s["bar"]["rect"][3]
@@ -157,6 +157,9 @@ def case_no_service(rig, args, driver, screenshot):
     rig.start_service()
     rig.phone_streaming("--mode", "3", "--formats", "640x480@30,320x240@30")
     check(frames_taken(rig, 10), "the running graph takes the frames once the service comes")
+    # The new block does not know the size the graph streams: the filter asks
+    # for it, so the phone sends that size instead of the service's default.
+    check(requested(rig, 640, 480, 10), "the filter asked the new service for 640 x 480")
     s = viewer.command(STOP)
     check(viewer.enabled() == STOPPED_BAR and not s["video"]["visible"], "Stop")
     check(ring_full(rig, 10), "after Stop nobody takes frames")
