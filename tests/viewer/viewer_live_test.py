@@ -100,7 +100,8 @@ def case_service(rig, args, driver, screenshot):
     ox, oy = viewer.client_origin()
     screenshot.eventually(lambda shot: same_pixels(shot, ox + 405, oy + 144, "logo.bmp"))
     shot = screenshot("live-idle")
-    check(same_pixels(shot, ox + 405, oy + 144, "logo.bmp") and shot.getpixel((ox + 2, oy + 2)) == IDLE,
+    check(same_pixels(shot, ox + 405, oy + 144, "logo.bmp")
+          and shot.getpixel((ox + 2, oy + 2)) == IDLE,
           "idle picture: background and logo at (405, 144)")
 
     labels = viewer.labels()
