@@ -10,8 +10,8 @@
 #include "ticks.h"
 
 CStreamWorker::CStreamWorker()
-    : stopping(false), running(false), format(DEFAULT_VIDEO_FORMAT), imageSize(0), startTime(0),
-      frames(nullptr), placeholder(nullptr), placeholderCapacity(0)
+    : stopping(false), running(false), format(DEFAULT_VIDEO_FORMAT), askForSize(false),
+      imageSize(0), startTime(0), frames(nullptr), placeholder(nullptr), placeholderCapacity(0)
 {
     memset(&stats, 0, sizeof stats);
 }
@@ -24,7 +24,8 @@ CStreamWorker::~CStreamWorker()
     delete[] placeholder;
 }
 
-bool CStreamWorker::Start(IMemAllocator* alloc, IMemInputPin* in, const VideoFormat& f)
+bool CStreamWorker::Start(IMemAllocator* alloc, IMemInputPin* in, const VideoFormat& f,
+                          bool askSize)
 {
     if (thread.joinable())
         return false;
@@ -42,6 +43,7 @@ bool CStreamWorker::Start(IMemAllocator* alloc, IMemInputPin* in, const VideoFor
     allocator = alloc;
     input = in;
     format = f;
+    askForSize = askSize;
     imageSize = size;
     stopping = false;
     running = false;
@@ -175,6 +177,17 @@ bool CStreamWorker::DeliverFrame(CJpegDecoder& decoder, const CameraFrame& taken
     return sent;
 }
 
+// A block that is new to this reader (the service came after the graph
+// started, or restarted) asks for its own default size, which this stream
+// would then have to scale: ask for the size the application chose.
+void CStreamWorker::AskForStreamSize()
+{
+    uint32_t width = 0, height = 0;
+    if (askForSize && client.ReadRequestedSize(width, height) &&
+        (width != format.width || height != format.height))
+        client.RequestSize(format.width, format.height);
+}
+
 void CStreamWorker::Run()
 {
     // WIC needs COM on this thread; the decoder lives as long as the run.
@@ -189,11 +202,16 @@ void CStreamWorker::Run()
         // back): the first take is the newest frame alone, later ones every
         // frame since.
         bool caughtUp = false;
+        uint32_t attachments = client.Attachments();
         while (!stopping) {
             uint32_t taken = 0;
             uint32_t waitMs = schedule.WaitMs(GetTickMs());
             ClientResult got = caughtUp ? client.WaitAll(waitMs, frames, FRAMES_PER_TAKE, taken)
                                         : client.WaitNewest(waitMs, frames[0]);
+            if (client.Attachments() != attachments) {
+                attachments = client.Attachments();
+                AskForStreamSize();
+            }
             if (got == CLIENT_FRAME && !caughtUp)
                 taken = 1;
             caughtUp = got != CLIENT_NO_SERVICE && (caughtUp || got == CLIENT_FRAME);

@@ -30,8 +30,11 @@ public:
     CStreamWorker();
     ~CStreamWorker();
 
-    // Begins streaming in the given format into the peer's input.
-    bool Start(IMemAllocator* allocator, IMemInputPin* input, const VideoFormat& format);
+    // Begins streaming in the given format into the peer's input. With
+    // askForSize (the application chose the format), a service new to this
+    // reader is asked for the format's size.
+    bool Start(IMemAllocator* allocator, IMemInputPin* input, const VideoFormat& format,
+               bool askForSize);
     // Asks the thread to end; the caller then decommits the allocator (which
     // frees a thread waiting for a buffer) and calls Join.
     void SignalStop();
@@ -54,6 +57,7 @@ private:
     bool Deliver(Fill fill, Count count, bool& discontinuity);
     bool DeliverFrame(CJpegDecoder& decoder, const CameraFrame& taken, bool& discontinuity);
     void StampSample(IMediaSample* sample);
+    void AskForStreamSize();
     void CountLive(uint32_t stamp, uint64_t decodeTicks, bool scaled, uint32_t width,
                    uint32_t height);
 
@@ -63,6 +67,7 @@ private:
     ComPtr<IMemAllocator> allocator;
     ComPtr<IMemInputPin> input;
     VideoFormat format;
+    bool askForSize;
     uint32_t imageSize;
 
     std::mutex timing;   // clock and start time, set from the graph's thread

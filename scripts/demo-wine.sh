@@ -6,9 +6,9 @@
 # saves the last picture), and ovalix-monitor.exe takes the frames.
 # OvalixViewer.exe then runs on a virtual display over the same filter: the
 # demo presses Play through the test driver and saves screenshots of the idle
-# picture and of the playing state. Everything runs in a private namespace;
-# the wineserver is started inside it, because Wine's sockets and named
-# objects live in that server.
+# picture and of the playing state, and the live picture while it plays.
+# Everything runs in a private namespace; the wineserver is started inside it,
+# because Wine's sockets and named objects live in that server.
 #
 #   bash scripts/demo-wine.sh [--seconds S] [--no-build]
 #
@@ -136,12 +136,16 @@ wine "$driver" command 1003 >/dev/null
 sleep 3
 wine "$driver" state >"$shots/playing-state.json"
 shoot playing
+# Under Wine VMR-9 draws nothing into the viewer's video window (a child
+# window): the picture its graph receives, taken by a second reader.
+wine "$snap" --size 1280x720 --seconds 2 --quiet --save-live "$shots/live-while-playing.png" \
+  >/dev/null 2>&1 || true
 wine "$driver" command 1004 >/dev/null
 sleep 1
 wine "$driver" close >/dev/null
 wait "$viewer_pid" || true
 pids=("$phone_pid")
-echo "== viewer screenshots (idle, playing) and window states in $shots"
+echo "== viewer screenshots (idle, playing), window states and the live picture while it played in $shots"
 ls "$shots"
 kill -TERM "$phone_pid" 2>/dev/null || true
 wait "$phone_pid" 2>/dev/null || true

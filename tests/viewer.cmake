@@ -41,3 +41,20 @@ if(WIN32 AND TARGET ovalix_test_capture_filter)
   add_executable(viewer_graph_bench ${CMAKE_SOURCE_DIR}/bench/viewer_graph_bench.cpp)
   target_link_libraries(viewer_graph_bench PRIVATE ovalix_test_capture_filter)
 endif()
+
+# The real program over the real filter and the real service with the native
+# phone stand-in, each case in a prefix copy of its own.
+if(WIN32 AND TARGET OvalixViewer AND TARGET ovalix_filter AND TARGET OvalixSvc)
+  foreach(case service no_service)
+    add_test(NAME viewer_live.${case}
+             COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/viewer/viewer_env.sh
+                     sh ${CMAKE_CURRENT_SOURCE_DIR}/wine_private_prefix.sh
+                     /usr/bin/python3 ${CMAKE_CURRENT_SOURCE_DIR}/viewer/viewer_live_test.py
+                     --case ${case} --viewer $<TARGET_FILE:OvalixViewer>
+                     --driver $<TARGET_FILE:viewer_driver> --filter $<TARGET_FILE:ovalix_filter>
+                     --svc $<TARGET_FILE:OvalixSvc> --monitor $<TARGET_FILE:ovalix-monitor>
+                     --phone ${OVALIX_PHONE_PROGRAM} --wine-run ${PROJECT_SOURCE_DIR}/scripts/wine-run.sh
+                     --shots ${CMAKE_BINARY_DIR}/viewer-shots)
+    set_tests_properties(viewer_live.${case} PROPERTIES RESOURCE_LOCK service TIMEOUT 240)
+  endforeach()
+endif()

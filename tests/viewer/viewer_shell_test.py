@@ -8,52 +8,21 @@ capture source registered in this (private) prefix.
 
 Runs inside viewer_env.sh (display, audio) and wine_private_prefix.sh.
 """
-import io
 import json
 import os
-import subprocess
 import sys
 import tempfile
-import time
 
-from PIL import Image
-
-ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-RUN = os.path.join(ROOT, "scripts", "wine-run.sh")
-ART = os.path.join(ROOT, "viewer", "resources")
-FILTER_KEY = r"HKCR\CLSID\{5E75F4EE-128D-4972-8CD9-5B82DF38EB55}"
-IDLE = (85, 153, 187)
-PLAY, STOP, EXIT, NEXT, LABEL, BADGE = "1003", "1004", "1006", "1007", "1008", "1009"
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from viewer_harness import (BADGE, EXIT, FILTER_KEY, IDLE, LABEL, NEXT, PLAY, STOP,  # noqa: E402
+                            Checks, Driver, Screens, same_pixels, wine, windows_path)
+import viewer_harness  # noqa: E402
 
 viewer_exe, driver_exe, filter_dll = sys.argv[1:4]
-shots = sys.argv[4] if len(sys.argv) > 4 else None
-failures = []
-checks = 0
-
-
-def check(condition, what):
-    global checks
-    checks += 1
-    if not condition:
-        failures.append(what)
-        print("FAIL:", what, flush=True)
-
-
-def windows_path(path):
-    return "Z:" + os.path.abspath(path).replace("/", "\\")
-
-
-def wine(*args, env=None, timeout=60):
-    return subprocess.run([RUN, *args], capture_output=True, text=True, errors="replace", env=env,
-                          timeout=timeout)
-
-
-def driver(*args):
-    out = wine(driver_exe, *args).stdout
-    try:
-        return json.loads(out)
-    except ValueError:
-        return {}
+check = Checks()
+driver = Driver(driver_exe)
+screenshot = Screens(sys.argv[4] if len(sys.argv) > 4 else None)
+eventually = screenshot.eventually
 
 
 def reg32(*args):
@@ -66,68 +35,14 @@ def register_filter():
     reg32("add", FILTER_KEY + r"\InprocServer32", "/v", "ThreadingModel", "/d", "Both", "/f")
 
 
-def screenshot(name=None):
-    xwd = subprocess.run(["xwd", "-root", "-silent"], capture_output=True, check=True).stdout
-    png = subprocess.run(["/usr/bin/convert", "xwd:-", "png:-"], input=xwd,
-                         capture_output=True, check=True).stdout
-    image = Image.open(io.BytesIO(png)).convert("RGB")
-    if shots and name:
-        os.makedirs(shots, exist_ok=True)
-        image.save(os.path.join(shots, name + ".png"))
-    return image
+class Viewer(viewer_harness.Viewer):
+    """The program over the stand-in source, which takes its formats and
+    behaviour from the environment and logs what is asked of it."""
 
-
-def same_pixels(shot, x, y, bitmap_file):
-    art = Image.open(os.path.join(ART, bitmap_file)).convert("RGB")
-    region = shot.crop((x, y, x + art.width, y + art.height))
-    return list(region.getdata()) == list(art.getdata())
-
-
-class Viewer:
     def __init__(self, formats):
         self.log = tempfile.NamedTemporaryFile(delete=False, suffix=".log").name
-        env = dict(os.environ, OVALIX_TEST_FILTER=formats,
-                   OVALIX_TEST_FILTER_LOG=windows_path(self.log))
-        self.process = subprocess.Popen([RUN, viewer_exe], env=env, stdout=subprocess.DEVNULL,
-                                        stderr=subprocess.DEVNULL)
-        self.state = driver("state")
-
-    def refresh(self):
-        self.state = driver("state")
-        return self.state
-
-    def controls(self):
-        return self.state["bar"]["controls"]
-
-    def enabled(self):
-        return {k: self.controls()[k]["enabled"] for k in (PLAY, STOP, EXIT, NEXT)}
-
-    def label(self):
-        return self.controls()[LABEL]["text"] if self.state else None
-
-    def command(self, control, timeout=15):
-        """Posts the command and waits for its visible outcome: the bar's
-        new state after Play and Stop (set as their last step), a new label
-        after Next resolution."""
-        before = self.label()
-        driver("command", control)
-        if control == EXIT:
-            return {}
-        done = {PLAY: lambda: not self.enabled()[PLAY],
-                STOP: lambda: not self.enabled()[STOP]}.get(control, lambda: self.label() != before)
-        deadline = time.time() + timeout
-        while self.refresh() and not done() and time.time() < deadline:
-            time.sleep(0.2)
-        time.sleep(0.3)  # the paints that follow
-        return self.refresh()
-
-    def client_origin(self):
-        return self.state["origin"]
-
-    def bar_origin(self):
-        x, y = self.client_origin()
-        bar = self.state["bar"]["rect"]
-        return x + bar[0], y + bar[1]
+        super().__init__(viewer_exe, driver, {"OVALIX_TEST_FILTER": formats,
+                                              "OVALIX_TEST_FILTER_LOG": windows_path(self.log)})
 
     def filter_log(self):
         with open(self.log) as f:
@@ -135,25 +50,9 @@ class Viewer:
 
     def wait(self, timeout=20):
         try:
-            return self.process.wait(timeout=timeout)
-        except subprocess.TimeoutExpired:
-            self.process.kill()
-            return None
+            return super().wait(timeout)
         finally:
             os.unlink(self.log)
-
-    def close(self):
-        driver("close")
-        return self.wait()
-
-
-def eventually(predicate, timeout=5):
-    """Screens are drawn a moment after the state changes: look again for a while."""
-    deadline = time.time() + timeout
-    while True:
-        if predicate(screenshot()) or time.time() > deadline:
-            return predicate(screenshot())
-        time.sleep(0.3)
 
 
 def faces_drawn(viewer, expected):
@@ -373,8 +272,7 @@ def main():
     for case in cases:
         if not only or case.__name__ in only.split(","):
             case()
-    print(f"{checks - len(failures)} passed, {len(failures)} failed")
-    return 1 if failures else 0
+    return check.report()
 
 
 if __name__ == "__main__":
