@@ -12,15 +12,14 @@ const char COMMENT_PREFIX[] = "ovalix-placeholder:";
 const int QUALITIES[] = {85, 60, 35, 15};
 
 struct PlaceholderText {
-    const char* name;
     const char* message;
     const char* hint;
 };
 
 const PlaceholderText TEXTS[PLACEHOLDER_KIND_COUNT] = {
-    {"no-service", "NO CAMERA SERVICE", "START OVALIXSVC - THE PICTURE COMES BY ITSELF"},
-    {"no-phone", "WAITING FOR THE PHONE", "CONNECT IT BY CABLE OR OVER THE NETWORK"},
-    {"no-picture", "NO PICTURE FROM THE PHONE", "WAITING FOR IT TO SEND AGAIN"},
+    {"NO CAMERA SERVICE", "START OVALIXSVC - THE PICTURE COMES BY ITSELF"},
+    {"WAITING FOR THE PHONE", "CONNECT IT BY CABLE OR OVER THE NETWORK"},
+    {"NO PICTURE FROM THE PHONE", "WAITING FOR IT TO SEND AGAIN"},
 };
 
 const uint8_t WHITE[3] = {240, 242, 246};
@@ -66,11 +65,6 @@ void DrawCameraIcon(RgbImage& image, int32_t cx, int32_t cy, int32_t size)
 
 }  // namespace
 
-const char* PlaceholderName(PlaceholderKind kind)
-{
-    return kind < PLACEHOLDER_KIND_COUNT ? TEXTS[kind].name : "";
-}
-
 bool ReadPlaceholderKind(const uint8_t* data, uint32_t size, PlaceholderKind& kind)
 {
     const uint32_t prefix = sizeof(COMMENT_PREFIX) - 1;
@@ -83,7 +77,8 @@ bool ReadPlaceholderKind(const uint8_t* data, uint32_t size, PlaceholderKind& ki
     const char* name = (const char*)data + 6 + prefix;
     uint32_t nameLength = length - 2 - prefix;
     for (int k = 0; k < PLACEHOLDER_KIND_COUNT; ++k) {
-        if (strlen(TEXTS[k].name) == nameLength && memcmp(name, TEXTS[k].name, nameLength) == 0) {
+        const char* known = PlaceholderKindName((PlaceholderKind)k);
+        if (strlen(known) == nameLength && memcmp(name, known, nameLength) == 0) {
             kind = (PlaceholderKind)k;
             return true;
         }
@@ -161,7 +156,7 @@ bool CPlaceholderImages::Encode(PlaceholderKind kind, uint32_t capacity)
     DrawPlaceholder(kind, image);
 
     char comment[64];
-    int n = snprintf(comment, sizeof comment, "%s%s", COMMENT_PREFIX, TEXTS[kind].name);
+    int n = snprintf(comment, sizeof comment, "%s%s", COMMENT_PREFIX, PlaceholderKindName(kind));
     uint32_t segment = 4 + (uint32_t)n;   // FF FE, a 2-byte length, the text
     for (int quality : QUALITIES) {
         unsigned char* out = nullptr;

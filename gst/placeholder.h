@@ -12,14 +12,7 @@
 
 #include <vector>
 
-enum PlaceholderKind {
-    PLACEHOLDER_NO_SERVICE = 0,
-    PLACEHOLDER_NO_PHONE = 1,
-    PLACEHOLDER_NO_PICTURE = 2,
-    PLACEHOLDER_KIND_COUNT = 3,
-};
-
-const char* PlaceholderName(PlaceholderKind kind);
+#include "placeholder_pacing.h"
 
 // True when data is a placeholder JPEG; kind says which.
 bool ReadPlaceholderKind(const uint8_t* data, uint32_t size, PlaceholderKind& kind);

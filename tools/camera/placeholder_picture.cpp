@@ -65,16 +65,6 @@ uint8_t Clamp(int v) { return (uint8_t)(v < 0 ? 0 : v > 255 ? 255 : v); }
 
 }  // namespace
 
-const char* PlaceholderKindName(PlaceholderKind kind)
-{
-    switch (kind) {
-    case PLACEHOLDER_NO_SERVICE: return "no-service";
-    case PLACEHOLDER_NO_PHONE: return "no-phone";
-    case PLACEHOLDER_NO_PICTURE: return "no-picture";
-    default: return "";
-    }
-}
-
 void DrawPlaceholderRgb(PlaceholderKind kind, uint8_t* rgb, uint32_t width, uint32_t height,
                         uint32_t stride)
 {

@@ -10,15 +10,7 @@
 #include <stdint.h>
 
 #include "picture_writer.h"
-
-enum PlaceholderKind {
-    PLACEHOLDER_NO_SERVICE = 0,   // the shared camera block is not there
-    PLACEHOLDER_NO_PHONE = 1,     // the service has no streaming link
-    PLACEHOLDER_NO_PICTURE = 2,   // the link is up but frames stopped coming
-    PLACEHOLDER_KIND_COUNT = 3,
-};
-
-const char* PlaceholderKindName(PlaceholderKind kind);
+#include "placeholder_pacing.h"
 
 // rgb holds height rows of stride bytes, width * 3 of them used.
 void DrawPlaceholderRgb(PlaceholderKind kind, uint8_t* rgb, uint32_t width, uint32_t height,
