@@ -1,8 +1,7 @@
 #pragma once
-// The picture the source sends while there is nothing live to send: a dark
-// card that says why (no service, no phone, or a phone that stopped sending)
-// and that the picture comes back by itself. Each kind is drawn and encoded
-// once per picture size, on first use.
+// The placeholder card (placeholder_card.h) as the JPEG the source sends
+// while there is nothing live to send. Each kind is drawn and encoded once
+// per picture size, on first use.
 //
 // Every placeholder JPEG carries a comment segment right after its start
 // marker, "ovalix-placeholder:" and the kind's name, so that tools and tests
@@ -16,9 +15,6 @@
 
 // True when data is a placeholder JPEG; kind says which.
 bool ReadPlaceholderKind(const uint8_t* data, uint32_t size, PlaceholderKind& kind);
-
-struct RgbImage;
-void DrawPlaceholder(PlaceholderKind kind, RgbImage& image);
 
 class CPlaceholderImages {
 public:
