@@ -191,6 +191,12 @@ bool CCameraClient::ReadLinkState(uint32_t& state) const
     return true;
 }
 
+bool CCameraClient::LinkStreaming() const
+{
+    uint32_t state = 0;
+    return ReadLinkState(state) && state == LINK_STREAMING;
+}
+
 bool CCameraClient::ReadFormats(FormatTable& out) const
 {
     if (block == nullptr)

@@ -1,7 +1,7 @@
 #pragma once
 // What the capture source decides without a graph: which formats it offers
 // and which one it starts with, the numbers of an RGB24 picture of a size,
-// and when it shows its placeholder instead of the phone's frames.
+// and how often it shows its placeholder instead of the phone's frames.
 
 #include <stdint.h>
 
@@ -21,25 +21,8 @@ uint32_t OfferedFormats(const FormatTable* table, VideoFormat (&out)[FORMAT_MAX_
 uint32_t DefaultFormatIndex(const VideoFormat* formats, uint32_t count, uint32_t requestedWidth,
                             uint32_t requestedHeight);
 
-// Live frames are shown as they come; when none has come for STALL_MS (no
-// service, no link, a stalled phone, frames that cannot be decoded) the
-// placeholder is shown every PLACEHOLDER_INTERVAL_MS until they come again.
+// The placeholder's pacing (client's placeholder_pacing.h): live frames are
+// shown as they come; without them it is shown every PLACEHOLDER_INTERVAL_MS,
+// while the link streams only once none has come for STALL_MS.
 const uint32_t STALL_MS = 1000;
 const uint32_t PLACEHOLDER_INTERVAL_MS = 200;
-
-class CSourceSchedule {
-public:
-    void Start(uint32_t nowMs);                // streaming begins: nothing live yet
-    void LiveFrameShown(uint32_t nowMs);
-    // True when the placeholder should go out now; counts it as shown.
-    bool PlaceholderDue(uint32_t nowMs);
-    // How long the worker may wait for a frame before it must look again.
-    uint32_t WaitMs(uint32_t nowMs) const;
-
-private:
-    uint32_t lastLiveMs = 0;
-    uint32_t lastPlaceholderMs = 0;
-    bool haveLive = false;
-    bool havePlaceholder = false;
-    uint32_t startMs = 0;
-};

@@ -5,6 +5,7 @@
 #include <new>
 
 #include "jpeg_decoder.h"
+#include "placeholder_pacing.h"
 #include "placeholder_picture.h"
 #include "source_logic.h"
 #include "ticks.h"
@@ -195,8 +196,11 @@ void CStreamWorker::Run()
     {
         CJpegDecoder decoder;
         bool decoderReady = decoder.Init();
-        CSourceSchedule schedule;
-        schedule.Start(GetTickMs());
+        // Attached before the first look, so that a running service with a
+        // streaming link gets its first frame in before any placeholder.
+        client.Attach();
+        PlaceholderPacing pacing;
+        PacingStart(pacing, GetTickMs(), STALL_MS, PLACEHOLDER_INTERVAL_MS);
         bool discontinuity = true;
         // The ring may hold frames from long before this reader came (or came
         // back): the first take is the newest frame alone, later ones every
@@ -205,7 +209,7 @@ void CStreamWorker::Run()
         uint32_t attachments = client.Attachments();
         while (!stopping) {
             uint32_t taken = 0;
-            uint32_t waitMs = schedule.WaitMs(GetTickMs());
+            uint32_t waitMs = PacingWaitMs(pacing, GetTickMs(), client.LinkStreaming());
             ClientResult got = caughtUp ? client.WaitAll(waitMs, frames, FRAMES_PER_TAKE, taken)
                                         : client.WaitNewest(waitMs, frames[0]);
             if (client.Attachments() != attachments) {
@@ -219,9 +223,13 @@ void CStreamWorker::Run()
                 if (stopping || !running || !decoderReady)
                     break;
                 if (DeliverFrame(decoder, frames[i], discontinuity))
-                    schedule.LiveFrameShown(GetTickMs());
+                    PacingLiveSent(pacing, GetTickMs());
             }
-            if (running && !stopping && schedule.PlaceholderDue(GetTickMs())) {
+            bool due = PacingDueInMs(pacing, GetTickMs(), client.LinkStreaming()) == 0;
+            if (running && !stopping && due) {
+                // Counted as sent even when the graph refused it, so a refusing
+                // graph is not asked again at once.
+                PacingPlaceholderSent(pacing, GetTickMs());
                 Deliver(
                     [&](BYTE* data) {
                         memcpy(data, placeholder, imageSize);

@@ -21,7 +21,7 @@
 #include "camera_client.h"
 #include "jpeg_probe.h"
 #include "placeholder.h"
-#include "placeholder_pacer.h"
+#include "placeholder_pacing.h"
 #include "source_caps.h"
 #include "video_formats.h"
 
@@ -40,6 +40,12 @@ const guint POOL_MIN_BUFFERS = 4;
 uint64_t NowMs()
 {
     return (uint64_t)(g_get_monotonic_time() / 1000);
+}
+
+// The placeholder pacing's wrapping millisecond tick.
+uint32_t Tick()
+{
+    return (uint32_t)NowMs();
 }
 
 enum {
@@ -64,7 +70,7 @@ struct SourceState {
     CJpegProbe probe;
     GstBufferPool* pool;
     GstCaps* stampCaps;
-    PlaceholderPacer pacer;
+    PlaceholderPacing pacing;
     uint32_t attachments;      // the client's count at the last look
     uint64_t lastViewMs;       // last read of the block's other fields
     PictureSize wanted;        // what this source asks the service for
@@ -183,12 +189,20 @@ void WriteWantedSize(OvalixSrc* self)
     st.wantedDirty = false;
 }
 
+// The properties may change while the element runs.
+void ReadPacingTimes(OvalixSrc* self)
+{
+    SourceState& st = *self->state;
+    GST_OBJECT_LOCK(self);
+    st.pacing.stallMs = self->timeoutMs;
+    st.pacing.periodMs = (uint32_t)(1000.0 / self->placeholderFps);
+    GST_OBJECT_UNLOCK(self);
+}
+
 PlaceholderKind CurrentPlaceholder(OvalixSrc* self)
 {
     GST_OBJECT_LOCK(self);
-    PlaceholderKind kind = !self->attached                   ? PLACEHOLDER_NO_SERVICE
-                           : self->linkState != LINK_STREAMING ? PLACEHOLDER_NO_PHONE
-                                                               : PLACEHOLDER_NO_PICTURE;
+    PlaceholderKind kind = PlaceholderKindFor(self->attached, self->linkState == LINK_STREAMING);
     GST_OBJECT_UNLOCK(self);
     return kind;
 }
@@ -277,16 +291,13 @@ GstFlowReturn Create(GstPushSrc* push, GstBuffer** out)
             break;
         }
         WriteWantedSize(self);
-        GST_OBJECT_LOCK(self);
-        uint32_t stallMs = self->timeoutMs;
-        uint32_t periodMs = (uint32_t)(1000.0 / self->placeholderFps);
-        GST_OBJECT_UNLOCK(self);
+        ReadPacingTimes(self);
 
-        uint32_t dueMs = PacerDueInMs(st.pacer, NowMs(), stallMs, periodMs);
+        PlaceholderKind kind = CurrentPlaceholder(self);
+        uint32_t dueMs = PacingDueInMs(st.pacing, Tick(), kind == PLACEHOLDER_NO_PICTURE);
         if (dueMs == 0) {
-            PlaceholderKind kind = CurrentPlaceholder(self);
             const uint8_t* jpeg = st.placeholders.Jpeg(kind, FRAME_DATA_SIZE, size);
-            PacerPlaceholderSent(st.pacer, NowMs());
+            PacingPlaceholderSent(st.pacing, Tick());
             if (jpeg == nullptr)
                 continue;
             memcpy(frame.data, jpeg, size);
@@ -300,7 +311,7 @@ GstFlowReturn Create(GstPushSrc* push, GstBuffer** out)
         if (AcceptFrame(self, frame)) {
             size = frame.size;
             live = true;
-            PacerLiveSent(st.pacer, NowMs());
+            PacingLiveSent(st.pacing, Tick());
             break;
         }
         GST_OBJECT_LOCK(self);
@@ -353,11 +364,11 @@ gboolean Start(GstBaseSrc* base)
     st.client.Attach();
     RefreshBlockView(self, true);
     GST_OBJECT_LOCK(self);
-    bool streaming = self->attached && self->linkState == LINK_STREAMING;
     self->haveCaps = FALSE;
     self->liveFrames = self->placeholderFrames = self->droppedFrames = 0;
     GST_OBJECT_UNLOCK(self);
-    PacerStart(st.pacer, NowMs(), streaming);
+    PacingStart(st.pacing, Tick(), 0, 0);
+    ReadPacingTimes(self);
     g_atomic_int_set(&self->requestChanged, 1);
     return TRUE;
 }

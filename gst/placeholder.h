@@ -1,8 +1,7 @@
 #pragma once
-// The picture the source sends while there is nothing live to send: a dark
-// card that says why (no service, no phone, or a phone that stopped sending)
-// and that the picture comes back by itself. Each kind is drawn and encoded
-// once per picture size, on first use.
+// The placeholder card (placeholder_card.h) as the JPEG the source sends
+// while there is nothing live to send. Each kind is drawn and encoded once
+// per picture size, on first use.
 //
 // Every placeholder JPEG carries a comment segment right after its start
 // marker, "ovalix-placeholder:" and the kind's name, so that tools and tests
@@ -12,20 +11,10 @@
 
 #include <vector>
 
-enum PlaceholderKind {
-    PLACEHOLDER_NO_SERVICE = 0,
-    PLACEHOLDER_NO_PHONE = 1,
-    PLACEHOLDER_NO_PICTURE = 2,
-    PLACEHOLDER_KIND_COUNT = 3,
-};
-
-const char* PlaceholderName(PlaceholderKind kind);
+#include "placeholder_pacing.h"
 
 // True when data is a placeholder JPEG; kind says which.
 bool ReadPlaceholderKind(const uint8_t* data, uint32_t size, PlaceholderKind& kind);
-
-struct RgbImage;
-void DrawPlaceholder(PlaceholderKind kind, RgbImage& image);
 
 class CPlaceholderImages {
 public:

@@ -1,8 +1,8 @@
 // The camera's picture side without PipeWire: frame layouts, the phone's
 // JPEG rendered into every offered format at its own size and scaled,
-// other subsamplings, damaged and oversized JPEGs, and when placeholders go
-// out. Frames are read back the way a consumer reads them (video-range
-// BT.601 for YUV).
+// other subsamplings, damaged and oversized JPEGs, and the placeholder.
+// Frames are read back the way a consumer reads them (video-range BT.601 for
+// YUV).
 
 #include <gtest/gtest.h>
 #include <turbojpeg.h>
@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "frame_renderer.h"
-#include "placeholder_pacing.h"
+#include "placeholder_picture.h"
 #include "raw_video.h"
 #include "test_pattern.h"
 
@@ -225,34 +225,3 @@ TEST(CameraPicture, DamagedJpegsAreRefusedAndOversizedOnesScaledDown)
     EXPECT_TRUE(Near(PixelOf(frame, l, 540, 240), BLUE));
 }
 
-TEST(CameraPicture, PlaceholdersAtOnceWithoutALinkAndOnlyAfterAStallWithOne)
-{
-    PlaceholderPacing p;
-    PlaceholderKind kind = PLACEHOLDER_KIND_COUNT;
-    PacingStart(p, 1000);
-    // No service: at once, then every period.
-    EXPECT_TRUE(PlaceholderDue(p, 1000, false, false, kind));
-    EXPECT_EQ(PLACEHOLDER_NO_SERVICE, kind);
-    PacingPlaceholderSent(p, 1000);
-    EXPECT_FALSE(PlaceholderDue(p, 1000 + PLACEHOLDER_PERIOD_MS - 1, false, false, kind));
-    EXPECT_TRUE(PlaceholderDue(p, 1000 + PLACEHOLDER_PERIOD_MS, false, false, kind));
-    EXPECT_TRUE(PlaceholderDue(p, 1000 + PLACEHOLDER_PERIOD_MS, true, false, kind));
-    EXPECT_EQ(PLACEHOLDER_NO_PHONE, kind);
-
-    // A streaming link: nothing until the stall time has passed without a
-    // live frame; a live frame starts the stall time again.
-    PacingStart(p, 5000);
-    EXPECT_FALSE(PlaceholderDue(p, 5000 + PLACEHOLDER_STALL_MS - 1, true, true, kind));
-    PacingLiveSent(p, 5500);
-    EXPECT_FALSE(PlaceholderDue(p, 5000 + PLACEHOLDER_STALL_MS, true, true, kind));
-    EXPECT_TRUE(PlaceholderDue(p, 5500 + PLACEHOLDER_STALL_MS, true, true, kind));
-    EXPECT_EQ(PLACEHOLDER_NO_PICTURE, kind);
-    PacingPlaceholderSent(p, 5500 + PLACEHOLDER_STALL_MS);
-    EXPECT_FALSE(PlaceholderDue(p, 5500 + PLACEHOLDER_STALL_MS + 1, true, true, kind));
-    EXPECT_TRUE(PlaceholderDue(p, 5500 + PLACEHOLDER_STALL_MS + PLACEHOLDER_PERIOD_MS, true,
-                               true, kind));
-    // The tick wraps.
-    PacingStart(p, 0xFFFFFF00u);
-    EXPECT_FALSE(PlaceholderDue(p, 0xFFFFFF00u + 100, true, true, kind));
-    EXPECT_TRUE(PlaceholderDue(p, 0xFFFFFF00u + PLACEHOLDER_STALL_MS, true, true, kind));
-}

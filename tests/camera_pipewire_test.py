@@ -26,9 +26,10 @@ NODE = "ovalix-camera"
 # The stand-in's blocks picture: 4 x 2 cells, row by row.
 BLOCK_COLOURS = [(255, 255, 255), (255, 255, 0), (0, 255, 255), (0, 255, 0),
                  (255, 0, 255), (255, 0, 0), (0, 0, 255), (0, 0, 0)]
-# The placeholder card: its background and the colour of the missing step.
-PLACEHOLDER_BACKGROUND = (28, 33, 43)
-PLACEHOLDER_MISSING = (255, 170, 50)
+# The placeholder card: its background at the left edge half way down, and
+# the colour of the missing step.
+PLACEHOLDER_BACKGROUND = (26, 32, 45)
+PLACEHOLDER_MISSING = (255, 168, 48)
 PLACEHOLDER_KINDS = {"no-service": 0, "no-phone": 1, "no-picture": 2}
 
 
@@ -93,7 +94,7 @@ class Picture:
 
     def placeholder_kind(self, tolerance=40):
         """Which step the placeholder marks as missing, or None."""
-        if not near(self.at(2, 2), PLACEHOLDER_BACKGROUND, 20):
+        if not near(self.at(2, self.height // 2), PLACEHOLDER_BACKGROUND, 20):
             return None
         s = max(min(self.width, self.height) // 3, 12)
         y = self.height * 75 // 100
@@ -396,7 +397,7 @@ def case_placeholder(rig):
         pic = rig.picture(folder, -1, 640, 480)
         rig.shot(pic, "placeholder-" + kind)
         check(pic.placeholder_kind() == kind, "%s: placeholder %s, corner %s"
-              % (name, pic.placeholder_kind(), pic.at(2, 2)))
+              % (name, pic.placeholder_kind(), pic.at(2, pic.height // 2)))
         return folder
 
     expect("no-service", "no_service", 4)

@@ -1,5 +1,5 @@
 // The plain parts of ovalixsrc: caps from a table, fixation to a preferred
-// size, the request-size text, placeholder pacing and the placeholder picture.
+// size, the request-size text and the placeholder picture.
 #include <gtest/gtest.h>
 #include <turbojpeg.h>
 
@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "placeholder.h"
-#include "placeholder_pacer.h"
 #include "source_caps.h"
 
 namespace {
@@ -79,29 +78,6 @@ TEST(SourceCaps, RequestSizeText)
                             "640x480 ", "-640x480", "big"})
         EXPECT_FALSE(ParsePictureSize(bad, size)) << bad;
     EXPECT_FALSE(ParsePictureSize(nullptr, size));
-}
-
-TEST(PlaceholderPacer, AtOnceWithoutLinkAfterTheStallThenAtTheRate)
-{
-    const uint32_t stall = 1000, period = 200;
-    PlaceholderPacer p;
-    PacerStart(p, 5000, false);
-    EXPECT_EQ(0u, PacerDueInMs(p, 5000, stall, period));
-    PacerPlaceholderSent(p, 5000);
-    EXPECT_EQ(200u, PacerDueInMs(p, 5000, stall, period));
-
-    // A streaming link gets the whole stall time for its first frame.
-    PacerStart(p, 5000, true);
-    EXPECT_EQ(1000u, PacerDueInMs(p, 5000, stall, period));
-    PacerLiveSent(p, 5400);
-    EXPECT_EQ(1000u, PacerDueInMs(p, 5400, stall, period));
-    EXPECT_EQ(0u, PacerDueInMs(p, 6400, stall, period));
-    PacerPlaceholderSent(p, 6400);
-    EXPECT_EQ(150u, PacerDueInMs(p, 6450, stall, period));
-    EXPECT_EQ(0u, PacerDueInMs(p, 6600, stall, period));
-    // A live frame ends the placeholders at once.
-    PacerLiveSent(p, 6500);
-    EXPECT_EQ(1000u, PacerDueInMs(p, 6500, stall, period));
 }
 
 // Decodes a JPEG to RGB; empty on failure.

@@ -1,6 +1,5 @@
 // The capture source's plain logic: formats offered and the one it starts
-// with, picture sizes, when the placeholder shows, and moving decoded rows
-// into a bottom-up sample.
+// with, picture sizes, and moving decoded rows into a bottom-up sample.
 #include <gtest/gtest.h>
 
 #include <string.h>
@@ -62,41 +61,6 @@ TEST(SourceFormats, PictureNumbers)
     EXPECT_EQ(FrameDuration(10.0f), 1000000);
     EXPECT_EQ(FrameDuration(0.0f), 333333);   // unusable rates count as 30
     EXPECT_EQ(FrameDuration(__builtin_nanf("")), 333333);
-}
-
-TEST(SourceSchedule, PlaceholderWhenNothingLiveAtASteadyRate)
-{
-    CSourceSchedule s;
-    s.Start(1000);
-    EXPECT_FALSE(s.PlaceholderDue(1100));   // a moment for the first frame
-    EXPECT_TRUE(s.PlaceholderDue(1200));
-    EXPECT_FALSE(s.PlaceholderDue(1300));
-    EXPECT_TRUE(s.PlaceholderDue(1400));
-    EXPECT_LE(s.WaitMs(1450), PLACEHOLDER_INTERVAL_MS);
-    EXPECT_EQ(s.WaitMs(1450), 150u);
-}
-
-TEST(SourceSchedule, LiveFramesHoldItOffUntilTheyStall)
-{
-    CSourceSchedule s;
-    s.Start(0);
-    s.LiveFrameShown(100);
-    for (uint32_t t = 100; t < 100 + STALL_MS; t += 33)
-        EXPECT_FALSE(s.PlaceholderDue(t)) << t;
-    EXPECT_TRUE(s.PlaceholderDue(100 + STALL_MS));   // phone stalled
-    EXPECT_FALSE(s.PlaceholderDue(100 + STALL_MS + 100));
-    s.LiveFrameShown(1500);                           // frames resume
-    EXPECT_FALSE(s.PlaceholderDue(1600));
-}
-
-TEST(SourceSchedule, SurvivesTheTickWrap)
-{
-    CSourceSchedule s;
-    s.Start(0xFFFFFF00u);
-    s.LiveFrameShown(0xFFFFFFF0u);
-    EXPECT_FALSE(s.PlaceholderDue(0x100u));   // 272 ms later, across the wrap
-    EXPECT_TRUE(s.PlaceholderDue(0xFFFFFFF0u + STALL_MS));
-    EXPECT_GT(s.WaitMs(0xFFFFFFF0u + STALL_MS), 0u);
 }
 
 // A top-down picture whose pixel (x, y) is (x, y, 7), in a padded buffer.

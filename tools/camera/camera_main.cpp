@@ -25,6 +25,8 @@ namespace {
 
 const uint32_t IDLE_SLEEP_MS = 100;       // no consumer: how often to look again
 const uint32_t FRAME_WAIT_MS = 50;        // consumer: longest wait for a frame
+const uint32_t PLACEHOLDER_PERIOD_MS = 200;
+const uint32_t PLACEHOLDER_STALL_MS = 1000;
 const uint32_t FORMAT_CHECK_MS = 1000;
 
 std::atomic<bool> stopRequested(false);
@@ -142,7 +144,7 @@ int main(int argc, char** argv)
     uint32_t lastGeneration = 0;
     uint32_t lastAttachments = 0;
     PlaceholderPacing pacing;
-    PacingStart(pacing, start);
+    PacingStart(pacing, start, PLACEHOLDER_STALL_MS, PLACEHOLDER_PERIOD_MS);
     PlaceholderKind loggedKind = PLACEHOLDER_KIND_COUNT;
     uint64_t liveFrames = 0;
 
@@ -174,7 +176,7 @@ int main(int argc, char** argv)
         }
         if (!wasStreaming) {
             wasStreaming = true;
-            PacingStart(pacing, now);
+            PacingStart(pacing, now, PLACEHOLDER_STALL_MS, PLACEHOLDER_PERIOD_MS);
         }
 
         // A new negotiation, or a restarted service, gets the size written.
@@ -205,9 +207,9 @@ int main(int argc, char** argv)
             continue;
         }
         now = GetTickMs();
-        uint32_t state = 0;
-        bool linkStreaming = c.client.ReadLinkState(state) && state == LINK_STREAMING;
-        if (PlaceholderDue(pacing, now, c.client.IsAttached(), linkStreaming, c.kind) &&
+        bool linkStreaming = c.client.LinkStreaming();
+        c.kind = PlaceholderKindFor(c.client.IsAttached(), linkStreaming);
+        if (PacingDueInMs(pacing, now, linkStreaming) == 0 &&
             pipewire.SendFrame(FillPlaceholder, &c)) {
             PacingPlaceholderSent(pacing, now);
             NoteSent(c, now, false);

@@ -1,28 +1,10 @@
 #pragma once
-// The picture a consumer gets while there is nothing live to show: a dark
-// card with a crossed-out camera and three dots for the steps to a live
-// picture (service, phone, frames): the ones reached green, the missing one
-// amber, the rest grey. It has no text, so it needs no font and no language.
-//
-// DrawPlaceholderRgb is the whole drawing, into any RGB buffer, so that other
-// consumers can show the same card.
+// The placeholder card (placeholder_card.h) as the camera's picture.
 
 #include <stdint.h>
 
 #include "picture_writer.h"
-
-enum PlaceholderKind {
-    PLACEHOLDER_NO_SERVICE = 0,   // the shared camera block is not there
-    PLACEHOLDER_NO_PHONE = 1,     // the service has no streaming link
-    PLACEHOLDER_NO_PICTURE = 2,   // the link is up but frames stopped coming
-    PLACEHOLDER_KIND_COUNT = 3,
-};
-
-const char* PlaceholderKindName(PlaceholderKind kind);
-
-// rgb holds height rows of stride bytes, width * 3 of them used.
-void DrawPlaceholderRgb(PlaceholderKind kind, uint8_t* rgb, uint32_t width, uint32_t height,
-                        uint32_t stride);
+#include "placeholder_pacing.h"
 
 // The placeholder as a full-range YCbCr picture, drawn again only when the
 // kind or the size changes.
