@@ -23,6 +23,7 @@
 #include "placeholder.h"
 #include "placeholder_pacing.h"
 #include "source_caps.h"
+#include "ticks.h"
 #include "video_formats.h"
 
 GST_DEBUG_CATEGORY_STATIC(ovalix_src_debug);
@@ -36,17 +37,6 @@ const uint32_t BLOCK_VIEW_MS = 100;
 const guint DEFAULT_TIMEOUT_MS = 1000;
 const gdouble DEFAULT_PLACEHOLDER_FPS = 5.0;
 const guint POOL_MIN_BUFFERS = 4;
-
-uint64_t NowMs()
-{
-    return (uint64_t)(g_get_monotonic_time() / 1000);
-}
-
-// The placeholder pacing's wrapping millisecond tick.
-uint32_t Tick()
-{
-    return (uint32_t)NowMs();
-}
 
 enum {
     PROP_0,
@@ -72,7 +62,7 @@ struct SourceState {
     GstCaps* stampCaps;
     PlaceholderPacing pacing;
     uint32_t attachments;      // the client's count at the last look
-    uint64_t lastViewMs;       // last read of the block's other fields
+    uint32_t lastViewMs;       // last read of the block's other fields
     PictureSize wanted;        // what this source asks the service for
     bool wantedDirty;          // to be written when attached
     PictureSize rejected;      // a frame size downstream refused, not asked again
@@ -128,7 +118,7 @@ void RefreshBlockView(OvalixSrc* self, bool force)
     SourceState& st = *self->state;
     CCameraClient& client = st.client;
     gboolean attached = client.IsAttached();
-    uint64_t now = NowMs();
+    uint32_t now = GetTickMs();
     bool changed = attached != self->attached || client.Attachments() != st.attachments;
     if (!force && !changed && now - st.lastViewMs < BLOCK_VIEW_MS)
         return;
@@ -294,10 +284,10 @@ GstFlowReturn Create(GstPushSrc* push, GstBuffer** out)
         ReadPacingTimes(self);
 
         PlaceholderKind kind = CurrentPlaceholder(self);
-        uint32_t dueMs = PacingDueInMs(st.pacing, Tick(), kind == PLACEHOLDER_NO_PICTURE);
+        uint32_t dueMs = PacingDueInMs(st.pacing, GetTickMs(), kind == PLACEHOLDER_NO_PICTURE);
         if (dueMs == 0) {
             const uint8_t* jpeg = st.placeholders.Jpeg(kind, FRAME_DATA_SIZE, size);
-            PacingPlaceholderSent(st.pacing, Tick());
+            PacingPlaceholderSent(st.pacing, GetTickMs());
             if (jpeg == nullptr)
                 continue;
             memcpy(frame.data, jpeg, size);
@@ -311,7 +301,7 @@ GstFlowReturn Create(GstPushSrc* push, GstBuffer** out)
         if (AcceptFrame(self, frame)) {
             size = frame.size;
             live = true;
-            PacingLiveSent(st.pacing, Tick());
+            PacingLiveSent(st.pacing, GetTickMs());
             break;
         }
         GST_OBJECT_LOCK(self);
@@ -367,7 +357,7 @@ gboolean Start(GstBaseSrc* base)
     self->haveCaps = FALSE;
     self->liveFrames = self->placeholderFrames = self->droppedFrames = 0;
     GST_OBJECT_UNLOCK(self);
-    PacingStart(st.pacing, Tick(), 0, 0);
+    PacingStart(st.pacing, GetTickMs(), 0, 0);
     ReadPacingTimes(self);
     g_atomic_int_set(&self->requestChanged, 1);
     return TRUE;
