@@ -1,15 +1,5 @@
 #include "source_logic.h"
 
-uint32_t DibStride(uint32_t width)
-{
-    return (width * 3 + 3) & ~3u;
-}
-
-uint32_t DibImageSize(uint32_t width, uint32_t height)
-{
-    return DibStride(width) * height;
-}
-
 int64_t FrameDuration(float fps)
 {
     if (!(fps >= 1.0f && fps <= 240.0f))

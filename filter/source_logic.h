@@ -1,15 +1,11 @@
 #pragma once
 // What the capture source decides without a graph: which formats it offers
-// and which one it starts with, the numbers of an RGB24 picture of a size,
-// and how often it shows its placeholder instead of the phone's frames.
+// and which one it starts with, the length of a frame at a rate, and how
+// often it shows its placeholder instead of the phone's frames.
 
 #include <stdint.h>
 
 #include "video_formats.h"
-
-// Rows of a 24-bit DIB are padded to four bytes.
-uint32_t DibStride(uint32_t width);
-uint32_t DibImageSize(uint32_t width, uint32_t height);
 
 // 100-ns units per frame at the rate; a rate outside 1..240 counts as 30.
 int64_t FrameDuration(float fps);

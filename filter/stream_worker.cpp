@@ -4,16 +4,17 @@
 
 #include <new>
 
-#include "jpeg_decoder.h"
-#include "placeholder_pacing.h"
-#include "placeholder_picture.h"
+#include "placeholder_card.h"
 #include "source_logic.h"
 #include "ticks.h"
 
 CStreamWorker::CStreamWorker()
-    : stopping(false), running(false), format(DEFAULT_VIDEO_FORMAT), askForSize(false),
-      imageSize(0), startTime(0), frames(nullptr), placeholder(nullptr), placeholderCapacity(0)
+    : stopping(false), running(false), askForSize(false), startTime(0), frames(nullptr),
+      card(nullptr), placeholder(nullptr), placeholderCapacity(0), placeholderLength(0),
+      placeholderKind(-1)
 {
+    memset(&choice, 0, sizeof choice);
+    memset(&rate, 0, sizeof rate);
     memset(&stats, 0, sizeof stats);
 }
 
@@ -22,30 +23,38 @@ CStreamWorker::~CStreamWorker()
     SignalStop();
     Join();
     delete[] frames;
+    delete[] card;
     delete[] placeholder;
 }
 
-bool CStreamWorker::Start(IMemAllocator* alloc, IMemInputPin* in, const VideoFormat& f,
+bool CStreamWorker::Start(IMemAllocator* alloc, IMemInputPin* in, const StreamChoice& c,
                           bool askSize)
 {
-    if (thread.joinable())
-        return false;
+    if (thread.joinable()) {
+        if (!stopping)
+            return false;
+        thread.join();   // ended by a Stop from its own sample callback
+    }
     if (frames == nullptr)
         frames = new (std::nothrow) CameraFrame[FRAMES_PER_TAKE];
-    uint32_t size = DibImageSize(f.width, f.height);
+    const StreamType& t = c.type;
+    uint32_t size = SampleImageSize(t.kind, t.width, t.height);
     if (size > placeholderCapacity) {
+        delete[] card;
         delete[] placeholder;
+        // The card's RGB picture is never larger than a sample of 32-bit pixels.
+        card = new (std::nothrow) uint8_t[(size_t)t.width * t.height * 3];
         placeholder = new (std::nothrow) uint8_t[size];
-        placeholderCapacity = placeholder ? size : 0;
+        placeholderCapacity = card && placeholder ? size : 0;
     }
-    if (frames == nullptr || placeholder == nullptr)
+    if (frames == nullptr || placeholderCapacity < size || !converter.Start(t))
         return false;
-    DrawPlaceholder(placeholder, f.width, f.height);
+    placeholderKind = -1;
+    RatePacingStart(rate, t, c.frameDuration);
     allocator = alloc;
     input = in;
-    format = f;
+    choice = c;
     askForSize = askSize;
-    imageSize = size;
     stopping = false;
     running = false;
     thread = std::thread(&CStreamWorker::Run, this);
@@ -60,6 +69,8 @@ void CStreamWorker::SignalStop()
 
 void CStreamWorker::Join()
 {
+    if (thread.joinable() && thread.get_id() == std::this_thread::get_id())
+        return;
     if (thread.joinable())
         thread.join();
     allocator.Reset();
@@ -102,7 +113,7 @@ void CStreamWorker::StampSample(IMediaSample* sample)
         return;
     }
     REFERENCE_TIME begin = now - start;
-    REFERENCE_TIME end = begin + FrameDuration(format.fps);
+    REFERENCE_TIME end = begin + choice.frameDuration;
     sample->SetTime(&begin, &end);
 }
 
@@ -114,11 +125,11 @@ bool CStreamWorker::Deliver(Fill fill, Count count, bool& discontinuity)
     if (FAILED(allocator->GetBuffer(&sample, nullptr, nullptr, 0)))
         return false;
     BYTE* data = nullptr;
-    if (FAILED(sample->GetPointer(&data)) || sample->GetSize() < (long)imageSize)
+    uint32_t length = 0;
+    if (FAILED(sample->GetPointer(&data)) || sample->GetSize() <= 0 ||
+        !fill(data, (uint32_t)sample->GetSize(), length))
         return false;
-    if (!fill(data))
-        return false;
-    sample->SetActualDataLength((long)imageSize);
+    sample->SetActualDataLength((long)length);
     sample->SetSyncPoint(TRUE);
     sample->SetDiscontinuity(discontinuity ? TRUE : FALSE);
     StampSample(sample.Get());
@@ -132,8 +143,7 @@ bool CStreamWorker::Deliver(Fill fill, Count count, bool& discontinuity)
     return true;
 }
 
-void CStreamWorker::CountLive(uint32_t stamp, uint64_t decodeTicks, bool scaled, uint32_t width,
-                              uint32_t height)
+void CStreamWorker::CountLive(uint32_t stamp, uint64_t decodeTicks)
 {
     LARGE_INTEGER frequency;
     QueryPerformanceFrequency(&frequency);
@@ -143,39 +153,62 @@ void CStreamWorker::CountLive(uint32_t stamp, uint64_t decodeTicks, bool scaled,
     if (stats.liveFrames == 0)
         stats.firstStamp = stamp;
     ++stats.liveFrames;
-    if (scaled)
-        ++stats.scaledFrames;
     stats.lastStamp = stamp;
-    stats.lastFrameWidth = width;
-    stats.lastFrameHeight = height;
     stats.latencyMs[latency < STATS_BUCKETS ? latency : STATS_BUCKETS - 1]++;
     stats.decodeTenthMs[tenths < STATS_BUCKETS ? tenths : STATS_BUCKETS - 1]++;
 }
 
-bool CStreamWorker::DeliverFrame(CJpegDecoder& decoder, const CameraFrame& taken,
-                                 bool& discontinuity)
+bool CStreamWorker::DeliverFrame(const CameraFrame& taken, bool& discontinuity)
 {
-    DecodeResult result = DECODE_BAD;
-    uint32_t width = 0, height = 0;
+    ConvertResult result = CONVERT_BAD;
     LARGE_INTEGER begin, end;
     bool sent = Deliver(
-        [&](BYTE* data) {
+        [&](BYTE* data, uint32_t capacity, uint32_t& length) {
             QueryPerformanceCounter(&begin);
-            result = decoder.Decode(taken.data, taken.size, data, format.width, format.height,
-                                    width, height);
+            result = converter.FromJpeg(taken.data, taken.size, data, capacity, length);
             QueryPerformanceCounter(&end);
-            return result == DECODE_OK || result == DECODE_SCALED;
+            return result == CONVERT_OK;
         },
-        [&]() {
-            CountLive(taken.stamp, (uint64_t)(end.QuadPart - begin.QuadPart),
-                      result == DECODE_SCALED, width, height);
-        },
+        [&]() { CountLive(taken.stamp, (uint64_t)(end.QuadPart - begin.QuadPart)); },
         discontinuity);
-    if (!sent && result != DECODE_OK && result != DECODE_SCALED && !stopping) {
+    if (!sent && result != CONVERT_OK && !stopping) {
+        // A frame of another size comes while the service switches to this
+        // stream's size: left out, and the placeholder bridges the gap.
         std::lock_guard<std::mutex> hold(statsLock);
-        ++stats.skippedFrames;
+        if (result == CONVERT_OTHER_SIZE)
+            ++stats.otherSizeFrames;
+        else
+            ++stats.skippedFrames;
     }
     return sent;
+}
+
+bool CStreamWorker::DeliverPlaceholder(bool& discontinuity)
+{
+    int kind = (int)PlaceholderKindFor(client.IsAttached(), client.LinkStreaming());
+    if (kind != placeholderKind) {
+        RgbImage image = { card, choice.type.width, choice.type.height };
+        DrawPlaceholderCard((PlaceholderKind)kind, image);
+        placeholderKind = converter.FromRgb(image, placeholder, placeholderCapacity,
+                                            placeholderLength)
+                              ? kind
+                              : -1;
+    }
+    if (placeholderKind < 0)
+        return false;
+    return Deliver(
+        [&](BYTE* data, uint32_t capacity, uint32_t& length) {
+            if (capacity < placeholderLength)
+                return false;
+            memcpy(data, placeholder, placeholderLength);
+            length = placeholderLength;
+            return true;
+        },
+        [&]() {
+            std::lock_guard<std::mutex> hold(statsLock);
+            ++stats.placeholderFrames;
+        },
+        discontinuity);
 }
 
 // A block that is new to this reader (the service came after the graph
@@ -184,18 +217,17 @@ bool CStreamWorker::DeliverFrame(CJpegDecoder& decoder, const CameraFrame& taken
 void CStreamWorker::AskForStreamSize()
 {
     uint32_t width = 0, height = 0;
+    const VideoFormat& entry = choice.type.entry;
     if (askForSize && client.ReadRequestedSize(width, height) &&
-        (width != format.width || height != format.height))
-        client.RequestSize(format.width, format.height);
+        (width != entry.width || height != entry.height))
+        client.RequestSize(entry.width, entry.height);
 }
 
 void CStreamWorker::Run()
 {
-    // WIC needs COM on this thread; the decoder lives as long as the run.
+    // The allocator and the downstream pins are COM objects.
     HRESULT com = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     {
-        CJpegDecoder decoder;
-        bool decoderReady = decoder.Init();
         // Attached before the first look, so that a running service with a
         // streaming link gets its first frame in before any placeholder.
         client.Attach();
@@ -220,9 +252,14 @@ void CStreamWorker::Run()
                 taken = 1;
             caughtUp = got != CLIENT_NO_SERVICE && (caughtUp || got == CLIENT_FRAME);
             for (uint32_t i = 0; got == CLIENT_FRAME && i < taken; ++i) {
-                if (stopping || !running || !decoderReady)
+                if (stopping || !running)
                     break;
-                if (DeliverFrame(decoder, frames[i], discontinuity))
+                if (!RatePacingTake(rate, GetTickMs())) {
+                    // Left out for the lower rate: not a stall.
+                    PacingLiveSent(pacing, GetTickMs());
+                    continue;
+                }
+                if (DeliverFrame(frames[i], discontinuity))
                     PacingLiveSent(pacing, GetTickMs());
             }
             bool due = PacingDueInMs(pacing, GetTickMs(), client.LinkStreaming()) == 0;
@@ -230,16 +267,7 @@ void CStreamWorker::Run()
                 // Counted as sent even when the graph refused it, so a refusing
                 // graph is not asked again at once.
                 PacingPlaceholderSent(pacing, GetTickMs());
-                Deliver(
-                    [&](BYTE* data) {
-                        memcpy(data, placeholder, imageSize);
-                        return true;
-                    },
-                    [&]() {
-                        std::lock_guard<std::mutex> hold(statsLock);
-                        ++stats.placeholderFrames;
-                    },
-                    discontinuity);
+                DeliverPlaceholder(discontinuity);
             }
         }
     }

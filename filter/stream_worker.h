@@ -1,7 +1,8 @@
 #pragma once
 // The capture pin's streaming thread: waits for frames through the consumer
-// library, decodes each into a media sample and delivers it downstream, or
-// the placeholder picture when nothing live comes. Lives from the filter's
+// library, turns each into a media sample of the connected type and delivers
+// it downstream (leaving frames out when the type's rate is lower than the
+// phone's), or the placeholder card when nothing live comes. Lives from the filter's
 // first Pause to its Stop; every wait in it is bounded, so Stop returns as
 // soon as the allocator has been decommitted.
 
@@ -14,10 +15,11 @@
 
 #include "camera_client.h"
 #include "com_object.h"
+#include "frame_convert.h"
+#include "media_types.h"
+#include "placeholder_pacing.h"
 #include "source_stats.h"
 #include "video_formats.h"
-
-class CJpegDecoder;
 
 // Frames taken at once, oldest first. The service publishes on a 20 ms step,
 // so frames can land together, and a busy host can hold this thread up for a
@@ -30,13 +32,16 @@ public:
     CStreamWorker();
     ~CStreamWorker();
 
-    // Begins streaming in the given format into the peer's input. With
-    // askForSize (the application chose the format), a service new to this
-    // reader is asked for the format's size.
-    bool Start(IMemAllocator* allocator, IMemInputPin* input, const VideoFormat& format,
+    // Begins streaming the given type into the peer's input. With
+    // askForSize (the application chose the type), a service new to this
+    // reader is asked for the type's size.
+    bool Start(IMemAllocator* allocator, IMemInputPin* input, const StreamChoice& choice,
                bool askForSize);
     // Asks the thread to end; the caller then decommits the allocator (which
-    // frees a thread waiting for a buffer) and calls Join.
+    // frees a thread waiting for a buffer) and calls Join. Called on the
+    // thread itself (a downstream filter stopping the graph from a sample's
+    // callback), Join returns at once: the thread ends when that call has
+    // returned, and the next Start or the destructor collects it.
     void SignalStop();
     void Join();
 
@@ -51,24 +56,25 @@ private:
     CStreamWorker& operator=(const CStreamWorker&);
 
     void Run();
-    // Fills and sends one sample; fill returns false to drop it, count
-    // records it just before it goes downstream.
+    // Fills and sends one sample; fill(data, capacity, length) returns false
+    // to drop it, count records it just before it goes downstream.
     template <class Fill, class Count>
     bool Deliver(Fill fill, Count count, bool& discontinuity);
-    bool DeliverFrame(CJpegDecoder& decoder, const CameraFrame& taken, bool& discontinuity);
+    bool DeliverFrame(const CameraFrame& taken, bool& discontinuity);
+    bool DeliverPlaceholder(bool& discontinuity);
     void StampSample(IMediaSample* sample);
     void AskForStreamSize();
-    void CountLive(uint32_t stamp, uint64_t decodeTicks, bool scaled, uint32_t width,
-                   uint32_t height);
+    void CountLive(uint32_t stamp, uint64_t decodeTicks);
 
     std::thread thread;
     std::atomic<bool> stopping;
     std::atomic<bool> running;
     ComPtr<IMemAllocator> allocator;
     ComPtr<IMemInputPin> input;
-    VideoFormat format;
+    StreamChoice choice;
     bool askForSize;
-    uint32_t imageSize;
+    CFrameConverter converter;
+    RatePacing rate;
 
     std::mutex timing;   // clock and start time, set from the graph's thread
     ComPtr<IReferenceClock> clock;
@@ -79,6 +85,11 @@ private:
 
     CCameraClient client;   // used by the thread only
     CameraFrame* frames;    // FRAMES_PER_TAKE, allocated once and reused
-    uint8_t* placeholder;   // drawn once per streaming run
+    // The placeholder card as an RGB picture and as a sample, drawn again
+    // when its kind changes.
+    uint8_t* card;
+    uint8_t* placeholder;
     uint32_t placeholderCapacity;
+    uint32_t placeholderLength;
+    int placeholderKind;    // -1: none drawn
 };

@@ -421,14 +421,13 @@ int Snap(const SnapOptions& o)
     double stampSpan = (double)(uint32_t)(now.lastStamp - now.firstStamp);
     double expected = now.liveFrames ? stampSpan * fps / 1000.0 + 1.0 : 0;
     int decode = StatsPercentile(now.decodeTenthMs, 0.5);
-    printf("summary samples=%llu live=%llu placeholder=%llu skipped=%llu scaled=%llu "
-           "frame=%ux%u connected=%ux%u seconds=%.1f live_share=%.3f latency_p50_ms=%d "
+    printf("summary samples=%llu live=%llu placeholder=%llu skipped=%llu other_size=%llu "
+           "connected=%ux%u seconds=%.1f live_share=%.3f latency_p50_ms=%d "
            "latency_p99_ms=%d decode_median_ms=%.1f cpu_percent=%.1f stop_ms=%lu stop_hr=0x%08lX "
            "stamps=%u-%u\n",
            (unsigned long long)grabber->Samples(), (unsigned long long)now.liveFrames,
            (unsigned long long)now.placeholderFrames, (unsigned long long)now.skippedFrames,
-           (unsigned long long)now.scaledFrames, now.lastFrameWidth, now.lastFrameHeight, width,
-           height, seconds, expected > 0 ? (double)now.liveFrames / expected : 0.0,
+           (unsigned long long)now.otherSizeFrames, width, height, seconds, expected > 0 ? (double)now.liveFrames / expected : 0.0,
            StatsPercentile(now.latencyMs, 0.5), StatsPercentile(now.latencyMs, 0.99),
            decode < 0 ? -1.0 : decode / 10.0, seconds > 0 ? cpu * 100.0 / seconds : 0.0,
            (unsigned long)stopMs, (unsigned long)hr, now.firstStamp, now.lastStamp);

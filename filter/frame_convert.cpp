@@ -1,0 +1,291 @@
+#include "frame_convert.h"
+
+#include <string.h>
+#include <turbojpeg.h>
+
+#include <new>
+
+#include "picture_copy.h"
+
+namespace {
+
+struct Levels {
+    uint8_t luma[256];
+    uint8_t chroma[256];
+    Levels()
+    {
+        for (int v = 0; v < 256; ++v) {
+            luma[v] = (uint8_t)(16 + (v * 219 + 127) / 255);
+            int c = (v - 128) * 224;
+            chroma[v] = (uint8_t)(128 + (c >= 0 ? (c + 127) / 255 : (c - 127) / 255));
+        }
+    }
+};
+const Levels levels;
+
+void MapLevels(uint8_t* p, size_t n, const uint8_t (&table)[256])
+{
+    for (size_t i = 0; i < n; ++i)
+        p[i] = table[p[i]];
+}
+
+// BT.601 at video levels, integer, as the usual converters compute it.
+inline uint8_t RgbToY(int r, int g, int b) { return (uint8_t)(((66 * r + 129 * g + 25 * b + 128) >> 8) + 16); }
+inline uint8_t RgbToU(int r, int g, int b) { return (uint8_t)(((-38 * r - 74 * g + 112 * b + 128) >> 8) + 128); }
+inline uint8_t RgbToV(int r, int g, int b) { return (uint8_t)(((112 * r - 94 * g - 18 * b + 128) >> 8) + 128); }
+
+tjhandle Handle(void* h) { return static_cast<tjhandle>(h); }
+
+// A decode that reports only a warning (a slightly damaged scan) still made
+// a whole picture.
+bool Decoded(int rc, void* handle)
+{
+    return rc == 0 || tjGetErrorCode(Handle(handle)) == TJERR_WARNING;
+}
+
+}  // namespace
+
+uint8_t VideoLuma(uint8_t y) { return levels.luma[y]; }
+uint8_t VideoChroma(uint8_t c) { return levels.chroma[c]; }
+
+CFrameConverter::CFrameConverter()
+    : decompressor(nullptr), compressor(nullptr), scratch(nullptr), scratchSize(0)
+{
+    memset(&type, 0, sizeof type);
+}
+
+CFrameConverter::~CFrameConverter()
+{
+    if (decompressor)
+        tjDestroy(Handle(decompressor));
+    if (compressor)
+        tjDestroy(Handle(compressor));
+    delete[] scratch;
+}
+
+bool CFrameConverter::Start(const StreamType& t)
+{
+    type = t;
+    if (decompressor == nullptr)
+        decompressor = tjInitDecompress();
+    if (decompressor == nullptr)
+        return false;
+    // Room for the entry's picture as 4:4:4 planes (chroma planes padded to
+    // whole blocks) or as 32-bit pixels, whichever is larger.
+    uint32_t w = (t.entry.width + 15) & ~15u, h = (t.entry.height + 15) & ~15u;
+    uint32_t need = t.kind == SAMPLE_MJPG ? 0 : w * h * 4;
+    if (need > scratchSize) {
+        delete[] scratch;
+        scratch = new (std::nothrow) uint8_t[need];
+        scratchSize = scratch ? need : 0;
+    }
+    return scratchSize >= need;
+}
+
+ConvertResult CFrameConverter::FromJpeg(const uint8_t* jpeg, uint32_t size, uint8_t* sample,
+                                        uint32_t capacity, uint32_t& written)
+{
+    written = 0;
+    int width = 0, height = 0, subsampling = 0, colourspace = 0;
+    if (decompressor == nullptr || !JpegLooksWhole(jpeg, size) ||
+        tjDecompressHeader3(Handle(decompressor), jpeg, size, &width, &height, &subsampling,
+                            &colourspace) != 0)
+        return CONVERT_BAD;
+    if ((uint32_t)width != type.entry.width || (uint32_t)height != type.entry.height)
+        return CONVERT_OTHER_SIZE;
+    if (type.kind == SAMPLE_MJPG) {
+        if (size > capacity)
+            return CONVERT_BAD;
+        memcpy(sample, jpeg, size);
+        written = size;
+        return CONVERT_OK;
+    }
+    uint32_t image = SampleImageSize(type.kind, type.width, type.height);
+    if (capacity < image)
+        return CONVERT_BAD;
+    bool ok = type.kind == SAMPLE_RGB32 || type.kind == SAMPLE_RGB24
+                  ? DecodeRgb(jpeg, size, sample)
+                  : DecodeYuv(jpeg, size, subsampling, sample);
+    if (!ok)
+        return CONVERT_BAD;
+    written = image;
+    return CONVERT_OK;
+}
+
+bool CFrameConverter::DecodeRgb(const uint8_t* jpeg, uint32_t size, uint8_t* sample)
+{
+    int format = type.kind == SAMPLE_RGB32 ? TJPF_BGRX : TJPF_BGR;
+    uint32_t pixel = (uint32_t)tjPixelSize[format];
+    uint32_t stride = SampleStride(type.kind, type.width);
+    int jw = (int)type.entry.width, jh = (int)type.entry.height;
+    if (type.width == type.entry.width && type.height == type.entry.height)
+        return Decoded(tjDecompress2(Handle(decompressor), jpeg, size, sample, jw, (int)stride, jh,
+                                     format, TJFLAG_BOTTOMUP),
+                       decompressor);
+    // Cut to the sample's size: the right-most columns and the bottom row go.
+    uint32_t fullStride = (uint32_t)jw * pixel;
+    if (!Decoded(tjDecompress2(Handle(decompressor), jpeg, size, scratch, jw, (int)fullStride, jh,
+                               format, TJFLAG_BOTTOMUP),
+                 decompressor))
+        return false;
+    uint32_t skip = (uint32_t)jh - type.height;   // bottom rows, first in the bottom-up copy
+    for (uint32_t r = 0; r < type.height; ++r)
+        memcpy(sample + (size_t)r * stride, scratch + (size_t)(r + skip) * fullStride,
+               (size_t)type.width * pixel);
+    return true;
+}
+
+bool CFrameConverter::DecodeYuv(const uint8_t* jpeg, uint32_t size, int subsampling,
+                                uint8_t* sample)
+{
+    uint32_t w = type.width, h = type.height;
+    int jw = (int)type.entry.width, jh = (int)type.entry.height;
+    uint8_t* y = sample;
+    uint8_t* u = sample + (size_t)w * h;
+    uint8_t* v = u + (size_t)(w / 2) * (h / 2);
+    if (type.kind == SAMPLE_I420 && subsampling == TJSAMP_420 && (int)w == jw && (int)h == jh) {
+        // Straight into the sample's planes.
+        unsigned char* planes[3] = { y, u, v };
+        int strides[3] = { (int)w, (int)w / 2, (int)w / 2 };
+        if (!Decoded(tjDecompressToYUVPlanes(Handle(decompressor), jpeg, size, planes, jw, strides,
+                                             jh, 0),
+                     decompressor))
+            return false;
+        MapLevels(y, (size_t)w * h, levels.luma);
+        MapLevels(u, (size_t)(w / 2) * (h / 2) * 2, levels.chroma);
+        return true;
+    }
+
+    // The JPEG's own planes in the scratch buffer, then resampled.
+    bool grey = subsampling == TJSAMP_GRAY;
+    int pw[3], ph[3];
+    unsigned char* planes[3] = { scratch, nullptr, nullptr };
+    size_t used = 0;
+    for (int c = 0; c < 3; ++c) {
+        pw[c] = tjPlaneWidth(grey ? 0 : c, jw, subsampling);
+        ph[c] = tjPlaneHeight(grey ? 0 : c, jh, subsampling);
+        if (pw[c] <= 0 || ph[c] <= 0)
+            return false;
+        if (c > 0 && !grey)
+            planes[c] = scratch + used;
+        if (c == 0 || !grey)
+            used += (size_t)pw[c] * ph[c];
+    }
+    if (used > scratchSize ||
+        !Decoded(tjDecompressToYUVPlanes(Handle(decompressor), jpeg, size, planes, jw, pw, jh, 0),
+                 decompressor))
+        return false;
+
+    // Nearest chroma sample for luma position (x, y).
+    auto chromaAt = [&](int plane, uint32_t x, uint32_t yy) -> uint8_t {
+        if (grey)
+            return 128;
+        uint32_t sx = (uint32_t)((uint64_t)x * (uint32_t)pw[plane] / (uint32_t)pw[0]);
+        uint32_t sy = (uint32_t)((uint64_t)yy * (uint32_t)ph[plane] / (uint32_t)ph[0]);
+        return levels.chroma[planes[plane][(size_t)sy * (uint32_t)pw[plane] + sx]];
+    };
+    const uint8_t* luma = planes[0];
+    if (type.kind == SAMPLE_I420) {
+        for (uint32_t r = 0; r < h; ++r) {
+            const uint8_t* src = luma + (size_t)r * (uint32_t)pw[0];
+            uint8_t* dst = y + (size_t)r * w;
+            for (uint32_t x = 0; x < w; ++x)
+                dst[x] = levels.luma[src[x]];
+        }
+        for (uint32_t r = 0; r < h / 2; ++r)
+            for (uint32_t x = 0; x < w / 2; ++x) {
+                u[(size_t)r * (w / 2) + x] = chromaAt(1, x * 2, r * 2);
+                v[(size_t)r * (w / 2) + x] = chromaAt(2, x * 2, r * 2);
+            }
+        return true;
+    }
+    for (uint32_t r = 0; r < h; ++r) {
+        const uint8_t* src = luma + (size_t)r * (uint32_t)pw[0];
+        uint8_t* dst = sample + (size_t)r * w * 2;
+        for (uint32_t x = 0; x < w; x += 2, dst += 4) {
+            dst[0] = levels.luma[src[x]];
+            dst[1] = chromaAt(1, x, r);
+            dst[2] = levels.luma[src[x + 1]];
+            dst[3] = chromaAt(2, x, r);
+        }
+    }
+    return true;
+}
+
+bool CFrameConverter::FromRgb(const RgbImage& picture, uint8_t* sample, uint32_t capacity,
+                              uint32_t& written)
+{
+    written = 0;
+    uint32_t w = type.width, h = type.height;
+    if (picture.width != w || picture.height != h)
+        return false;
+    const uint8_t* rgb = picture.pixels;
+    if (type.kind == SAMPLE_MJPG) {
+        if (compressor == nullptr)
+            compressor = tjInitCompress();
+        unsigned char* jpeg = nullptr;
+        unsigned long length = 0;
+        bool ok = compressor != nullptr &&
+                  tjCompress2(Handle(compressor), rgb, (int)w, (int)w * 3, (int)h, TJPF_RGB, &jpeg,
+                              &length, TJSAMP_420, 85, 0) == 0 &&
+                  length <= capacity;
+        if (ok) {
+            memcpy(sample, jpeg, length);
+            written = (uint32_t)length;
+        }
+        tjFree(jpeg);
+        return ok;
+    }
+    uint32_t image = SampleImageSize(type.kind, w, h);
+    if (capacity < image)
+        return false;
+    uint32_t stride = SampleStride(type.kind, w);
+    if (type.kind == SAMPLE_RGB32 || type.kind == SAMPLE_RGB24) {
+        uint32_t pixel = type.kind == SAMPLE_RGB32 ? 4 : 3;
+        for (uint32_t r = 0; r < h; ++r) {
+            const uint8_t* src = rgb + (size_t)(h - 1 - r) * w * 3;
+            uint8_t* dst = sample + (size_t)r * stride;
+            for (uint32_t x = 0; x < w; ++x, src += 3, dst += pixel) {
+                dst[0] = src[2];
+                dst[1] = src[1];
+                dst[2] = src[0];
+                if (pixel == 4)
+                    dst[3] = 0xFF;
+            }
+        }
+    } else {
+        uint8_t* u = sample + (size_t)w * h;
+        uint8_t* v = u + (size_t)(w / 2) * (h / 2);
+        for (uint32_t r = 0; r < h; r += 2)
+            for (uint32_t x = 0; x < w; x += 2) {
+                // The 2 x 2 block's luma, and its mean colour for the chroma.
+                int sum[3] = { 0, 0, 0 };
+                uint8_t luma[2][2];
+                for (uint32_t dy = 0; dy < 2; ++dy)
+                    for (uint32_t dx = 0; dx < 2; ++dx) {
+                        const uint8_t* p = rgb + ((size_t)(r + dy) * w + x + dx) * 3;
+                        luma[dy][dx] = RgbToY(p[0], p[1], p[2]);
+                        for (int c = 0; c < 3; ++c)
+                            sum[c] += p[c];
+                    }
+                uint8_t cu = RgbToU(sum[0] / 4, sum[1] / 4, sum[2] / 4);
+                uint8_t cv = RgbToV(sum[0] / 4, sum[1] / 4, sum[2] / 4);
+                if (type.kind == SAMPLE_I420) {
+                    for (uint32_t dy = 0; dy < 2; ++dy)
+                        memcpy(sample + (size_t)(r + dy) * w + x, luma[dy], 2);
+                    u[(size_t)(r / 2) * (w / 2) + x / 2] = cu;
+                    v[(size_t)(r / 2) * (w / 2) + x / 2] = cv;
+                } else {
+                    for (uint32_t dy = 0; dy < 2; ++dy) {
+                        uint8_t* dst = sample + (size_t)(r + dy) * stride + x * 2;
+                        dst[0] = luma[dy][0];
+                        dst[1] = cu;
+                        dst[2] = luma[dy][1];
+                        dst[3] = cv;
+                    }
+                }
+            }
+    }
+    written = image;
+    return true;
+}
