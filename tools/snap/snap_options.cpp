@@ -5,15 +5,19 @@
 #include <string.h>
 
 const char SNAP_USAGE[] =
-    "usage: ovalix-snap [--size WxH] [--seconds S] [--save FILE] [--save-live FILE]\n"
-    "                   [--list] [--device] [--builder] [--vmr9] [--quiet]\n"
+    "usage: ovalix-snap [--size WxH] [--subtype NAME] [--fps F] [--seconds S]\n"
+    "                   [--save FILE] [--save-live FILE] [--list] [--device]\n"
+    "                   [--builder] [--vmr9] [--quiet]\n"
     "Builds a graph with the Ovalix capture filter, a Sample Grabber and a Null\n"
     "Renderer, runs it and prints the samples of every second.\n"
     "  --size WxH        ask the filter for that format (SetFormat)\n"
+    "  --subtype NAME    I420, YUY2, RGB32, RGB24 (default) or MJPG: the stream\n"
+    "                    type of the stream caps chosen with SetFormat\n"
+    "  --fps F           at that rate (within the type's range)\n"
     "  --seconds S       run for S seconds (5)\n"
-    "  --save FILE       write the last sample (.bmp or .png)\n"
+    "  --save FILE       write the last sample (.bmp or .png of RGB24; .raw: its bytes)\n"
     "  --save-live FILE  write the last sample decoded from the phone\n"
-    "  --list            print the filter's formats and end\n"
+    "  --list            print the filter's formats and stream caps and end\n"
     "  --device          find the filter as \"Ovalix Camera\" among video input devices\n"
     "  --builder         connect through the capture graph builder (capture pin\n"
     "                    category), as capture applications do\n"
@@ -28,7 +32,8 @@ int ParseSnapOptions(int argc, char** argv, SnapOptions& o, char* error, uint32_
         const char* a = argv[i];
         const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
         bool takesValue = !strcmp(a, "--size") || !strcmp(a, "--seconds") || !strcmp(a, "--save") ||
-                          !strcmp(a, "--save-live");
+                          !strcmp(a, "--save-live") || !strcmp(a, "--subtype") ||
+                          !strcmp(a, "--fps");
         if (takesValue && value == nullptr) {
             snprintf(error, errorSize, "%s needs a value", a);
             return -1;
@@ -51,6 +56,25 @@ int ParseSnapOptions(int argc, char** argv, SnapOptions& o, char* error, uint32_
             o.seconds = strtod(value, &end);
             if (end == value || *end != 0 || !(o.seconds > 0 && o.seconds < 86400)) {
                 snprintf(error, errorSize, "bad seconds: %s", value);
+                return -1;
+            }
+            ++i;
+        } else if (!strcmp(a, "--subtype")) {
+            static const char* const names[] = { "I420", "YUY2", "RGB32", "RGB24", "MJPG" };
+            o.subtype = nullptr;
+            for (const char* name : names)
+                if (!strcmp(value, name))
+                    o.subtype = name;
+            if (o.subtype == nullptr) {
+                snprintf(error, errorSize, "bad subtype: %s", value);
+                return -1;
+            }
+            ++i;
+        } else if (!strcmp(a, "--fps")) {
+            char* end = nullptr;
+            o.fps = strtod(value, &end);
+            if (end == value || *end != 0 || !(o.fps > 0 && o.fps <= 240)) {
+                snprintf(error, errorSize, "bad rate: %s", value);
                 return -1;
             }
             ++i;
