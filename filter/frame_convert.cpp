@@ -176,13 +176,12 @@ bool CFrameConverter::DecodeYuv(const uint8_t* jpeg, uint32_t size, int subsampl
                  decompressor))
         return false;
 
-    // Nearest chroma sample for luma position (x, y).
-    auto chromaAt = [&](int plane, uint32_t x, uint32_t yy) -> uint8_t {
-        if (grey)
-            return 128;
-        uint32_t sx = (uint32_t)((uint64_t)x * (uint32_t)pw[plane] / (uint32_t)pw[0]);
+    // Nearest chroma sample for each luma column and row; JPEG chroma is
+    // as wide as luma, or half or a quarter of it.
+    uint32_t xShift = pw[1] * 4 <= pw[0] ? 2 : pw[1] * 2 <= pw[0] ? 1 : 0;
+    auto chromaRow = [&](int plane, uint32_t yy) -> const uint8_t* {
         uint32_t sy = (uint32_t)((uint64_t)yy * (uint32_t)ph[plane] / (uint32_t)ph[0]);
-        return levels.chroma[planes[plane][(size_t)sy * (uint32_t)pw[plane] + sx]];
+        return planes[plane] + (size_t)sy * (uint32_t)pw[plane];
     };
     const uint8_t* luma = planes[0];
     if (type.kind == SAMPLE_I420) {
@@ -192,21 +191,33 @@ bool CFrameConverter::DecodeYuv(const uint8_t* jpeg, uint32_t size, int subsampl
             for (uint32_t x = 0; x < w; ++x)
                 dst[x] = levels.luma[src[x]];
         }
-        for (uint32_t r = 0; r < h / 2; ++r)
-            for (uint32_t x = 0; x < w / 2; ++x) {
-                u[(size_t)r * (w / 2) + x] = chromaAt(1, x * 2, r * 2);
-                v[(size_t)r * (w / 2) + x] = chromaAt(2, x * 2, r * 2);
+        for (uint32_t r = 0; r < h / 2; ++r) {
+            uint8_t* du = u + (size_t)r * (w / 2);
+            uint8_t* dv = v + (size_t)r * (w / 2);
+            if (grey) {
+                memset(du, 128, w / 2);
+                memset(dv, 128, w / 2);
+                continue;
             }
+            const uint8_t* su = chromaRow(1, r * 2);
+            const uint8_t* sv = chromaRow(2, r * 2);
+            for (uint32_t x = 0; x < w / 2; ++x) {
+                du[x] = levels.chroma[su[(x * 2) >> xShift]];
+                dv[x] = levels.chroma[sv[(x * 2) >> xShift]];
+            }
+        }
         return true;
     }
     for (uint32_t r = 0; r < h; ++r) {
         const uint8_t* src = luma + (size_t)r * (uint32_t)pw[0];
         uint8_t* dst = sample + (size_t)r * w * 2;
+        const uint8_t* su = grey ? nullptr : chromaRow(1, r);
+        const uint8_t* sv = grey ? nullptr : chromaRow(2, r);
         for (uint32_t x = 0; x < w; x += 2, dst += 4) {
             dst[0] = levels.luma[src[x]];
-            dst[1] = chromaAt(1, x, r);
+            dst[1] = grey ? 128 : levels.chroma[su[x >> xShift]];
             dst[2] = levels.luma[src[x + 1]];
-            dst[3] = chromaAt(2, x, r);
+            dst[3] = grey ? 128 : levels.chroma[sv[x >> xShift]];
         }
     }
     return true;

@@ -9,6 +9,11 @@ if(WIN32)
   ovalix_add_test(filter_com_test SOURCES filter_com_test.cpp
                   LIBS ovalix_com strmiids ole32 oleaut32 uuid LOCK)
   add_dependencies(filter_com_test ovalix_filter)
+  # Over a block this test writes as the service does.
+  ovalix_add_test(filter_consumers_test SOURCES filter_consumers_test.cpp
+                  LIBS ovalix_com ovalix_source_logic ovalix::turbojpeg strmiids ole32 oleaut32 uuid
+                  LOCK)
+  add_dependencies(filter_consumers_test ovalix_filter)
 
   # The 64-bit build has no service of its own: it uses the 32-bit one, as a
   # 64-bit camera application on Windows meets the 32-bit service.

@@ -4,94 +4,19 @@
 #include <gtest/gtest.h>
 
 #include <string.h>
-#include <turbojpeg.h>
 
 #include <vector>
 
 #include "frame_convert.h"
+#include "jpeg_blocks.h"
 
 namespace {
 
-// The stand-in's still picture: 4 x 2 cells, row by row, left to right.
-const uint8_t CELLS[8][3] = { { 255, 255, 255 }, { 255, 255, 0 }, { 0, 255, 255 }, { 0, 255, 0 },
-                              { 255, 0, 255 }, { 255, 0, 0 }, { 0, 0, 255 }, { 0, 0, 0 } };
-const int TOLERANCE = 40;
-
-std::vector<uint8_t> BlocksRgb(uint32_t w, uint32_t h)
-{
-    std::vector<uint8_t> rgb((size_t)w * h * 3);
-    for (uint32_t y = 0; y < h; ++y)
-        for (uint32_t x = 0; x < w; ++x) {
-            uint32_t cell = (y * 2 / h) * 4 + x * 4 / w;
-            memcpy(&rgb[((size_t)y * w + x) * 3], CELLS[cell], 3);
-        }
-    return rgb;
-}
-
 std::vector<uint8_t> Jpeg(const std::vector<uint8_t>& rgb, uint32_t w, uint32_t h, int sampling)
 {
-    tjhandle c = tjInitCompress();
-    unsigned char* out = nullptr;
-    unsigned long size = 0;
-    EXPECT_EQ(tjCompress2(c, rgb.data(), (int)w, 0, (int)h, TJPF_RGB, &out, &size, sampling, 90, 0),
-              0);
-    std::vector<uint8_t> jpeg(out, out + size);
-    tjFree(out);
-    tjDestroy(c);
+    std::vector<uint8_t> jpeg = EncodeJpeg(rgb, w, h, sampling);
+    EXPECT_FALSE(jpeg.empty());
     return jpeg;
-}
-
-uint8_t Clamp(int v) { return (uint8_t)(v < 0 ? 0 : v > 255 ? 255 : v); }
-
-// BT.601 at video levels back to RGB.
-void YuvToRgb(int y, int u, int v, uint8_t (&rgb)[3])
-{
-    int c = (y - 16) * 298, d = u - 128, e = v - 128;
-    rgb[0] = Clamp((c + 409 * e + 128) >> 8);
-    rgb[1] = Clamp((c - 100 * d - 208 * e + 128) >> 8);
-    rgb[2] = Clamp((c + 516 * d + 128) >> 8);
-}
-
-// The colour at (x, y) of the picture (y from the top) in a sample.
-void PixelAt(const StreamType& t, const std::vector<uint8_t>& s, uint32_t x, uint32_t y,
-             uint8_t (&rgb)[3])
-{
-    uint32_t w = t.width, h = t.height, stride = SampleStride(t.kind, w);
-    switch (t.kind) {
-    case SAMPLE_I420: {
-        const uint8_t* u = &s[(size_t)w * h];
-        const uint8_t* v = u + (w / 2) * (h / 2);
-        size_t c = (size_t)(y / 2) * (w / 2) + x / 2;
-        YuvToRgb(s[(size_t)y * w + x], u[c], v[c], rgb);
-        return;
-    }
-    case SAMPLE_YUY2: {
-        const uint8_t* pair = &s[(size_t)y * stride + (x & ~1u) * 2];
-        YuvToRgb(pair[(x & 1) * 2], pair[1], pair[3], rgb);
-        return;
-    }
-    default: {
-        uint32_t pixel = t.kind == SAMPLE_RGB32 ? 4 : 3;
-        const uint8_t* p = &s[(size_t)(h - 1 - y) * stride + x * pixel];   // bottom-up
-        rgb[0] = p[2];
-        rgb[1] = p[1];
-        rgb[2] = p[0];
-    }
-    }
-}
-
-void ExpectBlocks(const StreamType& t, const std::vector<uint8_t>& s, const char* what)
-{
-    for (uint32_t cell = 0; cell < 8; ++cell) {
-        uint32_t x = (cell % 4) * t.width / 4 + t.width / 8;
-        uint32_t y = (cell / 4) * t.height / 2 + t.height / 4;
-        uint8_t rgb[3];
-        PixelAt(t, s, x, y, rgb);
-        for (int c = 0; c < 3; ++c)
-            EXPECT_NEAR(rgb[c], CELLS[cell][c], TOLERANCE)
-                << what << " kind " << t.kind << " " << t.width << "x" << t.height << " cell "
-                << cell << " channel " << c;
-    }
 }
 
 StreamType TypeOf(SampleKind kind, uint32_t w, uint32_t h)
