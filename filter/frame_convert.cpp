@@ -9,24 +9,22 @@
 
 namespace {
 
-struct Levels {
-    uint8_t luma[256];
-    uint8_t chroma[256];
-    Levels()
-    {
-        for (int v = 0; v < 256; ++v) {
-            luma[v] = (uint8_t)(16 + (v * 219 + 127) / 255);
-            int c = (v - 128) * 224;
-            chroma[v] = (uint8_t)(128 + (c >= 0 ? (c + 127) / 255 : (c - 127) / 255));
-        }
-    }
-};
-const Levels levels;
+// Full range to video levels: luma 0-255 to 16-235, chroma 0-255 to 16-239
+// around 128, within one step of the exact scale. Plain arithmetic, which
+// the compiler turns into vector code for whole planes.
+inline uint8_t ToVideoLuma(uint8_t y) { return (uint8_t)(16 + ((y * 220 + 128) >> 8)); }
+inline uint8_t ToVideoChroma(uint8_t c) { return (uint8_t)(16 + ((c * 224 + 128) >> 8)); }
 
-void MapLevels(uint8_t* p, size_t n, const uint8_t (&table)[256])
+void MapLuma(uint8_t* p, size_t n)
 {
     for (size_t i = 0; i < n; ++i)
-        p[i] = table[p[i]];
+        p[i] = ToVideoLuma(p[i]);
+}
+
+void MapChroma(uint8_t* p, size_t n)
+{
+    for (size_t i = 0; i < n; ++i)
+        p[i] = ToVideoChroma(p[i]);
 }
 
 // BT.601 at video levels, integer, as the usual converters compute it.
@@ -45,8 +43,8 @@ bool Decoded(int rc, void* handle)
 
 }  // namespace
 
-uint8_t VideoLuma(uint8_t y) { return levels.luma[y]; }
-uint8_t VideoChroma(uint8_t c) { return levels.chroma[c]; }
+uint8_t VideoLuma(uint8_t y) { return ToVideoLuma(y); }
+uint8_t VideoChroma(uint8_t c) { return ToVideoChroma(c); }
 
 CFrameConverter::CFrameConverter()
     : decompressor(nullptr), compressor(nullptr), scratch(nullptr), scratchSize(0)
@@ -151,8 +149,8 @@ bool CFrameConverter::DecodeYuv(const uint8_t* jpeg, uint32_t size, int subsampl
                                              jh, 0),
                      decompressor))
             return false;
-        MapLevels(y, (size_t)w * h, levels.luma);
-        MapLevels(u, (size_t)(w / 2) * (h / 2) * 2, levels.chroma);
+        MapLuma(y, (size_t)w * h);
+        MapChroma(u, (size_t)(w / 2) * (h / 2) * 2);
         return true;
     }
 
@@ -189,7 +187,7 @@ bool CFrameConverter::DecodeYuv(const uint8_t* jpeg, uint32_t size, int subsampl
             const uint8_t* src = luma + (size_t)r * (uint32_t)pw[0];
             uint8_t* dst = y + (size_t)r * w;
             for (uint32_t x = 0; x < w; ++x)
-                dst[x] = levels.luma[src[x]];
+                dst[x] = ToVideoLuma(src[x]);
         }
         for (uint32_t r = 0; r < h / 2; ++r) {
             uint8_t* du = u + (size_t)r * (w / 2);
@@ -202,8 +200,8 @@ bool CFrameConverter::DecodeYuv(const uint8_t* jpeg, uint32_t size, int subsampl
             const uint8_t* su = chromaRow(1, r * 2);
             const uint8_t* sv = chromaRow(2, r * 2);
             for (uint32_t x = 0; x < w / 2; ++x) {
-                du[x] = levels.chroma[su[(x * 2) >> xShift]];
-                dv[x] = levels.chroma[sv[(x * 2) >> xShift]];
+                du[x] = ToVideoChroma(su[(x * 2) >> xShift]);
+                dv[x] = ToVideoChroma(sv[(x * 2) >> xShift]);
             }
         }
         return true;
@@ -214,10 +212,10 @@ bool CFrameConverter::DecodeYuv(const uint8_t* jpeg, uint32_t size, int subsampl
         const uint8_t* su = grey ? nullptr : chromaRow(1, r);
         const uint8_t* sv = grey ? nullptr : chromaRow(2, r);
         for (uint32_t x = 0; x < w; x += 2, dst += 4) {
-            dst[0] = levels.luma[src[x]];
-            dst[1] = grey ? 128 : levels.chroma[su[x >> xShift]];
-            dst[2] = levels.luma[src[x + 1]];
-            dst[3] = grey ? 128 : levels.chroma[sv[x >> xShift]];
+            dst[0] = ToVideoLuma(src[x]);
+            dst[1] = grey ? 128 : ToVideoChroma(su[x >> xShift]);
+            dst[2] = ToVideoLuma(src[x + 1]);
+            dst[3] = grey ? 128 : ToVideoChroma(sv[x >> xShift]);
         }
     }
     return true;

@@ -7,8 +7,9 @@
 // other size is refused: while the service switches sizes the stream shows
 // its placeholder rather than a stretched old picture.
 //
-// YUV samples carry video levels (Y 16-235, U and V 16-240), as DirectShow's
-// decoders and renderers read them; JPEG's full-range values are mapped.
+// YUV samples carry video levels (BT.601: Y 16-235, U and V around 128), as
+// DirectShow's decoders and renderers read them; JPEG's full-range values
+// are mapped.
 
 #include <stdint.h>
 

@@ -53,10 +53,20 @@ void COutputPin::RenewTypes()
 {
     if (typesTaken && (peer || filter.State() != State_Stopped))
         return;
+    // Without a service, the table it would start with: an application that
+    // opens the camera before the service finds the phone's sizes.
     FormatTable table;
     uint32_t requestedWidth = 0, requestedHeight = 0;
-    bool haveTable = tableReader.Attach() && tableReader.ReadFormats(table) &&
-                     tableReader.ReadRequestedSize(requestedWidth, requestedHeight);
+    bool haveTable = tableReader.Attach()
+                         ? tableReader.ReadFormats(table) &&
+                               tableReader.ReadRequestedSize(requestedWidth, requestedHeight)
+                         : ReadStoredTable(table);
+    if (haveTable && !tableReader.IsAttached()) {
+        // A starting service asks for the stored table's last entry.
+        const FormatEntry& last = table.entries[table.count - 1];
+        requestedWidth = EntryWidth(last);
+        requestedHeight = EntryHeight(last);
+    }
     VideoFormat formats[FORMAT_MAX_ENTRIES];
     uint32_t count = OfferedFormats(haveTable ? &table : nullptr, formats);
     typeCount = BuildStreamTypes(formats, count, types);

@@ -69,7 +69,7 @@ TEST(FrameConvert, VideoLevelsAndGreyJpegs)
     EXPECT_EQ(VideoLuma(255), 235);
     EXPECT_EQ(VideoLuma(0), 16);
     EXPECT_EQ(VideoChroma(128), 128);
-    EXPECT_EQ(VideoChroma(255), 240);
+    EXPECT_EQ(VideoChroma(255), 239);
     EXPECT_EQ(VideoChroma(0), 16);
     std::vector<uint8_t> rgb(64 * 32 * 3, 255);
     for (size_t i = 0; i < rgb.size() / 2; ++i)

@@ -13,14 +13,14 @@ void UseTemporaryStore()
 
 void RemoveStoredKey()
 {
-    RegDeleteKeyA(HKEY_LOCAL_MACHINE, KEY);
+    RegDeleteKeyExA(HKEY_LOCAL_MACHINE, KEY, KEY_WOW64_32KEY, 0);
 }
 
 void CreateStoredKeyOnly()
 {
     RemoveStoredKey();
     HKEY key;
-    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, KEY, 0, NULL, 0, KEY_WRITE, NULL, &key, NULL) ==
+    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, KEY, 0, NULL, 0, KEY_WRITE | KEY_WOW64_32KEY, NULL, &key, NULL) ==
         ERROR_SUCCESS)
         RegCloseKey(key);
 }
@@ -29,7 +29,7 @@ void WriteStoredValue(const void* data, uint32_t size)
 {
     CreateStoredKeyOnly();
     HKEY key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, KEY, 0, KEY_WRITE, &key) != ERROR_SUCCESS)
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, KEY, 0, KEY_WRITE | KEY_WOW64_32KEY, &key) != ERROR_SUCCESS)
         return;
     RegSetValueExA(key, "Setup", 0, REG_BINARY, static_cast<const BYTE*>(data), size);
     RegCloseKey(key);
@@ -38,7 +38,7 @@ void WriteStoredValue(const void* data, uint32_t size)
 bool ReadStoredValue(std::vector<uint8_t>& out)
 {
     HKEY key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, KEY, 0, KEY_READ, &key) != ERROR_SUCCESS)
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, KEY, 0, KEY_READ | KEY_WOW64_32KEY, &key) != ERROR_SUCCESS)
         return false;
     BYTE buffer[4096];
     DWORD size = sizeof(buffer);
