@@ -68,20 +68,21 @@ def faces_drawn(viewer, expected):
 
 
 def label_shown_whole(viewer, shot):
-    """The label's whole text on screen: one dark column run per character,
-    all of them within the label and left of the badge, in a font well above
-    the dialog's own (whose digits are about 8 pixels high)."""
+    """The label's whole text on screen: within the label and left of the
+    badge, one dark column run per character, the last ending before the
+    edge (not cut by it), in a font well above the dialog's own (whose digits
+    are about 8 pixels high)."""
     bx, by = viewer.bar_origin()
     lx, ly, lw, lh = viewer.controls()[LABEL]["rect"]
     right = lx + lw
     if viewer.controls()[BADGE]["visible"]:
         right = min(right, viewer.controls()[BADGE]["rect"][0])
     dark = lambda x, y: sum(shot.getpixel((bx + x, by + y))) < 384
-    columns = [x for x in range(lx, lx + lw) if any(dark(x, y) for y in range(ly, ly + lh))]
-    rows = [y for y in range(ly, ly + lh) if any(dark(x, y) for x in range(lx, lx + lw))]
+    columns = [x for x in range(lx, right) if any(dark(x, y) for y in range(ly, ly + lh))]
+    rows = [y for y in range(ly, ly + lh) if any(dark(x, y) for x in range(lx, right))]
     runs = sum(1 for x in columns if x - 1 not in columns)
     text = viewer.label()
-    check(runs == len(text.replace(" ", "")) and columns and columns[-1] < right,
+    check(runs == len(text.replace(" ", "")) and columns and columns[-1] < right - 1,
           f"label {text!r} shown whole: {runs} characters, ink up to {columns[-1] if columns else None}"
           f" of {right}")
     check(rows and rows[-1] - rows[0] >= 14, f"label {text!r} in the text font ({len(rows)} rows)")
