@@ -54,7 +54,7 @@ CCameraFeed::CCameraFeed(uint32_t frameBacklog)
 {
     if (backlog > 1)
         frames = new (std::nothrow) CameraFrame[backlog];
-    memset(&counters, 0, sizeof counters);
+    ResetCounters();
     PacingStart(pacing, GetTickMs(), DEFAULT_STALL_MS, DEFAULT_PLACEHOLDER_PERIOD_MS);
 }
 
@@ -92,16 +92,23 @@ void CCameraFeed::ApplyPacing()
     pacing.periodMs = periodMs.load(std::memory_order_relaxed);
 }
 
-void CCameraFeed::ReadCounters(FeedCounters& out)
+void CCameraFeed::ReadCounts(FeedCounts& out)
 {
     std::lock_guard<std::mutex> hold(countersLock);
-    out = counters;
+    out = counts;
+}
+
+void CCameraFeed::ReadLatency(uint32_t (&buckets)[FEED_LATENCY_BUCKETS])
+{
+    std::lock_guard<std::mutex> hold(countersLock);
+    memcpy(buckets, latencyMs, sizeof latencyMs);
 }
 
 void CCameraFeed::ResetCounters()
 {
     std::lock_guard<std::mutex> hold(countersLock);
-    memset(&counters, 0, sizeof counters);
+    memset(&counts, 0, sizeof counts);
+    memset(latencyMs, 0, sizeof latencyMs);
 }
 
 void CCameraFeed::AskForSize(uint32_t now)
@@ -134,7 +141,7 @@ bool CCameraFeed::HandOut(CameraFrame& into, FeedItem& item)
         lastStamp = into.stamp;
     } else {
         std::lock_guard<std::mutex> hold(countersLock);
-        ++counters.damaged;
+        ++counts.damaged;
     }
     return whole;
 }
@@ -226,15 +233,15 @@ void CCameraFeed::Shown()
     uint32_t now = GetTickMs();
     std::lock_guard<std::mutex> hold(countersLock);
     if (last == FEED_PLACEHOLDER) {
-        ++counters.placeholders;
+        ++counts.placeholders;
     } else {
         PacingLiveSent(pacing, now);
-        if (counters.live == 0)
-            counters.firstStamp = lastStamp;
-        ++counters.live;
-        counters.lastStamp = lastStamp;
+        if (counts.live == 0)
+            counts.firstStamp = lastStamp;
+        ++counts.live;
+        counts.lastStamp = lastStamp;
         uint32_t latency = now - lastStamp;
-        counters.latencyMs[latency < FEED_LATENCY_BUCKETS ? latency : FEED_LATENCY_BUCKETS - 1]++;
+        latencyMs[latency < FEED_LATENCY_BUCKETS ? latency : FEED_LATENCY_BUCKETS - 1]++;
     }
     last = FEED_NOTHING;
 }
@@ -244,6 +251,6 @@ void CCameraFeed::Dropped()
     if (last != FEED_LIVE)
         return;
     std::lock_guard<std::mutex> hold(countersLock);
-    ++counters.dropped;
+    ++counts.dropped;
     last = FEED_NOTHING;
 }

@@ -21,7 +21,7 @@
 // that has just started.
 //
 // Threads: one streaming thread calls Start, Next, Shown, Dropped and
-// Client; Cancel, Resume, SetWantedSize, SetPacing and ReadCounters may come
+// Client; Cancel, Resume, SetWantedSize, SetPacing and the counters' calls may come
 // from any thread.
 
 #include <stdint.h>
@@ -49,15 +49,13 @@ struct FeedItem {
 const uint32_t FEED_LATENCY_BUCKETS = 1000;   // 1 ms each; the last holds the rest
 const uint32_t ASK_CHECK_MS = 100;            // how often the requested size is checked
 
-struct FeedCounters {
+struct FeedCounts {
     uint64_t live;           // phone frames shown
     uint64_t placeholders;   // placeholders shown
     uint64_t dropped;        // phone frames the consumer could not show
     uint64_t damaged;        // phone frames refused as not whole JPEGs
     uint32_t firstStamp;     // phone stamps of the first and last frame shown
     uint32_t lastStamp;
-    // Milliseconds from the phone's send stamp to Shown().
-    uint32_t latencyMs[FEED_LATENCY_BUCKETS];
 };
 
 // Bucket below which the share (0..1) of the counts lies; -1 when empty.
@@ -76,7 +74,12 @@ public:
     // first Next gives a live frame when the phone streams, the placeholder
     // at once otherwise.
     void Start();
+    // For a consumer that reads the block's formats before it streams:
+    // attaches when it can (one try a second).
+    bool Attach() { return client.Attach(); }
     void Detach() { client.Detach(); }
+    // Waits up to ms unless cancelled, for a consumer with nothing to show.
+    void Pause(uint32_t ms) { wake.Sleep(ms); }
 
     FeedResult Next(uint32_t timeoutMs, CameraFrame& into, FeedItem& item);
     // What became of the item of the last Next: it went out, or (a live
@@ -92,7 +95,9 @@ public:
     // call asks again at the next Next.
     void SetWantedSize(uint32_t width, uint32_t height);
     void SetPacing(uint32_t stallMs, uint32_t periodMs);
-    void ReadCounters(FeedCounters& out);
+    void ReadCounts(FeedCounts& out);
+    // Milliseconds from the phone's send stamp to Shown(), one bucket each.
+    void ReadLatency(uint32_t (&buckets)[FEED_LATENCY_BUCKETS]);
     void ResetCounters();
 
     // The block's other fields (formats, link state), for the streaming thread.
@@ -127,5 +132,6 @@ private:
     std::atomic<uint32_t> periodMs;
 
     std::mutex countersLock;
-    FeedCounters counters;
+    FeedCounts counts;
+    uint32_t latencyMs[FEED_LATENCY_BUCKETS];
 };
