@@ -103,7 +103,7 @@ set_folder() {
     32) windir='C:\Program Files (x86)\Ovalix' ;;
     64) windir='C:\Program Files\Ovalix' ;;
   esac
-  dir="$prefix/drive_c/${windir#C:\\}"
+  dir="$prefix/drive_c/$(printf '%s' "${windir#C:\\}" | tr '\\' /)"
 }
 
 # The process id of the prefix's running OvalixSvc.exe, if any.
@@ -235,15 +235,17 @@ check_installed() {
     filters="$b=$windir\\ovalix_filter.dll"
     # Without 32-bit programs there is nothing to register the 32-bit
     # filter for, nor a way to.
-    [ "$other" = 64 ] || [ -n "$runs32" ] && filters="$filters $other=$windir\\$otherdir\\ovalix_filter.dll"
-    IFS=' '
+    [ "$other" = 64 ] || [ -n "$runs32" ] && filters="$filters|$other=$windir\\$otherdir\\ovalix_filter.dll"
+    IFS='|'
     for f in $filters; do
+      unset IFS
       view=${f%%=*}
       w reg query "$class" /reg:"$view" | grep -qiF "REG_SZ    ${f#*=}" ||
         fail "$view-bit filter class: $(w reg query "$class" /reg:"$view")"
       w reg query "$device" /reg:"$view" >/dev/null ||
         fail "$view-bit filter not among the video input devices"
     done
+    unset IFS
   fi
   [ -d "$dir/x64" ] && [ "$b" = 64 ] && fail "the 32-bit installation's x64 folder is left"
   check_firewall "installing $version ($b-bit)"
