@@ -82,12 +82,17 @@ cleanup() {
 }
 trap cleanup EXIT
 
+# The netsh stand-ins, in the system directory of each bitness; Wine runs its
+# own program for a name it knows unless the prefix says otherwise.
 windows="$prefix/drive_c/windows"
 cp "$netsh" "$windows/system32/netsh.exe" || exit 1
 [ -n "$netsh32" ] && { cp "$netsh32" "$windows/syswow64/netsh.exe" || exit 1; }
 [ "$bits" = 32 ] && { cp "$netsh" "$windows/syswow64/netsh.exe" || exit 1; }
+w reg add 'HKCU\Software\Wine\DllOverrides' /v netsh.exe /d native /f >/dev/null || exit 1
 netsh_log="$windows/netsh.log"
 rm -f "$netsh_log"
+# The number of netsh commands so far, to tell that a step asked for some.
+netsh_count() { cat "$netsh_log" 2>/dev/null | wc -l; }
 
 menu="$prefix/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Ovalix"
 uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Ovalix'
@@ -189,7 +194,17 @@ for name, copies in rules.items():
 END
 }
 
+# Runs an installer or uninstaller silently, after noting how many netsh
+# commands came before it.
+silently() {
+  asked=$(netsh_count)
+  exe=$1
+  shift
+  "$run" "$exe" /S "$@" >/dev/null 2>&1
+}
+
 check_firewall() {
+  [ "$(netsh_count)" -gt "$asked" ] || fail "netsh not asked when $1"
   firewall_rules >"$tmp/rules"
   expected="action=allow;dir=in;enable=yes;localport=5055;name=Ovalix connection manager;profile=private,domain;program=$windir\\OvalixSvc.exe;protocol=TCP;described"
   printf '%s\n' "$expected" | cmp -s - "$tmp/rules" ||
@@ -254,7 +269,7 @@ check_installed() {
 # The uninstaller copies itself away and returns at once; it removes its
 # uninstall entry last.
 uninstall() {
-  "$run" "$dir/uninstall.exe" /S "$@" >/dev/null 2>&1 || fail "uninstaller failed"
+  silently "$dir/uninstall.exe" "$@" || fail "uninstaller failed"
   for _ in $(seq 300); do
     w reg query "$uninstall_key" /reg:"$bits" >/dev/null 2>&1 || { sleep 1; return; }
     sleep 0.1
@@ -270,6 +285,7 @@ check_removed() {
     w reg query "$device" /reg:$view >/dev/null 2>&1 && fail "$view-bit device entry left behind"
     w reg query "$uninstall_key" /reg:$view >/dev/null 2>&1 && fail "$view-bit uninstall entry left behind"
   done
+  [ "$(netsh_count)" -gt "$asked" ] || fail "netsh not asked when uninstalling"
   firewall_rules >"$tmp/rules"
   [ -s "$tmp/rules" ] && fail "firewall rules left behind: $(cat "$tmp/rules")"
   listing >"$tmp/after"
@@ -291,7 +307,7 @@ if [ "$bits" = 64 ]; then
 fi
 makensis -V1 -NOCD -DVERSION=1.0.0 "-DOUTFILE=$tmp/old-setup.exe" "$old_nsh" >/dev/null ||
   fail "could not make the older installer"
-"$run" "$tmp/old-setup.exe" /S >/dev/null 2>&1 || fail "older installer failed"
+silently "$tmp/old-setup.exe" || fail "older installer failed"
 set_folder "$old_bits"
 check_installed 1.0.0 "$old_bits"
 old_pid=$(service_pid)
@@ -299,7 +315,7 @@ old_pid=$(service_pid)
 printf 'stale' >"$dir/ovalix-monitor.exe"
 
 # 2. The installer under test over it, in the same folder.
-"$run" "$installer" /S >/dev/null 2>&1 || fail "upgrade failed"
+silently "$installer" || fail "upgrade failed"
 check_installed 2.0.0 "$bits"
 new_pid=$(service_pid)
 [ -n "$new_pid" ] && [ "$new_pid" != "$old_pid" ] || fail "service not restarted ($old_pid, $new_pid)"
@@ -352,7 +368,7 @@ phone_pid=
 if [ "$bits" = 64 ] && [ -n "$runs32" ]; then
   makensis -V1 -NOCD "-DOUTFILE=$tmp/setup32.exe" "$nsh32" >/dev/null ||
     fail "could not make the 32-bit installer"
-  "$run" "$tmp/setup32.exe" /S >/dev/null 2>&1 && fail "the 32-bit installer ran over the 64-bit one"
+  silently "$tmp/setup32.exe" && fail "the 32-bit installer ran over the 64-bit one"
   w "$probe" config >"$tmp/config"
   grep -qxF "path=\"$windir\\OvalixSvc.exe\"" "$tmp/config" || fail "service: $(cat "$tmp/config")"
   w reg query "$uninstall_key" /reg:32 >/dev/null && fail "the 32-bit installer wrote its entry"
@@ -366,7 +382,7 @@ w "$probe" read-table >/dev/null || fail "the stored table was not kept"
 
 # 5. A first installation, in the installer's own folder, uninstalled with
 #    /DELETETABLE: the table goes too.
-"$run" "$installer" /S >/dev/null 2>&1 || fail "second install failed"
+silently "$installer" || fail "second install failed"
 set_folder "$bits"
 check_installed 2.0.0 "$bits"
 uninstall /DELETETABLE

@@ -13,17 +13,20 @@
 ; inside it (x64 beside the 32-bit programs, x86 beside the 64-bit ones).
 
 Unicode true
+!include LogicLib.nsh
+!include x64.nsh
 !if ${BITS} == 64
   Target amd64-unicode
   !define OTHER_BITS 32
   !define OTHER_DIR "x86"
+  ; A 64-bit program runs on 64-bit Windows only (x64.nsh's own test is a
+  ; constant here, which leaves its branches unused).
+  !define On64BitWindows `1 = 1`
 !else
   !define OTHER_BITS 64
   !define OTHER_DIR "x64"
+  !define On64BitWindows `${RunningX64}`
 !endif
-
-!include LogicLib.nsh
-!include x64.nsh
 !include FileFunc.nsh
 !include WinMessages.nsh
 
@@ -190,7 +193,7 @@ Function .onInit
   ReadRegStr $0 HKLM "${UNINSTALL_KEY}" "InstallLocation"
   ${If} $0 != ""
     StrCpy $previousView ${BITS}
-  ${ElseIf} ${RunningX64}
+  ${ElseIf} ${On64BitWindows}
     SetRegView ${OTHER_BITS}
     ReadRegStr $0 HKLM "${UNINSTALL_KEY}" "InstallLocation"
     !insertmacro OwnRegView
@@ -240,7 +243,7 @@ Section "Ovalix"
   ; The 32-bit installer puts the 64-bit pieces only where 64-bit
   ; applications run.
   !ifdef OTHER_FILTER
-    ${If} ${RunningX64}
+    ${If} ${On64BitWindows}
       SetOutPath "$INSTDIR\${OTHER_DIR}"
       File "/oname=ovalix_filter.dll" "${OTHER_FILTER}"
       !ifdef OTHER_SNAP
@@ -333,7 +336,7 @@ Section "Uninstall"
   Call un.RemoveFirewallRule
 
   !insertmacro UnregisterFilter "$INSTDIR\ovalix_filter.dll" ${BITS}
-  ${If} ${RunningX64}
+  ${If} ${On64BitWindows}
     !insertmacro UnregisterFilter "$INSTDIR\${OTHER_DIR}\ovalix_filter.dll" ${OTHER_BITS}
   ${EndIf}
 
