@@ -50,9 +50,7 @@ run="$root/scripts/wine-run.sh"
 prefix=$OVALIX_WINEPREFIX
 
 runs32=yes
-if [ "${OVALIX_WIN32:-}" = off ] || ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
-  runs32=
-fi
+"$root/scripts/win32-runs.sh" || runs32=
 if [ "$bits" = 32 ] && [ -z "$runs32" ]; then
   echo "32-bit installer skipped: this machine runs 64-bit code only"
   exit 77
