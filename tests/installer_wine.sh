@@ -2,8 +2,9 @@
 # A Windows installer under Wine, in a private copy of the prefix
 # (wine_private_prefix.sh), with stand-ins for netsh that log what they are
 # asked (the prefix has no firewall):
-#   1. an older release installed silently: a 32-bit one also before the
-#      64-bit installer where this machine runs 32-bit programs;
+#   1. an older release installed silently, of the installer's bitness, or
+#      a 32-bit one before the 64-bit installer where this machine runs
+#      32-bit programs;
 #   2. the installer under test over it: the running service stopped (its stop
 #      saves the table), the files replaced, the new service started, the
 #      stored table kept; over a 32-bit installation the 64-bit one stays in its
