@@ -9,7 +9,10 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 
-# Asked once; the Windows tests that pair the two bitnesses ask the same.
+bash scripts/setup.sh
+
+# Asked once, after set-up has installed Wine; the Windows tests that pair the
+# two bitnesses ask the same.
 if scripts/win32-runs.sh; then
   windows_suites=(win32 win64)
 else
@@ -17,11 +20,11 @@ else
   export OVALIX_WIN32=off
 fi
 
-bash scripts/setup.sh
 bash scripts/build.sh native native-release fuzz win32 win64
 # The packages the installed-product tests take apart and install.
 cmake --build --preset native-release --target package
 cmake --build --preset win32 --target installer
+cmake --build --preset win64 --target installer
 bash scripts/wine-prefix.sh
 
 echo "== native tests"
