@@ -38,3 +38,12 @@ bool ReadStoredTable(FormatTable& out)
             return false;
     return true;
 }
+
+bool IsPhoneTable(const FormatTable& table)
+{
+    const uint8_t* header = reinterpret_cast<const uint8_t*>(&table.header);
+    for (size_t i = 0; i < sizeof(table.header); ++i)
+        if (header[i] != 0)
+            return true;
+    return false;
+}

@@ -29,3 +29,8 @@ int FindFormat(const VideoFormat* formats, uint32_t count, uint32_t width, uint3
 // The table a service would start with, read from the store while no
 // service runs: true when the stored value holds one the service takes.
 bool ReadStoredTable(FormatTable& out);
+
+// A table that never came from a phone (the service's defaults before any
+// phone connected) has an all-zero message header; it says nothing about the
+// sizes the phone will offer.
+bool IsPhoneTable(const FormatTable& table);

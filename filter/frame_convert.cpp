@@ -1,11 +1,10 @@
 #include "frame_convert.h"
 
 #include <string.h>
-#include <turbojpeg.h>
 
 #include <new>
 
-#include "picture_copy.h"
+#include "jpeg_check.h"
 
 namespace {
 
@@ -32,13 +31,11 @@ inline uint8_t RgbToY(int r, int g, int b) { return (uint8_t)(((66 * r + 129 * g
 inline uint8_t RgbToU(int r, int g, int b) { return (uint8_t)(((-38 * r - 74 * g + 112 * b + 128) >> 8) + 128); }
 inline uint8_t RgbToV(int r, int g, int b) { return (uint8_t)(((112 * r - 94 * g - 18 * b + 128) >> 8) + 128); }
 
-tjhandle Handle(void* h) { return static_cast<tjhandle>(h); }
-
 // A decode that reports only a warning (a slightly damaged scan) still made
 // a whole picture.
-bool Decoded(int rc, void* handle)
+bool Decoded(int rc, tjhandle handle)
 {
-    return rc == 0 || tjGetErrorCode(Handle(handle)) == TJERR_WARNING;
+    return rc == 0 || tjGetErrorCode(handle) == TJERR_WARNING;
 }
 
 }  // namespace
@@ -46,27 +43,24 @@ bool Decoded(int rc, void* handle)
 uint8_t VideoLuma(uint8_t y) { return ToVideoLuma(y); }
 uint8_t VideoChroma(uint8_t c) { return ToVideoChroma(c); }
 
-CFrameConverter::CFrameConverter()
-    : decompressor(nullptr), compressor(nullptr), scratch(nullptr), scratchSize(0)
+CFrameConverter::CFrameConverter() : compressor(nullptr), scratch(nullptr), scratchSize(0)
 {
     memset(&type, 0, sizeof type);
 }
 
 CFrameConverter::~CFrameConverter()
 {
-    if (decompressor)
-        tjDestroy(Handle(decompressor));
     if (compressor)
-        tjDestroy(Handle(compressor));
+        tjDestroy(compressor);
     delete[] scratch;
 }
 
 bool CFrameConverter::Start(const StreamType& t)
 {
     type = t;
-    if (decompressor == nullptr)
-        decompressor = tjInitDecompress();
-    if (decompressor == nullptr)
+    if (decompressor.Get() == nullptr)
+        decompressor.Reset();
+    if (decompressor.Get() == nullptr)
         return false;
     // Room for the entry's picture as 4:4:4 planes (chroma planes padded to
     // whole blocks) or as 32-bit pixels, whichever is larger.
@@ -84,12 +78,10 @@ ConvertResult CFrameConverter::FromJpeg(const uint8_t* jpeg, uint32_t size, uint
                                         uint32_t capacity, uint32_t& written)
 {
     written = 0;
-    int width = 0, height = 0, subsampling = 0, colourspace = 0;
-    if (decompressor == nullptr || !JpegLooksWhole(jpeg, size) ||
-        tjDecompressHeader3(Handle(decompressor), jpeg, size, &width, &height, &subsampling,
-                            &colourspace) != 0)
+    uint32_t width = 0, height = 0;
+    if (decompressor.Get() == nullptr || !ReadWholeJpeg(jpeg, size, width, height))
         return CONVERT_BAD;
-    if ((uint32_t)width != type.entry.width || (uint32_t)height != type.entry.height)
+    if (width != type.entry.width || height != type.entry.height)
         return CONVERT_OTHER_SIZE;
     if (type.kind == SAMPLE_MJPG) {
         if (size > capacity)
@@ -99,13 +91,18 @@ ConvertResult CFrameConverter::FromJpeg(const uint8_t* jpeg, uint32_t size, uint
         return CONVERT_OK;
     }
     uint32_t image = SampleImageSize(type.kind, type.width, type.height);
+    int w = 0, h = 0, subsampling = 0, colourspace = 0;
     if (capacity < image)
         return CONVERT_BAD;
-    bool ok = type.kind == SAMPLE_RGB32 || type.kind == SAMPLE_RGB24
-                  ? DecodeRgb(jpeg, size, sample)
-                  : DecodeYuv(jpeg, size, subsampling, sample);
-    if (!ok)
+    bool ok = tjDecompressHeader3(decompressor.Get(), jpeg, size, &w, &h, &subsampling,
+                                  &colourspace) == 0 &&
+              (type.kind == SAMPLE_RGB32 || type.kind == SAMPLE_RGB24
+                   ? DecodeRgb(jpeg, size, sample)
+                   : DecodeYuv(jpeg, size, subsampling, sample));
+    if (!ok) {
+        decompressor.Reset();
         return CONVERT_BAD;
+    }
     written = image;
     return CONVERT_OK;
 }
@@ -117,14 +114,14 @@ bool CFrameConverter::DecodeRgb(const uint8_t* jpeg, uint32_t size, uint8_t* sam
     uint32_t stride = SampleStride(type.kind, type.width);
     int jw = (int)type.entry.width, jh = (int)type.entry.height;
     if (type.width == type.entry.width && type.height == type.entry.height)
-        return Decoded(tjDecompress2(Handle(decompressor), jpeg, size, sample, jw, (int)stride, jh,
+        return Decoded(tjDecompress2(decompressor.Get(), jpeg, size, sample, jw, (int)stride, jh,
                                      format, TJFLAG_BOTTOMUP),
-                       decompressor);
+                       decompressor.Get());
     // Cut to the sample's size: the right-most columns and the bottom row go.
     uint32_t fullStride = (uint32_t)jw * pixel;
-    if (!Decoded(tjDecompress2(Handle(decompressor), jpeg, size, scratch, jw, (int)fullStride, jh,
+    if (!Decoded(tjDecompress2(decompressor.Get(), jpeg, size, scratch, jw, (int)fullStride, jh,
                                format, TJFLAG_BOTTOMUP),
-                 decompressor))
+                 decompressor.Get()))
         return false;
     uint32_t skip = (uint32_t)jh - type.height;   // bottom rows, first in the bottom-up copy
     for (uint32_t r = 0; r < type.height; ++r)
@@ -145,9 +142,9 @@ bool CFrameConverter::DecodeYuv(const uint8_t* jpeg, uint32_t size, int subsampl
         // Straight into the sample's planes.
         unsigned char* planes[3] = { y, u, v };
         int strides[3] = { (int)w, (int)w / 2, (int)w / 2 };
-        if (!Decoded(tjDecompressToYUVPlanes(Handle(decompressor), jpeg, size, planes, jw, strides,
+        if (!Decoded(tjDecompressToYUVPlanes(decompressor.Get(), jpeg, size, planes, jw, strides,
                                              jh, 0),
-                     decompressor))
+                     decompressor.Get()))
             return false;
         MapLuma(y, (size_t)w * h);
         MapChroma(u, (size_t)(w / 2) * (h / 2) * 2);
@@ -170,8 +167,8 @@ bool CFrameConverter::DecodeYuv(const uint8_t* jpeg, uint32_t size, int subsampl
             used += (size_t)pw[c] * ph[c];
     }
     if (used > scratchSize ||
-        !Decoded(tjDecompressToYUVPlanes(Handle(decompressor), jpeg, size, planes, jw, pw, jh, 0),
-                 decompressor))
+        !Decoded(tjDecompressToYUVPlanes(decompressor.Get(), jpeg, size, planes, jw, pw, jh, 0),
+                 decompressor.Get()))
         return false;
 
     // Nearest chroma sample for each luma column and row; JPEG chroma is
@@ -235,7 +232,7 @@ bool CFrameConverter::FromRgb(const RgbImage& picture, uint8_t* sample, uint32_t
         unsigned char* jpeg = nullptr;
         unsigned long length = 0;
         bool ok = compressor != nullptr &&
-                  tjCompress2(Handle(compressor), rgb, (int)w, (int)w * 3, (int)h, TJPF_RGB, &jpeg,
+                  tjCompress2(compressor, rgb, (int)w, (int)w * 3, (int)h, TJPF_RGB, &jpeg,
                               &length, TJSAMP_420, 85, 0) == 0 &&
                   length <= capacity;
         if (ok) {

@@ -15,6 +15,7 @@
 
 #include "bitmap_text.h"
 #include "stream_types.h"
+#include "turbo_decompressor.h"
 
 enum ConvertResult {
     CONVERT_OK = 0,
@@ -47,8 +48,8 @@ private:
     bool DecodeYuv(const uint8_t* jpeg, uint32_t size, int subsampling, uint8_t* sample);
 
     StreamType type;
-    void* decompressor;   // tjhandle
-    void* compressor;     // made on first use, for MJPG placeholders
+    CTurboDecompressor decompressor;
+    tjhandle compressor;   // made on first use, for MJPG placeholders
     uint8_t* scratch;
     uint32_t scratchSize;
 };

@@ -371,14 +371,7 @@ HRESULT COutputPin::Active()
     HRESULT hr = allocator->Commit();
     if (FAILED(hr))
         return hr;
-    // The service is asked for this stream's size now that it is needed;
-    // choosing and probing formats never make the phone renegotiate.
-    uint32_t width = 0, height = 0;
-    const VideoFormat& entry = connected.type.entry;
-    if (tableReader.Attach() && tableReader.ReadRequestedSize(width, height) &&
-        (width != entry.width || height != entry.height))
-        tableReader.RequestSize(entry.width, entry.height);
-    if (!worker.Start(allocator.Get(), peerInput.Get(), connected, formatChosen)) {
+    if (!worker.Start(allocator.Get(), peerInput.Get(), connected)) {
         allocator->Decommit();
         return E_OUTOFMEMORY;
     }

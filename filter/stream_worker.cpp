@@ -5,12 +5,18 @@
 #include <new>
 
 #include "placeholder_card.h"
-#include "source_logic.h"
 #include "ticks.h"
 
+static_assert(FEED_LATENCY_BUCKETS == STATS_BUCKETS, "the feed's latency buckets are the stats'");
+
+namespace {
+// Next returns at least this often; Stop cancels its wait sooner.
+const uint32_t FEED_WAIT_MS = 1000;
+}  // namespace
+
 CStreamWorker::CStreamWorker()
-    : stopping(false), running(false), askForSize(false), startTime(0), frames(nullptr),
-      card(nullptr), placeholder(nullptr), placeholderCapacity(0), placeholderLength(0),
+    : stopping(false), running(false), startTime(0), feed(FRAMES_PER_TAKE), frame(nullptr),
+      placeholder(nullptr), card(nullptr), placeholderCapacity(0), placeholderLength(0),
       placeholderKind(-1)
 {
     memset(&choice, 0, sizeof choice);
@@ -22,39 +28,41 @@ CStreamWorker::~CStreamWorker()
 {
     SignalStop();
     Join();
-    delete[] frames;
-    delete[] card;
+    delete frame;
     delete[] placeholder;
+    delete[] card;
 }
 
-bool CStreamWorker::Start(IMemAllocator* alloc, IMemInputPin* in, const StreamChoice& c,
-                          bool askSize)
+bool CStreamWorker::Start(IMemAllocator* alloc, IMemInputPin* in, const StreamChoice& c)
 {
     if (thread.joinable()) {
         if (!stopping)
             return false;
         thread.join();   // ended by a Stop from its own sample callback
     }
-    if (frames == nullptr)
-        frames = new (std::nothrow) CameraFrame[FRAMES_PER_TAKE];
+    if (frame == nullptr)
+        frame = new (std::nothrow) CameraFrame;
     const StreamType& t = c.type;
     uint32_t size = SampleImageSize(t.kind, t.width, t.height);
     if (size > placeholderCapacity) {
-        delete[] card;
         delete[] placeholder;
+        delete[] card;
+        placeholder = new (std::nothrow) uint8_t[size];
         // The card's RGB picture is never larger than a sample of 32-bit pixels.
         card = new (std::nothrow) uint8_t[(size_t)t.width * t.height * 3];
-        placeholder = new (std::nothrow) uint8_t[size];
-        placeholderCapacity = card && placeholder ? size : 0;
+        placeholderCapacity = placeholder && card ? size : 0;
     }
-    if (frames == nullptr || placeholderCapacity < size || !converter.Start(t))
+    if (frame == nullptr || placeholderCapacity < size || !feed.Ready() || !converter.Start(t))
         return false;
     placeholderKind = -1;
     RatePacingStart(rate, t, c.frameDuration);
     allocator = alloc;
     input = in;
     choice = c;
-    askForSize = askSize;
+    // Asked of the service now that the stream starts, and again after every
+    // restart of it; choosing or probing a type never touches the phone.
+    feed.SetWantedSize(t.entry.width, t.entry.height);
+    feed.Resume();
     stopping = false;
     running = false;
     thread = std::thread(&CStreamWorker::Run, this);
@@ -65,6 +73,7 @@ void CStreamWorker::SignalStop()
 {
     stopping = true;
     running = false;
+    feed.Cancel();
 }
 
 void CStreamWorker::Join()
@@ -94,8 +103,18 @@ void CStreamWorker::SetClock(IReferenceClock* c)
 
 void CStreamWorker::ReadStats(SourceStats& out)
 {
-    std::lock_guard<std::mutex> hold(statsLock);
-    out = stats;
+    {
+        std::lock_guard<std::mutex> hold(statsLock);
+        out = stats;
+    }
+    FeedCounts counts;
+    feed.ReadCounts(counts);
+    feed.ReadLatency(out.latencyMs);
+    out.liveFrames = counts.live;
+    out.placeholderFrames = counts.placeholders;
+    out.skippedFrames = counts.dropped + counts.damaged;
+    out.firstStamp = counts.firstStamp;
+    out.lastStamp = counts.lastStamp;
 }
 
 void CStreamWorker::StampSample(IMediaSample* sample)
@@ -143,55 +162,53 @@ bool CStreamWorker::Deliver(Fill fill, Count count, bool& discontinuity)
     return true;
 }
 
-void CStreamWorker::CountLive(uint32_t stamp, uint64_t decodeTicks)
+void CStreamWorker::CountLive(uint64_t decodeTicks)
 {
+    feed.Shown();
     LARGE_INTEGER frequency;
     QueryPerformanceFrequency(&frequency);
     uint64_t tenths = decodeTicks * 10000 / (uint64_t)frequency.QuadPart;
-    uint32_t latency = GetTickMs() - stamp;
     std::lock_guard<std::mutex> hold(statsLock);
-    if (stats.liveFrames == 0)
-        stats.firstStamp = stamp;
-    ++stats.liveFrames;
-    stats.lastStamp = stamp;
-    stats.latencyMs[latency < STATS_BUCKETS ? latency : STATS_BUCKETS - 1]++;
     stats.decodeTenthMs[tenths < STATS_BUCKETS ? tenths : STATS_BUCKETS - 1]++;
 }
 
-bool CStreamWorker::DeliverFrame(const CameraFrame& taken, bool& discontinuity)
+void CStreamWorker::DeliverFrame(bool& discontinuity)
 {
+    // A rate below the phone's: this frame is left out (not a stall, as the
+    // next ones come within the stall time).
+    if (!RatePacingTake(rate, GetTickMs()))
+        return;
     ConvertResult result = CONVERT_BAD;
     LARGE_INTEGER begin, end;
     bool sent = Deliver(
         [&](BYTE* data, uint32_t capacity, uint32_t& length) {
             QueryPerformanceCounter(&begin);
-            result = converter.FromJpeg(taken.data, taken.size, data, capacity, length);
+            result = converter.FromJpeg(frame->data, frame->size, data, capacity, length);
             QueryPerformanceCounter(&end);
             return result == CONVERT_OK;
         },
-        [&]() { CountLive(taken.stamp, (uint64_t)(end.QuadPart - begin.QuadPart)); },
-        discontinuity);
-    if (!sent && result != CONVERT_OK && !stopping) {
+        [&]() { CountLive((uint64_t)(end.QuadPart - begin.QuadPart)); }, discontinuity);
+    if (sent || stopping)
+        return;
+    if (result == CONVERT_OTHER_SIZE) {
         // A frame of another size comes while the service switches to this
-        // stream's size: left out, and the placeholder bridges the gap.
+        // stream's: not shown stretched; with none shown, the feed's pacing
+        // brings the placeholder.
         std::lock_guard<std::mutex> hold(statsLock);
-        if (result == CONVERT_OTHER_SIZE)
-            ++stats.otherSizeFrames;
-        else
-            ++stats.skippedFrames;
+        ++stats.otherSizeFrames;
+    } else {
+        feed.Dropped();
     }
-    return sent;
 }
 
-bool CStreamWorker::DeliverPlaceholder(bool& discontinuity)
+bool CStreamWorker::DeliverPlaceholder(PlaceholderKind kind, bool& discontinuity)
 {
-    int kind = (int)PlaceholderKindFor(client.IsAttached(), client.LinkStreaming());
-    if (kind != placeholderKind) {
+    if (placeholderKind != (int)kind) {
         RgbImage image = { card, choice.type.width, choice.type.height };
-        DrawPlaceholderCard((PlaceholderKind)kind, image);
+        DrawPlaceholderCard(kind, image);
         placeholderKind = converter.FromRgb(image, placeholder, placeholderCapacity,
                                             placeholderLength)
-                              ? kind
+                              ? (int)kind
                               : -1;
     }
     if (placeholderKind < 0)
@@ -204,23 +221,7 @@ bool CStreamWorker::DeliverPlaceholder(bool& discontinuity)
             length = placeholderLength;
             return true;
         },
-        [&]() {
-            std::lock_guard<std::mutex> hold(statsLock);
-            ++stats.placeholderFrames;
-        },
-        discontinuity);
-}
-
-// A block that is new to this reader (the service came after the graph
-// started, or restarted) asks for its own default size, which this stream
-// would then have to scale: ask for the size the application chose.
-void CStreamWorker::AskForStreamSize()
-{
-    uint32_t width = 0, height = 0;
-    const VideoFormat& entry = choice.type.entry;
-    if (askForSize && client.ReadRequestedSize(width, height) &&
-        (width != entry.width || height != entry.height))
-        client.RequestSize(entry.width, entry.height);
+        [&]() { feed.Shown(); }, discontinuity);
 }
 
 void CStreamWorker::Run()
@@ -228,48 +229,22 @@ void CStreamWorker::Run()
     // The allocator and the downstream pins are COM objects.
     HRESULT com = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     {
-        // Attached before the first look, so that a running service with a
-        // streaming link gets its first frame in before any placeholder.
-        client.Attach();
-        PlaceholderPacing pacing;
-        PacingStart(pacing, GetTickMs(), STALL_MS, PLACEHOLDER_INTERVAL_MS);
+        feed.Start();
         bool discontinuity = true;
-        // The ring may hold frames from long before this reader came (or came
-        // back): the first take is the newest frame alone, later ones every
-        // frame since.
-        bool caughtUp = false;
-        uint32_t attachments = client.Attachments();
-        while (!stopping) {
-            uint32_t taken = 0;
-            uint32_t waitMs = PacingWaitMs(pacing, GetTickMs(), client.LinkStreaming());
-            ClientResult got = caughtUp ? client.WaitAll(waitMs, frames, FRAMES_PER_TAKE, taken)
-                                        : client.WaitNewest(waitMs, frames[0]);
-            if (client.Attachments() != attachments) {
-                attachments = client.Attachments();
-                AskForStreamSize();
-            }
-            if (got == CLIENT_FRAME && !caughtUp)
-                taken = 1;
-            caughtUp = got != CLIENT_NO_SERVICE && (caughtUp || got == CLIENT_FRAME);
-            for (uint32_t i = 0; got == CLIENT_FRAME && i < taken; ++i) {
-                if (stopping || !running)
-                    break;
-                if (!RatePacingTake(rate, GetTickMs())) {
-                    // Left out for the lower rate: not a stall.
-                    PacingLiveSent(pacing, GetTickMs());
-                    continue;
-                }
-                if (DeliverFrame(frames[i], discontinuity))
-                    PacingLiveSent(pacing, GetTickMs());
-            }
-            bool due = PacingDueInMs(pacing, GetTickMs(), client.LinkStreaming()) == 0;
-            if (running && !stopping && due) {
-                // Counted as sent even when the graph refused it, so a refusing
-                // graph is not asked again at once.
-                PacingPlaceholderSent(pacing, GetTickMs());
-                DeliverPlaceholder(discontinuity);
-            }
+        // Samples go out only while running; what comes while paused is let go.
+        for (;;) {
+            FeedItem item;
+            FeedResult got = feed.Next(FEED_WAIT_MS, *frame, item);
+            if (got == FEED_CANCELLED || stopping)
+                break;
+            if (!running)
+                continue;
+            if (got == FEED_LIVE)
+                DeliverFrame(discontinuity);
+            else if (got == FEED_PLACEHOLDER)
+                DeliverPlaceholder(item.placeholder, discontinuity);
         }
+        feed.Detach();
     }
     if (SUCCEEDED(com))
         CoUninitialize();

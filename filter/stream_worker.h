@@ -1,10 +1,10 @@
 #pragma once
-// The capture pin's streaming thread: waits for frames through the consumer
-// library, turns each into a media sample of the connected type and delivers
-// it downstream (leaving frames out when the type's rate is lower than the
-// phone's), or the placeholder card when nothing live comes. Lives from the filter's
-// first Pause to its Stop; every wait in it is bounded, so Stop returns as
-// soon as the allocator has been decommitted.
+// The capture pin's streaming thread: turns what the consumer feed gives into
+// media samples of the connected type, a phone frame (decoded, or as it came
+// for MJPG) or the placeholder card, and delivers them downstream, leaving
+// frames out when the type's rate is lower than the phone's. Lives from the filter's first Pause to its Stop,
+// which cancels the feed's wait and decommits the allocator, so it returns
+// at once.
 
 #define NO_DSHOW_STRSAFE
 #include <dshow.h>
@@ -13,13 +13,11 @@
 #include <mutex>
 #include <thread>
 
-#include "camera_client.h"
+#include "camera_feed.h"
 #include "com_object.h"
 #include "frame_convert.h"
 #include "media_types.h"
-#include "placeholder_pacing.h"
 #include "source_stats.h"
-#include "video_formats.h"
 
 // Frames taken at once, oldest first. The service publishes on a 20 ms step,
 // so frames can land together, and a busy host can hold this thread up for a
@@ -32,11 +30,9 @@ public:
     CStreamWorker();
     ~CStreamWorker();
 
-    // Begins streaming the given type into the peer's input. With
-    // askForSize (the application chose the type), a service new to this
-    // reader is asked for the type's size.
-    bool Start(IMemAllocator* allocator, IMemInputPin* input, const StreamChoice& choice,
-               bool askForSize);
+    // Begins streaming the given type into the peer's input; the service is
+    // asked for the type's size, and asked again after every restart of it.
+    bool Start(IMemAllocator* allocator, IMemInputPin* input, const StreamChoice& choice);
     // Asks the thread to end; the caller then decommits the allocator (which
     // frees a thread waiting for a buffer) and calls Join. Called on the
     // thread itself (a downstream filter stopping the graph from a sample's
@@ -60,11 +56,10 @@ private:
     // to drop it, count records it just before it goes downstream.
     template <class Fill, class Count>
     bool Deliver(Fill fill, Count count, bool& discontinuity);
-    bool DeliverFrame(const CameraFrame& taken, bool& discontinuity);
-    bool DeliverPlaceholder(bool& discontinuity);
+    void DeliverFrame(bool& discontinuity);
+    bool DeliverPlaceholder(PlaceholderKind kind, bool& discontinuity);
     void StampSample(IMediaSample* sample);
-    void AskForStreamSize();
-    void CountLive(uint32_t stamp, uint64_t decodeTicks);
+    void CountLive(uint64_t decodeTicks);
 
     std::thread thread;
     std::atomic<bool> stopping;
@@ -72,7 +67,6 @@ private:
     ComPtr<IMemAllocator> allocator;
     ComPtr<IMemInputPin> input;
     StreamChoice choice;
-    bool askForSize;
     CFrameConverter converter;
     RatePacing rate;
 
@@ -81,15 +75,13 @@ private:
     REFERENCE_TIME startTime;
 
     std::mutex statsLock;
-    SourceStats stats;
+    SourceStats stats;   // what the feed does not count: decoding, frames of another size
 
-    CCameraClient client;   // used by the thread only
-    CameraFrame* frames;    // FRAMES_PER_TAKE, allocated once and reused
-    // The placeholder card as an RGB picture and as a sample, drawn again
-    // when its kind changes.
-    uint8_t* card;
-    uint8_t* placeholder;
+    CCameraFeed feed;
+    CameraFrame* frame;     // allocated once and reused
+    uint8_t* placeholder;   // the card as a sample, drawn again when its kind changes
+    uint8_t* card;          // the card as drawn
     uint32_t placeholderCapacity;
     uint32_t placeholderLength;
-    int placeholderKind;    // -1: none drawn
+    int placeholderKind;    // the kind drawn, or -1
 };

@@ -14,8 +14,10 @@
 
 #include <atomic>
 
+#include "camera_block.h"
 #include "filter_com_support.h"
 #include "source_stats.h"
+#include "stored_table_access.h"
 
 namespace {
 
@@ -79,6 +81,7 @@ TEST_F(FilterTest, FactoryFilterAndPinInterfaces)
 
 TEST_F(FilterTest, WithoutServiceOffersTheServiceDefaultFormat)
 {
+    RemoveStoredKey();
     ComPtr<IBaseFilter> filter = dll.Create();
     ASSERT_TRUE(filter);
     ComPtr<IPin> pin = OnlyPin(filter.Get());
@@ -145,6 +148,35 @@ TEST_F(FilterTest, WithoutServiceOffersTheServiceDefaultFormat)
     Free(current);
     Free(capsType);
     Free(mt);
+}
+
+TEST_F(FilterTest, WithoutServiceOffersTheStoredTable)
+{
+    // What a service would start with: the stored table, its last size asked
+    // for. A table the service would throw out is not offered either.
+    FormatTable stored;
+    memset(&stored, 0, sizeof stored);
+    stored.mode = 3;
+    stored.count = 2;
+    stored.entries[0] = { PackEntry(1280, 720, 0), 30.0f };
+    stored.entries[1] = { PackEntry(320, 240, 0), 15.0f };
+    for (bool usable : { true, false }) {
+        if (!usable)
+            stored.entries[1].fps = 60.0f;
+        WriteStoredValue(&stored, sizeof stored);
+        ComPtr<IBaseFilter> filter = dll.Create();
+        ASSERT_TRUE(filter);
+        ComPtr<IAMStreamConfig> config;
+        ASSERT_EQ(OnlyPin(filter.Get()).As(&config), S_OK);
+        int count = 0, size = 0;
+        ASSERT_EQ(config->GetNumberOfCapabilities(&count, &size), S_OK);
+        EXPECT_EQ(count, usable ? 10 : 5);
+        AM_MEDIA_TYPE* current = nullptr;
+        ASSERT_EQ(config->GetFormat(&current), S_OK);
+        EXPECT_EQ(Info(current)->bmiHeader.biWidth, usable ? 320 : 640);
+        Free(current);
+    }
+    RemoveStoredKey();
 }
 
 // An input pin that refuses every connection, or takes the type but has no

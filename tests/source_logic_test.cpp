@@ -1,13 +1,9 @@
 // The capture source's plain logic: formats offered and the one it starts
-// with, the stream types made of them and their rates, and the look at a
-// frame before decoding.
+// with, and the stream types made of them and their rates.
 #include <gtest/gtest.h>
 
 #include <string.h>
 
-#include <vector>
-
-#include "picture_copy.h"
 #include "source_logic.h"
 #include "stream_types.h"
 
@@ -60,32 +56,6 @@ TEST(SourceFormats, PictureNumbers)
     EXPECT_EQ(FrameDuration(10.0f), 1000000);
     EXPECT_EQ(FrameDuration(0.0f), 333333);   // unusable rates count as 30
     EXPECT_EQ(FrameDuration(__builtin_nanf("")), 333333);
-}
-
-TEST(PictureCopy, JpegLooksWhole)
-{
-    const uint8_t whole[] = { 0xFF, 0xD8, 0xFF, 0xE0, 0x12, 0xFF, 0xD9 };
-    const uint8_t padded[] = { 0xFF, 0xD8, 0x01, 0xFF, 0xD9, 0x00, 0x07 };
-    const uint8_t cut[] = { 0xFF, 0xD8, 0xFF, 0xDA, 0x00, 0x0C, 0x33 };
-    const uint8_t notJpeg[] = { 0x89, 'P', 'N', 'G', 0xFF, 0xD9 };
-    EXPECT_TRUE(JpegLooksWhole(whole, sizeof whole));
-    EXPECT_TRUE(JpegLooksWhole(padded, sizeof padded));
-    EXPECT_FALSE(JpegLooksWhole(cut, sizeof cut));
-    EXPECT_FALSE(JpegLooksWhole(notJpeg, sizeof notJpeg));
-    EXPECT_FALSE(JpegLooksWhole(whole, 3));
-    EXPECT_FALSE(JpegLooksWhole(whole, 0));
-
-    // A trailer after the end marker is tolerated up to its limit; an end
-    // marker far from the end (a thumbnail's) does not make a cut frame whole.
-    std::vector<uint8_t> trailer(200, 0x5A);
-    trailer[0] = 0xFF;
-    trailer[1] = 0xD8;
-    trailer[40] = 0xFF;
-    trailer[41] = 0xD9;
-    EXPECT_FALSE(JpegLooksWhole(trailer.data(), (uint32_t)trailer.size()));
-    trailer[200 - JPEG_TRAILER_MAX - 2] = 0xFF;
-    trailer[200 - JPEG_TRAILER_MAX - 1] = 0xD9;
-    EXPECT_TRUE(JpegLooksWhole(trailer.data(), (uint32_t)trailer.size()));
 }
 
 uint32_t Count(const StreamType* t, uint32_t n, SampleKind kind)
