@@ -17,7 +17,7 @@ const uint32_t FEED_WAIT_MS = 1000;
 CStreamWorker::CStreamWorker()
     : stopping(false), running(false), startTime(0), feed(FRAMES_PER_TAKE), frame(nullptr),
       placeholder(nullptr), card(nullptr), placeholderCapacity(0), placeholderLength(0),
-      placeholderKind(-1)
+      cardCapacity(0), placeholderKind(-1)
 {
     memset(&choice, 0, sizeof choice);
     memset(&rate, 0, sizeof rate);
@@ -46,13 +46,17 @@ bool CStreamWorker::Start(IMemAllocator* alloc, IMemInputPin* in, const StreamCh
     uint32_t size = SampleImageSize(t.kind, t.width, t.height);
     if (size > placeholderCapacity) {
         delete[] placeholder;
-        delete[] card;
         placeholder = new (std::nothrow) uint8_t[size];
-        // The card's RGB picture is never larger than a sample of 32-bit pixels.
-        card = new (std::nothrow) uint8_t[(size_t)t.width * t.height * 3];
-        placeholderCapacity = placeholder && card ? size : 0;
+        placeholderCapacity = placeholder ? size : 0;
     }
-    if (frame == nullptr || placeholderCapacity < size || !feed.Ready() || !converter.Start(t))
+    uint32_t cardSize = t.width * t.height * 3;
+    if (cardSize > cardCapacity) {
+        delete[] card;
+        card = new (std::nothrow) uint8_t[cardSize];
+        cardCapacity = card ? cardSize : 0;
+    }
+    if (frame == nullptr || placeholderCapacity < size || cardCapacity < cardSize ||
+        !feed.Ready() || !converter.Start(t))
         return false;
     placeholderKind = -1;
     RatePacingStart(rate, t, c.frameDuration);

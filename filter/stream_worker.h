@@ -80,8 +80,9 @@ private:
     CCameraFeed feed;
     CameraFrame* frame;     // allocated once and reused
     uint8_t* placeholder;   // the card as a sample, drawn again when its kind changes
-    uint8_t* card;          // the card as drawn
+    uint8_t* card;          // the card as drawn, RGB
     uint32_t placeholderCapacity;
     uint32_t placeholderLength;
+    uint32_t cardCapacity;
     int placeholderKind;    // the kind drawn, or -1
 };
