@@ -90,7 +90,8 @@ private:
     StreamType types[STREAM_TYPE_MAX];    // every type, for IAMStreamConfig
     uint32_t previewCount;
     StreamType previews[STREAM_TYPE_MAX]; // one per size, for EnumMediaTypes
-    StreamChoice defaultChoice;           // at the block's requested size, else the first
+    StreamChoice defaultChoice;           // at the block's requested size, else the last
+    bool defaultNeedsAsking;              // the service would not send it by itself
 
     StreamChoice connected;
     bool formatChosen;

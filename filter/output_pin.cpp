@@ -20,7 +20,8 @@ const InterfaceEntry COutputPin::Interfaces[] = {
 };
 
 COutputPin::COutputPin(CCaptureFilter& owner)
-    : filter(owner), typesTaken(false), typeCount(0), previewCount(0), formatChosen(false)
+    : filter(owner), typesTaken(false), typeCount(0), previewCount(0), defaultNeedsAsking(false),
+      formatChosen(false)
 {
     memset(&defaultChoice, 0, sizeof defaultChoice);
     connected = chosen = defaultChoice;
@@ -72,11 +73,15 @@ void COutputPin::RenewTypes()
     typeCount = BuildStreamTypes(formats, count, types);
     previewCount = PreviewTypes(types, typeCount, previews);
     uint32_t start = DefaultFormatIndex(formats, count, requestedWidth, requestedHeight);
-    uint32_t previewWidth = 0, previewHeight = 0;
-    SamplePictureSize(PREVIEW_KIND, formats[start].width, formats[start].height, previewWidth,
-                      previewHeight);
-    int found = FindStreamType(types, typeCount, PREVIEW_KIND, previewWidth, previewHeight, 0);
-    defaultChoice.type = found >= 0 ? types[found] : previews[0];
+    // The default is what the service sends anyway (the size asked for, or
+    // with none asked for its last entry) unless the block asks for a size
+    // no entry has.
+    defaultNeedsAsking = (requestedWidth != 0 || requestedHeight != 0) &&
+                         FindFormat(formats, count, requestedWidth, requestedHeight) < 0;
+    uint32_t width = 0, height = 0;
+    SamplePictureSize(DEFAULT_KIND, formats[start].width, formats[start].height, width, height);
+    int found = FindStreamType(types, typeCount, DEFAULT_KIND, width, height, 0);
+    defaultChoice.type = types[found >= 0 ? found : 0];
     defaultChoice.frameDuration = MinFrameDuration(defaultChoice.type);
     typesTaken = true;
 }
@@ -371,7 +376,15 @@ HRESULT COutputPin::Active()
     HRESULT hr = allocator->Commit();
     if (FAILED(hr))
         return hr;
-    if (!worker.Start(allocator.Get(), peerInput.Get(), connected)) {
+    // The service is asked for the stream's size only when it would not send
+    // it by itself: another size than the default, or a default it was not
+    // asked for. With no size asked for it sends the default already, and
+    // asking would only make it link again.
+    const VideoFormat& entry = connected.type.entry;
+    const VideoFormat& byItself = defaultChoice.type.entry;
+    bool askForSize = defaultNeedsAsking || entry.width != byItself.width ||
+                      entry.height != byItself.height;
+    if (!worker.Start(allocator.Get(), peerInput.Get(), connected, askForSize)) {
         allocator->Decommit();
         return E_OUTOFMEMORY;
     }

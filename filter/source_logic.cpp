@@ -20,5 +20,5 @@ uint32_t DefaultFormatIndex(const VideoFormat* formats, uint32_t count, uint32_t
                             uint32_t requestedHeight)
 {
     int found = FindFormat(formats, count, requestedWidth, requestedHeight);
-    return found >= 0 ? (uint32_t)found : 0;
+    return found >= 0 ? (uint32_t)found : count - 1;
 }

@@ -24,10 +24,13 @@ enum SampleKind {
     SAMPLE_KIND_COUNT = 5,
 };
 
-// The type an unconnected pin enumerates for each size, and a connection
-// without a chosen type starts with: the one the video mixing renderers
-// take without a converter in between.
+// The type an unconnected pin enumerates for each size: of the ones the
+// video mixing renderers take without a converter, the cheapest to show.
 const SampleKind PREVIEW_KIND = SAMPLE_RGB32;
+// The type a connection without a chosen type starts with (and GetFormat
+// reports): the one programs that grab frames without choosing one expect,
+// which every renderer takes too.
+const SampleKind DEFAULT_KIND = SAMPLE_RGB24;
 
 struct StreamType {
     SampleKind kind;

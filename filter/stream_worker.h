@@ -30,9 +30,11 @@ public:
     CStreamWorker();
     ~CStreamWorker();
 
-    // Begins streaming the given type into the peer's input; the service is
-    // asked for the type's size, and asked again after every restart of it.
-    bool Start(IMemAllocator* allocator, IMemInputPin* input, const StreamChoice& choice);
+    // Begins streaming the given type into the peer's input. With
+    // askForSize the service is asked for the type's size, and asked again
+    // after every restart of it; otherwise the stream takes what it sends.
+    bool Start(IMemAllocator* allocator, IMemInputPin* input, const StreamChoice& choice,
+               bool askForSize);
     // Asks the thread to end; the caller then decommits the allocator (which
     // frees a thread waiting for a buffer) and calls Join. Called on the
     // thread itself (a downstream filter stopping the graph from a sample's

@@ -22,7 +22,7 @@ FormatTable Table(std::initializer_list<VideoFormat> entries)
     return t;
 }
 
-TEST(SourceFormats, TableOrderDefaultFromRequestedSizeElseFirst)
+TEST(SourceFormats, TableOrderDefaultFromRequestedSizeElseLast)
 {
     FormatTable t = Table({ { 1280, 720, 30 }, { 640, 480, 15 }, { 320, 240, 10 } });
     VideoFormat f[FORMAT_MAX_ENTRIES];
@@ -31,8 +31,8 @@ TEST(SourceFormats, TableOrderDefaultFromRequestedSizeElseFirst)
     EXPECT_EQ(f[1].height, 480u);
     EXPECT_EQ(f[2].fps, 10.0f);
     EXPECT_EQ(DefaultFormatIndex(f, 3, 320, 240), 2u);
-    EXPECT_EQ(DefaultFormatIndex(f, 3, 0, 0), 0u);       // service's first start
-    EXPECT_EQ(DefaultFormatIndex(f, 3, 320, 480), 0u);   // no entry of that size
+    EXPECT_EQ(DefaultFormatIndex(f, 3, 0, 0), 2u);       // service's first start: none asked
+    EXPECT_EQ(DefaultFormatIndex(f, 3, 320, 480), 2u);   // no entry of that size
 }
 
 TEST(SourceFormats, NoServiceOrEmptyTableOffersTheServiceDefault)
