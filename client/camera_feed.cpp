@@ -110,8 +110,13 @@ void CCameraFeed::AskForSize(uint32_t now)
     if (width == 0 || height == 0 || !client.ReadRequestedSize(w, h) || (w == width && h == height))
         return;
     FormatTable table;
-    bool startUp = (w == 0 && h == 0) || (client.ReadFormats(table) && IsStartUpSize(table, w, h));
-    if (force || startUp)
+    bool haveTable = client.ReadFormats(table);
+    bool nobodyAsks = w == 0 && h == 0;
+    // Asked for nothing, the service sends its table's last entry: when that
+    // is the wanted size, asking would only make it link again.
+    if (nobodyAsks && haveTable && IsStartUpSize(table, width, height))
+        return;
+    if (force || nobodyAsks || (haveTable && IsStartUpSize(table, w, h)))
         client.RequestSize(width, height);
 }
 

@@ -91,7 +91,6 @@ private:
     uint32_t previewCount;
     StreamType previews[STREAM_TYPE_MAX]; // one per size, for EnumMediaTypes
     StreamChoice defaultChoice;           // at the block's requested size, else the last
-    bool defaultNeedsAsking;              // the service would not send it by itself
 
     StreamChoice connected;
     bool formatChosen;

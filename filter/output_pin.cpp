@@ -20,8 +20,7 @@ const InterfaceEntry COutputPin::Interfaces[] = {
 };
 
 COutputPin::COutputPin(CCaptureFilter& owner)
-    : filter(owner), typesTaken(false), typeCount(0), previewCount(0), defaultNeedsAsking(false),
-      formatChosen(false)
+    : filter(owner), typesTaken(false), typeCount(0), previewCount(0), formatChosen(false)
 {
     memset(&defaultChoice, 0, sizeof defaultChoice);
     connected = chosen = defaultChoice;
@@ -73,11 +72,6 @@ void COutputPin::RenewTypes()
     typeCount = BuildStreamTypes(formats, count, types);
     previewCount = PreviewTypes(types, typeCount, previews);
     uint32_t start = DefaultFormatIndex(formats, count, requestedWidth, requestedHeight);
-    // The default is what the service sends anyway (the size asked for, or
-    // with none asked for its last entry) unless the block asks for a size
-    // no entry has.
-    defaultNeedsAsking = (requestedWidth != 0 || requestedHeight != 0) &&
-                         FindFormat(formats, count, requestedWidth, requestedHeight) < 0;
     uint32_t width = 0, height = 0;
     SamplePictureSize(DEFAULT_KIND, formats[start].width, formats[start].height, width, height);
     int found = FindStreamType(types, typeCount, DEFAULT_KIND, width, height, 0);
@@ -376,15 +370,7 @@ HRESULT COutputPin::Active()
     HRESULT hr = allocator->Commit();
     if (FAILED(hr))
         return hr;
-    // The service is asked for the stream's size only when it would not send
-    // it by itself: another size than the default, or a default it was not
-    // asked for. With no size asked for it sends the default already, and
-    // asking would only make it link again.
-    const VideoFormat& entry = connected.type.entry;
-    const VideoFormat& byItself = defaultChoice.type.entry;
-    bool askForSize = defaultNeedsAsking || entry.width != byItself.width ||
-                      entry.height != byItself.height;
-    if (!worker.Start(allocator.Get(), peerInput.Get(), connected, askForSize)) {
+    if (!worker.Start(allocator.Get(), peerInput.Get(), connected)) {
         allocator->Decommit();
         return E_OUTOFMEMORY;
     }

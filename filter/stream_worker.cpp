@@ -33,8 +33,7 @@ CStreamWorker::~CStreamWorker()
     delete[] card;
 }
 
-bool CStreamWorker::Start(IMemAllocator* alloc, IMemInputPin* in, const StreamChoice& c,
-                          bool askForSize)
+bool CStreamWorker::Start(IMemAllocator* alloc, IMemInputPin* in, const StreamChoice& c)
 {
     if (thread.joinable()) {
         if (!stopping)
@@ -66,7 +65,7 @@ bool CStreamWorker::Start(IMemAllocator* alloc, IMemInputPin* in, const StreamCh
     choice = c;
     // Asked of the service now that the stream starts, and again after every
     // restart of it; choosing or probing a type never touches the phone.
-    feed.SetWantedSize(askForSize ? t.entry.width : 0, askForSize ? t.entry.height : 0);
+    feed.SetWantedSize(t.entry.width, t.entry.height);
     feed.Resume();
     stopping = false;
     running = false;

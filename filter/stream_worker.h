@@ -30,11 +30,10 @@ public:
     CStreamWorker();
     ~CStreamWorker();
 
-    // Begins streaming the given type into the peer's input. With
-    // askForSize the service is asked for the type's size, and asked again
-    // after every restart of it; otherwise the stream takes what it sends.
-    bool Start(IMemAllocator* allocator, IMemInputPin* input, const StreamChoice& choice,
-               bool askForSize);
+    // Begins streaming the given type into the peer's input; the service is
+    // asked for the type's size when it would not send it by itself, and
+    // asked again after every restart of it.
+    bool Start(IMemAllocator* allocator, IMemInputPin* input, const StreamChoice& choice);
     // Asks the thread to end; the caller then decommits the allocator (which
     // frees a thread waiting for a buffer) and calls Join. Called on the
     // thread itself (a downstream filter stopping the graph from a sample's
