@@ -23,6 +23,11 @@ const KindIds KIND_IDS[SAMPLE_KIND_COUNT] = {
 
 }  // namespace
 
+const GUID& KindSubtype(SampleKind kind)
+{
+    return *KIND_IDS[kind].subtype;
+}
+
 bool FillMediaType(AM_MEDIA_TYPE& mt, const StreamChoice& choice)
 {
     memset(&mt, 0, sizeof mt);

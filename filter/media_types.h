@@ -13,6 +13,9 @@ struct StreamChoice {
     int64_t frameDuration;
 };
 
+// The media subtype of a kind.
+const GUID& KindSubtype(SampleKind kind);
+
 // Fills mt (its format block in task memory); false when memory runs out.
 bool FillMediaType(AM_MEDIA_TYPE& mt, const StreamChoice& choice);
 // Frees what FillMediaType or a peer put into mt, leaving it empty.
