@@ -240,6 +240,9 @@ bool CNamedEvent::IsOpen() const
 bool CNamedMapping::NameReplaced() const { return false; }
 bool CNamedMutex::NameReplaced() const { return false; }
 bool CNamedEvent::NameReplaced() const { return false; }
+bool CNamedMapping::NameLeadsHere() const { return true; }
+bool CNamedMutex::NameLeadsHere() const { return true; }
+bool CNamedEvent::NameLeadsHere() const { return true; }
 
 // A section cannot be made smaller while it is mapped.
 bool CNamedMapping::Shrunk() const { return false; }
@@ -264,3 +267,12 @@ void* CNamedEvent::MappedRegion(size_t& length) const
     length = 0;
     return NULL;
 }
+
+// No object here can shrink, so there is nothing to seal and no descriptor
+// is ever handed over.
+bool CNamedMapping::CreateSealed(uint32_t) { return false; }
+bool CNamedMapping::Adopt(intptr_t, uint32_t) { return false; }
+bool CNamedMutex::CreateSealed() { return false; }
+bool CNamedMutex::Adopt(intptr_t) { return false; }
+bool CNamedEvent::CreateSealed() { return false; }
+bool CNamedEvent::Adopt(intptr_t) { return false; }

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <thread>
 
+#include "sealed_channel.h"
 #include "ticks.h"
 
 namespace {
@@ -35,17 +36,25 @@ void ClientSleepMs(uint32_t ms)
 }
 
 CCameraClient::CCameraClient()
-    : block(nullptr), lastAttemptMs(0), attemptedOnce(false), attachments(0), haveLast(false),
+    : block(nullptr), lastAttemptMs(0), attemptedOnce(false), attachments(0), sealed(false),
+      sealedIdentity(0), haveLast(false),
       lastSlot(0), lastStamp(0), lastSize(0)
 {
 }
 
 CCameraClient::~CCameraClient()
 {
-    Detach();
+    Release();
 }
 
 void CCameraClient::Detach()
+{
+    Release();
+    // Whoever attaches next (a restarted stream) tries at once.
+    attemptedOnce = false;
+}
+
+void CCameraClient::Release()
 {
     event.Close();
     mutex.Close();
@@ -54,17 +63,45 @@ void CCameraClient::Detach()
     haveLast = false;
 }
 
+// Asked once a second. Sealed objects are replaced when the service no
+// longer answers or answers with others; named ones when a name leads to
+// another object, or when the service has begun to hand out sealed objects.
 bool CCameraClient::ObjectsReplaced() const
 {
-    return mapping.NameReplaced() || mutex.NameReplaced() || event.NameReplaced();
+    SealedObjects fresh;
+    bool answered = FetchSealedObjects(fresh);
+    uint64_t identity = answered ? fresh.identity : 0;
+    if (answered)
+        CloseSealedObjects(fresh);
+    if (sealed)
+        return !answered || identity != sealedIdentity;
+    return answered || mapping.NameReplaced() || mutex.NameReplaced() || event.NameReplaced();
+}
+
+bool CCameraClient::OpenObjects()
+{
+    SealedObjects objects;
+    if (FetchSealedObjects(objects)) {
+        // Each Adopt takes its descriptor, whether or not the others succeed.
+        bool adopted = mapping.Adopt(objects.descriptors[0], SHARED_BLOCK_SIZE);
+        adopted = mutex.Adopt(objects.descriptors[1]) && adopted;
+        adopted = event.Adopt(objects.descriptors[2]) && adopted;
+        sealed = adopted;
+        sealedIdentity = objects.identity;
+        if (adopted)
+            return true;
+    }
+    sealed = false;
+    return mapping.Open(SHARED_MEMORY_NAME, SHARED_BLOCK_SIZE) && mutex.Open(SHARED_MUTEX_NAME) &&
+           event.Open(READY_EVENT_NAME);
 }
 
 bool CCameraClient::Attach()
 {
     // Checked on every call, since touching a cut object would fault; the
     // service puts new objects behind the names at its next step.
-    if (block != nullptr && (mapping.Shrunk() || mutex.Shrunk() || event.Shrunk()))
-        Detach();
+    if (block != nullptr && !sealed && (mapping.Shrunk() || mutex.Shrunk() || event.Shrunk()))
+        Release();
     uint32_t now = GetTickMs();
     if (attemptedOnce && now - lastAttemptMs < RETRY_INTERVAL_MS)
         return block != nullptr;
@@ -76,11 +113,10 @@ bool CCameraClient::Attach()
             return true;
         // The service stopped or a new run made new objects: open the names
         // again now, since a new run's objects are usually already there.
-        Detach();
+        Release();
     }
-    if (!mapping.Open(SHARED_MEMORY_NAME, SHARED_BLOCK_SIZE) || !mutex.Open(SHARED_MUTEX_NAME) ||
-        !event.Open(READY_EVENT_NAME)) {
-        Detach();
+    if (!OpenObjects()) {
+        Release();
         return false;
     }
     block = static_cast<SharedCameraBlock*>(mapping.View());
@@ -154,7 +190,7 @@ ClientResult CCameraClient::Wait(uint32_t timeoutMs, CameraFrame* out, uint32_t 
             if (taken > 0)
                 return CLIENT_FRAME;
         } else if (locked == NAMED_WAIT_FAILED) {
-            Detach();
+            Release();
             return CLIENT_NO_SERVICE;
         }
         elapsed = GetTickMs() - start;
@@ -162,7 +198,7 @@ ClientResult CCameraClient::Wait(uint32_t timeoutMs, CameraFrame* out, uint32_t 
             return CLIENT_TIMEOUT;
         NamedWaitResult woke = event.Wait(timeoutMs - elapsed);
         if (woke == NAMED_WAIT_FAILED) {
-            Detach();
+            Release();
             return CLIENT_NO_SERVICE;
         }
         // After a time-out, one last look for a wake-up that another reader

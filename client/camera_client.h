@@ -2,10 +2,13 @@
 // The consumer's side of the shared camera block, for every reader (the
 // capture filter, the GStreamer element, ovalix-monitor).
 //
-// A reader outlives the service: while the named objects are missing it tries
-// to open them again at most once a second, never blocking its caller for
-// that, and when a restarted service has put new objects behind the names it
-// lets go of the old ones and opens the new.
+// A reader outlives the service: while the objects are missing it tries to
+// open them again at most once a second, never blocking its caller for that,
+// and when a restarted service has made new objects it lets go of the old
+// ones and opens the new. Where the service hands out sealed objects (see
+// sealed_channel.h) the reader takes those, which no other process can cut
+// under it; otherwise it opens the names. A name that is gone while the
+// service still publishes behind it changes nothing.
 //
 // Frames are taken under the mutex, newest first: the reader copies the frame
 // in `currentSlot` out once, frees every older occupied slot and leaves the
@@ -42,6 +45,7 @@ public:
     // second old; lets go of objects whose names now lead elsewhere. Cheap to
     // call often. True while attached.
     bool Attach();
+    // Lets go of the objects; the next Attach tries at once.
     void Detach();
     bool IsAttached() const { return block != nullptr; }
     // Counts successful opens; a change means the objects behind the names are
@@ -72,6 +76,8 @@ private:
     CCameraClient(const CCameraClient&);
     CCameraClient& operator=(const CCameraClient&);
 
+    bool OpenObjects();
+    void Release();
     bool ObjectsReplaced() const;
     uint32_t TakeLocked(CameraFrame* out, uint32_t capacity, bool all);
     ClientResult Wait(uint32_t timeoutMs, CameraFrame* out, uint32_t capacity, bool all,
@@ -84,6 +90,8 @@ private:
     uint32_t lastAttemptMs;   // last open try, or last check of the names
     bool attemptedOnce;
     uint32_t attachments;
+    bool sealed;               // the objects came from the service's socket
+    uint64_t sealedIdentity;
     // What this reader took last, so that a frame left in its slot for other
     // readers is not taken twice.
     bool haveLast;
