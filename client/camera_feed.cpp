@@ -50,7 +50,7 @@ CCameraFeed::CCameraFeed(uint32_t frameBacklog)
     : frames(nullptr), backlog(frameBacklog > 0 ? frameBacklog : 1), pending(0), next(0),
       caughtUp(false), last(FEED_NOTHING), lastStamp(0), attachments(0), lastAskCheckMs(0),
       sizeCount(0), sizesAttachment(0), lastLiveShownMs(0), seenRequest(0), seenRequestSinceMs(0),
-      seenRequestStreaming(false), wanted(0), wantedChanged(false), stallMs(DEFAULT_STALL_MS),
+      seenRequestByConsumer(false), streamedAtLastLook(false), wanted(0), wantedChanged(false), stallMs(DEFAULT_STALL_MS),
       periodMs(DEFAULT_PLACEHOLDER_PERIOD_MS)
 {
     if (backlog > 1)
@@ -132,19 +132,23 @@ void CCameraFeed::AskForSize(uint32_t now)
     uint32_t w = 0, h = 0;
     if (!client.ReadRequestedSize(w, h))
         return;
+    // The link streamed at this look or the one before: a size that changed
+    // in between was asked for by a consumer (the service drops the link
+    // for it), not written by a service that has just started.
+    bool streaming = client.LinkStreaming();
+    bool linkWasUp = streaming || streamedAtLastLook;
+    streamedAtLastLook = streaming;
     if (PackSize(w, h) != seenRequest) {
         seenRequest = PackSize(w, h);
         seenRequestSinceMs = now;
-        seenRequestStreaming = client.LinkStreaming();
+        seenRequestByConsumer = linkWasUp;
     }
     uint32_t packed = wanted.load();
     uint32_t width = packed & 0xFFFF, height = packed >> 16;
     if (width == 0 || height == 0 || (w == width && h == height))
         return;
-    // A starting service has no link yet; the same size written while the
-    // phone streams is another consumer's.
     bool startUp = (w == 0 && h == 0) ||
-                   (!seenRequestStreaming && haveTable && IsStartUpSize(table, w, h));
+                   (!seenRequestByConsumer && haveTable && IsStartUpSize(table, w, h));
     if (force || startUp || Starved(now))
         client.RequestSize(width, height);
 }

@@ -148,7 +148,8 @@ private:
     uint32_t lastLiveShownMs;    // or the start, or the last attachment
     uint32_t seenRequest;        // the requested size last read, packed
     uint32_t seenRequestSinceMs;
-    bool seenRequestStreaming;   // the link streamed when it was seen to change
+    bool seenRequestByConsumer;  // it changed while the link was up
+    bool streamedAtLastLook;
 
     std::atomic<uint32_t> wanted;        // width | height << 16
     std::atomic<bool> wantedChanged;
