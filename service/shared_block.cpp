@@ -163,8 +163,10 @@ void CloseSealedBlock()
 }
 
 // True when a name no longer leads to the service's object (someone unlinked
-// it or put another object there), looked at once a second.
-bool NamesLost()
+// it or put another object there), or an object was cut while the service had
+// no reason to touch it (nobody takes frames from a full ring), looked at once
+// a second.
+bool NamedObjectsLost()
 {
     if (g_block == nullptr)
         return false;
@@ -173,7 +175,8 @@ bool NamesLost()
         return false;
     g_namesCheckedMs = now;
     return !g_mapping.NameLeadsHere() || !g_frameMutex.NameLeadsHere() ||
-           !g_readyEvent.NameLeadsHere();
+           !g_readyEvent.NameLeadsHere() || g_mapping.Shrunk() || g_frameMutex.Shrunk() ||
+           g_readyEvent.Shrunk();
 }
 
 }  // namespace
@@ -237,7 +240,7 @@ void CloseServiceResources()
 
 void RepairSharedBlock()
 {
-    if (!g_repairPending && !SharedRangeFaulted() && !NamesLost())
+    if (!g_repairPending && !SharedRangeFaulted() && !NamedObjectsLost())
         return;
     // The old objects go, names included, so that the new ones are made
     // afresh; consumers notice the new names and attach again. The sealed

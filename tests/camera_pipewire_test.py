@@ -491,9 +491,20 @@ def case_idle_restart(rig):
 
 
 def case_consumer_churn(rig):
-    """Consumers killed in the middle of their streams cost the camera nothing:
-    after 20 of them the next one gets the phone's rate."""
+    """Another user cutting the named objects under the camera leaves its
+    consumer's picture live; consumers killed in the middle of their streams
+    cost the camera nothing: after 20 of them the next one gets the phone's
+    rate."""
     rig.start_streaming("--stats")
+    name, folder, _ = rig.consume(640, 480, 100000, "while_cut")
+    for obj in ("OvalixSvcMemory", "OvalixSvcMutex", "OvalixReadyEvent"):
+        os.truncate("/dev/shm/" + obj, 0)
+        seen = len(rig.frames(folder))
+        check(wait_until(lambda: len(rig.frames(folder)) >= seen + 10, 10, 0.05),
+              "no frames after %s was cut:\n%s" % (obj, rig.log("camera")[-2000:]))
+        check(rig.procs["camera"].poll() is None, "the camera died after %s was cut" % obj)
+    check(rig.latest(folder, 640, 480).blocks_mismatch() is None, "not live after the cuts")
+    rig.stop(name, expect_zero=False)
     for i in range(20):
         name, folder, _ = rig.consume(640, 480, 100000, "killed%d" % i)
         check(wait_until(lambda: len(rig.frames(folder)) >= 3, 15, 0.02),

@@ -3,6 +3,10 @@
 // pipelines at once, and shutdown that never hangs.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <set>
 
 #include "camera_block.h"
@@ -385,10 +389,11 @@ TEST_F(GstSourceTest, TwoPipelinesAtOnceEachGetNearlyEveryFrame)
     EXPECT_LT(b.Stop(), SHUTDOWN_LIMIT_MS);
 }
 
-// A stop and start attaches at once (no "no camera service" card), and a
-// frame whose header claims a size in no table is never followed, even by a
-// pipeline that would take any size.
-TEST_F(GstSourceTest, RestartedAtOnceAndForgedSizesAreNeverFollowed)
+// A stop and start attaches at once (no "no camera service" card); another
+// user cutting the named objects under a waiting pipeline neither ends this
+// process nor stops its frames; and a frame whose header claims a size in no
+// table is never followed, even by a pipeline that would take any size.
+TEST_F(GstSourceTest, RestartsCutObjectsAndForgedSizesNeverStopLiveFrames)
 {
     StartStreaming("640x480@30,320x240@30");
     TestPipeline p("ovalixsrc name=src timeout=300 ! appsink name=sink");
@@ -403,6 +408,15 @@ TEST_F(GstSourceTest, RestartedAtOnceAndForgedSizesAreNeverFollowed)
         ASSERT_TRUE(p.Play());
         EXPECT_TRUE(p.WaitFor(5000, live));
         EXPECT_EQ(0u, CountPlaceholders(p.Seen(), PLACEHOLDER_NO_SERVICE)) << cycle;
+    }
+
+    for (const char* name : {"/OvalixSvcMemory", "/OvalixSvcMutex", "/OvalixReadyEvent"}) {
+        int fd = shm_open(name, O_RDWR, 0);
+        ASSERT_GE(fd, 0) << name;
+        EXPECT_EQ(0, ftruncate(fd, 0)) << name;
+        close(fd);
+        p.Clear();
+        EXPECT_TRUE(p.WaitFor(5000, live)) << name;
     }
 
     for (int i = 0; i < 20; ++i) {
