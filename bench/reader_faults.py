@@ -131,6 +131,9 @@ def run(rig, args):
             at = wait_until_live(r, since, 30)
             recovery[(kind, r.name)].append(None if at is None else (at - t0) * 1000)
             missed += at is None
+            if at is None:
+                print("%s did not recover from %s in cycle %d; its log:\n%s"
+                      % (r.name, kind, cycle, rig.log(r.name.replace("ovalix-", ""))[-1500:]))
         for name in ("monitor", "ovalixsrc", "camera"):
             check(rig.procs[name].poll() is None, "%s ended in cycle %d (%s)"
                   % (name, cycle, kind))

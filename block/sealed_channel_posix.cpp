@@ -26,9 +26,29 @@ struct ChannelHeader {
     uint64_t identity;
 };
 
-union DescriptorSpace {
-    struct cmsghdr header;
-    char space[CMSG_SPACE(sizeof(int) * SEALED_OBJECT_COUNT)];
+struct DescriptorSpace {
+    alignas(cmsghdr) char space[CMSG_SPACE(sizeof(int) * SEALED_OBJECT_COUNT)];
+};
+
+// The header and room for the descriptors, as one message.
+struct ChannelMessage {
+    ChannelHeader header;
+    DescriptorSpace control;
+    iovec io;
+    msghdr message;
+
+    ChannelMessage()
+    {
+        memset(&header, 0, sizeof(header));
+        memset(&control, 0, sizeof(control));
+        io.iov_base = &header;
+        io.iov_len = sizeof(header);
+        memset(&message, 0, sizeof(message));
+        message.msg_iov = &io;
+        message.msg_iovlen = 1;
+        message.msg_control = control.space;
+        message.msg_controllen = sizeof(control.space);
+    }
 };
 
 bool SocketAddress(sockaddr_un& address)
@@ -71,17 +91,9 @@ bool FetchSealedObjects(SealedObjects& out)
         return false;
     timeval wait = {0, ANSWER_WAIT_MS * 1000};
     setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof(wait));
-    ChannelHeader header;
-    memset(&header, 0, sizeof(header));
-    DescriptorSpace control;
-    memset(&control, 0, sizeof(control));
-    iovec io = {&header, sizeof(header)};
-    msghdr message;
-    memset(&message, 0, sizeof(message));
-    message.msg_iov = &io;
-    message.msg_iovlen = 1;
-    message.msg_control = control.space;
-    message.msg_controllen = sizeof(control.space);
+    ChannelMessage m;
+    msghdr& message = m.message;
+    const ChannelHeader& header = m.header;
     ssize_t got = -1;
     if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0) {
         do
@@ -159,16 +171,9 @@ struct CSealedChannel::Impl {
     // A reader that does not read costs nothing: the send never waits.
     void Answer(int peer)
     {
-        ChannelHeader header = {CHANNEL_MAGIC, SEALED_OBJECT_COUNT, objects.identity};
-        DescriptorSpace control;
-        memset(&control, 0, sizeof(control));
-        iovec io = {&header, sizeof(header)};
-        msghdr message;
-        memset(&message, 0, sizeof(message));
-        message.msg_iov = &io;
-        message.msg_iovlen = 1;
-        message.msg_control = control.space;
-        message.msg_controllen = sizeof(control.space);
+        ChannelMessage m;
+        m.header = ChannelHeader{CHANNEL_MAGIC, SEALED_OBJECT_COUNT, objects.identity};
+        msghdr& message = m.message;
         cmsghdr* c = CMSG_FIRSTHDR(&message);
         c->cmsg_level = SOL_SOCKET;
         c->cmsg_type = SCM_RIGHTS;

@@ -76,7 +76,9 @@ bool CCameraClient::ObjectsReplaced() const
         CloseSealedObjects(fresh);
     if (sealed)
         return !answered || identity != sealedIdentity;
-    return answered || mapping.NameReplaced() || mutex.NameReplaced() || event.NameReplaced();
+    // Objects that were refused once (they could shrink) are not tried again.
+    return (answered && identity != sealedIdentity) || mapping.NameReplaced() ||
+           mutex.NameReplaced() || event.NameReplaced();
 }
 
 bool CCameraClient::OpenObjects()

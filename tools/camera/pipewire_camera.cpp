@@ -106,7 +106,6 @@ struct CPipeWireCamera::Impl {
     }
 
     void CreateStream();
-    void DestroyStream();
     void Suspend();
     void Disconnect();
 };
@@ -237,20 +236,6 @@ void CPipeWireCamera::Impl::CreateStream()
         lost = true;
 }
 
-// Caller holds the loop lock.
-void CPipeWireCamera::Impl::DestroyStream()
-{
-    if (stream != nullptr) {
-        spa_hook_remove(&streamListener);
-        pw_stream_destroy(stream);
-        stream = nullptr;
-    }
-    streaming = false;
-    negotiated = false;
-    held = nullptr;
-    renew = false;
-    starved = 0;
-}
 
 // Caller holds the loop lock and has a core and a stream. A suspended node
 // drops its format and buffers; the next consumer negotiates a full pool.
@@ -278,12 +263,21 @@ void CPipeWireCamera::Impl::Suspend()
 // Caller holds the loop lock.
 void CPipeWireCamera::Impl::Disconnect()
 {
-    DestroyStream();
+    if (stream != nullptr) {
+        spa_hook_remove(&streamListener);
+        pw_stream_destroy(stream);
+        stream = nullptr;
+    }
     if (core != nullptr) {
         spa_hook_remove(&coreListener);
         pw_core_disconnect(core);
         core = nullptr;
     }
+    streaming = false;
+    negotiated = false;
+    held = nullptr;
+    renew = false;
+    starved = 0;
 }
 
 CPipeWireCamera::CPipeWireCamera() : impl(nullptr) {}
