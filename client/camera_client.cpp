@@ -269,6 +269,16 @@ bool CCameraClient::LinkStreaming() const
     return ReadLinkState(state) && state == LINK_STREAMING;
 }
 
+bool CCameraClient::RingEmpty() const
+{
+    if (block == nullptr)
+        return false;
+    for (uint32_t i = 0; i < FRAME_SLOT_COUNT; ++i)
+        if (ReadWord(block->slots[i].size) != 0)
+            return false;
+    return true;
+}
+
 bool CCameraClient::ReadFormats(FormatTable& out) const
 {
     if (block == nullptr)

@@ -73,6 +73,7 @@ public:
     // Block fields outside the ring; false when detached.
     bool ReadLinkState(uint32_t& state) const;
     bool LinkStreaming() const;                  // attached, and the link streams
+    bool RingEmpty() const;                      // attached, and no slot holds a frame
     bool ReadFormats(FormatTable& out) const;   // a copy two reads agreed on
     bool ReadRequestedSize(uint32_t& width, uint32_t& height) const;
     bool RequestSize(uint32_t width, uint32_t height);

@@ -132,16 +132,18 @@ void CCameraFeed::AskForSize(uint32_t now)
     uint32_t w = 0, h = 0;
     if (!client.ReadRequestedSize(w, h))
         return;
-    // The link streamed at this look or the one before: a size that changed
-    // in between was asked for by a consumer (the service drops the link
-    // for it), not written by a service that has just started.
+    // A service that has just started writes its size into an empty ring.
+    // A size that changed while the link streamed at this look or the one
+    // before, with frames still in the ring, was asked for by a consumer (the
+    // service drops the link for it and empties the ring only when the phone
+    // is back).
     bool streaming = client.LinkStreaming();
     bool linkWasUp = streaming || streamedAtLastLook;
     streamedAtLastLook = streaming;
     if (PackSize(w, h) != seenRequest) {
         seenRequest = PackSize(w, h);
         seenRequestSinceMs = now;
-        seenRequestByConsumer = linkWasUp;
+        seenRequestByConsumer = linkWasUp && !client.RingEmpty();
     }
     uint32_t packed = wanted.load();
     uint32_t width = packed & 0xFFFF, height = packed >> 16;

@@ -17,8 +17,8 @@
 // opens the very mapping the reader holds, and zeroes it) asks again within
 // ASK_CHECK_MS. A size another consumer wrote is left alone, so two
 // consumers that want different sizes never take turns; the one that asked
-// last wins, except over the table's last entry written while the link was
-// down, which reads as a service that has just started.
+// last wins, except over the table's last entry written into an empty ring,
+// which reads as a service that has just started.
 //
 // A consumer that can show only its own size (it drops the frames of any
 // other) would then see placeholders for as long as another consumer holds
