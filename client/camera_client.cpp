@@ -36,8 +36,9 @@ void ClientSleepMs(uint32_t ms)
 }
 
 CCameraClient::CCameraClient()
-    : block(nullptr), lastAttemptMs(0), lastSizeCheckMs(0), sizesChecked(false), attemptedOnce(false), attachments(0), haveLast(false),
-      lastSlot(0), lastStamp(0), lastSize(0)
+    : block(nullptr), lastAttemptMs(0), lastSizeCheckMs(0), sizesChecked(false),
+      attemptedOnce(false), attachments(0), haveLast(false), lastSlot(0), lastStamp(0),
+      lastSize(0)
 {
 }
 
@@ -198,8 +199,8 @@ ClientResult CCameraClient::WaitFrames(uint32_t now, uint32_t timeoutMs, CameraF
             return CLIENT_NO_SERVICE;
         }
         // After a time-out, one last look for a wake-up that another reader
-        // reset before this one slept; then the wait is over.
-        // The tick is read again only when the look finds nothing.
+        // reset before this one slept; then the wait is over. After a
+        // wake-up the tick is read again only if the look finds nothing.
         lastLook = woke == NAMED_WAIT_TIMEOUT;
     }
 }
