@@ -66,7 +66,7 @@ private:
     CWakeSignal(const CWakeSignal&);
     CWakeSignal& operator=(const CWakeSignal&);
     intptr_t handle;    // Windows: the local event
-    void* state;        // POSIX: the flag and the word being waited on
+    void* state;        // the flag; on POSIX also the word being waited on
 };
 
 class CNamedMapping {

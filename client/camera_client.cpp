@@ -237,8 +237,8 @@ ClientResult CCameraClient::WaitFrames(uint32_t now, uint32_t timeoutMs, CameraF
             return CLIENT_NO_SERVICE;
         }
         // After a time-out, one last look for a wake-up that another reader
-        // reset before this one slept; then the wait is over.
-        // The tick is read again only when the look finds nothing.
+        // reset before this one slept; then the wait is over. After a
+        // wake-up the tick is read again only if the look finds nothing.
         lastLook = woke == NAMED_WAIT_TIMEOUT;
     }
 }

@@ -27,25 +27,6 @@ bool IsStartUpSize(const FormatTable& table, uint32_t width, uint32_t height)
 
 }  // namespace
 
-int BucketPercentile(const uint32_t* buckets, uint32_t count, double share)
-{
-    uint64_t total = 0;
-    for (uint32_t i = 0; i < count; ++i)
-        total += buckets[i];
-    if (total == 0)
-        return -1;
-    uint64_t want = (uint64_t)(share * (double)total);
-    if (want >= total)
-        want = total - 1;
-    uint64_t seen = 0;
-    for (uint32_t i = 0; i < count; ++i) {
-        seen += buckets[i];
-        if (seen > want)
-            return (int)i;
-    }
-    return (int)count - 1;
-}
-
 CCameraFeed::CCameraFeed(uint32_t frameBacklog)
     : frames(nullptr), backlog(frameBacklog > 0 ? frameBacklog : 1), pending(0), next(0),
       caughtUp(false), last(FEED_NOTHING), lastStamp(0), attachments(0), lastAskCheckMs(0),

@@ -72,9 +72,6 @@ struct FeedCounts {
     uint32_t lastStamp;
 };
 
-// Bucket below which the share (0..1) of the counts lies; -1 when empty.
-int BucketPercentile(const uint32_t* buckets, uint32_t count, double share);
-
 class CCameraFeed {
 public:
     // backlog: frames taken at once, oldest first, and handed out one per
