@@ -30,9 +30,9 @@ bool IsStartUpSize(const FormatTable& table, uint32_t width, uint32_t height)
 CCameraFeed::CCameraFeed(uint32_t frameBacklog)
     : frames(nullptr), backlog(frameBacklog > 0 ? frameBacklog : 1), pending(0), next(0),
       caughtUp(false), last(FEED_NOTHING), lastStamp(0), attachments(0), lastAskCheckMs(0),
-      sizeCount(0), sizesAttachment(0), lastLiveShownMs(0), seenRequest(0), seenRequestSinceMs(0),
-      seenRequestByConsumer(false), streamedAtLastLook(false), wanted(0), wantedChanged(false), stallMs(DEFAULT_STALL_MS),
-      periodMs(DEFAULT_PLACEHOLDER_PERIOD_MS)
+      sizeCount(0), sizesAttachment(0), lastLiveShownMs(0), seenRequest(0),
+      seenRequestSinceMs(0), seenRequestByConsumer(false), streamedAtLastLook(false), wanted(0),
+      wantedChanged(false), stallMs(DEFAULT_STALL_MS), periodMs(DEFAULT_PLACEHOLDER_PERIOD_MS)
 {
     if (backlog > 1)
         frames = new (std::nothrow) CameraFrame[backlog];

@@ -145,7 +145,7 @@ private:
     uint32_t lastLiveShownMs;    // or the start, or the last attachment
     uint32_t seenRequest;        // the requested size last read, packed
     uint32_t seenRequestSinceMs;
-    bool seenRequestByConsumer;  // it changed while the link was up
+    bool seenRequestByConsumer;  // it changed while the link was up and frames were in the ring
     bool streamedAtLastLook;
 
     std::atomic<uint32_t> wanted;        // width | height << 16
