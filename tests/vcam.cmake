@@ -1,0 +1,14 @@
+# The Media Foundation camera: its media types and picture conversion
+# natively and under Wine; under Wine the source through Media Foundation's
+# source reader with the real service and the native phone stand-in, and the
+# registrar against a stand-in mfsensorgroup.dll.
+
+ovalix_add_test(vcam_picture_test SOURCES vcam_picture_test.cpp LIBS ovalix_vcam_picture)
+
+if(WIN32)
+  add_executable(ovalix-vcam-read vcam_reader.cpp)
+  target_compile_options(ovalix-vcam-read PRIVATE -U_WIN32_WINNT -D_WIN32_WINNT=0x0A00)
+  target_include_directories(ovalix-vcam-read PRIVATE ${PROJECT_SOURCE_DIR}/vcam)
+  target_link_libraries(ovalix-vcam-read PRIVATE ovalix_com ovalix_block mfreadwrite mfplat mfuuid
+                        ole32 uuid)
+endif()
