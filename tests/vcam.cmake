@@ -12,3 +12,17 @@ if(WIN32)
   target_link_libraries(ovalix-vcam-read PRIVATE ovalix_com ovalix_block mfreadwrite mfplat mfuuid
                         ole32 uuid)
 endif()
+
+if(WIN32)
+  # The registrar's tests put this stand-in into the prefix's system folder.
+  add_library(sensorgroup_double SHARED sensorgroup_double.cpp mfsensorgroup.def)
+  set_target_properties(sensorgroup_double PROPERTIES PREFIX "" OUTPUT_NAME mfsensorgroup
+                        LIBRARY_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/sensorgroup
+                        RUNTIME_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/sensorgroup)
+  target_compile_options(sensorgroup_double PRIVATE -U_WIN32_WINNT -D_WIN32_WINNT=0x0A00)
+  target_include_directories(sensorgroup_double PRIVATE ${PROJECT_SOURCE_DIR}/vcam)
+  target_link_libraries(sensorgroup_double PRIVATE ovalix_com mfplat mfuuid ole32 uuid)
+  if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+    target_link_options(sensorgroup_double PRIVATE -Wl,--enable-stdcall-fixup)
+  endif()
+endif()

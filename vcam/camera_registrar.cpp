@@ -171,7 +171,8 @@ RegistrarResult RegisterCamera(FILE* out)
     if (ReportMissingApi(group, out))
         return REGISTRAR_NO_API;
     wchar_t path[MAX_PATH];
-    if (!ReadSourceServer(0, path, MAX_PATH)) {
+    // The frame server runs in the system's own bitness: its view is the one.
+    if (!ReadSourceServer(KEY_WOW64_64KEY, path, MAX_PATH)) {
         fprintf(out, "The media source is not registered: run regsvr32 on ovalix_vcam.dll "
                      "first.\n");
         return REGISTRAR_FAILED;

@@ -3,6 +3,7 @@
 #include <mferror.h>
 #include <string.h>
 
+#include <chrono>
 #include <new>
 
 #include "camera_ids.h"
@@ -14,6 +15,8 @@ namespace {
 // How long the thread waits on the feed before it looks at its state again;
 // Stop and Shutdown wake it sooner through the feed's Cancel.
 const uint32_t FEED_WAIT_MS = 200;
+// How long Shutdown lets a reader take the stream's end.
+const uint32_t END_OF_STREAM_WAIT_MS = 200;
 
 const HRESULT NOT_SUPPORTED = HRESULT_FROM_WIN32(ERROR_SET_NOT_FOUND);
 
@@ -28,7 +31,7 @@ const InterfaceEntry CMediaStream::Interfaces[] = {
 };
 
 CMediaStream::CMediaStream()
-    : state(MF_STREAM_STATE_STOPPED), shutdown(false), quit(false), activeChanged(false),
+    : state(MF_STREAM_STATE_STOPPED), shutdown(false), quit(false), endTaken(false), activeChanged(false),
       firstToken(0), pending(0), placeholderRgb(nullptr), placeholderFrame(nullptr),
       placeholderDrawn(false), placeholderKind(PLACEHOLDER_NO_SERVICE)
 {
@@ -141,24 +144,45 @@ HRESULT CMediaStream::Pause()
 
 void CMediaStream::Shutdown()
 {
+    bool started;
     {
         std::lock_guard<std::mutex> hold(lock);
-        if (shutdown)
+        if (shutdown || quit)
             return;
-        shutdown = true;
         quit = true;
+        started = state != MF_STREAM_STATE_STOPPED;
         feed.Cancel();
     }
     wake.notify_all();
     if (thread.joinable())
         thread.join();
+    if (started && events) {
+        // A reader waiting for a sample would wait for ever: end the stream
+        // first, and give the reader a moment to take that event before
+        // every call here answers MF_E_SHUTDOWN.
+        events->QueueEventParamVar(MEEndOfStream, GUID_NULL, S_OK, nullptr);
+        std::unique_lock<std::mutex> hold(lock);
+        wake.wait_for(hold, std::chrono::milliseconds(END_OF_STREAM_WAIT_MS),
+                      [this] { return endTaken; });
+    }
+    std::lock_guard<std::mutex> hold(lock);
+    shutdown = true;
     if (events)
         events->Shutdown();
-    std::lock_guard<std::mutex> hold(lock);
     for (uint32_t i = 0; i < MAX_PENDING_REQUESTS; ++i)
         tokens[i].Reset();
     pending = 0;
     source.Reset();   // the source holds this stream: the cycle ends here
+}
+
+void CMediaStream::NoteTaken(HRESULT hr, IMFMediaEvent* event)
+{
+    MediaEventType type = MEUnknown;
+    if (SUCCEEDED(hr) && event != nullptr && SUCCEEDED(event->GetType(&type)) &&
+        type == MEEndOfStream) {
+        endTaken = true;
+        wake.notify_all();
+    }
 }
 
 STDMETHODIMP CMediaStream::GetEvent(DWORD flags, IMFMediaEvent** event)
@@ -171,7 +195,10 @@ STDMETHODIMP CMediaStream::GetEvent(DWORD flags, IMFMediaEvent** event)
             return MF_E_SHUTDOWN;
         queue = events;
     }
-    return queue->GetEvent(flags, event);
+    HRESULT hr = queue->GetEvent(flags, event);
+    std::lock_guard<std::mutex> hold(lock);
+    NoteTaken(hr, event ? *event : nullptr);
+    return hr;
 }
 
 STDMETHODIMP CMediaStream::BeginGetEvent(IMFAsyncCallback* callback, IUnknown* st)
@@ -185,7 +212,10 @@ STDMETHODIMP CMediaStream::EndGetEvent(IMFAsyncResult* result, IMFMediaEvent** e
 {
     std::lock_guard<std::mutex> hold(lock);
     HRESULT hr = CheckAlive();
-    return SUCCEEDED(hr) ? events->EndGetEvent(result, event) : hr;
+    if (SUCCEEDED(hr))
+        hr = events->EndGetEvent(result, event);
+    NoteTaken(hr, event ? *event : nullptr);
+    return hr;
 }
 
 STDMETHODIMP CMediaStream::QueueEvent(MediaEventType type, REFGUID extended, HRESULT status,

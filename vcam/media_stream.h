@@ -64,6 +64,7 @@ private:
     CMediaStream& operator=(const CMediaStream&);
 
     HRESULT CheckAlive() const;
+    void NoteTaken(HRESULT hr, IMFMediaEvent* event);   // under the lock
     HRESULT ReadCurrentType(CameraType& out);
     void Run();
     ComPtr<IMFSample> NextSample(const CameraType& type, bool restarted);
@@ -77,7 +78,8 @@ private:
     ComPtr<IMFAttributes> attributes;
     MF_STREAM_STATE state;
     bool shutdown;
-    bool quit;
+    bool quit;       // the thread ends; Shutdown is under way
+    bool endTaken;   // a reader took MEEndOfStream
     CameraType active;
     bool activeChanged;
     ComPtr<IUnknown> tokens[MAX_PENDING_REQUESTS];   // a ring; a token may be null
