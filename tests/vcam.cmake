@@ -26,3 +26,17 @@ if(WIN32)
     target_link_options(sensorgroup_double PRIVATE -Wl,--enable-stdcall-fixup)
   endif()
 endif()
+
+if(WIN32)
+  foreach(case formats pixels renegotiate placeholder restart shutdown two_readers registrar)
+    add_test(NAME vcam_process.${case}
+             COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/wine_private_prefix.sh
+                     python3 ${CMAKE_CURRENT_SOURCE_DIR}/vcam_process_test.py --case ${case}
+                     --source $<TARGET_FILE:ovalix_vcam> --reader $<TARGET_FILE:ovalix-vcam-read>
+                     --registrar $<TARGET_FILE:ovalix-vcam>
+                     --sensorgroup $<TARGET_FILE:sensorgroup_double> --svc ${filter_svc}
+                     --monitor $<TARGET_FILE:ovalix-monitor> --phone ${OVALIX_PHONE_PROGRAM}
+                     --wine-run ${PROJECT_SOURCE_DIR}/scripts/wine-run.sh)
+    set_tests_properties(vcam_process.${case} PROPERTIES RESOURCE_LOCK service TIMEOUT 240)
+  endforeach()
+endif()

@@ -128,8 +128,13 @@ int Run(const Options& o)
     ComPtr<IMFSourceReader> reader;
     hr = MFCreateSourceReaderFromMediaSource(source.Get(), nullptr, &reader);
     if (SUCCEEDED(hr) && o.type >= 0) {
+        // Set on the stream as the frame server does, then through the reader
+        // as applications do: Wine 8's reader takes a type of the current
+        // subtype as no change and never passes another size on.
         ComPtr<IMFMediaType> t;
         hr = handler->GetMediaTypeByIndex((DWORD)o.type, &t);
+        if (SUCCEEDED(hr))
+            hr = handler->SetCurrentMediaType(t.Get());
         if (SUCCEEDED(hr))
             hr = reader->SetCurrentMediaType((DWORD)MF_SOURCE_READER_FIRST_VIDEO_STREAM, nullptr,
                                              t.Get());

@@ -173,8 +173,8 @@ RegistrarResult RegisterCamera(FILE* out)
     wchar_t path[MAX_PATH];
     // The frame server runs in the system's own bitness: its view is the one.
     if (!ReadSourceServer(KEY_WOW64_64KEY, path, MAX_PATH)) {
-        fprintf(out, "The media source is not registered: run regsvr32 on ovalix_vcam.dll "
-                     "first.\n");
+        fprintf(out, "The media source is not registered for this Windows' bitness: run "
+                     "its regsvr32 on its ovalix_vcam.dll first.\n");
         return REGISTRAR_FAILED;
     }
     ComPtr<IOvxVirtualCamera> camera;
