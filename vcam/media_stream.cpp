@@ -13,7 +13,7 @@
 namespace {
 
 // How long the thread waits on the feed before it looks at its state again;
-// Stop and Shutdown wake it sooner through the feed's Cancel.
+// Stop and Shutdown wake it at once through the feed's Cancel.
 const uint32_t FEED_WAIT_MS = 200;
 // How long Shutdown lets a reader take the stream's end.
 const uint32_t END_OF_STREAM_WAIT_MS = 200;
@@ -32,7 +32,7 @@ const InterfaceEntry CMediaStream::Interfaces[] = {
 
 CMediaStream::CMediaStream()
     : state(MF_STREAM_STATE_STOPPED), shutdown(false), quit(false), endTaken(false), activeChanged(false),
-      firstToken(0), pending(0), placeholderRgb(nullptr), placeholderFrame(nullptr),
+      firstToken(0), pending(0), frame(new (std::nothrow) CameraFrame), placeholderRgb(nullptr), placeholderFrame(nullptr),
       placeholderDrawn(false), placeholderKind(PLACEHOLDER_NO_SERVICE)
 {
     active.subtype = CAMERA_NV12;
@@ -43,6 +43,7 @@ CMediaStream::CMediaStream()
 CMediaStream::~CMediaStream()
 {
     Shutdown();
+    delete frame;
     delete[] placeholderRgb;
     delete[] placeholderFrame;
 }
@@ -67,7 +68,7 @@ HRESULT CMediaStream::Init(IMFMediaSource* src, IMFStreamDescriptor* sd)
             hr = a->SetUINT32(OVX_MF_DEVICESTREAM_ATTRIBUTE_FRAMESOURCE_TYPES,
                               OVX_MFFrameSourceTypes_Color);
     }
-    if (SUCCEEDED(hr) && !converter.Ready())
+    if (SUCCEEDED(hr) && (!converter.Ready() || frame == nullptr))
         hr = E_OUTOFMEMORY;
     if (SUCCEEDED(hr)) {
         thread = std::thread(&CMediaStream::Run, this);
@@ -334,55 +335,60 @@ const uint8_t* CMediaStream::Placeholder(PlaceholderKind kind, const CameraType&
 
 ComPtr<IMFSample> CMediaStream::NextSample(const CameraType& type, bool restarted)
 {
-    FeedItem item = feed.Next(FEED_WAIT_MS);
-    if (item == FEED_NOTHING)
+    FeedItem item;
+    FeedResult got = feed.Next(FEED_WAIT_MS, *frame, item);
+    if (got != FEED_LIVE && got != FEED_PLACEHOLDER)
         return nullptr;
     LONGLONG taken = MFGetSystemTime();
     const VideoFormat& f = type.format;
     DWORD size = CameraFrameSize(type.subtype, f.width, f.height);
-    const uint8_t* picture = nullptr;
-    if (item == FEED_PLACEHOLDER) {
-        picture = Placeholder(feed.Kind(), type);
-        // Counted as shown even when it cannot be drawn, so that it is not
-        // asked for again at once.
-        feed.PlaceholderShown();
-        if (picture == nullptr)
-            return nullptr;
-    }
+    const uint8_t* picture = got == FEED_PLACEHOLDER ? Placeholder(item.placeholder, type) : nullptr;
     ComPtr<IMFMediaBuffer> buffer;
-    ComPtr<IMFSample> sample;
     BYTE* data = nullptr;
-    if (FAILED(MFCreateMemoryBuffer(size, &buffer)) || FAILED(buffer->Lock(&data, nullptr, nullptr)))
+    if ((got == FEED_PLACEHOLDER && picture == nullptr) || FAILED(MFCreateMemoryBuffer(size, &buffer)) ||
+        FAILED(buffer->Lock(&data, nullptr, nullptr))) {
+        feed.Dropped();
         return nullptr;
-    ConvertResult converted = CONVERT_OK;
-    if (item == FEED_LIVE) {
-        const CameraFrame& frame = feed.Frame();
-        converted = converter.FromJpeg(frame.data, frame.size, type.subtype, f.width, f.height,
-                                       data);
-    } else {
-        memcpy(data, picture, size);
     }
+    // A live frame of another size (the service still switching) is not
+    // shown; the placeholder steps in if nothing else comes.
+    ConvertResult converted = CONVERT_OK;
+    if (got == FEED_LIVE)
+        converted = converter.FromJpeg(frame->data, frame->size, type.subtype, f.width, f.height,
+                                       data);
+    else
+        memcpy(data, picture, size);
     buffer->Unlock();
     LONGLONG converting = MFGetSystemTime() - taken;
-    // A damaged frame, or one of another size while the service switches, is
-    // not shown; the placeholder steps in if nothing else comes.
-    if (converted != CONVERT_OK)
-        return nullptr;
     buffer->SetCurrentLength(size);
-    if (FAILED(MFCreateSample(&sample)) || FAILED(sample->AddBuffer(buffer.Get())))
+    ComPtr<IMFSample> sample = converted == CONVERT_OK ? WrapSample(buffer.Get(), type, taken, restarted)
+                                                       : nullptr;
+    if (!sample) {
+        feed.Dropped();
         return nullptr;
-    sample->SetSampleTime(taken);
-    sample->SetSampleDuration(CameraFrameDuration(f.fps));
-    if (restarted)
-        sample->SetUINT32(MFSampleExtension_Discontinuity, TRUE);
-    if (item == FEED_LIVE) {
-        feed.LiveShown();
+    }
+    if (got == FEED_LIVE) {
         sample->SetUINT32(OVALIX_SAMPLE_PLACEHOLDER, 0);
-        sample->SetUINT32(OVALIX_SAMPLE_PHONE_STAMP, feed.Frame().stamp);
+        sample->SetUINT32(OVALIX_SAMPLE_PHONE_STAMP, frame->stamp);
         sample->SetUINT64(OVALIX_SAMPLE_DECODE_TIME, (UINT64)converting);
     } else {
-        sample->SetUINT32(OVALIX_SAMPLE_PLACEHOLDER, (UINT32)feed.Kind() + 1);
+        sample->SetUINT32(OVALIX_SAMPLE_PLACEHOLDER, (UINT32)item.placeholder + 1);
     }
+    return sample;
+}
+
+// Sample times are the system clock's, which the presentation clock of a
+// live source runs on: the moment the frame was taken from the block.
+ComPtr<IMFSample> CMediaStream::WrapSample(IMFMediaBuffer* buffer, const CameraType& type,
+                                           LONGLONG time, bool restarted)
+{
+    ComPtr<IMFSample> sample;
+    if (FAILED(MFCreateSample(&sample)) || FAILED(sample->AddBuffer(buffer)) ||
+        FAILED(sample->SetSampleTime(time)) ||
+        FAILED(sample->SetSampleDuration(CameraFrameDuration(type.format.fps))))
+        return nullptr;
+    if (restarted)
+        sample->SetUINT32(MFSampleExtension_Discontinuity, TRUE);
     return sample;
 }
 
@@ -399,14 +405,20 @@ void CMediaStream::Run()
         activeChanged = false;
         hold.unlock();
         if (begin) {
-            feed.Begin(type.format.width, type.format.height);
+            feed.SetWantedSize(type.format.width, type.format.height);
+            feed.Start();
             restarted = true;
         }
         ComPtr<IMFSample> sample = NextSample(type, restarted);
         hold.lock();
         // The stream may have stopped or switched type while this one was made.
-        if (!sample || quit || state != MF_STREAM_STATE_RUNNING || pending == 0 || activeChanged)
+        if (!sample)
             continue;
+        if (quit || state != MF_STREAM_STATE_RUNNING || pending == 0 || activeChanged) {
+            feed.Dropped();
+            continue;
+        }
+        feed.Shown();
         restarted = false;
         ComPtr<IUnknown> token;
         token.Swap(tokens[firstToken]);

@@ -16,7 +16,7 @@
 
 #include "camera_types.h"
 #include "com_object.h"
-#include "frame_feed.h"
+#include "camera_feed.h"
 #include "mf_declarations.h"
 #include "picture_convert.h"
 
@@ -68,6 +68,8 @@ private:
     HRESULT ReadCurrentType(CameraType& out);
     void Run();
     ComPtr<IMFSample> NextSample(const CameraType& type, bool restarted);
+    ComPtr<IMFSample> WrapSample(IMFMediaBuffer* buffer, const CameraType& type, LONGLONG time,
+                                 bool restarted);
     const uint8_t* Placeholder(PlaceholderKind kind, const CameraType& type);
 
     std::mutex lock;   // everything below up to the thread's own state
@@ -88,7 +90,8 @@ private:
     std::thread thread;
 
     // The thread's own.
-    CFrameFeed feed;
+    CCameraFeed feed;
+    CameraFrame* frame;   // allocated once
     CPictureConverter converter;
     uint8_t* placeholderRgb;
     uint8_t* placeholderFrame;

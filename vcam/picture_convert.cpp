@@ -40,8 +40,7 @@ inline void RgbToYuv(const uint8_t* rgb, uint8_t& y, uint8_t& u, uint8_t& v)
 
 }  // namespace
 
-CPictureConverter::CPictureConverter()
-    : decompressor(tjInitDecompress()), planes(static_cast<uint8_t*>(malloc(3 * PLANE_CAPACITY)))
+CPictureConverter::CPictureConverter() : planes(static_cast<uint8_t*>(malloc(3 * PLANE_CAPACITY)))
 {
     for (int v = 0; v < 256; ++v) {
         lumaRange[v] = (uint8_t)(16 + (v * 219 + 127) / 255);
@@ -51,8 +50,6 @@ CPictureConverter::CPictureConverter()
 
 CPictureConverter::~CPictureConverter()
 {
-    if (decompressor != nullptr)
-        tjDestroy(decompressor);
     free(planes);
 }
 
@@ -63,12 +60,8 @@ ConvertResult CPictureConverter::FromJpeg(const uint8_t* jpeg, uint32_t size,
     if (!Ready())
         return CONVERT_DAMAGED;
     ConvertResult result = Decode(jpeg, size, subtype, width, height, frame);
-    if (result == CONVERT_DAMAGED) {
-        // A decompressor that failed on a bad header refuses every later
-        // one, so one damaged frame would end the live picture.
-        tjDestroy(decompressor);
-        decompressor = tjInitDecompress();
-    }
+    if (result == CONVERT_DAMAGED)
+        decompressor.Reset();
     return result;
 }
 
@@ -77,14 +70,14 @@ ConvertResult CPictureConverter::Decode(const uint8_t* jpeg, uint32_t size, Came
 {
     int w = 0, h = 0, subsamp = 0, colorspace = 0;
     if (CameraFrameSize(subtype, width, height) == 0 ||
-        tjDecompressHeader3(decompressor, jpeg, size, &w, &h, &subsamp, &colorspace) != 0 ||
+        tjDecompressHeader3(decompressor.Get(), jpeg, size, &w, &h, &subsamp, &colorspace) != 0 ||
         (colorspace != TJCS_YCbCr && colorspace != TJCS_GRAY) || subsamp < 0)
         return CONVERT_DAMAGED;
     if ((uint32_t)w != width || (uint32_t)h != height)
         return CONVERT_OTHER_SIZE;
 
     if (subtype == CAMERA_RGB32) {
-        return tjDecompress2(decompressor, jpeg, size, frame, w, w * 4, h, TJPF_BGRX,
+        return tjDecompress2(decompressor.Get(), jpeg, size, frame, w, w * 4, h, TJPF_BGRX,
                              TJFLAG_BOTTOMUP) == 0
                    ? CONVERT_OK
                    : CONVERT_DAMAGED;
@@ -102,7 +95,7 @@ ConvertResult CPictureConverter::Decode(const uint8_t* jpeg, uint32_t size, Came
                               const_cast<uint8_t*>(p.v) };
     int strides[3] = { (int)width, (int)p.chromaWidth, (int)p.chromaWidth };
     if ((size_t)p.chromaWidth * p.chromaHeight > PLANE_CAPACITY ||
-        tjDecompressToYUVPlanes(decompressor, jpeg, size, dst, w, strides, h, 0) != 0)
+        tjDecompressToYUVPlanes(decompressor.Get(), jpeg, size, dst, w, strides, h, 0) != 0)
         return CONVERT_DAMAGED;
 
     if (subtype == CAMERA_NV12) {

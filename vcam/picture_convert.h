@@ -9,6 +9,7 @@
 #include <stdint.h>
 
 #include "camera_types.h"
+#include "turbo_decompressor.h"
 
 enum ConvertResult {
     CONVERT_OK = 0,
@@ -21,7 +22,7 @@ public:
     CPictureConverter();
     ~CPictureConverter();
 
-    bool Ready() const { return decompressor != nullptr && planes != nullptr; }
+    bool Ready() const { return decompressor.Get() != nullptr && planes != nullptr; }
 
     // The frame holds CameraFrameSize bytes; on failure it may hold part of a
     // picture and must not be sent.
@@ -39,7 +40,7 @@ private:
     ConvertResult Decode(const uint8_t* jpeg, uint32_t size, CameraSubtype subtype,
                          uint32_t width, uint32_t height, uint8_t* frame);
 
-    void* decompressor;
+    CTurboDecompressor decompressor;
     uint8_t* planes;   // Y, U and V planes of the largest picture
     uint8_t lumaRange[256];
     uint8_t chromaRange[256];
