@@ -14,6 +14,7 @@
 #include <mferror.h>
 #include <mfidl.h>
 #include <mfreadwrite.h>
+#include <devicetopology.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -77,12 +78,23 @@ void Describe(IMFMediaType* t, char* out, size_t size)
     snprintf(out, size, "%s %ux%u %u/%u", SubtypeName(subtype), w, h, num, den);
 }
 
-uint32_t Median(std::vector<uint32_t>& v)
+// The value below which the given share of v lies (v sorted).
+uint32_t Percentile(std::vector<uint32_t>& v, double share)
 {
     if (v.empty())
         return 0;
     std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
+    return v[std::min(v.size() - 1, (size_t)(share * (double)v.size()))];
+}
+
+HRESULT AskControls(IUnknown* object)
+{
+    ComPtr<IKsControl> controls;
+    KSPROPERTY property = {};
+    ULONG returned = 0;
+    HRESULT hr = object->QueryInterface(IID_PPV_ARGS(&controls));
+    return SUCCEEDED(hr) ? controls->KsProperty(&property, sizeof property, nullptr, 0, &returned)
+                         : hr;
 }
 
 int Run(const Options& o)
@@ -115,7 +127,10 @@ int Run(const Options& o)
     UINT32 shared = 0;
     if (SUCCEEDED(source.As(&ex)) && SUCCEEDED(ex->GetStreamAttributes(0, &streamAttributes)))
         streamAttributes->GetUINT32(OVX_MF_DEVICESTREAM_FRAMESERVER_SHARED, &shared);
-    printf("source ex=%d shared=%u\n", ex ? 1 : 0, shared);
+    // The camera has no controls: the frame server's questions are answered
+    // "not supported".
+    printf("source ex=%d shared=%u controls=0x%08lX\n", ex ? 1 : 0, shared,
+           (unsigned long)AskControls(source.Get()));
     char text[96];
     for (DWORD i = 0; o.list && i < count; ++i) {
         ComPtr<IMFMediaType> t;
@@ -163,6 +178,7 @@ int Run(const Options& o)
     uint32_t start = GetTickMs(), second = 0, live = 0, placeholders = 0, total[2] = { 0, 0 };
     uint32_t kinds[4] = { 0, 0, 0, 0 };
     std::vector<uint32_t> decode, latency;
+    uint32_t firstStamp = 0, lastStamp = 0;
     std::vector<BYTE> last;
     bool lastLive = false;
     HRESULT ended = S_OK;
@@ -196,8 +212,12 @@ int Run(const Options& o)
         kinds[kind < 4 ? kind : 0]++;
         if (kind == 0) {
             ++live;
-            if (SUCCEEDED(sample->GetUINT32(OVALIX_SAMPLE_PHONE_STAMP, &stamp)))
+            if (SUCCEEDED(sample->GetUINT32(OVALIX_SAMPLE_PHONE_STAMP, &stamp))) {
                 latency.push_back(now - stamp);
+                if (total[0] + live == 1)
+                    firstStamp = stamp;
+                lastStamp = stamp;
+            }
             if (SUCCEEDED(sample->GetUINT64(OVALIX_SAMPLE_DECODE_TIME, &decodeTime)))
                 decode.push_back((uint32_t)(decodeTime / 10));
         } else {
@@ -227,10 +247,17 @@ int Run(const Options& o)
             fclose(f);
         }
     }
+    // Frames the phone sent between the first and the last one shown, at the
+    // type's rate.
+    UINT32 num = 30, den = 1;
+    MFGetAttributeRatio(current.Get(), MF_MT_FRAME_RATE, &num, &den);
+    double sent = total[0] > 0 ? (double)(lastStamp - firstStamp) * num / den / 1000.0 + 1 : 0;
     printf("summary live=%u placeholder=%u no_service=%u no_phone=%u no_picture=%u "
-           "backwards=%u saved_live=%d decode_median_us=%u latency_p50_ms=%u ended=0x%08lX",
+           "backwards=%u saved_live=%d live_share=%.3f decode_median_us=%u latency_p50_ms=%u "
+           "latency_p99_ms=%u ended=0x%08lX",
            total[0], total[1], kinds[1], kinds[2], kinds[3], backwards, lastLive ? 1 : 0,
-           Median(decode), Median(latency), (unsigned long)ended);
+           sent > 0 ? total[0] / sent : 0.0, Percentile(decode, 0.5), Percentile(latency, 0.5),
+           Percentile(latency, 0.99), (unsigned long)ended);
     if (shutdownAt != 0)
         printf(" shutdown_to_return_ms=%u", readEnded - shutdownAt);
     printf("\n");

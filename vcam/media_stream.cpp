@@ -353,13 +353,14 @@ ComPtr<IMFSample> CMediaStream::NextSample(const CameraType& type, bool restarte
     // A live frame of another size (the service still switching) is not
     // shown; the placeholder steps in if nothing else comes.
     ConvertResult converted = CONVERT_OK;
+    LONGLONG converting = MFGetSystemTime();
     if (got == FEED_LIVE)
         converted = converter.FromJpeg(frame->data, frame->size, type.subtype, f.width, f.height,
                                        data);
     else
         memcpy(data, picture, size);
+    converting = MFGetSystemTime() - converting;
     buffer->Unlock();
-    LONGLONG converting = MFGetSystemTime() - taken;
     buffer->SetCurrentLength(size);
     ComPtr<IMFSample> sample = converted == CONVERT_OK ? WrapSample(buffer.Get(), type, taken, restarted)
                                                        : nullptr;
