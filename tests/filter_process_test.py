@@ -19,6 +19,7 @@ import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from link_process_test import Failure, Rig, check  # noqa: E402
+from pe_bits import pe_bits  # noqa: E402
 
 CLSID = "{5E75F4EE-128D-4972-8CD9-5B82DF38EB55}"
 VIDEO_INPUT = "{860BB310-5D01-11D0-BD3B-00A0C911CE86}"
@@ -32,7 +33,9 @@ JPEG_TOLERANCE = 40
 class FilterRig(Rig):
     def __init__(self, args):
         super().__init__(args)
-        self.bits = 64 if "win64" in os.path.abspath(args.filter) else 32
+        # regsvr32 of the filter's bitness registers it in that bitness's view.
+        self.bits = pe_bits(args.filter)
+        self.env["OVALIX_WINE_BITS"] = str(self.bits)
         self.register()
 
     def wine_run(self, *argv, timeout=120):

@@ -34,7 +34,7 @@ if(WIN32)
                      python3 ${CMAKE_CURRENT_SOURCE_DIR}/vcam_process_test.py --case ${case}
                      --source $<TARGET_FILE:ovalix_vcam> --reader $<TARGET_FILE:ovalix-vcam-read>
                      --registrar $<TARGET_FILE:ovalix-vcam>
-                     --sensorgroup $<TARGET_FILE:sensorgroup_double> --svc ${filter_svc}
+                     --sensorgroup $<TARGET_FILE:sensorgroup_double> --svc $<TARGET_FILE:OvalixSvc>
                      --monitor $<TARGET_FILE:ovalix-monitor> --phone ${OVALIX_PHONE_PROGRAM}
                      --wine-run ${PROJECT_SOURCE_DIR}/scripts/wine-run.sh)
     set_tests_properties(vcam_process.${case} PROPERTIES RESOURCE_LOCK service TIMEOUT 240)

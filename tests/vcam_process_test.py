@@ -23,6 +23,7 @@ import time
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from filter_process_test import BLOCK_COLOURS, JPEG_TOLERANCE  # noqa: E402
 from link_process_test import Failure, Rig, check  # noqa: E402
+from pe_bits import pe_bits  # noqa: E402
 
 CLSID = "{4D34993D-67BD-4538-9C88-5F514A70AB14}"
 SERVER_KEY = "HKLM\\Software\\Classes\\CLSID\\%s\\InprocServer32" % CLSID
@@ -32,7 +33,9 @@ TABLE = "1280x720@30,640x480@15,320x240@10"
 class CameraRig(Rig):
     def __init__(self, args):
         super().__init__(args)
-        self.bits = 64 if "win64" in os.path.abspath(args.source) else 32
+        self.bits = pe_bits(args.source)
+        # regsvr32, reg and the like run with the loader of the source's bitness.
+        self.env["OVALIX_WINE_BITS"] = str(self.bits)
 
     def wine_run(self, *argv, timeout=120):
         r = subprocess.run(self.wine + list(argv), env=self.env, capture_output=True,

@@ -7,7 +7,7 @@
 #include <sys/select.h>
 #include <sys/socket.h>
 
-bool ReplyWaiting(int socket)
+bool ReplyWaiting(dnssd_sock_t socket)
 {
     if (socket < 0)
         return false;

@@ -3,13 +3,13 @@
 #include <winsock2.h>
 #include <string.h>
 
-bool ReplyWaiting(int socket)
+bool ReplyWaiting(dnssd_sock_t socket)
 {
-    if (socket == -1)
+    if (socket == DNSSD_NO_SOCKET)
         return false;
     fd_set readSet;
     FD_ZERO(&readSet);
-    FD_SET(static_cast<SOCKET>(static_cast<unsigned int>(socket)), &readSet);
+    FD_SET(static_cast<SOCKET>(socket), &readSet);
     timeval noWait = { 0, 0 };
     return select(0, &readSet, nullptr, nullptr, &noWait) > 0;
 }
