@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Media Foundation camera figures under Wine (see vcam_wine.py), for the
-# 32-bit or the 64-bit source; the service is the 32-bit build's, the phone
-# stand-in the native release build's. Runs in a private namespace and a
+# 32-bit or the 64-bit source with the service of the same build; the phone
+# stand-in is the native release build's. Runs in a private namespace and a
 # prefix copy.
 #
 #   bash bench/vcam_wine.sh [win32|win64] [--seconds S]
@@ -20,13 +20,13 @@ build=$root/build/$preset
 phone=$root/build/native-release/tools/phone/ovalix-phone
 [ -x "$phone" ] || phone=$root/build/native/tools/phone/ovalix-phone
 for f in "$build/vcam/ovalix_vcam.dll" "$build/tests/ovalix-vcam-read.exe" \
-         "$root/build/win32/service/OvalixSvc.exe" "$phone"; do
-  [ -e "$f" ] || { echo "vcam_wine: missing $f (build $preset, win32 and native-release)" >&2; exit 1; }
+         "$build/service/OvalixSvc.exe" "$phone"; do
+  [ -e "$f" ] || { echo "vcam_wine: missing $f (build $preset and native-release)" >&2; exit 1; }
 done
 bash "$root/scripts/wine-prefix.sh"
 exec "$root/scripts/isolate.sh" sh "$root/tests/wine_private_prefix.sh" \
   python3 "$root/bench/vcam_wine.py" --seconds "$seconds" \
   --source "$build/vcam/ovalix_vcam.dll" --reader "$build/tests/ovalix-vcam-read.exe" \
-  --svc "$root/build/win32/service/OvalixSvc.exe" \
+  --svc "$build/service/OvalixSvc.exe" \
   --monitor "$build/tools/monitor/ovalix-monitor.exe" --phone "$phone" \
   --wine-run "$root/scripts/wine-run.sh"

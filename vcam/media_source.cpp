@@ -9,8 +9,6 @@
 
 namespace {
 
-const HRESULT NOT_SUPPORTED = HRESULT_FROM_WIN32(ERROR_SET_NOT_FOUND);
-
 // The table the service holds now, or none when there is no service.
 uint32_t CurrentTypes(CameraType (&types)[CAMERA_MAX_TYPES], uint32_t& firstIndex)
 {
@@ -282,19 +280,4 @@ STDMETHODIMP CMediaSource::SetD3DManager(IUnknown*)
     // Samples are in system memory, which every consumer takes.
     std::lock_guard<std::mutex> hold(lock);
     return CheckAlive();
-}
-
-STDMETHODIMP CMediaSource::KsProperty(PKSPROPERTY, ULONG, void*, ULONG, ULONG*)
-{
-    return NOT_SUPPORTED;
-}
-
-STDMETHODIMP CMediaSource::KsMethod(PKSMETHOD, ULONG, void*, ULONG, ULONG*)
-{
-    return NOT_SUPPORTED;
-}
-
-STDMETHODIMP CMediaSource::KsEvent(PKSEVENT, ULONG, void*, ULONG, ULONG*)
-{
-    return NOT_SUPPORTED;
 }

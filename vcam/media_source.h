@@ -8,14 +8,14 @@
 #include <windows.h>
 #include <mfapi.h>
 #include <mfidl.h>
-#include <devicetopology.h>
 
 #include <mutex>
 
 #include "com_object.h"
+#include "no_camera_controls.h"
 #include "media_stream.h"
 
-class CMediaSource : public IMFMediaSourceEx, public IKsControl {
+class CMediaSource : public IMFMediaSourceEx, public CNoCameraControls {
 public:
     static const InterfaceEntry Interfaces[];
 
@@ -43,10 +43,6 @@ public:
     STDMETHODIMP GetSourceAttributes(IMFAttributes** attributes) override;
     STDMETHODIMP GetStreamAttributes(DWORD streamId, IMFAttributes** attributes) override;
     STDMETHODIMP SetD3DManager(IUnknown* manager) override;
-    // IKsControl
-    STDMETHODIMP KsProperty(PKSPROPERTY, ULONG, void*, ULONG, ULONG*) override;
-    STDMETHODIMP KsMethod(PKSMETHOD, ULONG, void*, ULONG, ULONG*) override;
-    STDMETHODIMP KsEvent(PKSEVENT, ULONG, void*, ULONG, ULONG*) override;
 
 private:
     CMediaSource(const CMediaSource&);

@@ -18,8 +18,6 @@ const uint32_t FEED_WAIT_MS = 200;
 // How long Shutdown lets a reader take the stream's end.
 const uint32_t END_OF_STREAM_WAIT_MS = 200;
 
-const HRESULT NOT_SUPPORTED = HRESULT_FROM_WIN32(ERROR_SET_NOT_FOUND);
-
 }  // namespace
 
 const InterfaceEntry CMediaStream::Interfaces[] = {
@@ -290,21 +288,6 @@ STDMETHODIMP CMediaStream::GetStreamState(MF_STREAM_STATE* value)
     std::lock_guard<std::mutex> hold(lock);
     *value = state;
     return CheckAlive();
-}
-
-STDMETHODIMP CMediaStream::KsProperty(PKSPROPERTY, ULONG, void*, ULONG, ULONG*)
-{
-    return NOT_SUPPORTED;
-}
-
-STDMETHODIMP CMediaStream::KsMethod(PKSMETHOD, ULONG, void*, ULONG, ULONG*)
-{
-    return NOT_SUPPORTED;
-}
-
-STDMETHODIMP CMediaStream::KsEvent(PKSEVENT, ULONG, void*, ULONG, ULONG*)
-{
-    return NOT_SUPPORTED;
 }
 
 const uint8_t* CMediaStream::Placeholder(PlaceholderKind kind, const CameraType& type)

@@ -8,7 +8,6 @@
 #include <windows.h>
 #include <mfapi.h>
 #include <mfidl.h>
-#include <devicetopology.h>
 
 #include <condition_variable>
 #include <mutex>
@@ -16,6 +15,7 @@
 
 #include "camera_types.h"
 #include "com_object.h"
+#include "no_camera_controls.h"
 #include "camera_feed.h"
 #include "mf_declarations.h"
 #include "picture_convert.h"
@@ -24,7 +24,7 @@
 // a few at most.
 const uint32_t MAX_PENDING_REQUESTS = 16;
 
-class CMediaStream : public IMFMediaStream2, public IKsControl {
+class CMediaStream : public IMFMediaStream2, public CNoCameraControls {
 public:
     static const InterfaceEntry Interfaces[];
 
@@ -54,10 +54,6 @@ public:
     // IMFMediaStream2
     STDMETHODIMP SetStreamState(MF_STREAM_STATE value) override;
     STDMETHODIMP GetStreamState(MF_STREAM_STATE* value) override;
-    // IKsControl: this camera has no controls.
-    STDMETHODIMP KsProperty(PKSPROPERTY, ULONG, void*, ULONG, ULONG*) override;
-    STDMETHODIMP KsMethod(PKSMETHOD, ULONG, void*, ULONG, ULONG*) override;
-    STDMETHODIMP KsEvent(PKSEVENT, ULONG, void*, ULONG, ULONG*) override;
 
 private:
     CMediaStream(const CMediaStream&);

@@ -9,26 +9,6 @@ namespace {
 const size_t PLANE_CAPACITY = (size_t)CAMERA_MAX_WIDTH * CAMERA_MAX_HEIGHT;
 const uint8_t NEUTRAL_CHROMA = 128;
 
-// The decoded picture's planes: chroma at the JPEG's own subsampling, or
-// none for a grey JPEG.
-struct Planes {
-    const uint8_t* y;
-    const uint8_t* u;
-    const uint8_t* v;
-    uint32_t yStride;
-    uint32_t chromaWidth;    // 0: grey
-    uint32_t chromaHeight;
-};
-
-// Chroma at frame position (x, y) of a width x height picture.
-inline uint32_t ChromaOffset(const Planes& p, uint32_t x, uint32_t y, uint32_t width,
-                             uint32_t height)
-{
-    uint32_t cx = (uint32_t)((uint64_t)x * p.chromaWidth / width);
-    uint32_t cy = (uint32_t)((uint64_t)y * p.chromaHeight / height);
-    return cy * p.chromaWidth + cx;
-}
-
 // BT.601 studio-range YCbCr of an RGB pixel.
 inline void RgbToYuv(const uint8_t* rgb, uint8_t& y, uint8_t& u, uint8_t& v)
 {
@@ -84,7 +64,7 @@ ConvertResult CPictureConverter::Decode(const uint8_t* jpeg, uint32_t size, Came
     }
 
     // NV12 takes luma straight into its Y plane; YUY2 interleaves it later.
-    Planes p;
+    DecodedPlanes p;
     p.y = subtype == CAMERA_NV12 ? frame : planes;
     p.yStride = width;
     p.chromaWidth = subsamp == TJSAMP_GRAY ? 0 : (uint32_t)tjPlaneWidth(1, w, subsamp);
@@ -98,44 +78,51 @@ ConvertResult CPictureConverter::Decode(const uint8_t* jpeg, uint32_t size, Came
         tjDecompressToYUVPlanes(decompressor.Get(), jpeg, size, dst, w, strides, h, 0) != 0)
         return CONVERT_DAMAGED;
 
+    MapChromaColumns(p, width);
     if (subtype == CAMERA_NV12) {
         uint8_t* y = frame;
         for (size_t i = 0, n = (size_t)width * height; i < n; ++i)
             y[i] = lumaRange[y[i]];
         uint8_t* uv = frame + (size_t)width * height;
-        for (uint32_t row = 0; row < height; row += 2) {
-            for (uint32_t x = 0; x < width; x += 2) {
-                uint8_t u = NEUTRAL_CHROMA, v = NEUTRAL_CHROMA;
-                if (p.chromaWidth != 0) {
-                    uint32_t at = ChromaOffset(p, x, row, width, height);
-                    u = chromaRange[p.u[at]];
-                    v = chromaRange[p.v[at]];
-                }
-                *uv++ = u;
-                *uv++ = v;
-            }
-        }
+        for (uint32_t row = 0; row < height; row += 2, uv += width)
+            WriteChroma(p, row, height, width, uv, 2);
         return CONVERT_OK;
     }
-
     for (uint32_t row = 0; row < height; ++row) {
         const uint8_t* y = p.y + (size_t)row * p.yStride;
         uint8_t* out = frame + (size_t)row * width * 2;
-        for (uint32_t x = 0; x < width; x += 2) {
-            uint8_t u = NEUTRAL_CHROMA, v = NEUTRAL_CHROMA;
-            if (p.chromaWidth != 0) {
-                uint32_t at = ChromaOffset(p, x, row, width, height);
-                u = chromaRange[p.u[at]];
-                v = chromaRange[p.v[at]];
-            }
-            out[0] = lumaRange[y[x]];
-            out[1] = u;
-            out[2] = lumaRange[y[x + 1]];
-            out[3] = v;
-            out += 4;
-        }
+        for (uint32_t x = 0; x < width; ++x)
+            out[2 * x] = lumaRange[y[x]];
+        WriteChroma(p, row, height, width, out + 1, 4);
     }
     return CONVERT_OK;
+}
+
+void CPictureConverter::MapChromaColumns(const DecodedPlanes& p, uint32_t width)
+{
+    for (uint32_t x = 0; x < width; x += 2)
+        chromaColumn[x / 2] = x * p.chromaWidth / width;
+}
+
+// The U V pairs of one row of an NV12 or YUY2 frame: for every second column,
+// U at out and V at out + step / 2, then step bytes on.
+void CPictureConverter::WriteChroma(const DecodedPlanes& p, uint32_t row, uint32_t height,
+                                    uint32_t width, uint8_t* out, uint32_t step) const
+{
+    uint32_t half = step / 2;
+    if (p.chromaWidth == 0) {
+        for (uint32_t x = 0; x < width; x += 2, out += step)
+            out[0] = out[half] = NEUTRAL_CHROMA;
+        return;
+    }
+    size_t offset = (size_t)(row * p.chromaHeight / height) * p.chromaWidth;
+    const uint8_t* u = p.u + offset;
+    const uint8_t* v = p.v + offset;
+    for (uint32_t x = 0; x < width; x += 2, out += step) {
+        uint32_t at = chromaColumn[x / 2];
+        out[0] = chromaRange[u[at]];
+        out[half] = chromaRange[v[at]];
+    }
 }
 
 void CPictureConverter::FromRgb(const uint8_t* rgb, CameraSubtype subtype, uint32_t width,

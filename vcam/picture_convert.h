@@ -17,6 +17,17 @@ enum ConvertResult {
     CONVERT_OTHER_SIZE = 2,   // a whole JPEG of another size (the service switching)
 };
 
+// A decoded picture's planes: chroma at the JPEG's own subsampling, or none
+// for a grey JPEG.
+struct DecodedPlanes {
+    const uint8_t* y;
+    const uint8_t* u;
+    const uint8_t* v;
+    uint32_t yStride;
+    uint32_t chromaWidth;    // 0: grey
+    uint32_t chromaHeight;
+};
+
 class CPictureConverter {
 public:
     CPictureConverter();
@@ -40,8 +51,14 @@ private:
     ConvertResult Decode(const uint8_t* jpeg, uint32_t size, CameraSubtype subtype,
                          uint32_t width, uint32_t height, uint8_t* frame);
 
+    void MapChromaColumns(const DecodedPlanes& p, uint32_t width);
+    void WriteChroma(const DecodedPlanes& p, uint32_t row, uint32_t height, uint32_t width,
+                     uint8_t* out, uint32_t step) const;
+
     CTurboDecompressor decompressor;
     uint8_t* planes;   // Y, U and V planes of the largest picture
+    // For every second frame column, the chroma column it takes.
+    uint32_t chromaColumn[CAMERA_MAX_WIDTH / 2];
     uint8_t lumaRange[256];
     uint8_t chromaRange[256];
 };
