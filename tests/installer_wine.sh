@@ -19,8 +19,8 @@
 #      registry set to 22000) and a stand-in mfsensorgroup.dll that logs its
 #      calls: the virtual camera registered and the filter out of the video
 #      input devices, again on an upgrade, removed by the uninstaller.
-# Steps 1 to 5 run on the prefix's own Windows version (before build 22000):
-# the filter among the video input devices, no virtual camera.
+# Steps 1 to 5 run as Windows 10 (build 19045) with the same stand-in in
+# place: the filter among the video input devices, and no virtual camera.
 # After every installation: service registered with its restart actions and
 # running in the installer's bitness, files, uninstall entry in the registry
 # view of that bitness, shortcut, filter classes, and one firewall rule.
@@ -101,6 +101,26 @@ netsh_log="$windows/netsh.log"
 rm -f "$netsh_log"
 # The number of netsh commands so far, to tell that a step asked for some.
 netsh_count() { cat "$netsh_log" 2>/dev/null | wc -l; }
+
+# The Windows build the installer reads, and a stand-in mfsensorgroup.dll in
+# the system folder of the installer's bitness (ovalix-vcam's), which logs
+# every call: from here on as Windows 10.
+version_key='HKLM\Software\Microsoft\Windows NT\CurrentVersion'
+set_windows_build() {
+  for view in 32 64; do
+    w reg add "$version_key" /v CurrentBuildNumber /d "$1" /f /reg:$view >/dev/null ||
+      fail "could not set the build number"
+  done
+}
+sg_log=
+if has vcam && [ -n "$sensorgroup" ]; then
+  system=$windows/system32
+  [ "$bits" = 32 ] && system=$windows/syswow64
+  cp "$sensorgroup" "$system/mfsensorgroup.dll" || exit 1
+  sg_log=$system/mfsensorgroup.log
+  rm -f "$sg_log"
+  set_windows_build 19045
+fi
 
 menu="$prefix/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Ovalix"
 uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Ovalix'
@@ -279,6 +299,7 @@ check_installed() {
     [ -f "$dir/ovalix-vcam.exe" ] || fail "ovalix-vcam.exe not installed"
     w reg query "$uninstall_key" /v VirtualCamera /reg:"$b" >/dev/null &&
       fail "a virtual camera noted before Windows 11"
+    [ -n "$sg_log" ] && [ -f "$sg_log" ] && fail "virtual camera calls before Windows 11: $(cat "$sg_log")"
   fi
   [ -d "$dir/x64" ] && [ "$b" = 64 ] && fail "the 32-bit installation's x64 folder is left"
   check_firewall "installing $version ($b-bit)"
@@ -409,25 +430,18 @@ check_removed
 w "$probe" read-table >/dev/null && fail "the stored table was kept"
 
 # 6. Windows 11: the virtual camera instead of the filter's device entry.
-if has vcam && [ -n "$sensorgroup" ]; then
-  version_key='HKLM\Software\Microsoft\Windows NT\CurrentVersion'
-  for view in 32 64; do
-    w reg add "$version_key" /v CurrentBuildNumber /d 22000 /f /reg:$view >/dev/null ||
-      fail "could not set the build number"
-  done
-  # ovalix-vcam is the installer's bitness: its system folder.
-  system=$windows/system32
-  [ "$bits" = 32 ] && system=$windows/syswow64
-  cp "$sensorgroup" "$system/mfsensorgroup.dll" || exit 1
-  sg_log=$system/mfsensorgroup.log
+if [ -n "$sg_log" ]; then
   create="MFCreateVirtualCamera type=0 lifetime=1 access=1 name=Ovalix Camera source={4D34993D-67BD-4538-9C88-5F514A70AB14} categories=null count=0"
+  # The calls the stand-in logged since the last look, as lines.
+  calls() { tr -d '\r' <"$sg_log" 2>/dev/null; rm -f "$sg_log"; }
+  set_windows_build 22000
   listing >"$tmp/before"
   set_folder "$bits"
   for round in install upgrade; do
-    rm -f "$sg_log"
     silently "$installer" || fail "Windows 11 $round failed"
-    printf '%s\nStart callback=null\nShutdown\nRelease\n' "$create" | cmp -s - "$sg_log" ||
-      fail "Windows 11 $round: calls $(cat "$sg_log" 2>/dev/null)"
+    got=$(calls)
+    [ "$got" = "$(printf '%s\nStart callback=null\nShutdown\nRelease' "$create")" ] ||
+      fail "Windows 11 $round: calls $got"
     w reg query "$uninstall_key" /v VirtualCamera /reg:"$bits" | grep -q 'REG_DWORD *0x1' ||
       fail "Windows 11 $round: no virtual camera noted"
     w reg query "$source_class" /reg:"$bits" | grep -qiF "REG_SZ    $windir\ovalix_vcam.dll" ||
@@ -440,11 +454,10 @@ if has vcam && [ -n "$sensorgroup" ]; then
       done
     fi
   done
-  rm -f "$sg_log"
   uninstall
-  printf '%s\nRemove\nShutdown\nRelease\n' "$create" | cmp -s - "$sg_log" ||
-    fail "Windows 11 uninstall: calls $(cat "$sg_log" 2>/dev/null)"
-  rm -f "$sg_log" "$system/mfsensorgroup.dll"
+  got=$(calls)
+  [ "$got" = "$(printf '%s\nRemove\nShutdown\nRelease' "$create")" ] ||
+    fail "Windows 11 uninstall: calls $got"
   check_removed
 fi
 
