@@ -94,7 +94,8 @@ HRESULT RegisterInprocServer(HMODULE module, HKEY root, const wchar_t* classKey,
               SetString(key, nullptr, name) &&
               RegCreateKeyExW(key, L"InprocServer32", 0, nullptr, 0, KEY_WRITE, nullptr,
                               &serverKey, nullptr) == ERROR_SUCCESS &&
-              SetString(serverKey, nullptr, path) && SetString(serverKey, L"ThreadingModel", L"Both");
+              SetString(serverKey, nullptr, path) &&
+              SetString(serverKey, L"ThreadingModel", L"Both");
     if (serverKey)
         RegCloseKey(serverKey);
     if (key)

@@ -197,7 +197,7 @@ int Run(const Options& o)
             total[1] += placeholders;
             live = placeholders = 0;
         }
-        if (FAILED(hr) || (flags & MF_SOURCE_READERF_ERROR) || (flags & MF_SOURCE_READERF_ENDOFSTREAM)) {
+        if (FAILED(hr) || (flags & (MF_SOURCE_READERF_ERROR | MF_SOURCE_READERF_ENDOFSTREAM))) {
             ended = FAILED(hr) ? hr : E_FAIL;
             break;
         }

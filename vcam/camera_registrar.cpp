@@ -49,7 +49,8 @@ private:
 class CPlatform {
 public:
     CPlatform()
-        : com(CoInitializeEx(nullptr, COINIT_MULTITHREADED)), mf(MFStartup(MF_VERSION, MFSTARTUP_LITE))
+        : com(CoInitializeEx(nullptr, COINIT_MULTITHREADED)),
+          mf(MFStartup(MF_VERSION, MFSTARTUP_LITE))
     {
     }
     ~CPlatform()
@@ -225,9 +226,10 @@ RegistrarResult PrintCameraStatus(FILE* out)
             (unsigned long)build);
 
     CSensorGroup group;
-    fprintf(out, "mfsensorgroup.dll: %s\n", !group.Loaded()          ? "absent"
-                                            : group.create == nullptr ? "present, without MFCreateVirtualCamera"
-                                                                      : "present");
+    const char* api = !group.Loaded()          ? "absent"
+                      : group.create == nullptr ? "present, without MFCreateVirtualCamera"
+                                                : "present";
+    fprintf(out, "mfsensorgroup.dll: %s\n", api);
     if (group.supported != nullptr) {
         BOOL supported = FALSE;
         HRESULT hr = group.supported(OVX_VCAM_TYPE_SOFTWARE_CAMERA_SOURCE, &supported);

@@ -47,7 +47,8 @@ const InterfaceEntry CMediaSource::Interfaces[] = {
 };
 
 CMediaSource::CMediaSource()
-    : stream(nullptr), streamAnnounced(false), started(false), shutdown(false), mediaFoundation(false)
+    : stream(nullptr), streamAnnounced(false), started(false), shutdown(false),
+      mediaFoundation(false)
 {
 }
 

@@ -18,6 +18,12 @@ const uint32_t FEED_WAIT_MS = 200;
 // How long Shutdown lets a reader take the stream's end.
 const uint32_t END_OF_STREAM_WAIT_MS = 200;
 
+bool SameType(const CameraType& a, const CameraType& b)
+{
+    return a.subtype == b.subtype && a.format.width == b.format.width &&
+           a.format.height == b.format.height && a.format.fps == b.format.fps;
+}
+
 }  // namespace
 
 const InterfaceEntry CMediaStream::Interfaces[] = {
@@ -29,9 +35,10 @@ const InterfaceEntry CMediaStream::Interfaces[] = {
 };
 
 CMediaStream::CMediaStream()
-    : state(MF_STREAM_STATE_STOPPED), shutdown(false), quit(false), endTaken(false), activeChanged(false),
-      firstToken(0), pending(0), frame(new (std::nothrow) CameraFrame), placeholderRgb(nullptr), placeholderFrame(nullptr),
-      placeholderDrawn(false), placeholderKind(PLACEHOLDER_NO_SERVICE)
+    : state(MF_STREAM_STATE_STOPPED), shutdown(false), quit(false), endTaken(false),
+      activeChanged(false), firstToken(0), pending(0), frame(new (std::nothrow) CameraFrame),
+      placeholderRgb(nullptr), placeholderFrame(nullptr), placeholderDrawn(false),
+      placeholderKind(PLACEHOLDER_NO_SERVICE)
 {
     active.subtype = CAMERA_NV12;
     active.format = DEFAULT_VIDEO_FORMAT;
@@ -101,7 +108,7 @@ HRESULT CMediaStream::Start(const PROPVARIANT& startTime, bool restart)
         std::lock_guard<std::mutex> hold(lock);
         if (shutdown)
             return MF_E_SHUTDOWN;
-        if (restart || memcmp(&type, &active, sizeof type) != 0 || state == MF_STREAM_STATE_STOPPED) {
+        if (restart || !SameType(type, active) || state == MF_STREAM_STATE_STOPPED) {
             active = type;
             activeChanged = true;
         }
@@ -325,10 +332,12 @@ ComPtr<IMFSample> CMediaStream::NextSample(const CameraType& type, bool restarte
     LONGLONG taken = MFGetSystemTime();
     const VideoFormat& f = type.format;
     DWORD size = CameraFrameSize(type.subtype, f.width, f.height);
-    const uint8_t* picture = got == FEED_PLACEHOLDER ? Placeholder(item.placeholder, type) : nullptr;
+    const uint8_t* picture =
+        got == FEED_PLACEHOLDER ? Placeholder(item.placeholder, type) : nullptr;
     ComPtr<IMFMediaBuffer> buffer;
     BYTE* data = nullptr;
-    if ((got == FEED_PLACEHOLDER && picture == nullptr) || FAILED(MFCreateMemoryBuffer(size, &buffer)) ||
+    if ((got == FEED_PLACEHOLDER && picture == nullptr) ||
+        FAILED(MFCreateMemoryBuffer(size, &buffer)) ||
         FAILED(buffer->Lock(&data, nullptr, nullptr))) {
         feed.Dropped();
         return nullptr;
@@ -345,8 +354,9 @@ ComPtr<IMFSample> CMediaStream::NextSample(const CameraType& type, bool restarte
     converting = MFGetSystemTime() - converting;
     buffer->Unlock();
     buffer->SetCurrentLength(size);
-    ComPtr<IMFSample> sample = converted == CONVERT_OK ? WrapSample(buffer.Get(), type, taken, restarted)
-                                                       : nullptr;
+    ComPtr<IMFSample> sample;
+    if (converted == CONVERT_OK)
+        sample = WrapSample(buffer.Get(), type, taken, restarted);
     if (!sample) {
         feed.Dropped();
         return nullptr;
@@ -381,7 +391,8 @@ void CMediaStream::Run()
     bool restarted = true;
     std::unique_lock<std::mutex> hold(lock);
     for (;;) {
-        wake.wait(hold, [this] { return quit || (state == MF_STREAM_STATE_RUNNING && pending > 0); });
+        wake.wait(hold,
+                  [this] { return quit || (state == MF_STREAM_STATE_RUNNING && pending > 0); });
         if (quit)
             break;
         CameraType type = active;
