@@ -193,15 +193,16 @@ TEST_F(CameraFeedTest, AsksForItsSizeAfterEveryRestartButNeverFightsAnotherConsu
 
     // Nobody asks, and the table's last entry is the wanted size: the
     // service sends it already, and a request would only make it link again.
-    g_block->requestedWidth = g_block->requestedHeight = 0;
-    g_block->formats.count = 1;
-    g_block->formats.entries[0].packed = PackEntry(320, 240, 0);
-    CCameraFeed other;
-    other.SetWantedSize(320, 240);
-    other.Start();
+    SetRequestedSize(0, 0);
+    g_formats.count = 1;
+    g_formats.entries[0].packed = PackEntry(320, 240, 0);
+    PublishFormats();
+    CCameraFeed quiet;
+    quiet.SetWantedSize(320, 240);
+    quiet.Start();
     for (start = GetTickMs(); GetTickMs() - start < 4 * ASK_CHECK_MS;)
-        other.Next(20, *frame, item);
-    EXPECT_EQ(g_block->requestedWidth, 0u);
+        quiet.Next(20, *frame, item);
+    EXPECT_EQ(RequestedWidth(), 0u);
 }
 
 TEST_F(CameraFeedTest, AttachesWhenTheServiceComesAndFollowsItAcrossARestart)
