@@ -125,4 +125,30 @@ HRESULT ConnectChain(IGraphBuilder* graph, IBaseFilter* filter, IBaseFilter* gra
     return graph->Connect(PinOf(grabber, PINDIR_OUTPUT).Get(), PinOf(renderer, PINDIR_INPUT).Get());
 }
 
+// The IPin of a test's own input pin: input direction, no peer to report,
+// and everything a source pin does not call left out. A test pin adds
+// ReceiveConnection and what else it needs.
+class CTestInputPin : public IPin {
+public:
+    virtual ~CTestInputPin() {}
+    STDMETHODIMP Connect(IPin*, const AM_MEDIA_TYPE*) override { return E_UNEXPECTED; }
+    STDMETHODIMP Disconnect() override { return S_OK; }
+    STDMETHODIMP ConnectedTo(IPin**) override { return VFW_E_NOT_CONNECTED; }
+    STDMETHODIMP ConnectionMediaType(AM_MEDIA_TYPE*) override { return VFW_E_NOT_CONNECTED; }
+    STDMETHODIMP QueryPinInfo(PIN_INFO*) override { return E_NOTIMPL; }
+    STDMETHODIMP QueryDirection(PIN_DIRECTION* d) override
+    {
+        *d = PINDIR_INPUT;
+        return S_OK;
+    }
+    STDMETHODIMP QueryId(LPWSTR*) override { return E_NOTIMPL; }
+    STDMETHODIMP QueryAccept(const AM_MEDIA_TYPE*) override { return S_FALSE; }
+    STDMETHODIMP EnumMediaTypes(IEnumMediaTypes**) override { return E_NOTIMPL; }
+    STDMETHODIMP QueryInternalConnections(IPin**, ULONG*) override { return E_NOTIMPL; }
+    STDMETHODIMP EndOfStream() override { return S_OK; }
+    STDMETHODIMP BeginFlush() override { return S_OK; }
+    STDMETHODIMP EndFlush() override { return S_OK; }
+    STDMETHODIMP NewSegment(REFERENCE_TIME, REFERENCE_TIME, double) override { return S_OK; }
+};
+
 }  // namespace

@@ -181,7 +181,7 @@ TEST_F(FilterTest, WithoutServiceOffersTheStoredTable)
 
 // An input pin that refuses every connection, or takes the type but has no
 // way to take samples.
-class CFakeInput : public IPin {
+class CFakeInput : public CTestInputPin {
 public:
     static const InterfaceEntry Interfaces[];
     explicit CFakeInput(bool accept) : acceptType(accept) {}
@@ -190,7 +190,6 @@ public:
     int connections = 0;
     int disconnects = 0;
 
-    STDMETHODIMP Connect(IPin*, const AM_MEDIA_TYPE*) override { return E_UNEXPECTED; }
     STDMETHODIMP ReceiveConnection(IPin*, const AM_MEDIA_TYPE*) override
     {
         if (!acceptType)
@@ -203,22 +202,6 @@ public:
         ++disconnects;
         return S_OK;
     }
-    STDMETHODIMP ConnectedTo(IPin**) override { return VFW_E_NOT_CONNECTED; }
-    STDMETHODIMP ConnectionMediaType(AM_MEDIA_TYPE*) override { return VFW_E_NOT_CONNECTED; }
-    STDMETHODIMP QueryPinInfo(PIN_INFO*) override { return E_NOTIMPL; }
-    STDMETHODIMP QueryDirection(PIN_DIRECTION* d) override
-    {
-        *d = PINDIR_INPUT;
-        return S_OK;
-    }
-    STDMETHODIMP QueryId(LPWSTR*) override { return E_NOTIMPL; }
-    STDMETHODIMP QueryAccept(const AM_MEDIA_TYPE*) override { return S_FALSE; }
-    STDMETHODIMP EnumMediaTypes(IEnumMediaTypes**) override { return E_NOTIMPL; }
-    STDMETHODIMP QueryInternalConnections(IPin**, ULONG*) override { return E_NOTIMPL; }
-    STDMETHODIMP EndOfStream() override { return S_OK; }
-    STDMETHODIMP BeginFlush() override { return S_OK; }
-    STDMETHODIMP EndFlush() override { return S_OK; }
-    STDMETHODIMP NewSegment(REFERENCE_TIME, REFERENCE_TIME, double) override { return S_OK; }
 };
 
 const InterfaceEntry CFakeInput::Interfaces[] = {

@@ -216,7 +216,7 @@ TEST_F(ConsumerTest, ListsEveryCapabilityThenRecordsRgb24ThroughTheSampleGrabber
 // An input pin of the application's own: it takes only the subtypes it
 // lists, keeps the newest sample, and can stop the filter from inside a
 // delivery, as an application's sample callback may.
-class CSinkPin : public IPin, public IMemInputPin {
+class CSinkPin : public CTestInputPin, public IMemInputPin {
 public:
     static const InterfaceEntry Interfaces[];
     explicit CSinkPin(std::vector<GUID> kinds) : accepted(kinds) {}
@@ -236,7 +236,6 @@ public:
     }
 
     // IPin
-    STDMETHODIMP Connect(IPin*, const AM_MEDIA_TYPE*) override { return E_UNEXPECTED; }
     STDMETHODIMP ReceiveConnection(IPin*, const AM_MEDIA_TYPE* mt) override
     {
         for (const GUID& g : accepted)
@@ -248,23 +247,6 @@ public:
             }
         return VFW_E_TYPE_NOT_ACCEPTED;
     }
-    STDMETHODIMP Disconnect() override { return S_OK; }
-    STDMETHODIMP ConnectedTo(IPin**) override { return VFW_E_NOT_CONNECTED; }
-    STDMETHODIMP ConnectionMediaType(AM_MEDIA_TYPE*) override { return VFW_E_NOT_CONNECTED; }
-    STDMETHODIMP QueryPinInfo(PIN_INFO*) override { return E_NOTIMPL; }
-    STDMETHODIMP QueryDirection(PIN_DIRECTION* d) override
-    {
-        *d = PINDIR_INPUT;
-        return S_OK;
-    }
-    STDMETHODIMP QueryId(LPWSTR*) override { return E_NOTIMPL; }
-    STDMETHODIMP QueryAccept(const AM_MEDIA_TYPE*) override { return S_FALSE; }
-    STDMETHODIMP EnumMediaTypes(IEnumMediaTypes**) override { return E_NOTIMPL; }
-    STDMETHODIMP QueryInternalConnections(IPin**, ULONG*) override { return E_NOTIMPL; }
-    STDMETHODIMP EndOfStream() override { return S_OK; }
-    STDMETHODIMP BeginFlush() override { return S_OK; }
-    STDMETHODIMP EndFlush() override { return S_OK; }
-    STDMETHODIMP NewSegment(REFERENCE_TIME, REFERENCE_TIME, double) override { return S_OK; }
 
     // IMemInputPin
     STDMETHODIMP GetAllocator(IMemAllocator**) override { return VFW_E_NO_ALLOCATOR; }
