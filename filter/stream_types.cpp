@@ -15,24 +15,33 @@ bool SamplePictureSize(SampleKind kind, uint32_t entryWidth, uint32_t entryHeigh
     return width != 0 && height != 0;
 }
 
+namespace {
+
+PictureLayout LayoutOf(SampleKind kind)
+{
+    static const PictureLayout layouts[SAMPLE_KIND_COUNT] = {
+        PICTURE_I420, PICTURE_YUY2, PICTURE_RGB32, PICTURE_RGB24, PICTURE_JPEG
+    };
+    return layouts[kind];
+}
+
+}  // namespace
+
+PictureTarget StreamPicture(const StreamType& type)
+{
+    PictureTarget t = { LayoutOf(type.kind), type.width,        type.height,
+                        type.entry.width,    type.entry.height, true };
+    return t;
+}
+
 uint32_t SampleStride(SampleKind kind, uint32_t width)
 {
-    switch (kind) {
-    case SAMPLE_I420: return width;
-    case SAMPLE_YUY2: return width * 2;
-    case SAMPLE_RGB32: return width * 4;
-    case SAMPLE_RGB24: return width * 3;
-    default: return 0;
-    }
+    return PictureStride(LayoutOf(kind), width);
 }
 
 uint32_t SampleImageSize(SampleKind kind, uint32_t width, uint32_t height)
 {
-    if (kind == SAMPLE_MJPG)
-        return FRAME_DATA_SIZE;
-    if (kind == SAMPLE_I420)
-        return width * height + 2 * (width / 2) * (height / 2);
-    return SampleStride(kind, width) * height;
+    return kind == SAMPLE_MJPG ? FRAME_DATA_SIZE : PictureSize(LayoutOf(kind), width, height);
 }
 
 uint32_t SampleBitCount(SampleKind kind)

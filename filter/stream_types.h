@@ -13,6 +13,7 @@
 
 #include <stdint.h>
 
+#include "picture_convert.h"
 #include "video_formats.h"
 
 enum SampleKind {
@@ -54,6 +55,9 @@ bool SamplePictureSize(SampleKind kind, uint32_t entryWidth, uint32_t entryHeigh
 uint32_t SampleStride(SampleKind kind, uint32_t width);
 uint32_t SampleImageSize(SampleKind kind, uint32_t width, uint32_t height);
 uint32_t SampleBitCount(SampleKind kind);
+// What the converter makes of a type's samples: RGB rows bottom-up, as
+// DirectShow's RGB types are laid out.
+PictureTarget StreamPicture(const StreamType& type);
 
 // Every type of the formats, entry by entry in table order, each entry's
 // kinds in SampleKind order; an entry that repeats an earlier one's size

@@ -56,7 +56,7 @@ bool CStreamWorker::Start(IMemAllocator* alloc, IMemInputPin* in, const StreamCh
         cardCapacity = card ? cardSize : 0;
     }
     if (frame == nullptr || placeholderCapacity < size || cardCapacity < cardSize ||
-        !feed.Ready() || !converter.Start(t))
+        !feed.Ready() || !converter.Start(StreamPicture(t)))
         return false;
     placeholderKind = -1;
     RatePacingStart(rate, t, c.frameDuration);

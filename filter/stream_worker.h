@@ -15,7 +15,7 @@
 
 #include "camera_feed.h"
 #include "com_object.h"
-#include "frame_convert.h"
+#include "picture_convert.h"
 #include "media_types.h"
 #include "source_stats.h"
 
@@ -68,7 +68,7 @@ private:
     ComPtr<IMemAllocator> allocator;
     ComPtr<IMemInputPin> input;
     StreamChoice choice;
-    CFrameConverter converter;
+    CPictureConverter converter;
     RatePacing rate;
 
     std::mutex timing;   // clock and start time, set from the graph's thread

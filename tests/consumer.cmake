@@ -1,6 +1,7 @@
 # The consumers' side of the block: the consumer library against the
-# service's writer side, the placeholder pacing and card, and the monitor's
-# counting. Natively and in both Windows bitnesses.
+# service's writer side, the placeholder pacing and card, the picture
+# converter, and the monitor's counting. Natively and in both Windows
+# bitnesses.
 
 if(WIN32)
   set(consumer_platform_sources child_process_win32.cpp stored_table_access_win32.cpp)
@@ -20,6 +21,8 @@ ovalix_add_test(camera_feed_test
 
 ovalix_add_test(placeholder_pacing_test
   SOURCES placeholder_pacing_test.cpp placeholder_card_test.cpp LIBS ovalix_client)
+
+ovalix_add_test(picture_convert_test SOURCES picture_convert_test.cpp LIBS ovalix_picture)
 
 ovalix_add_test(frame_stats_test
   SOURCES frame_stats_test.cpp ${PROJECT_SOURCE_DIR}/tools/monitor/frame_stats.cpp)

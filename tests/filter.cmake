@@ -2,8 +2,7 @@
 # DLL in this process, and the filter with ovalix-snap, the real service and
 # the native stand-in (each case in a prefix copy of its own).
 
-ovalix_add_test(source_logic_test SOURCES source_logic_test.cpp frame_convert_test.cpp
-                LIBS ovalix_source_logic ovalix::turbojpeg)
+ovalix_add_test(source_logic_test SOURCES source_logic_test.cpp LIBS ovalix_source_logic)
 
 if(WIN32)
   ovalix_add_test(filter_com_test SOURCES filter_com_test.cpp stored_table_access_win32.cpp

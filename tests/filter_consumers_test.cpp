@@ -210,7 +210,7 @@ TEST_F(ConsumerTest, ListsEveryCapabilityThenRecordsRgb24ThroughTheSampleGrabber
     std::vector<uint8_t> last = callback->Last();
     ASSERT_EQ(last.size(), 852u * 480 * 3);
     StreamType t = { SAMPLE_RGB24, 852, 480, { 854, 480, 30 } };
-    ExpectBlocks(t, last, "sample grabber");
+    ExpectBlocks(StreamPicture(t), last, "sample grabber");
 }
 
 // An input pin of the application's own: it takes only the subtypes it
@@ -361,7 +361,7 @@ TEST_F(ConsumerTest, TakesI420AtTheLargestSizeIntoItsOwnSinkAndStopsFromItsCallb
     ASSERT_EQ(filter->Run(0), S_OK);
     ASSERT_TRUE(WaitFor(sink->samples, 10, 5000));
     StreamType t = { SAMPLE_I420, 1280, 720, { 1280, 720, 30 } };
-    ExpectBlocks(t, sink->Last(), "own sink");
+    ExpectBlocks(StreamPicture(t), sink->Last(), "own sink");
     EXPECT_GT(StatsOf(filter.Get()).liveFrames, 5u);
 
     // Frames of another size (a service still switching) are not shown

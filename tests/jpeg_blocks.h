@@ -1,13 +1,13 @@
 #pragma once
 // The phone stand-in's still picture (4 x 2 coloured cells) as RGB and as a
-// JPEG, and its check in a sample of any of the capture filter's layouts.
+// JPEG, and its check in a sample of any raw layout.
 
 #include <gtest/gtest.h>
 
 #include <string.h>
 #include <turbojpeg.h>
 
-#include "stream_types.h"
+#include "picture_convert.h"
 
 #include <vector>
 
@@ -63,26 +63,31 @@ inline void YuvToRgb(int y, int u, int v, uint8_t (&rgb)[3])
 }
 
 // The colour at (x, y) of the picture (y from the top) in a sample.
-inline void PixelAt(const StreamType& t, const std::vector<uint8_t>& s, uint32_t x, uint32_t y,
-             uint8_t (&rgb)[3])
+inline void PixelAt(const PictureTarget& t, const std::vector<uint8_t>& s, uint32_t x, uint32_t y,
+                    uint8_t (&rgb)[3])
 {
-    uint32_t w = t.width, h = t.height, stride = SampleStride(t.kind, w);
-    switch (t.kind) {
-    case SAMPLE_I420: {
-        const uint8_t* u = &s[(size_t)w * h];
-        const uint8_t* v = u + (w / 2) * (h / 2);
+    uint32_t w = t.width, h = t.height, stride = PictureStride(t.layout, w);
+    const uint8_t* chroma = &s[(size_t)w * h];
+    switch (t.layout) {
+    case PICTURE_I420: {
         size_t c = (size_t)(y / 2) * (w / 2) + x / 2;
-        YuvToRgb(s[(size_t)y * w + x], u[c], v[c], rgb);
+        YuvToRgb(s[(size_t)y * w + x], chroma[c], chroma[c + (w / 2) * (h / 2)], rgb);
         return;
     }
-    case SAMPLE_YUY2: {
+    case PICTURE_NV12: {
+        const uint8_t* uv = chroma + (size_t)(y / 2) * w + (x & ~1u);
+        YuvToRgb(s[(size_t)y * w + x], uv[0], uv[1], rgb);
+        return;
+    }
+    case PICTURE_YUY2: {
         const uint8_t* pair = &s[(size_t)y * stride + (x & ~1u) * 2];
         YuvToRgb(pair[(x & 1) * 2], pair[1], pair[3], rgb);
         return;
     }
     default: {
-        uint32_t pixel = t.kind == SAMPLE_RGB32 ? 4 : 3;
-        const uint8_t* p = &s[(size_t)(h - 1 - y) * stride + x * pixel];   // bottom-up
+        uint32_t pixel = t.layout == PICTURE_RGB32 ? 4 : 3;
+        uint32_t row = t.bottomUp ? h - 1 - y : y;
+        const uint8_t* p = &s[(size_t)row * stride + x * pixel];
         rgb[0] = p[2];
         rgb[1] = p[1];
         rgb[2] = p[0];
@@ -90,16 +95,21 @@ inline void PixelAt(const StreamType& t, const std::vector<uint8_t>& s, uint32_t
     }
 }
 
-inline void ExpectBlocks(const StreamType& t, const std::vector<uint8_t>& s, const char* what)
+// grey: a grey JPEG's picture, each cell at its colour's luma.
+inline void ExpectBlocks(const PictureTarget& t, const std::vector<uint8_t>& s, const char* what,
+                         bool grey = false)
 {
     for (uint32_t cell = 0; cell < 8; ++cell) {
         uint32_t x, y;
         BlockCentre(cell, t.width, t.height, x, y);
         uint8_t rgb[3];
         PixelAt(t, s, x, y, rgb);
+        const uint8_t* want = BLOCK_CELLS[cell];
+        int luma = (want[0] * 299 + want[1] * 587 + want[2] * 114) / 1000;
         for (int c = 0; c < 3; ++c)
-            EXPECT_NEAR(rgb[c], BLOCK_CELLS[cell][c], BLOCK_TOLERANCE)
-                << what << " kind " << t.kind << " " << t.width << "x" << t.height << " cell "
-                << cell << " channel " << c;
+            EXPECT_NEAR(rgb[c], grey ? luma : want[c], BLOCK_TOLERANCE)
+                << what << " layout " << t.layout << " " << t.width << "x" << t.height
+                << (t.bottomUp ? " bottom-up" : " top-down") << " cell " << cell << " channel "
+                << c;
     }
 }

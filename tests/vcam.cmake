@@ -1,7 +1,7 @@
-# The Media Foundation camera: its media types and picture conversion
-# natively and under Wine; under Wine the source through Media Foundation's
-# source reader with the real service and the native phone stand-in, and the
-# registrar against a stand-in mfsensorgroup.dll.
+# The Media Foundation camera: its media types natively and under Wine; under
+# Wine the source through Media Foundation's source reader with the real
+# service and the native phone stand-in, and the registrar against a stand-in
+# mfsensorgroup.dll.
 
 ovalix_add_test(vcam_picture_test SOURCES vcam_picture_test.cpp LIBS ovalix_vcam_picture)
 

@@ -14,6 +14,13 @@ float UsableRate(float fps)
     return fps >= 1.0f && fps <= 240.0f ? fps : DEFAULT_VIDEO_FORMAT.fps;
 }
 
+PictureLayout LayoutOf(CameraSubtype subtype)
+{
+    static const PictureLayout layouts[CAMERA_SUBTYPE_COUNT] = { PICTURE_NV12, PICTURE_YUY2,
+                                                                 PICTURE_RGB32 };
+    return layouts[subtype];
+}
+
 }  // namespace
 
 uint32_t OfferedCameraTypes(const VideoFormat* formats, uint32_t count,
@@ -27,22 +34,21 @@ uint32_t OfferedCameraTypes(const VideoFormat* formats, uint32_t count,
     return n;
 }
 
+PictureTarget CameraPicture(const CameraType& type)
+{
+    const VideoFormat& f = type.format;
+    PictureTarget t = { LayoutOf(type.subtype), f.width, f.height, f.width, f.height, true };
+    return t;
+}
+
 uint32_t CameraStride(CameraSubtype subtype, uint32_t width)
 {
-    switch (subtype) {
-    case CAMERA_NV12: return width;
-    case CAMERA_YUY2: return width * 2;
-    case CAMERA_RGB32: return width * 4;
-    default: return 0;
-    }
+    return PictureStride(LayoutOf(subtype), width);
 }
 
 uint32_t CameraFrameSize(CameraSubtype subtype, uint32_t width, uint32_t height)
 {
-    if (!Fits(subtype, width, height))
-        return 0;
-    uint32_t plane = CameraStride(subtype, width) * height;
-    return subtype == CAMERA_NV12 ? plane + plane / 2 : plane;
+    return Fits(subtype, width, height) ? PictureSize(LayoutOf(subtype), width, height) : 0;
 }
 
 void CameraFrameRate(float fps, uint32_t& numerator, uint32_t& denominator)

@@ -6,6 +6,7 @@
 
 #include <stdint.h>
 
+#include "picture_convert.h"
 #include "video_formats.h"
 
 enum CameraSubtype {
@@ -34,6 +35,9 @@ uint32_t OfferedCameraTypes(const VideoFormat* formats, uint32_t count,
 // subtype cannot carry.
 uint32_t CameraStride(CameraSubtype subtype, uint32_t width);
 uint32_t CameraFrameSize(CameraSubtype subtype, uint32_t width, uint32_t height);
+// What the converter makes of a type's frames: RGB rows bottom-up, as RGB
+// media types are by default.
+PictureTarget CameraPicture(const CameraType& type);
 
 // Frame rate as a ratio (30 -> 30/1, 29.97 -> 2997/100); a rate outside 1..240
 // counts as 30.

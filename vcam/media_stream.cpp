@@ -73,7 +73,9 @@ HRESULT CMediaStream::Init(IMFMediaSource* src, IMFStreamDescriptor* sd)
             hr = a->SetUINT32(OVX_MF_DEVICESTREAM_ATTRIBUTE_FRAMESOURCE_TYPES,
                               OVX_MFFrameSourceTypes_Color);
     }
-    if (SUCCEEDED(hr) && (!converter.Ready() || frame == nullptr))
+    // The converter's scratch sized for the largest picture here, once.
+    CameraType largest = { CAMERA_RGB32, { CAMERA_MAX_WIDTH, CAMERA_MAX_HEIGHT, 0 } };
+    if (SUCCEEDED(hr) && (!converter.Start(CameraPicture(largest)) || frame == nullptr))
         hr = E_OUTOFMEMORY;
     if (SUCCEEDED(hr)) {
         thread = std::thread(&CMediaStream::Run, this);
@@ -316,8 +318,12 @@ const uint8_t* CMediaStream::Placeholder(PlaceholderKind kind, const CameraType&
     }
     RgbImage image = { placeholderRgb, f.width, f.height };
     DrawPlaceholderCard(kind, image);
-    converter.FromRgb(placeholderRgb, type.subtype, f.width, f.height, placeholderFrame);
-    placeholderDrawn = true;
+    uint32_t written = 0;
+    placeholderDrawn = converter.Start(CameraPicture(type)) &&
+                       converter.FromRgb(image, placeholderFrame,
+                                         (uint32_t)f.width * f.height * 4, written);
+    if (!placeholderDrawn)
+        return nullptr;
     placeholderKind = kind;
     placeholderType = type;
     return placeholderFrame;
@@ -346,10 +352,12 @@ ComPtr<IMFSample> CMediaStream::NextSample(const CameraType& type, bool restarte
     // shown; the placeholder steps in if nothing else comes.
     ConvertResult converted = CONVERT_OK;
     LONGLONG converting = MFGetSystemTime();
-    if (got == FEED_LIVE)
-        converted = converter.FromJpeg(frame->data, frame->size, type.subtype, f.width, f.height,
-                                       data);
-    else
+    if (got == FEED_LIVE) {
+        uint32_t written = 0;
+        converted = converter.Start(CameraPicture(type))
+                        ? converter.FromJpeg(frame->data, frame->size, data, size, written)
+                        : CONVERT_BAD;
+    } else
         memcpy(data, picture, size);
     converting = MFGetSystemTime() - converting;
     buffer->Unlock();

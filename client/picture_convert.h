@@ -1,0 +1,85 @@
+#pragma once
+// The phone's JPEG frames, and RGB pictures such as the placeholder card,
+// turned into the bytes of one raw sample, with libjpeg-turbo, for every
+// consumer that hands out raw video. A frame of the expected size is decoded
+// straight into the sample where the layout allows (RGB, the luma plane of
+// I420 and NV12, all of I420 from a 4:2:0 JPEG) and otherwise through a
+// scratch buffer sized once per stream. A frame of any other size is refused:
+// while the service switches sizes a stream shows its placeholder rather than
+// a stretched old picture.
+//
+// YUV samples carry video levels (BT.601: Y 16-235, U and V 16-240 around
+// 128), as decoders, renderers and applications read them; JPEG's full-range
+// values are mapped through one table. RGB samples are full range.
+
+#include <stdint.h>
+
+#include "bitmap_text.h"
+#include "turbo_decompressor.h"
+
+enum PictureLayout {
+    PICTURE_I420 = 0,    // Y plane, then U and V planes at half size
+    PICTURE_NV12 = 1,    // Y plane, then one plane of interleaved U V at half size
+    PICTURE_YUY2 = 2,    // packed Y0 U Y1 V
+    PICTURE_RGB32 = 3,   // B G R X
+    PICTURE_RGB24 = 4,   // B G R
+    PICTURE_JPEG = 5,    // the phone's JPEG itself
+};
+
+struct PictureTarget {
+    PictureLayout layout;
+    uint32_t width;         // the sample's picture: the source cut to this size
+    uint32_t height;
+    uint32_t jpegWidth;     // the size a frame must have
+    uint32_t jpegHeight;
+    bool bottomUp;          // RGB rows last row first
+};
+
+// Bytes per row of the (first) plane, and of a whole raw sample; rows are not
+// padded. The JPEG layout has no fixed size: 0.
+uint32_t PictureStride(PictureLayout layout, uint32_t width);
+uint32_t PictureSize(PictureLayout layout, uint32_t width, uint32_t height);
+
+enum ConvertResult {
+    CONVERT_OK = 0,
+    CONVERT_BAD = 1,          // damaged, truncated or not a JPEG, or no room
+    CONVERT_OTHER_SIZE = 2,   // a whole frame, but not of the expected size
+};
+
+class CPictureConverter {
+public:
+    CPictureConverter();
+    ~CPictureConverter();
+
+    // Readies the converter for a stream: the library's handles and the
+    // scratch buffer. False when memory runs out.
+    bool Start(const PictureTarget& target);
+
+    // One frame into sample (capacity bytes); written is the sample's length.
+    // On failure the sample may hold part of a picture and must not be sent.
+    ConvertResult FromJpeg(const uint8_t* jpeg, uint32_t size, uint8_t* sample, uint32_t capacity,
+                           uint32_t& written);
+
+    // A top-down RGB picture of the target's size into sample; for the JPEG
+    // layout it is compressed. False when it does not fit.
+    bool FromRgb(const RgbImage& picture, uint8_t* sample, uint32_t capacity, uint32_t& written);
+
+private:
+    CPictureConverter(const CPictureConverter&);
+    CPictureConverter& operator=(const CPictureConverter&);
+
+    bool DecodeRgb(const uint8_t* jpeg, uint32_t size, uint8_t* sample);
+    bool DecodeYuv(const uint8_t* jpeg, uint32_t size, int subsampling, uint8_t* sample);
+    void WriteChroma(const uint8_t* su, const uint8_t* sv, uint32_t xShift, uint8_t* u,
+                     uint8_t* v, uint32_t step) const;
+
+    PictureTarget target;
+    CTurboDecompressor decompressor;
+    tjhandle compressor;   // made on first use, for JPEG placeholders
+    uint8_t* scratch;
+    uint32_t scratchSize;
+};
+
+// Full-range JPEG values at video levels.
+uint8_t VideoLuma(uint8_t y);
+uint8_t VideoChroma(uint8_t c);
