@@ -17,6 +17,7 @@
 #include "shared_block.h"
 #include "source_stats.h"
 #include "stored_table_access.h"
+#include "stream_types.h"
 #include "ticks.h"
 
 namespace {

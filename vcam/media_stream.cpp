@@ -340,10 +340,11 @@ ComPtr<IMFSample> CMediaStream::NextSample(const CameraType& type, bool restarte
     DWORD size = CameraFrameSize(type.subtype, f.width, f.height);
     const uint8_t* picture =
         got == FEED_PLACEHOLDER ? Placeholder(item.placeholder, type) : nullptr;
+    ComPtr<IMFSample> sample;
     ComPtr<IMFMediaBuffer> buffer;
     BYTE* data = nullptr;
     if ((got == FEED_PLACEHOLDER && picture == nullptr) ||
-        FAILED(MFCreateMemoryBuffer(size, &buffer)) ||
+        FAILED(pool.Take(size, sample, buffer)) ||
         FAILED(buffer->Lock(&data, nullptr, nullptr))) {
         feed.Dropped();
         return nullptr;
@@ -362,10 +363,7 @@ ComPtr<IMFSample> CMediaStream::NextSample(const CameraType& type, bool restarte
     converting = MFGetSystemTime() - converting;
     buffer->Unlock();
     buffer->SetCurrentLength(size);
-    ComPtr<IMFSample> sample;
-    if (converted == CONVERT_OK)
-        sample = WrapSample(buffer.Get(), type, taken, restarted);
-    if (!sample) {
+    if (converted != CONVERT_OK || !Stamp(sample.Get(), type, taken, restarted)) {
         feed.Dropped();
         return nullptr;
     }
@@ -381,17 +379,15 @@ ComPtr<IMFSample> CMediaStream::NextSample(const CameraType& type, bool restarte
 
 // Sample times are the system clock's, which the presentation clock of a
 // live source runs on: the moment the frame was taken from the block.
-ComPtr<IMFSample> CMediaStream::WrapSample(IMFMediaBuffer* buffer, const CameraType& type,
-                                           LONGLONG time, bool restarted)
+bool CMediaStream::Stamp(IMFSample* sample, const CameraType& type, LONGLONG time,
+                         bool restarted)
 {
-    ComPtr<IMFSample> sample;
-    if (FAILED(MFCreateSample(&sample)) || FAILED(sample->AddBuffer(buffer)) ||
-        FAILED(sample->SetSampleTime(time)) ||
+    if (FAILED(sample->SetSampleTime(time)) ||
         FAILED(sample->SetSampleDuration(CameraFrameDuration(type.format.fps))))
-        return nullptr;
+        return false;
     if (restarted)
         sample->SetUINT32(MFSampleExtension_Discontinuity, TRUE);
-    return sample;
+    return true;
 }
 
 void CMediaStream::Run()

@@ -19,6 +19,7 @@
 #include "camera_feed.h"
 #include "mf_declarations.h"
 #include "picture_convert.h"
+#include "sample_pool.h"
 
 // Requests that may wait at once; the frame server and the source reader keep
 // a few at most.
@@ -64,8 +65,7 @@ private:
     HRESULT ReadCurrentType(CameraType& out);
     void Run();
     ComPtr<IMFSample> NextSample(const CameraType& type, bool restarted);
-    ComPtr<IMFSample> WrapSample(IMFMediaBuffer* buffer, const CameraType& type, LONGLONG time,
-                                 bool restarted);
+    bool Stamp(IMFSample* sample, const CameraType& type, LONGLONG time, bool restarted);
     const uint8_t* Placeholder(PlaceholderKind kind, const CameraType& type);
 
     std::mutex lock;   // everything below up to the thread's own state
@@ -89,6 +89,7 @@ private:
     CCameraFeed feed;
     CameraFrame* frame;   // allocated once
     CPictureConverter converter;
+    CSamplePool pool;
     uint8_t* placeholderRgb;
     uint8_t* placeholderFrame;
     bool placeholderDrawn;
