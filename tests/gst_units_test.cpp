@@ -67,19 +67,6 @@ TEST(SourceCaps, OneStructurePerEntryInTableOrderAndFixationPrefersASize)
     gst_caps_unref(fixed);
 }
 
-TEST(SourceCaps, RequestSizeText)
-{
-    PictureSize size = {0, 0};
-    EXPECT_TRUE(ParsePictureSize("640x480", size));
-    EXPECT_EQ(640u, size.width);
-    EXPECT_EQ(480u, size.height);
-    EXPECT_TRUE(ParsePictureSize("4095x1", size));
-    for (const char* bad : {"", "640", "640x", "x480", "0x480", "640x0", "4096x480", "640x480x",
-                            "640x480 ", "-640x480", "big"})
-        EXPECT_FALSE(ParsePictureSize(bad, size)) << bad;
-    EXPECT_FALSE(ParsePictureSize(nullptr, size));
-}
-
 // Decodes a JPEG to RGB; empty on failure.
 std::vector<uint8_t> Decode(const uint8_t* jpeg, uint32_t size, int& width, int& height)
 {

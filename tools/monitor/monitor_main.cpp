@@ -15,6 +15,7 @@
 #include "block_consumer.h"
 #include "block_view.h"
 #include "frame_taker.h"
+#include "picture_size.h"
 #include "ticks.h"
 
 namespace {
@@ -45,19 +46,6 @@ bool ParseUnsigned(const char* text, uint64_t& value)
     return true;
 }
 
-bool ParseSize(const char* text, uint32_t& width, uint32_t& height)
-{
-    unsigned w = 0;
-    unsigned h = 0;
-    char x = 0;
-    char extra = 0;
-    if (sscanf(text, "%u%c%u%c", &w, &x, &h, &extra) != 3 || (x != 'x' && x != 'X'))
-        return false;
-    width = w;
-    height = h;
-    return true;
-}
-
 int PrintOnce(bool watch)
 {
     CCameraClient client;
@@ -82,14 +70,13 @@ int PrintOnce(bool watch)
 
 int Request(const char* size)
 {
-    uint32_t width = 0;
-    uint32_t height = 0;
-    if (size == nullptr || !ParseSize(size, width, height))
+    PictureSize picture;
+    if (!ParsePictureSize(size, picture))
         return Usage();
     CCameraClient client;
     if (!OpenBlock(client, false))
         return 1;
-    client.RequestSize(width, height);
+    client.RequestSize(picture.width, picture.height);
     return 0;
 }
 

@@ -4,6 +4,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "picture_size.h"
+
 const char PHONE_USAGE[] =
     "usage: ovalix-phone [transport] [phone] [misbehaviour] [--log] [--seconds S]\n"
     "transport (one of):\n"
@@ -95,26 +97,21 @@ bool ParseFormatList(const char* text, PhoneFormat* formats, uint32_t& count)
     while (*p) {
         if (count == PHONE_MAX_FORMATS)
             return false;
-        char* end = nullptr;
-        unsigned long w = strtoul(p, &end, 10);
-        if (end == p || *end != 'x')
+        PictureSize size;
+        p = ReadPictureSize(p, size);
+        if (p == nullptr)
             return false;
-        p = end + 1;
-        unsigned long h = strtoul(p, &end, 10);
-        if (end == p)
-            return false;
-        p = end;
         double fps = 30.0;
         if (*p == '@') {
+            char* end = nullptr;
             fps = strtod(p + 1, &end);
             if (end == p + 1)
                 return false;
             p = end;
         }
-        // Each side is packed into 12 bits of the table entry.
-        if (w == 0 || h == 0 || w > 4095 || h > 4095 || !(fps > 0 && fps <= 1000))
+        if (!(fps > 0 && fps <= 1000))
             return false;
-        formats[count++] = {(uint32_t)w, (uint32_t)h, (float)fps};
+        formats[count++] = {size.width, size.height, (float)fps};
         if (*p == ',')
             ++p;
         else if (*p)

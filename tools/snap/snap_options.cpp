@@ -4,6 +4,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "picture_size.h"
+
 const char SNAP_USAGE[] =
     "usage: ovalix-snap [--size WxH] [--seconds S] [--save FILE] [--save-live FILE]\n"
     "                   [--list] [--device] [--builder] [--vmr9] [--quiet]\n"
@@ -36,15 +38,13 @@ int ParseSnapOptions(int argc, char** argv, SnapOptions& o, char* error, uint32_
         if (!strcmp(a, "--help") || !strcmp(a, "-h")) {
             return 1;
         } else if (!strcmp(a, "--size")) {
-            unsigned w = 0, h = 0;
-            char extra;
-            if (sscanf(value, "%ux%u%c", &w, &h, &extra) != 2 || w == 0 || h == 0 || w > 4095 ||
-                h > 4095) {
+            PictureSize size;
+            if (!ParsePictureSize(value, size)) {
                 snprintf(error, errorSize, "bad size: %s", value);
                 return -1;
             }
-            o.width = w;
-            o.height = h;
+            o.width = size.width;
+            o.height = size.height;
             ++i;
         } else if (!strcmp(a, "--seconds")) {
             char* end = nullptr;
