@@ -12,7 +12,5 @@ endif()
 # The picture side on its own: layouts, decoding into each format, pacing.
 if(NOT WIN32)
   ovalix_add_test(camera_picture_test
-    SOURCES camera_picture_test.cpp ${PROJECT_SOURCE_DIR}/tools/phone/test_pattern.cpp
-    LIBS ovalix_camera_picture)
-  target_include_directories(camera_picture_test PRIVATE ${PROJECT_SOURCE_DIR}/tools/phone)
+    SOURCES camera_picture_test.cpp LIBS ovalix_camera_picture ovalix_test_pattern)
 endif()

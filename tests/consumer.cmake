@@ -20,6 +20,4 @@ ovalix_add_test(placeholder_pacing_test
 
 ovalix_add_test(picture_size_test SOURCES picture_size_test.cpp LIBS ovalix_client)
 
-ovalix_add_test(frame_stats_test
-  SOURCES frame_stats_test.cpp ${PROJECT_SOURCE_DIR}/tools/monitor/frame_stats.cpp)
-target_include_directories(frame_stats_test PRIVATE ${PROJECT_SOURCE_DIR}/tools/monitor)
+ovalix_add_test(frame_stats_test SOURCES frame_stats_test.cpp LIBS ovalix_frame_stats)

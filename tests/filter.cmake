@@ -6,7 +6,7 @@ ovalix_add_test(source_logic_test SOURCES source_logic_test.cpp LIBS ovalix_sour
 
 if(WIN32)
   ovalix_add_test(filter_com_test SOURCES filter_com_test.cpp
-                  LIBS ovalix_com strmiids ole32 oleaut32 uuid LOCK)
+                  LIBS ovalix_com ovalix_filter_ids strmiids ole32 oleaut32 uuid LOCK)
   add_dependencies(filter_com_test ovalix_filter)
 
   # The 64-bit build has no service of its own: it uses the 32-bit one, as a

@@ -8,10 +8,13 @@
 
 namespace {
 
-TEST(FrameStatsTest, CounterIsReadOnlyFromTheMarkedCommentSegment)
+TEST(FrameStatsTest, CounterIsWrittenAndReadOnlyInTheMarkedCommentSegment)
 {
     uint8_t jpeg[32] = { 0xFF, 0xD8, 0xFF, 0xFE, 0x00, 0x0A, 'O', 'V', 'X', 'F',
                          0x78, 0x56, 0x34, 0x12, 0xFF, 0xDB };
+    uint8_t written[FRAME_COUNTER_PREFIX];
+    WriteFrameCounter(written, 0x12345678u);
+    EXPECT_EQ(0, memcmp(written, jpeg, sizeof written));   // what the phone stand-in sends
     uint32_t counter = 0;
     ASSERT_TRUE(ReadFrameCounter(jpeg, sizeof(jpeg), counter));
     EXPECT_EQ(counter, 0x12345678u);

@@ -13,10 +13,8 @@ if(NOT WIN32)
 
   ovalix_add_test(gst_source_test
     SOURCES gst_source_test.cpp gst_rig.cpp gst_test_env.cpp
-            ${PROJECT_SOURCE_DIR}/tools/monitor/frame_stats.cpp
-    LIBS ovalix_gst PkgConfig::GST_TEST
+    LIBS ovalix_gst ovalix_frame_stats PkgConfig::GST_TEST
     LOCK)
-  target_include_directories(gst_source_test PRIVATE ${PROJECT_SOURCE_DIR}/tools/monitor)
   target_compile_definitions(gst_source_test PRIVATE
     OVALIX_GST_TEST_REGISTRY="${CMAKE_CURRENT_BINARY_DIR}/gst-source-registry.bin"
     OVALIX_LSAN_SUPPRESSIONS="${CMAKE_CURRENT_SOURCE_DIR}/lsan.supp"

@@ -5,12 +5,28 @@
 #include <algorithm>
 #include <cmath>
 
+namespace {
+
+const uint8_t COUNTER_MARKER[FRAME_COUNTER_PREFIX - 4] = {0xFF, 0xD8, 0xFF, 0xFE, 0x00,
+                                                        0x0A, 'O',  'V',  'X',  'F'};
+
+}  // namespace
+
+void WriteFrameCounter(uint8_t* out, uint32_t counter)
+{
+    memcpy(out, COUNTER_MARKER, sizeof COUNTER_MARKER);
+    uint8_t* p = out + sizeof COUNTER_MARKER;
+    p[0] = (uint8_t)counter;
+    p[1] = (uint8_t)(counter >> 8);
+    p[2] = (uint8_t)(counter >> 16);
+    p[3] = (uint8_t)(counter >> 24);
+}
+
 bool ReadFrameCounter(const uint8_t* data, uint32_t size, uint32_t& counter)
 {
-    static const uint8_t marker[10] = { 0xFF, 0xD8, 0xFF, 0xFE, 0x00, 0x0A, 'O', 'V', 'X', 'F' };
-    if (size < sizeof(marker) + 4 || memcmp(data, marker, sizeof(marker)) != 0)
+    if (size < FRAME_COUNTER_PREFIX || memcmp(data, COUNTER_MARKER, sizeof COUNTER_MARKER) != 0)
         return false;
-    const uint8_t* p = data + sizeof(marker);
+    const uint8_t* p = data + sizeof COUNTER_MARKER;
     counter = (uint32_t)p[0] | ((uint32_t)p[1] << 8) | ((uint32_t)p[2] << 16) |
               ((uint32_t)p[3] << 24);
     return true;

@@ -6,8 +6,15 @@
 
 #include <vector>
 
-// The phone stand-in puts FF D8 FF FE 00 0A 'O' 'V' 'X' 'F' <u32 LE counter>
-// at the start of each JPEG. Returns false when the frame has no such marker.
+// The phone stand-in numbers its frames in a comment segment right after the
+// JPEG's start marker: FF D8, then FF FE 00 0A 'O' 'V' 'X' 'F' <u32 LE counter>.
+const uint32_t FRAME_COUNTER_PREFIX = 14;
+
+// Writes the start marker and the numbered comment segment into
+// out[0..FRAME_COUNTER_PREFIX).
+void WriteFrameCounter(uint8_t* out, uint32_t counter);
+
+// Returns false when the frame does not start with that segment.
 bool ReadFrameCounter(const uint8_t* data, uint32_t size, uint32_t& counter);
 
 class CFrameStats {
