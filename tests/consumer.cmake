@@ -21,3 +21,14 @@ ovalix_add_test(placeholder_pacing_test
 ovalix_add_test(picture_size_test SOURCES picture_size_test.cpp LIBS ovalix_client)
 
 ovalix_add_test(frame_stats_test SOURCES frame_stats_test.cpp LIBS ovalix_frame_stats)
+
+# The tools' command lines.
+if(WIN32)
+  set(tool_options_sources monitor_options_test.cpp snap_options_test.cpp)
+  set(tool_options_libs ovalix_monitor_options ovalix_snap_options)
+else()
+  set(tool_options_sources monitor_options_test.cpp phone_options_test.cpp
+                           camera_options_test.cpp)
+  set(tool_options_libs ovalix_monitor_options ovalix_phone_options ovalix_camera_options)
+endif()
+ovalix_add_test(tool_options_test SOURCES ${tool_options_sources} LIBS ${tool_options_libs})

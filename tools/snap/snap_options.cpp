@@ -1,5 +1,6 @@
 #include "snap_options.h"
 
+#include <getopt.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -22,58 +23,99 @@ const char SNAP_USAGE[] =
     "  --vmr9            render into VMR-9 in a top-level window (RenderEx) instead\n"
     "  --quiet           print only the summary\n";
 
+namespace {
+
+enum Option { OPT_SIZE = 256, OPT_SECONDS, OPT_SAVE, OPT_SAVE_LIVE, OPT_LIST, OPT_DEVICE,
+              OPT_BUILDER, OPT_VMR9, OPT_QUIET };
+
+const option OPTIONS[] = {
+    {"help", no_argument, nullptr, 'h'},
+    {"size", required_argument, nullptr, OPT_SIZE},
+    {"seconds", required_argument, nullptr, OPT_SECONDS},
+    {"save", required_argument, nullptr, OPT_SAVE},
+    {"save-live", required_argument, nullptr, OPT_SAVE_LIVE},
+    {"list", no_argument, nullptr, OPT_LIST},
+    {"device", no_argument, nullptr, OPT_DEVICE},
+    {"builder", no_argument, nullptr, OPT_BUILDER},
+    {"vmr9", no_argument, nullptr, OPT_VMR9},
+    {"quiet", no_argument, nullptr, OPT_QUIET},
+    {nullptr, 0, nullptr, 0},
+};
+
+// Reads one option into o; false with a message in error on a bad value.
+bool Apply(int option, const char* value, SnapOptions& o, char* error, uint32_t errorSize)
+{
+    switch (option) {
+    case OPT_SIZE: {
+        PictureSize size;
+        if (!ParsePictureSize(value, size)) {
+            snprintf(error, errorSize, "bad size: %s", value);
+            return false;
+        }
+        o.width = size.width;
+        o.height = size.height;
+        return true;
+    }
+    case OPT_SECONDS: {
+        char* end = nullptr;
+        o.seconds = strtod(value, &end);
+        if (end == value || *end != 0 || !(o.seconds > 0 && o.seconds < 86400)) {
+            snprintf(error, errorSize, "bad seconds: %s", value);
+            return false;
+        }
+        return true;
+    }
+    case OPT_SAVE:
+        o.save = value;
+        return true;
+    case OPT_SAVE_LIVE:
+        o.saveLive = value;
+        return true;
+    case OPT_LIST:
+        o.list = true;
+        return true;
+    case OPT_DEVICE:
+        o.device = true;
+        return true;
+    case OPT_BUILDER:
+        o.builder = true;
+        return true;
+    case OPT_VMR9:
+        o.vmr9 = true;
+        return true;
+    case OPT_QUIET:
+        o.quiet = true;
+        return true;
+    }
+    return false;
+}
+
+}  // namespace
+
 int ParseSnapOptions(int argc, char** argv, SnapOptions& o, char* error, uint32_t errorSize)
 {
     memset(&o, 0, sizeof o);
     o.seconds = 5.0;
-    for (int i = 1; i < argc; ++i) {
-        const char* a = argv[i];
-        const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
-        bool takesValue = !strcmp(a, "--size") || !strcmp(a, "--seconds") || !strcmp(a, "--save") ||
-                          !strcmp(a, "--save-live");
-        if (takesValue && value == nullptr) {
-            snprintf(error, errorSize, "%s needs a value", a);
-            return -1;
-        }
-        if (!strcmp(a, "--help") || !strcmp(a, "-h")) {
+    optind = 0;   // a fresh scan, also when called again
+    opterr = 0;
+    int option;
+    while ((option = getopt_long(argc, argv, ":h", OPTIONS, nullptr)) != -1) {
+        if (option == 'h')
             return 1;
-        } else if (!strcmp(a, "--size")) {
-            PictureSize size;
-            if (!ParsePictureSize(value, size)) {
-                snprintf(error, errorSize, "bad size: %s", value);
-                return -1;
-            }
-            o.width = size.width;
-            o.height = size.height;
-            ++i;
-        } else if (!strcmp(a, "--seconds")) {
-            char* end = nullptr;
-            o.seconds = strtod(value, &end);
-            if (end == value || *end != 0 || !(o.seconds > 0 && o.seconds < 86400)) {
-                snprintf(error, errorSize, "bad seconds: %s", value);
-                return -1;
-            }
-            ++i;
-        } else if (!strcmp(a, "--save")) {
-            o.save = value;
-            ++i;
-        } else if (!strcmp(a, "--save-live")) {
-            o.saveLive = value;
-            ++i;
-        } else if (!strcmp(a, "--list")) {
-            o.list = true;
-        } else if (!strcmp(a, "--device")) {
-            o.device = true;
-        } else if (!strcmp(a, "--builder")) {
-            o.builder = true;
-        } else if (!strcmp(a, "--vmr9")) {
-            o.vmr9 = true;
-        } else if (!strcmp(a, "--quiet")) {
-            o.quiet = true;
-        } else {
-            snprintf(error, errorSize, "unknown argument: %s", a);
+        if (option == ':') {
+            snprintf(error, errorSize, "%s needs a value", argv[optind - 1]);
             return -1;
         }
+        if (option == '?') {
+            snprintf(error, errorSize, "unknown argument: %s", argv[optind - 1]);
+            return -1;
+        }
+        if (!Apply(option, optarg, o, error, errorSize))
+            return -1;
+    }
+    if (optind < argc) {
+        snprintf(error, errorSize, "unknown argument: %s", argv[optind]);
+        return -1;
     }
     return 0;
 }
