@@ -11,10 +11,8 @@
 bool FillMediaType(AM_MEDIA_TYPE& mt, const VideoFormat& format);
 // Frees what FillMediaType or a peer put into mt, leaving it empty.
 void ClearMediaType(AM_MEDIA_TYPE& mt);
-bool CopyMediaType(AM_MEDIA_TYPE& to, const AM_MEDIA_TYPE& from);
 // A whole media type in task memory, as enumerators hand out; null on failure.
 AM_MEDIA_TYPE* NewMediaType(const VideoFormat& format);
-void DeleteMediaType(AM_MEDIA_TYPE* mt);
 
 // The index of the offered format that mt describes, or -1. A type must be
 // video, RGB24, FORMAT_VideoInfo with a bottom-up picture of an offered size.
