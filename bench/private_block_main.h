@@ -8,7 +8,7 @@
 #include <stdlib.h>
 
 #include "private_shm.h"
-#include "shared_block.h"
+#include "block_writer.h"
 
 inline int RunBenchmarksOnPrivateBlock(int argc, char** argv)
 {

@@ -13,7 +13,7 @@
 #include "serial/usb_engine.h"
 #include "service_host.h"
 #include "service_signals.h"
-#include "shared_block.h"
+#include "block_writer.h"
 #include "stream_protocol.h"
 #include "ticks.h"
 

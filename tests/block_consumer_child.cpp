@@ -17,7 +17,7 @@
 #include <thread>
 
 #include "named_objects.h"
-#include "shared_block.h"
+#include "block_writer.h"
 
 namespace {
 enum ChildResult {

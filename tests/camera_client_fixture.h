@@ -7,7 +7,7 @@
 #include <memory>
 
 #include "camera_client.h"
-#include "shared_block.h"
+#include "block_writer.h"
 #include "stored_table_access.h"
 
 const uint32_t WAIT_MS = 200;

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "link_context.h"
-#include "shared_block.h"
+#include "block_writer.h"
 #include "stored_table_access.h"
 
 namespace {

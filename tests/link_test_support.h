@@ -26,7 +26,7 @@
 #include "net/net_socket.h"
 #include "service_host.h"
 #include "service_signals.h"
-#include "shared_block.h"
+#include "block_writer.h"
 #include "stream_protocol.h"
 #include "ticks.h"
 

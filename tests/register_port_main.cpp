@@ -13,7 +13,7 @@
 #include <string.h>
 
 #include "fake_ports.h"
-#include "shared_block.h"
+#include "block_writer.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 
 #include "child_process.h"
 #include "named_objects.h"
-#include "shared_block.h"
+#include "block_writer.h"
 #include "stored_table_access.h"
 
 namespace {

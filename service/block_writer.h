@@ -1,7 +1,7 @@
 #pragma once
-// The service's operations on the shared camera block: creating it with its
-// named objects, the format table and its stored copy, and the writer's side
-// of the frame ring.
+// The service's side of the shared camera block, which it alone writes but for
+// the requested size: creating the block with its named objects, the format
+// table and its stored copy, and the writer's side of the frame ring.
 //
 // Readers can write anything into the block, so the service keeps what it
 // decides by in its own memory (the link state, the format table, the last
