@@ -44,11 +44,29 @@ TEST(PlaceholderCard, MarksTheMissingStepAtEverySize)
 
 TEST(PlaceholderCard, TinyAndOddSizesStayInsideThePicture)
 {
-    // The sanitizers catch a write outside the buffer.
+    // The picture sits between two guard bands filled with a pattern; drawing
+    // must leave the guards alone and paint every pixel of the picture.
+    const uint8_t MARK = 0xA5;
+    const size_t GUARD = 4096;
     const uint32_t sizes[][2] = {{1, 1}, {2, 3}, {17, 5}, {5, 17}, {642, 482}};
-    for (const auto& size : sizes)
-        for (int k = 0; k <= PLACEHOLDER_KIND_COUNT; ++k)
-            Card((PlaceholderKind)k, size[0], size[1]);
+    for (const auto& size : sizes) {
+        uint32_t w = size[0], h = size[1];
+        size_t bytes = (size_t)w * h * 3;
+        for (int k = 0; k <= PLACEHOLDER_KIND_COUNT; ++k) {
+            std::vector<uint8_t> buffer(GUARD + bytes + GUARD, MARK);
+            RgbImage image = {buffer.data() + GUARD, w, h};
+            DrawPlaceholderCard((PlaceholderKind)k, image);
+            size_t outside = 0, unpainted = 0;
+            for (size_t i = 0; i < GUARD; ++i)
+                outside += (buffer[i] != MARK) + (buffer[GUARD + bytes + i] != MARK);
+            for (size_t p = 0; p < bytes; p += 3) {
+                const uint8_t* px = image.pixels + p;
+                unpainted += px[0] == MARK && px[1] == MARK && px[2] == MARK;
+            }
+            EXPECT_EQ(0u, outside) << w << "x" << h << " kind " << k;
+            EXPECT_EQ(0u, unpainted) << w << "x" << h << " kind " << k;
+        }
+    }
 }
 
 }  // namespace
