@@ -21,35 +21,16 @@ import tempfile
 import time
 import zlib
 
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from rig_support import BLOCK_COLOURS, Failure, check, wait_until  # noqa: E402
+
 NODE = "ovalix-camera"
 
-# The stand-in's blocks picture: 4 x 2 cells, row by row.
-BLOCK_COLOURS = [(255, 255, 255), (255, 255, 0), (0, 255, 255), (0, 255, 0),
-                 (255, 0, 255), (255, 0, 0), (0, 0, 255), (0, 0, 0)]
 # The placeholder card: its background at the left edge half way down, and
 # the colour of the missing step.
 PLACEHOLDER_BACKGROUND = (26, 32, 45)
 PLACEHOLDER_MISSING = (255, 168, 48)
 PLACEHOLDER_KINDS = {"no-service": 0, "no-phone": 1, "no-picture": 2}
-
-
-class Failure(Exception):
-    pass
-
-
-def check(condition, message):
-    if not condition:
-        raise Failure(message)
-
-
-def wait_until(predicate, timeout, step=0.1):
-    end = time.monotonic() + timeout
-    while time.monotonic() < end:
-        value = predicate()
-        if value:
-            return value
-        time.sleep(step)
-    return predicate()
 
 
 def near(a, b, tolerance):

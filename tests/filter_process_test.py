@@ -18,14 +18,12 @@ import sys
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from link_process_test import Failure, Rig, check  # noqa: E402
+from link_process_test import Rig  # noqa: E402
+from rig_support import BLOCK_COLOURS, Failure, check  # noqa: E402
 
 CLSID = "{5E75F4EE-128D-4972-8CD9-5B82DF38EB55}"
 VIDEO_INPUT = "{860BB310-5D01-11D0-BD3B-00A0C911CE86}"
 
-# The stand-in's still picture: 4 x 2 cells, row by row, left to right.
-BLOCK_COLOURS = [(255, 255, 255), (255, 255, 0), (0, 255, 255), (0, 255, 0),
-                 (255, 0, 255), (255, 0, 0), (0, 0, 255), (0, 0, 0)]
 JPEG_TOLERANCE = 40
 
 

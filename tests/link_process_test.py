@@ -22,14 +22,8 @@ import sys
 import tempfile
 import time
 
-
-class Failure(Exception):
-    pass
-
-
-def check(condition, message):
-    if not condition:
-        raise Failure(message)
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from rig_support import Failure, check, wait_for  # noqa: E402
 
 
 class PhoneLog:
@@ -217,16 +211,6 @@ class Rig:
                 pass
         self.stop_keeper()
         shutil.rmtree(self.work, ignore_errors=True)
-
-
-def wait_for(predicate, seconds, what):
-    end = time.monotonic() + seconds
-    while time.monotonic() < end:
-        value = predicate()
-        if value:
-            return value
-        time.sleep(0.05)
-    raise Failure("timed out waiting for " + what)
 
 
 def jpeg_size(path):
