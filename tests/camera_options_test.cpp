@@ -2,17 +2,15 @@
 
 #include <gtest/gtest.h>
 
-#include <vector>
-
 #include "camera_options.h"
+#include "command_line.h"
 
 namespace {
 
-bool Parse(std::vector<const char*> args, CameraOptions& o)
+bool Parse(std::initializer_list<const char*> args, CameraOptions& o)
 {
-    args.insert(args.begin(), "ovalix-camera");
-    args.push_back(nullptr);   // argv ends with a null pointer
-    return ParseCameraOptions((int)args.size() - 1, const_cast<char**>(args.data()), o);
+    CommandLine line("ovalix-camera", args);
+    return ParseCameraOptions(line.Argc(), line.Argv(), o);
 }
 
 TEST(CameraOptions, DefaultsValuesAndRefusals)
@@ -29,10 +27,14 @@ TEST(CameraOptions, DefaultsValuesAndRefusals)
     EXPECT_STREQ("Second", o.description);
     EXPECT_TRUE(o.stats);
     EXPECT_EQ(20u, o.seconds);
-    for (std::vector<const char*> bad : std::vector<std::vector<const char*>>{
-             {"--node-name", ""}, {"--description"}, {"--seconds", "0"}, {"--seconds", "-5"},
-             {"--seconds", "5x"}, {"--seconds", "99999999999"}, {"--help"}, {"extra"}})
-        EXPECT_FALSE(Parse(bad, o)) << bad[0];
+    EXPECT_FALSE(Parse({"--node-name", ""}, o));
+    EXPECT_FALSE(Parse({"--description"}, o));
+    EXPECT_FALSE(Parse({"--seconds", "0"}, o));
+    EXPECT_FALSE(Parse({"--seconds", "-5"}, o));
+    EXPECT_FALSE(Parse({"--seconds", "5x"}, o));
+    EXPECT_FALSE(Parse({"--seconds", "99999999999"}, o));
+    EXPECT_FALSE(Parse({"--help"}, o));
+    EXPECT_FALSE(Parse({"extra"}, o));
 }
 
 }  // namespace

@@ -2,17 +2,15 @@
 
 #include <gtest/gtest.h>
 
-#include <vector>
-
+#include "command_line.h"
 #include "monitor_options.h"
 
 namespace {
 
-bool Parse(std::vector<const char*> args, MonitorOptions& o)
+bool Parse(std::initializer_list<const char*> args, MonitorOptions& o)
 {
-    args.insert(args.begin(), "ovalix-monitor");
-    args.push_back(nullptr);   // argv ends with a null pointer
-    return ParseMonitorOptions((int)args.size() - 1, const_cast<char**>(args.data()), o);
+    CommandLine line("ovalix-monitor", args);
+    return ParseMonitorOptions(line.Argc(), line.Argv(), o);
 }
 
 TEST(MonitorOptions, EachCommandWithItsOptions)
@@ -47,13 +45,20 @@ TEST(MonitorOptions, EachCommandWithItsOptions)
 TEST(MonitorOptions, RefusesSizesTheTableCannotHoldAndMixedCommands)
 {
     MonitorOptions o;
-    for (std::vector<const char*> bad : std::vector<std::vector<const char*>>{
-             {"--request", "0x480"}, {"--request", "640x0"}, {"--request", "4096x480"},
-             {"--request", "640x5000"}, {"--request"}, {"--wait-state", "-1"},
-             {"--wait-state", "1", "--timeout", "x"}, {"--take", "--seconds", "-1"},
-             {"--take", "--timeout", "5"}, {"--wait-state", "1", "--quiet"}, {"--quiet"},
-             {"--watch", "--take"}, {"--watch", "extra"}, {"--bogus"}})
-        EXPECT_FALSE(Parse(bad, o)) << bad[0] << " " << (bad.size() > 1 ? bad[1] : "");
+    EXPECT_FALSE(Parse({"--request", "0x480"}, o));
+    EXPECT_FALSE(Parse({"--request", "640x0"}, o));
+    EXPECT_FALSE(Parse({"--request", "4096x480"}, o));
+    EXPECT_FALSE(Parse({"--request", "640x5000"}, o));
+    EXPECT_FALSE(Parse({"--request"}, o));
+    EXPECT_FALSE(Parse({"--wait-state", "-1"}, o));
+    EXPECT_FALSE(Parse({"--wait-state", "1", "--timeout", "x"}, o));
+    EXPECT_FALSE(Parse({"--take", "--seconds", "-1"}, o));
+    EXPECT_FALSE(Parse({"--take", "--timeout", "5"}, o));
+    EXPECT_FALSE(Parse({"--wait-state", "1", "--quiet"}, o));
+    EXPECT_FALSE(Parse({"--quiet"}, o));
+    EXPECT_FALSE(Parse({"--watch", "--take"}, o));
+    EXPECT_FALSE(Parse({"--watch", "extra"}, o));
+    EXPECT_FALSE(Parse({"--bogus"}, o));
 }
 
 }  // namespace

@@ -3,19 +3,17 @@
 #include <gtest/gtest.h>
 
 #include <string>
-#include <vector>
 
+#include "command_line.h"
 #include "phone_options.h"
 
 namespace {
 
-int Parse(std::vector<const char*> args, PhoneOptions& o, std::string& error)
+int Parse(std::initializer_list<const char*> args, PhoneOptions& o, std::string& error)
 {
-    args.insert(args.begin(), "ovalix-phone");
-    args.push_back(nullptr);   // argv ends with a null pointer
+    CommandLine line("ovalix-phone", args);
     char text[300] = "";
-    int rc = ParsePhoneOptions((int)args.size() - 1, const_cast<char**>(args.data()), o, text,
-                               sizeof text);
+    int rc = ParsePhoneOptions(line.Argc(), line.Argv(), o, text, sizeof text);
     error = text;
     return rc;
 }

@@ -177,17 +177,44 @@ const option OPTIONS[] = {
     {nullptr, 0, nullptr, 0},
 };
 
+// An integer option in low..high.
+template <typename T>
+bool ReadInteger(const char* text, uint64_t low, uint64_t high, T& out)
+{
+    uint64_t value = 0;
+    if (!ParseUnsigned(text, high, value) || value < low)
+        return false;
+    out = (T)value;
+    return true;
+}
+
+// The options without a value, and what each sets.
+struct Switch {
+    int option;
+    bool PhoneOptions::*field;
+    bool value;
+};
+
+const Switch SWITCHES[] = {
+    {OPT_NO_ADVERTISE, &PhoneOptions::advertise, false},
+    {OPT_CLOSE_EARLY, &PhoneOptions::closeEarly, true},
+    {OPT_CLOSE_MID, &PhoneOptions::closeMid, true},
+    {OPT_BAD_LENGTH, &PhoneOptions::badLength, true},
+    {OPT_BAD_TYPE, &PhoneOptions::badType, true},
+    {OPT_ALIVE_ONLY, &PhoneOptions::aliveOnly, true},
+    {OPT_TABLE_ONLY, &PhoneOptions::tableOnly, true},
+    {OPT_LOG, &PhoneOptions::log, true},
+};
+
 bool ParseSilence(const char* v, PhoneOptions& o)
 {
-    uint64_t u = 0;
     if (!strcmp(v, "table") || !strcmp(v, "connect"))
         o.silence = SILENT_TABLE;
     else if (!strcmp(v, "request"))
         o.silence = SILENT_REQUEST;
-    else if (!strncmp(v, "frames:", 7) && ParseUnsigned(v + 7, 0xFFFFFFFFu, u)) {
+    else if (!strncmp(v, "frames:", 7) && ReadInteger(v + 7, 0, 0xFFFFFFFFu, o.silentFrames))
         o.silence = SILENT_FRAMES;
-        o.silentFrames = (uint32_t)u;
-    } else
+    else
         return false;
     return true;
 }
@@ -195,18 +222,19 @@ bool ParseSilence(const char* v, PhoneOptions& o)
 // Reads one option into o; false on a bad value.
 bool Apply(int option, const char* v, PhoneOptions& o)
 {
-    uint64_t u = 0;
-    double d = 0;
-    bool ok = true;
+    for (const Switch& s : SWITCHES) {
+        if (s.option == option) {
+            o.*s.field = s.value;
+            return true;
+        }
+    }
     switch (option) {
     case OPT_CONNECT:
         o.transport = PHONE_CONNECT;
         return ParseHostPort(v, o);
     case OPT_LISTEN:
         o.transport = PHONE_LISTEN;
-        ok = ParseUnsigned(v, 65535, u) && u > 0;
-        o.port = (uint16_t)u;
-        return ok;
+        return ReadInteger(v, 1, 65535, o.port);
     case OPT_SERIAL:
         o.transport = PHONE_SERIAL;
         if (strlen(v) >= sizeof o.device)
@@ -214,31 +242,19 @@ bool Apply(int option, const char* v, PhoneOptions& o)
         snprintf(o.device, sizeof o.device, "%s", v);
         return true;
     case OPT_RETRY_MS:
-        ok = ParseUnsigned(v, 60000, u) && u > 0;
-        o.retryMs = (int)u;
-        return ok;
+        return ReadInteger(v, 1, 60000, o.retryMs);
     case OPT_MODE:
-        ok = ParseUnsigned(v, 0xFFFFFFFFu, u);
-        o.mode = (uint32_t)u;
-        return ok;
+        return ReadInteger(v, 0, 0xFFFFFFFFu, o.mode);
     case OPT_SESSION:
-        ok = ParseUnsigned(v, 0xFFFFFFFFu, u);
-        o.session = (uint32_t)u;
-        return ok;
+        return ReadInteger(v, 0, 0xFFFFFFFFu, o.session);
     case OPT_FORMATS:
         return ParseFormatList(v, o.formats, o.formatCount);
     case OPT_FPS:
-        ok = ParseNumber(v, 0.1, 1000, d);
-        o.fps = d;
-        return ok;
+        return ParseNumber(v, 0.1, 1000, o.fps);
     case OPT_QUALITY:
-        ok = ParseUnsigned(v, 100, u) && u > 0;
-        o.quality = (int)u;
-        return ok;
+        return ReadInteger(v, 1, 100, o.quality);
     case OPT_RETAIN_EVERY:
-        ok = ParseUnsigned(v, 0xFFFFFFFFu, u);
-        o.retainEvery = (uint32_t)u;
-        return ok;
+        return ReadInteger(v, 0, 0xFFFFFFFFu, o.retainEvery);
     case OPT_PATTERN:
         o.blocks = !strcmp(v, "blocks");
         return o.blocks || !strcmp(v, "moving");
@@ -246,51 +262,17 @@ bool Apply(int option, const char* v, PhoneOptions& o)
         o.stampRaw = !strcmp(v, "raw");
         return o.stampRaw || !strcmp(v, "monotonic");
     case OPT_CORRUPT_EVERY:
-        ok = ParseUnsigned(v, 0xFFFFFFFFu, u);
-        o.corruptEvery = (uint32_t)u;
-        return ok;
+        return ReadInteger(v, 0, 0xFFFFFFFFu, o.corruptEvery);
     case OPT_NOISE:
-        ok = ParseUnsigned(v, 100000, u);
-        o.noise = (uint32_t)u;
-        return ok;
+        return ReadInteger(v, 0, 100000, o.noise);
     case OPT_CHUNK:
-        ok = ParseUnsigned(v, 200000, u);
-        o.chunk = (uint32_t)u;
-        return ok;
+        return ReadInteger(v, 0, 200000, o.chunk);
     case OPT_CHUNK_PAUSE_US:
-        ok = ParseUnsigned(v, 1000000, u);
-        o.chunkPauseUs = (uint32_t)u;
-        return ok;
+        return ReadInteger(v, 0, 1000000, o.chunkPauseUs);
     case OPT_SILENT_AFTER:
         return ParseSilence(v, o);
     case OPT_SECONDS:
-        ok = ParseNumber(v, 0.001, 1e7, d);
-        o.seconds = d;
-        return ok;
-    case OPT_NO_ADVERTISE:
-        o.advertise = false;
-        return true;
-    case OPT_CLOSE_EARLY:
-        o.closeEarly = true;
-        return true;
-    case OPT_CLOSE_MID:
-        o.closeMid = true;
-        return true;
-    case OPT_BAD_LENGTH:
-        o.badLength = true;
-        return true;
-    case OPT_BAD_TYPE:
-        o.badType = true;
-        return true;
-    case OPT_ALIVE_ONLY:
-        o.aliveOnly = true;
-        return true;
-    case OPT_TABLE_ONLY:
-        o.tableOnly = true;
-        return true;
-    case OPT_LOG:
-        o.log = true;
-        return true;
+        return ParseNumber(v, 0.001, 1e7, o.seconds);
     }
     return false;
 }
