@@ -42,9 +42,27 @@ const option OPTIONS[] = {
     {nullptr, 0, nullptr, 0},
 };
 
+// The options without a value, and the flag each sets.
+struct Switch {
+    int option;
+    bool SnapOptions::*field;
+};
+
+const Switch SWITCHES[] = {
+    {OPT_LIST, &SnapOptions::list},       {OPT_DEVICE, &SnapOptions::device},
+    {OPT_BUILDER, &SnapOptions::builder}, {OPT_VMR9, &SnapOptions::vmr9},
+    {OPT_QUIET, &SnapOptions::quiet},
+};
+
 // Reads one option into o; false with a message in error on a bad value.
 bool Apply(int option, const char* value, SnapOptions& o, char* error, uint32_t errorSize)
 {
+    for (const Switch& s : SWITCHES) {
+        if (s.option == option) {
+            o.*s.field = true;
+            return true;
+        }
+    }
     switch (option) {
     case OPT_SIZE: {
         PictureSize size;
@@ -70,21 +88,6 @@ bool Apply(int option, const char* value, SnapOptions& o, char* error, uint32_t 
         return true;
     case OPT_SAVE_LIVE:
         o.saveLive = value;
-        return true;
-    case OPT_LIST:
-        o.list = true;
-        return true;
-    case OPT_DEVICE:
-        o.device = true;
-        return true;
-    case OPT_BUILDER:
-        o.builder = true;
-        return true;
-    case OPT_VMR9:
-        o.vmr9 = true;
-        return true;
-    case OPT_QUIET:
-        o.quiet = true;
         return true;
     }
     return false;
