@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Capture filter figures under Wine (see filter_wine.py), for the 32-bit or
-# the 64-bit filter; the service is the 32-bit build's, the phone stand-in the
-# native release build's. Runs in a private namespace and a prefix copy.
+# the 64-bit filter with the service of the same build; the phone stand-in is
+# the native release build's. Runs in a private namespace and a prefix copy.
 #
 #   bash bench/filter_wine.sh [win32|win64] [--seconds S]
 set -euo pipefail
@@ -19,13 +19,13 @@ build=$root/build/$preset
 phone=$root/build/native-release/tools/phone/ovalix-phone
 [ -x "$phone" ] || phone=$root/build/native/tools/phone/ovalix-phone
 for f in "$build/filter/ovalix_filter.dll" "$build/tools/snap/ovalix-snap.exe" \
-         "$root/build/win32/service/OvalixSvc.exe" "$phone"; do
-  [ -e "$f" ] || { echo "filter_wine: missing $f (build $preset, win32 and native-release)" >&2; exit 1; }
+         "$build/service/OvalixSvc.exe" "$phone"; do
+  [ -e "$f" ] || { echo "filter_wine: missing $f (build $preset and native-release)" >&2; exit 1; }
 done
 bash "$root/scripts/wine-prefix.sh"
 exec "$root/scripts/isolate.sh" sh "$root/tests/wine_private_prefix.sh" \
   python3 "$root/bench/filter_wine.py" --seconds "$seconds" \
   --filter "$build/filter/ovalix_filter.dll" --snap "$build/tools/snap/ovalix-snap.exe" \
-  --svc "$root/build/win32/service/OvalixSvc.exe" \
+  --svc "$build/service/OvalixSvc.exe" \
   --monitor "$build/tools/monitor/ovalix-monitor.exe" --phone "$phone" \
   --wine-run "$root/scripts/wine-run.sh"

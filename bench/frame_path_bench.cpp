@@ -30,23 +30,40 @@ std::vector<uint8_t> FrameMessage()
     return m;
 }
 
+// One frame through the path; true when it was published.
+bool OneFrame(const std::vector<uint8_t>& message)
+{
+    for (size_t at = 0; at < message.size(); at += PIECE) {
+        size_t piece = message.size() - at < PIECE ? message.size() - at : PIECE;
+        std::lock_guard<std::mutex> lock(g_linkLock);
+        FeedStream(message.data() + at, (uint32_t)piece);
+    }
+    // The consumer takes the frame, so the next one is not dropped.
+    FrameSlot& slot = g_block->slots[g_block->currentSlot];
+    bool published = slot.size == FRAME_BYTES;
+    slot.size = 0;
+    return published;
+}
+
+bool FramePath(uint32_t frames)
+{
+    std::vector<uint8_t> message = FrameMessage();
+    g_link.fill = 0;
+    SetLinkState(LINK_STREAMING);
+    bool ok = true;
+    for (uint32_t i = 0; i < frames; ++i)
+        ok = OneFrame(message) && ok;
+    return ok;
+}
+
 void BM_FramePath(benchmark::State& state)
 {
     std::vector<uint8_t> message = FrameMessage();
     g_link.fill = 0;
     SetLinkState(LINK_STREAMING);
     uint64_t published = 0;
-    for (auto _ : state) {
-        for (size_t at = 0; at < message.size(); at += PIECE) {
-            size_t piece = message.size() - at < PIECE ? message.size() - at : PIECE;
-            std::lock_guard<std::mutex> lock(g_linkLock);
-            FeedStream(message.data() + at, (uint32_t)piece);
-        }
-        // The consumer takes the frame, so the next one is not dropped.
-        FrameSlot& slot = g_block->slots[g_block->currentSlot];
-        published += slot.size == FRAME_BYTES;
-        slot.size = 0;
-    }
+    for (auto _ : state)
+        published += OneFrame(message);
     if (published != (uint64_t)state.iterations())
         state.SkipWithError("a frame was not published");
     state.SetBytesProcessed((int64_t)state.iterations() * FRAME_BYTES);
@@ -73,5 +90,5 @@ BENCHMARK(BM_ThreeCopies);
 
 int main(int argc, char** argv)
 {
-    return RunBenchmarksOnPrivateBlock(argc, argv);
+    return RunBenchmarksOnPrivateBlock(argc, argv, "frame path", FramePath);
 }

@@ -77,4 +77,5 @@ printf '  latency p50          %7s ms  (budget <= 12 ms)\n' "$(field latency_p50
 printf '  latency p99          %7s ms  (budget <= 30 ms)\n' "$(field latency_p99_ms)"
 printf '  pipeline CPU         %7s %%   of one core over %s s of frames (budget <= 1 %%)\n' "$(field cpu_percent)" "$(field over_s)"
 printf '  pooled buffers used  %7s\n' "$(field buffers)"
+printf '  to NULL from playing %7s ms  (budget <= 20 ms)\n' "$(field stop_ms)"
 echo "  ($line)"

@@ -112,17 +112,21 @@ int main(int argc, char** argv)
 
     gst_element_set_state(pipeline, GST_STATE_PLAYING);
     g_usleep((gulong)(seconds * 1e6));
+    // The source waits in the feed for a frame or its next placeholder; the
+    // state change cancels that wait.
+    gint64 stopStartUs = g_get_monotonic_time();
     gst_element_set_state(pipeline, GST_STATE_NULL);
+    double stopMs = (double)(g_get_monotonic_time() - stopStartUs) / 1000.0;
 
     std::lock_guard<std::mutex> hold(counts.lock);
     double wall = (double)(counts.wallEndUs - counts.wallStartUs);
     double cpu = (double)(counts.cpuEndUs - counts.cpuStartUs);
     printf("source live=%llu placeholders=%llu gaps=%llu latency_p50_ms=%d latency_p99_ms=%d "
-           "cpu_percent=%.2f over_s=%.1f buffers=%zu\n",
+           "cpu_percent=%.2f over_s=%.1f buffers=%zu stop_ms=%.1f\n",
            (unsigned long long)counts.stats.Frames(), (unsigned long long)counts.placeholders,
            (unsigned long long)counts.stats.Drops(), counts.stats.LatencyPercentile(50),
            counts.stats.LatencyPercentile(99), wall > 0 ? 100.0 * cpu / wall : 0.0, wall / 1e6,
-           counts.buffers.size());
+           counts.buffers.size(), stopMs);
     gst_caps_unref(counts.stampCaps);
     gst_object_unref(src);
     gst_object_unref(pipeline);

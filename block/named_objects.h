@@ -27,6 +27,35 @@ enum NamedWaitResult {
     NAMED_WAIT_ACQUIRED = 0,   // also when the previous holder died holding it
     NAMED_WAIT_TIMEOUT = 1,
     NAMED_WAIT_FAILED = 2,
+    NAMED_WAIT_WOKEN = 3,      // a CWakeSignal ended the wait
+};
+
+class CNamedEvent;
+
+// A process-local wake-up for one thread that waits on a named event or
+// sleeps: Wake() from any thread makes its current wait, and every later one
+// until Clear(), return NAMED_WAIT_WOKEN at once. Waking touches nothing
+// another process sees as a state: on Windows the waiter waits on the named
+// event and a local event together; on POSIX a futex waits on one word only,
+// so Wake() also wakes the named event's word (the other readers it wakes
+// look, find nothing new and wait again) and repeats that until the waiter
+// has left, which closes the moment between its look at the flag and its
+// sleep.
+class CWakeSignal {
+public:
+    CWakeSignal();
+    ~CWakeSignal();
+    void Wake();
+    void Clear();
+    bool Woken() const;
+    // Sleeps up to timeoutMs unless woken: NAMED_WAIT_TIMEOUT or _WOKEN.
+    NamedWaitResult Sleep(uint32_t timeoutMs);
+private:
+    friend class CNamedEvent;
+    CWakeSignal(const CWakeSignal&);
+    CWakeSignal& operator=(const CWakeSignal&);
+    intptr_t handle;    // Windows: the local event
+    void* state;        // POSIX: the flag and the word being waited on
 };
 
 class CNamedMapping {
@@ -92,9 +121,11 @@ public:
     CNamedEvent() : CNamedSyncObject(SYNC_EVENT) {}
     bool Create(const char* name) { return CreateNamed(name); }   // manual reset, not signalled
     bool Open(const char* name) { return OpenNamed(name); }
-    void Set();
+    void Set();     // no system call when the event is set already
     void Reset();
     NamedWaitResult Wait(uint32_t timeoutMs);
+    // Also returns NAMED_WAIT_WOKEN as soon as wake is woken.
+    NamedWaitResult Wait(uint32_t timeoutMs, CWakeSignal& wake);
 };
 
 extern const char* const SHARED_MEMORY_NAME;   // "OvalixSvcMemory"

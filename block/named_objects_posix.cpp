@@ -246,6 +246,77 @@ void CloseObject(void*& map, size_t length, intptr_t& fd, bool& owner, const cha
     }
 }
 
+struct WakeState {
+    std::atomic<uint32_t> flag;                      // 1 once woken, until Clear
+    std::atomic<std::atomic<uint32_t>*> waitingOn;   // the event word slept on
+};
+
+const uint32_t WAKE_REPEATS = 50;   // 50 x 200 us: a waiter has left well within 10 ms
+const long WAKE_REPEAT_NS = 200000;
+
+struct timespec Timespec(uint64_t ms)
+{
+    struct timespec t;
+    t.tv_sec = (time_t)(ms / 1000);
+    t.tv_nsec = (long)(ms % 1000) * 1000000L;
+    return t;
+}
+
+// Waits until the event word is non-zero, the time is up or wake is woken.
+// The clock is read only when the wait has to sleep.
+NamedWaitResult WaitFor(void* shared, uint32_t timeoutMs, WakeState* wake)
+{
+    if (shared == NULL)
+        return NAMED_WAIT_FAILED;
+    std::atomic<uint32_t>* state = WordAt(shared, 0);
+    uint64_t start = 0;
+    bool started = false;
+    for (;;) {
+        if (state->load(std::memory_order_acquire) != 0)
+            return NAMED_WAIT_ACQUIRED;
+        if (wake != NULL && wake->flag.load() != 0)
+            return NAMED_WAIT_WOKEN;
+        struct timespec remaining;
+        const struct timespec* timeout = NULL;
+        if (timeoutMs != WAIT_FOREVER) {
+            uint64_t now = NowMs();
+            if (!started) {
+                start = now;
+                started = true;
+            }
+            uint64_t elapsed = now - start;
+            if (elapsed >= timeoutMs)
+                return NAMED_WAIT_TIMEOUT;
+            remaining = Timespec(timeoutMs - elapsed);
+            timeout = &remaining;
+        }
+        if (wake != NULL) {
+            // Announced before the last look at the flag: a Wake() after that
+            // look finds the word and wakes it.
+            wake->waitingOn.store(state);
+            if (wake->flag.load() != 0) {
+                wake->waitingOn.store(NULL);
+                return NAMED_WAIT_WOKEN;
+            }
+        }
+        // Only Set (or a Wake) wakes this word. A waiter it woke is released
+        // even when a reader has reset the event again before this thread got
+        // to run, as a Windows manual-reset event releases every thread
+        // waiting at the moment it is set.
+        long rc = Futex(state, FUTEX_WAIT, 0, timeout);
+        int error = errno;
+        if (wake != NULL) {
+            wake->waitingOn.store(NULL);
+            if (wake->flag.load() != 0)
+                return NAMED_WAIT_WOKEN;
+        }
+        if (rc == 0)
+            return NAMED_WAIT_ACQUIRED;
+        if (error != EAGAIN && error != EINTR && error != ETIMEDOUT)
+            return NAMED_WAIT_FAILED;
+    }
+}
+
 // True when the name is gone or leads to another object than the open fd.
 bool ShorterThan(intptr_t fd, size_t length)
 {
@@ -429,10 +500,11 @@ NamedWaitResult CNamedMutex::Lock(uint32_t timeoutMs)
     if (shared == NULL)
         return NAMED_WAIT_FAILED;
     pthread_mutex_t* m = static_cast<pthread_mutex_t*>(shared);
-    int rc;
-    if (timeoutMs == WAIT_FOREVER) {
+    // A free mutex is taken without reading the clock for a deadline.
+    int rc = pthread_mutex_trylock(m);
+    if (rc == EBUSY && timeoutMs == WAIT_FOREVER) {
         rc = pthread_mutex_lock(m);
-    } else {
+    } else if (rc == EBUSY) {
         struct timespec deadline;
         clock_gettime(CLOCK_MONOTONIC, &deadline);
         deadline.tv_sec += timeoutMs / 1000;
@@ -467,8 +539,14 @@ void CNamedEvent::Set()
     if (shared == NULL)
         return;
     std::atomic<uint32_t>* state = WordAt(shared, 0);
-    state->store(1, std::memory_order_release);
-    Futex(state, FUTEX_WAKE, INT_MAX, NULL);
+    // A waiter sleeps only on the word holding 0, and whoever changed it from
+    // 0 to 1 wakes every sleeper. So when the word was 1 already nobody can be
+    // asleep on it, and the wake-up is left out. A count of waiters would also
+    // spare the wake-up while the event is reset and nobody waits, but only
+    // for waiters that count themselves: a reader of another make, which knows
+    // only the state word, would then sleep through frames.
+    if (state->exchange(1, std::memory_order_acq_rel) == 0)
+        Futex(state, FUTEX_WAKE, INT_MAX, NULL);
 }
 
 void CNamedEvent::Reset()
@@ -479,33 +557,12 @@ void CNamedEvent::Reset()
 
 NamedWaitResult CNamedEvent::Wait(uint32_t timeoutMs)
 {
-    if (shared == NULL)
-        return NAMED_WAIT_FAILED;
-    std::atomic<uint32_t>* state = WordAt(shared, 0);
-    uint64_t start = NowMs();
-    for (;;) {
-        if (state->load(std::memory_order_acquire) != 0)
-            return NAMED_WAIT_ACQUIRED;
-        struct timespec remaining;
-        const struct timespec* timeout = NULL;
-        if (timeoutMs != WAIT_FOREVER) {
-            uint64_t elapsed = NowMs() - start;
-            if (elapsed >= timeoutMs)
-                return NAMED_WAIT_TIMEOUT;
-            uint64_t left = timeoutMs - elapsed;
-            remaining.tv_sec = (time_t)(left / 1000);
-            remaining.tv_nsec = (long)(left % 1000) * 1000000L;
-            timeout = &remaining;
-        }
-        // Only Set wakes this word. A waiter it woke is released even when a
-        // reader has reset the event again before this thread got to run, as
-        // a Windows manual-reset event releases every thread waiting at the
-        // moment it is set.
-        if (Futex(state, FUTEX_WAIT, 0, timeout) == 0)
-            return NAMED_WAIT_ACQUIRED;
-        if (errno != EAGAIN && errno != EINTR && errno != ETIMEDOUT)
-            return NAMED_WAIT_FAILED;
-    }
+    return WaitFor(shared, timeoutMs, NULL);
+}
+
+NamedWaitResult CNamedEvent::Wait(uint32_t timeoutMs, CWakeSignal& wake)
+{
+    return WaitFor(shared, timeoutMs, static_cast<WakeState*>(wake.state));
 }
 
 bool CNamedMapping::NameReplaced() const { return NameLeadsElsewhere(handle, path); }
@@ -516,4 +573,63 @@ void* CNamedMapping::MappedRegion(size_t& length) const
 {
     length = view != NULL ? size : 0;
     return view;
+}
+
+// ---- wake signal ----
+
+CWakeSignal::CWakeSignal() : handle(0), state(new WakeState())
+{
+    WakeState* w = static_cast<WakeState*>(state);
+    w->flag.store(0);
+    w->waitingOn.store(NULL);
+}
+
+CWakeSignal::~CWakeSignal()
+{
+    delete static_cast<WakeState*>(state);
+}
+
+void CWakeSignal::Wake()
+{
+    WakeState* w = static_cast<WakeState*>(state);
+    w->flag.store(1);
+    syscall(SYS_futex, reinterpret_cast<uint32_t*>(&w->flag), FUTEX_WAKE_PRIVATE, INT_MAX, NULL,
+            NULL, 0);
+    // A waiter that looked at the flag just before it was set may be on its
+    // way to sleep on the event word: wake that word until it has left.
+    // Waking a word whose mapping the waiter let go of meanwhile is harmless.
+    for (uint32_t i = 0; i < WAKE_REPEATS; ++i) {
+        std::atomic<uint32_t>* word = w->waitingOn.load();
+        if (word == NULL)
+            break;
+        Futex(word, FUTEX_WAKE, INT_MAX, NULL);
+        struct timespec pause = { 0, WAKE_REPEAT_NS };
+        nanosleep(&pause, NULL);
+    }
+}
+
+void CWakeSignal::Clear()
+{
+    static_cast<WakeState*>(state)->flag.store(0);
+}
+
+bool CWakeSignal::Woken() const
+{
+    return static_cast<WakeState*>(state)->flag.load() != 0;
+}
+
+NamedWaitResult CWakeSignal::Sleep(uint32_t timeoutMs)
+{
+    WakeState* w = static_cast<WakeState*>(state);
+    uint64_t start = NowMs();
+    for (;;) {
+        if (w->flag.load() != 0)
+            return NAMED_WAIT_WOKEN;
+        uint64_t elapsed = NowMs() - start;
+        if (elapsed >= timeoutMs)
+            return NAMED_WAIT_TIMEOUT;
+        struct timespec remaining = Timespec(timeoutMs - elapsed);
+        syscall(SYS_futex, reinterpret_cast<uint32_t*>(&w->flag), FUTEX_WAIT_PRIVATE, 0,
+                &remaining, NULL, 0);
+    }
 }

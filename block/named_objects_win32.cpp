@@ -196,6 +196,22 @@ NamedWaitResult CNamedEvent::Wait(uint32_t timeoutMs)
     return WaitOn(handle, timeoutMs);
 }
 
+NamedWaitResult CNamedEvent::Wait(uint32_t timeoutMs, CWakeSignal& wake)
+{
+    if (handle == 0)
+        return NAMED_WAIT_FAILED;
+    // The event first: a frame and a wake-up at once give the frame.
+    HANDLE both[2] = { AsHandle(handle), AsHandle(wake.handle) };
+    DWORD result = WaitForMultipleObjects(2, both, FALSE, timeoutMs);
+    if (result == WAIT_OBJECT_0 || result == WAIT_ABANDONED_0)
+        return wake.Woken() ? NAMED_WAIT_WOKEN : NAMED_WAIT_ACQUIRED;
+    if (result == WAIT_OBJECT_0 + 1)
+        return NAMED_WAIT_WOKEN;
+    if (result == WAIT_TIMEOUT)
+        return NAMED_WAIT_TIMEOUT;
+    return NAMED_WAIT_FAILED;
+}
+
 // While a handle is open the object and its name exist, and a service started
 // again opens this same object instead of making a new one.
 bool CNamedMapping::NameReplaced() const { return false; }
@@ -216,4 +232,37 @@ void* CNamedSyncObject::MappedRegion(size_t& length) const
 {
     length = 0;
     return NULL;
+}
+
+// ---- wake signal ----
+
+CWakeSignal::CWakeSignal() : handle((intptr_t)CreateEventA(NULL, TRUE, FALSE, NULL)), state(NULL)
+{
+}
+
+CWakeSignal::~CWakeSignal()
+{
+    if (handle != 0)
+        CloseHandle(AsHandle(handle));
+}
+
+void CWakeSignal::Wake()
+{
+    SetEvent(AsHandle(handle));
+}
+
+void CWakeSignal::Clear()
+{
+    ResetEvent(AsHandle(handle));
+}
+
+bool CWakeSignal::Woken() const
+{
+    return WaitForSingleObject(AsHandle(handle), 0) == WAIT_OBJECT_0;
+}
+
+NamedWaitResult CWakeSignal::Sleep(uint32_t timeoutMs)
+{
+    DWORD result = WaitForSingleObject(AsHandle(handle), timeoutMs);
+    return result == WAIT_OBJECT_0 ? NAMED_WAIT_WOKEN : NAMED_WAIT_TIMEOUT;
 }

@@ -10,6 +10,7 @@
 namespace {
 
 const uint32_t RETRY_INTERVAL_MS = 1000;
+const uint32_t SIZE_CHECK_INTERVAL_MS = 1000;
 const int FORMAT_READ_TRIES = 16;
 
 // The table is written without the mutex, so it is read byte by byte through
@@ -35,7 +36,7 @@ void ClientSleepMs(uint32_t ms)
 }
 
 CCameraClient::CCameraClient()
-    : block(nullptr), lastAttemptMs(0), attemptedOnce(false), attachments(0), haveLast(false),
+    : block(nullptr), lastAttemptMs(0), lastSizeCheckMs(0), sizesChecked(false), attemptedOnce(false), attachments(0), haveLast(false),
       lastSlot(0), lastStamp(0), lastSize(0)
 {
 }
@@ -59,13 +60,33 @@ bool CCameraClient::ObjectsReplaced() const
     return mapping.NameReplaced() || mutex.NameReplaced() || event.NameReplaced();
 }
 
+bool CCameraClient::ObjectsShrunk() const
+{
+    return mapping.Shrunk() || mutex.Shrunk() || event.Shrunk();
+}
+
 bool CCameraClient::Attach()
 {
-    // Checked on every call, since touching a cut object would fault; the
-    // service puts new objects behind the names at its next step.
-    if (block != nullptr && (mapping.Shrunk() || mutex.Shrunk() || event.Shrunk()))
-        Detach();
-    uint32_t now = GetTickMs();
+    return Attach(GetTickMs());
+}
+
+bool CCameraClient::Attach(uint32_t now)
+{
+    // POSIX objects are files that any user may cut short, and touching a
+    // page past the end of a cut object faults. Their lengths are looked at
+    // before the first take of an attachment and then once a second, not on
+    // every take (three system calls a frame): that lets go of objects that
+    // were cut before this reader used them or while it waited. It leaves
+    // open a cut made within the second after a look, which only a process
+    // able to write the objects can make: the service never cuts them, and no
+    // signal handler is installed for the rest, since this library runs
+    // inside other programs' processes.
+    if (block != nullptr && (!sizesChecked || now - lastSizeCheckMs >= SIZE_CHECK_INTERVAL_MS)) {
+        sizesChecked = true;
+        lastSizeCheckMs = now;
+        if (ObjectsShrunk())
+            Detach();
+    }
     if (attemptedOnce && now - lastAttemptMs < RETRY_INTERVAL_MS)
         return block != nullptr;
     attemptedOnce = true;
@@ -84,6 +105,7 @@ bool CCameraClient::Attach()
         return false;
     }
     block = static_cast<SharedCameraBlock*>(mapping.View());
+    sizesChecked = false;
     ++attachments;
     return true;
 }
@@ -129,22 +151,26 @@ uint32_t CCameraClient::TakeLocked(CameraFrame* out, uint32_t capacity, bool all
     return taken;
 }
 
-ClientResult CCameraClient::Wait(uint32_t timeoutMs, CameraFrame* out, uint32_t capacity,
-                                 bool all, uint32_t& taken)
+ClientResult CCameraClient::WaitFrames(uint32_t now, uint32_t timeoutMs, CameraFrame* out,
+                                       uint32_t capacity, bool all, CWakeSignal* wake,
+                                       uint32_t& taken)
 {
     taken = 0;
-    if (!Attach()) {
-        ClientSleepMs(timeoutMs);
-        return CLIENT_NO_SERVICE;
+    if (!Attach(now)) {
+        if (wake == nullptr) {
+            ClientSleepMs(timeoutMs);
+            return CLIENT_NO_SERVICE;
+        }
+        return wake->Sleep(timeoutMs) == NAMED_WAIT_WOKEN ? CLIENT_WOKEN : CLIENT_NO_SERVICE;
     }
-    uint32_t start = GetTickMs();
+    uint32_t start = now;
     bool lastLook = false;
     for (;;) {
         // Look before waiting: another reader may have reset the event for a
         // frame this reader has not taken yet. The reset happens under the
         // mutex, and the service sets the event under it, so no later
         // publication's wake-up is lost.
-        uint32_t elapsed = GetTickMs() - start;
+        uint32_t elapsed = now - start;
         uint32_t left = elapsed < timeoutMs ? timeoutMs - elapsed : 0;
         NamedWaitResult locked = mutex.Lock(left > 0 ? left : 1);
         if (locked == NAMED_WAIT_ACQUIRED) {
@@ -157,16 +183,23 @@ ClientResult CCameraClient::Wait(uint32_t timeoutMs, CameraFrame* out, uint32_t 
             Detach();
             return CLIENT_NO_SERVICE;
         }
-        elapsed = GetTickMs() - start;
+        if (wake != nullptr && wake->Woken())
+            return CLIENT_WOKEN;
+        now = GetTickMs();
+        elapsed = now - start;
         if (lastLook || elapsed >= timeoutMs)
             return CLIENT_TIMEOUT;
-        NamedWaitResult woke = event.Wait(timeoutMs - elapsed);
+        NamedWaitResult woke = wake != nullptr ? event.Wait(timeoutMs - elapsed, *wake)
+                                               : event.Wait(timeoutMs - elapsed);
+        if (woke == NAMED_WAIT_WOKEN)
+            return CLIENT_WOKEN;
         if (woke == NAMED_WAIT_FAILED) {
             Detach();
             return CLIENT_NO_SERVICE;
         }
         // After a time-out, one last look for a wake-up that another reader
         // reset before this one slept; then the wait is over.
+        // The tick is read again only when the look finds nothing.
         lastLook = woke == NAMED_WAIT_TIMEOUT;
     }
 }
@@ -174,13 +207,13 @@ ClientResult CCameraClient::Wait(uint32_t timeoutMs, CameraFrame* out, uint32_t 
 ClientResult CCameraClient::WaitNewest(uint32_t timeoutMs, CameraFrame& out)
 {
     uint32_t taken = 0;
-    return Wait(timeoutMs, &out, 1, false, taken);
+    return WaitFrames(GetTickMs(), timeoutMs, &out, 1, false, nullptr, taken);
 }
 
 ClientResult CCameraClient::WaitAll(uint32_t timeoutMs, CameraFrame* out, uint32_t capacity,
                                     uint32_t& taken)
 {
-    return Wait(timeoutMs, out, capacity, true, taken);
+    return WaitFrames(GetTickMs(), timeoutMs, out, capacity, true, nullptr, taken);
 }
 
 bool CCameraClient::ReadLinkState(uint32_t& state) const

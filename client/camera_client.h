@@ -22,6 +22,7 @@ enum ClientResult {
     CLIENT_FRAME = 0,        // a frame was taken
     CLIENT_TIMEOUT = 1,      // attached, but no new frame within the wait
     CLIENT_NO_SERVICE = 2,   // the named objects are not there (yet)
+    CLIENT_WOKEN = 3,        // the caller's wake signal ended the wait
 };
 
 // One taken frame; the caller allocates it once and reuses it.
@@ -42,6 +43,7 @@ public:
     // second old; lets go of objects whose names now lead elsewhere. Cheap to
     // call often. True while attached.
     bool Attach();
+    bool Attach(uint32_t nowMs);   // with the caller's reading of the tick
     void Detach();
     bool IsAttached() const { return block != nullptr; }
     // Counts successful opens; a change means the objects behind the names are
@@ -58,6 +60,12 @@ public:
     ClientResult WaitAll(uint32_t timeoutMs, CameraFrame* out, uint32_t capacity,
                          uint32_t& taken);
 
+    // Both in one, for a caller that has just read the tick (nowMs) and may
+    // be woken from another thread (wake, or null). With a frame waiting it
+    // reads no clock and makes no system call beyond the mutex's.
+    ClientResult WaitFrames(uint32_t nowMs, uint32_t timeoutMs, CameraFrame* out,
+                            uint32_t capacity, bool all, CWakeSignal* wake, uint32_t& taken);
+
     // Block fields outside the ring; false when detached.
     bool ReadLinkState(uint32_t& state) const;
     bool LinkStreaming() const;                  // attached, and the link streams
@@ -73,15 +81,16 @@ private:
     CCameraClient& operator=(const CCameraClient&);
 
     bool ObjectsReplaced() const;
+    bool ObjectsShrunk() const;
     uint32_t TakeLocked(CameraFrame* out, uint32_t capacity, bool all);
-    ClientResult Wait(uint32_t timeoutMs, CameraFrame* out, uint32_t capacity, bool all,
-                      uint32_t& taken);
 
     CNamedMapping mapping;
     CNamedMutex mutex;
     CNamedEvent event;
     SharedCameraBlock* block;
     uint32_t lastAttemptMs;   // last open try, or last check of the names
+    uint32_t lastSizeCheckMs;
+    bool sizesChecked;        // since the last attachment
     bool attemptedOnce;
     uint32_t attachments;
     // What this reader took last, so that a frame left in its slot for other

@@ -12,6 +12,11 @@
 
 #include <stdint.h>
 
+// Every consumer's pacing unless the user changes it: the placeholder after
+// a second without a live frame, then five a second.
+const uint32_t DEFAULT_STALL_MS = 1000;
+const uint32_t DEFAULT_PLACEHOLDER_PERIOD_MS = 200;
+
 enum PlaceholderKind {
     PLACEHOLDER_NO_SERVICE = 0,   // the shared camera block is not there
     PLACEHOLDER_NO_PHONE = 1,     // the service has no streaming link

@@ -27,3 +27,12 @@ int FindFormat(const VideoFormat* formats, uint32_t count, uint32_t width, uint3
             return (int)i;
     return -1;
 }
+
+bool IsPhoneTable(const FormatTable& table)
+{
+    const uint8_t* header = reinterpret_cast<const uint8_t*>(&table.header);
+    for (size_t i = 0; i < sizeof(table.header); ++i)
+        if (header[i] != 0)
+            return true;
+    return false;
+}

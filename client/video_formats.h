@@ -23,3 +23,8 @@ uint32_t UsableFormats(const FormatTable& table, VideoFormat (&out)[FORMAT_MAX_E
 
 // Index of the first format of that size, or -1.
 int FindFormat(const VideoFormat* formats, uint32_t count, uint32_t width, uint32_t height);
+
+// A table that never came from a phone (the service's defaults before any
+// phone connected) has an all-zero message header; it says nothing about the
+// sizes the phone will offer.
+bool IsPhoneTable(const FormatTable& table);

@@ -28,7 +28,7 @@ DecodeResult CJpegDecoder::Decode(const uint8_t* data, uint32_t size, uint8_t* s
                                   uint32_t& frameHeight)
 {
     frameWidth = frameHeight = 0;
-    if (!factory || !JpegLooksWhole(data, size))
+    if (!factory)
         return DECODE_BAD;
     ComPtr<IWICStream> stream;
     ComPtr<IWICBitmapDecoder> decoder;

@@ -1,10 +1,12 @@
 #pragma once
-// The source's own picture while there is nothing live to show: a dark
-// background with a short message, drawn with GDI into a bottom-up RGB24
-// buffer of the connected size.
+// The placeholder card (placeholder_card.h) as the source's picture: the
+// card every consumer shows, as a bottom-up RGB24 DIB of the connected size.
 
 #include <stdint.h>
 
-// pixels holds DibImageSize(width, height) bytes. False when GDI fails, in
-// which case the buffer holds the plain background.
-bool DrawPlaceholder(uint8_t* pixels, uint32_t width, uint32_t height);
+#include "placeholder_pacing.h"
+
+// rgb is scratch of width * height * 3 bytes; pixels holds
+// DibImageSize(width, height) bytes.
+void DrawPlaceholder(PlaceholderKind kind, uint8_t* rgb, uint8_t* pixels, uint32_t width,
+                     uint32_t height);

@@ -1,7 +1,6 @@
 #pragma once
 // What the capture source decides without a graph: which formats it offers
-// and which one it starts with, the numbers of an RGB24 picture of a size,
-// and how often it shows its placeholder instead of the phone's frames.
+// and which one it starts with, and the numbers of an RGB24 picture of a size.
 
 #include <stdint.h>
 
@@ -20,9 +19,3 @@ int64_t FrameDuration(float fps);
 uint32_t OfferedFormats(const FormatTable* table, VideoFormat (&out)[FORMAT_MAX_ENTRIES]);
 uint32_t DefaultFormatIndex(const VideoFormat* formats, uint32_t count, uint32_t requestedWidth,
                             uint32_t requestedHeight);
-
-// The placeholder's pacing (client's placeholder_pacing.h): live frames are
-// shown as they come; without them it is shown every PLACEHOLDER_INTERVAL_MS,
-// while the link streams only once none has come for STALL_MS.
-const uint32_t STALL_MS = 1000;
-const uint32_t PLACEHOLDER_INTERVAL_MS = 200;

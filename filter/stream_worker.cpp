@@ -5,14 +5,20 @@
 #include <new>
 
 #include "jpeg_decoder.h"
-#include "placeholder_pacing.h"
 #include "placeholder_picture.h"
 #include "source_logic.h"
-#include "ticks.h"
+
+static_assert(FEED_LATENCY_BUCKETS == STATS_BUCKETS, "the feed's latency buckets are the stats'");
+
+namespace {
+// Next returns at least this often; Stop cancels its wait sooner.
+const uint32_t FEED_WAIT_MS = 1000;
+}  // namespace
 
 CStreamWorker::CStreamWorker()
-    : stopping(false), running(false), format(DEFAULT_VIDEO_FORMAT), askForSize(false),
-      imageSize(0), startTime(0), frames(nullptr), placeholder(nullptr), placeholderCapacity(0)
+    : stopping(false), running(false), format(DEFAULT_VIDEO_FORMAT), imageSize(0), startTime(0),
+      feed(FRAMES_PER_TAKE), frame(nullptr), placeholder(nullptr), card(nullptr),
+      placeholderCapacity(0), placeholderKind(-1)
 {
     memset(&stats, 0, sizeof stats);
 }
@@ -21,31 +27,37 @@ CStreamWorker::~CStreamWorker()
 {
     SignalStop();
     Join();
-    delete[] frames;
+    delete frame;
     delete[] placeholder;
+    delete[] card;
 }
 
 bool CStreamWorker::Start(IMemAllocator* alloc, IMemInputPin* in, const VideoFormat& f,
-                          bool askSize)
+                          bool askForSize)
 {
     if (thread.joinable())
         return false;
-    if (frames == nullptr)
-        frames = new (std::nothrow) CameraFrame[FRAMES_PER_TAKE];
+    if (frame == nullptr)
+        frame = new (std::nothrow) CameraFrame;
     uint32_t size = DibImageSize(f.width, f.height);
     if (size > placeholderCapacity) {
         delete[] placeholder;
+        delete[] card;
         placeholder = new (std::nothrow) uint8_t[size];
-        placeholderCapacity = placeholder ? size : 0;
+        card = new (std::nothrow) uint8_t[size];   // RGB rows are no longer than DIB rows
+        placeholderCapacity = placeholder && card ? size : 0;
     }
-    if (frames == nullptr || placeholder == nullptr)
+    if (frame == nullptr || placeholderCapacity == 0 || !feed.Ready())
         return false;
-    DrawPlaceholder(placeholder, f.width, f.height);
+    placeholderKind = -1;
     allocator = alloc;
     input = in;
     format = f;
-    askForSize = askSize;
     imageSize = size;
+    // A size the application chose is asked of the service, again after every
+    // restart of it; otherwise this stream takes what the service sends.
+    feed.SetWantedSize(askForSize ? f.width : 0, askForSize ? f.height : 0);
+    feed.Resume();
     stopping = false;
     running = false;
     thread = std::thread(&CStreamWorker::Run, this);
@@ -56,6 +68,7 @@ void CStreamWorker::SignalStop()
 {
     stopping = true;
     running = false;
+    feed.Cancel();
 }
 
 void CStreamWorker::Join()
@@ -83,8 +96,18 @@ void CStreamWorker::SetClock(IReferenceClock* c)
 
 void CStreamWorker::ReadStats(SourceStats& out)
 {
-    std::lock_guard<std::mutex> hold(statsLock);
-    out = stats;
+    {
+        std::lock_guard<std::mutex> hold(statsLock);
+        out = stats;
+    }
+    FeedCounts counts;
+    feed.ReadCounts(counts);
+    feed.ReadLatency(out.latencyMs);
+    out.liveFrames = counts.live;
+    out.placeholderFrames = counts.placeholders;
+    out.skippedFrames = counts.dropped + counts.damaged;
+    out.firstStamp = counts.firstStamp;
+    out.lastStamp = counts.lastStamp;
 }
 
 void CStreamWorker::StampSample(IMediaSample* sample)
@@ -132,28 +155,21 @@ bool CStreamWorker::Deliver(Fill fill, Count count, bool& discontinuity)
     return true;
 }
 
-void CStreamWorker::CountLive(uint32_t stamp, uint64_t decodeTicks, bool scaled, uint32_t width,
-                              uint32_t height)
+void CStreamWorker::CountLive(uint64_t decodeTicks, bool scaled, uint32_t width, uint32_t height)
 {
+    feed.Shown();
     LARGE_INTEGER frequency;
     QueryPerformanceFrequency(&frequency);
     uint64_t tenths = decodeTicks * 10000 / (uint64_t)frequency.QuadPart;
-    uint32_t latency = GetTickMs() - stamp;
     std::lock_guard<std::mutex> hold(statsLock);
-    if (stats.liveFrames == 0)
-        stats.firstStamp = stamp;
-    ++stats.liveFrames;
     if (scaled)
         ++stats.scaledFrames;
-    stats.lastStamp = stamp;
     stats.lastFrameWidth = width;
     stats.lastFrameHeight = height;
-    stats.latencyMs[latency < STATS_BUCKETS ? latency : STATS_BUCKETS - 1]++;
     stats.decodeTenthMs[tenths < STATS_BUCKETS ? tenths : STATS_BUCKETS - 1]++;
 }
 
-bool CStreamWorker::DeliverFrame(CJpegDecoder& decoder, const CameraFrame& taken,
-                                 bool& discontinuity)
+bool CStreamWorker::DeliverFrame(CJpegDecoder& decoder, bool& discontinuity)
 {
     DecodeResult result = DECODE_BAD;
     uint32_t width = 0, height = 0;
@@ -161,32 +177,33 @@ bool CStreamWorker::DeliverFrame(CJpegDecoder& decoder, const CameraFrame& taken
     bool sent = Deliver(
         [&](BYTE* data) {
             QueryPerformanceCounter(&begin);
-            result = decoder.Decode(taken.data, taken.size, data, format.width, format.height,
+            result = decoder.Decode(frame->data, frame->size, data, format.width, format.height,
                                     width, height);
             QueryPerformanceCounter(&end);
             return result == DECODE_OK || result == DECODE_SCALED;
         },
         [&]() {
-            CountLive(taken.stamp, (uint64_t)(end.QuadPart - begin.QuadPart),
-                      result == DECODE_SCALED, width, height);
+            CountLive((uint64_t)(end.QuadPart - begin.QuadPart), result == DECODE_SCALED, width,
+                      height);
         },
         discontinuity);
-    if (!sent && result != DECODE_OK && result != DECODE_SCALED && !stopping) {
-        std::lock_guard<std::mutex> hold(statsLock);
-        ++stats.skippedFrames;
-    }
+    if (!sent && result != DECODE_OK && result != DECODE_SCALED && !stopping)
+        feed.Dropped();
     return sent;
 }
 
-// A block that is new to this reader (the service came after the graph
-// started, or restarted) asks for its own default size, which this stream
-// would then have to scale: ask for the size the application chose.
-void CStreamWorker::AskForStreamSize()
+bool CStreamWorker::DeliverPlaceholder(PlaceholderKind kind, bool& discontinuity)
 {
-    uint32_t width = 0, height = 0;
-    if (askForSize && client.ReadRequestedSize(width, height) &&
-        (width != format.width || height != format.height))
-        client.RequestSize(format.width, format.height);
+    if (placeholderKind != (int)kind) {
+        DrawPlaceholder(kind, card, placeholder, format.width, format.height);
+        placeholderKind = (int)kind;
+    }
+    return Deliver(
+        [&](BYTE* data) {
+            memcpy(data, placeholder, imageSize);
+            return true;
+        },
+        [&]() { feed.Shown(); }, discontinuity);
 }
 
 void CStreamWorker::Run()
@@ -196,52 +213,22 @@ void CStreamWorker::Run()
     {
         CJpegDecoder decoder;
         bool decoderReady = decoder.Init();
-        // Attached before the first look, so that a running service with a
-        // streaming link gets its first frame in before any placeholder.
-        client.Attach();
-        PlaceholderPacing pacing;
-        PacingStart(pacing, GetTickMs(), STALL_MS, PLACEHOLDER_INTERVAL_MS);
+        feed.Start();
         bool discontinuity = true;
-        // The ring may hold frames from long before this reader came (or came
-        // back): the first take is the newest frame alone, later ones every
-        // frame since.
-        bool caughtUp = false;
-        uint32_t attachments = client.Attachments();
-        while (!stopping) {
-            uint32_t taken = 0;
-            uint32_t waitMs = PacingWaitMs(pacing, GetTickMs(), client.LinkStreaming());
-            ClientResult got = caughtUp ? client.WaitAll(waitMs, frames, FRAMES_PER_TAKE, taken)
-                                        : client.WaitNewest(waitMs, frames[0]);
-            if (client.Attachments() != attachments) {
-                attachments = client.Attachments();
-                AskForStreamSize();
-            }
-            if (got == CLIENT_FRAME && !caughtUp)
-                taken = 1;
-            caughtUp = got != CLIENT_NO_SERVICE && (caughtUp || got == CLIENT_FRAME);
-            for (uint32_t i = 0; got == CLIENT_FRAME && i < taken; ++i) {
-                if (stopping || !running || !decoderReady)
-                    break;
-                if (DeliverFrame(decoder, frames[i], discontinuity))
-                    PacingLiveSent(pacing, GetTickMs());
-            }
-            bool due = PacingDueInMs(pacing, GetTickMs(), client.LinkStreaming()) == 0;
-            if (running && !stopping && due) {
-                // Counted as sent even when the graph refused it, so a refusing
-                // graph is not asked again at once.
-                PacingPlaceholderSent(pacing, GetTickMs());
-                Deliver(
-                    [&](BYTE* data) {
-                        memcpy(data, placeholder, imageSize);
-                        return true;
-                    },
-                    [&]() {
-                        std::lock_guard<std::mutex> hold(statsLock);
-                        ++stats.placeholderFrames;
-                    },
-                    discontinuity);
-            }
+        // Samples go out only while running; what comes while paused is let go.
+        for (;;) {
+            FeedItem item;
+            FeedResult got = feed.Next(FEED_WAIT_MS, *frame, item);
+            if (got == FEED_CANCELLED || stopping)
+                break;
+            if (!running)
+                continue;
+            if (got == FEED_LIVE && decoderReady)
+                DeliverFrame(decoder, discontinuity);
+            else if (got == FEED_PLACEHOLDER)
+                DeliverPlaceholder(item.placeholder, discontinuity);
         }
+        feed.Detach();
     }
     if (SUCCEEDED(com))
         CoUninitialize();

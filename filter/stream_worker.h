@@ -1,9 +1,9 @@
 #pragma once
-// The capture pin's streaming thread: waits for frames through the consumer
-// library, decodes each into a media sample and delivers it downstream, or
-// the placeholder picture when nothing live comes. Lives from the filter's
-// first Pause to its Stop; every wait in it is bounded, so Stop returns as
-// soon as the allocator has been decommitted.
+// The capture pin's streaming thread: turns what the consumer feed gives into
+// media samples, a phone frame decoded or the placeholder picture, and
+// delivers them downstream. Lives from the filter's first Pause to its Stop,
+// which cancels the feed's wait and decommits the allocator, so it returns
+// at once.
 
 #define NO_DSHOW_STRSAFE
 #include <dshow.h>
@@ -12,7 +12,7 @@
 #include <mutex>
 #include <thread>
 
-#include "camera_client.h"
+#include "camera_feed.h"
 #include "com_object.h"
 #include "source_stats.h"
 #include "video_formats.h"
@@ -31,8 +31,8 @@ public:
     ~CStreamWorker();
 
     // Begins streaming in the given format into the peer's input. With
-    // askForSize (the application chose the format), a service new to this
-    // reader is asked for the format's size.
+    // askForSize (the application chose the format), the service is asked
+    // for the format's size, and asked again after every restart of it.
     bool Start(IMemAllocator* allocator, IMemInputPin* input, const VideoFormat& format,
                bool askForSize);
     // Asks the thread to end; the caller then decommits the allocator (which
@@ -55,11 +55,10 @@ private:
     // records it just before it goes downstream.
     template <class Fill, class Count>
     bool Deliver(Fill fill, Count count, bool& discontinuity);
-    bool DeliverFrame(CJpegDecoder& decoder, const CameraFrame& taken, bool& discontinuity);
+    bool DeliverFrame(CJpegDecoder& decoder, bool& discontinuity);
+    bool DeliverPlaceholder(PlaceholderKind kind, bool& discontinuity);
     void StampSample(IMediaSample* sample);
-    void AskForStreamSize();
-    void CountLive(uint32_t stamp, uint64_t decodeTicks, bool scaled, uint32_t width,
-                   uint32_t height);
+    void CountLive(uint64_t decodeTicks, bool scaled, uint32_t width, uint32_t height);
 
     std::thread thread;
     std::atomic<bool> stopping;
@@ -67,7 +66,6 @@ private:
     ComPtr<IMemAllocator> allocator;
     ComPtr<IMemInputPin> input;
     VideoFormat format;
-    bool askForSize;
     uint32_t imageSize;
 
     std::mutex timing;   // clock and start time, set from the graph's thread
@@ -75,10 +73,12 @@ private:
     REFERENCE_TIME startTime;
 
     std::mutex statsLock;
-    SourceStats stats;
+    SourceStats stats;   // what the feed does not count: decoding and scaling
 
-    CCameraClient client;   // used by the thread only
-    CameraFrame* frames;    // FRAMES_PER_TAKE, allocated once and reused
-    uint8_t* placeholder;   // drawn once per streaming run
+    CCameraFeed feed;
+    CameraFrame* frame;     // allocated once and reused
+    uint8_t* placeholder;   // the card as a sample, drawn again when its kind changes
+    uint8_t* card;          // the card as drawn
     uint32_t placeholderCapacity;
+    int placeholderKind;    // the kind drawn, or -1
 };

@@ -1,16 +1,18 @@
-// ovalixsrc. Two sides share the element:
+// ovalixsrc: the consumer feed's frames and placeholders as GstBuffers. Two
+// sides share the element:
 //
-// - The streaming thread alone uses the consumer library, the placeholder
-//   pictures and the buffer pool (SourceState): in create(), and in start()
-//   and stop(), which run before the thread starts and after it has ended.
+// - The streaming thread alone runs the feed, the placeholder pictures and
+//   the buffer pool (SourceState): in create(), and in start() and stop(),
+//   which run before the thread starts and after it has ended.
 // - Other threads (caps queries, properties, the unlock from a state change)
 //   see what the streaming thread last read from the block and the
-//   negotiated size only through the fields under the object lock.
+//   negotiated size only through the fields under the object lock; they
+//   reach the feed only through its thread-safe calls (cancel, pacing, the
+//   wanted size, the counters).
 //
-// create() waits for a frame on the block's event in short slices, so that an
-// unlock (flushing, EOS, a state change to NULL) ends it within one slice; a
-// frame wakes it at once. The frame is copied once, straight from its slot
-// into a pooled buffer.
+// create() waits in the feed, which a frame wakes at once and unlock()
+// cancels at once. The frame is copied once, straight from its slot into a
+// pooled buffer.
 
 #include "ovalix_src.h"
 
@@ -18,10 +20,8 @@
 
 #include <new>
 
-#include "camera_client.h"
-#include "jpeg_probe.h"
+#include "camera_feed.h"
 #include "placeholder.h"
-#include "placeholder_pacing.h"
 #include "source_caps.h"
 #include "ticks.h"
 #include "video_formats.h"
@@ -31,11 +31,10 @@ GST_DEBUG_CATEGORY_STATIC(ovalix_src_debug);
 
 namespace {
 
-const uint32_t WAIT_SLICE_MS = 100;
 // How often the table, link state and requested size are read again.
 const uint32_t BLOCK_VIEW_MS = 100;
-const guint DEFAULT_TIMEOUT_MS = 1000;
-const gdouble DEFAULT_PLACEHOLDER_FPS = 5.0;
+const guint DEFAULT_TIMEOUT_MS = DEFAULT_STALL_MS;
+const gdouble DEFAULT_PLACEHOLDER_FPS = 1000.0 / DEFAULT_PLACEHOLDER_PERIOD_MS;
 const guint POOL_MIN_BUFFERS = 4;
 
 enum {
@@ -55,16 +54,12 @@ GstStaticPadTemplate SRC_TEMPLATE = GST_STATIC_PAD_TEMPLATE(
 
 // Streaming-thread state.
 struct SourceState {
-    CCameraClient client;
+    CCameraFeed feed;
     CPlaceholderImages placeholders;
-    CJpegProbe probe;
     GstBufferPool* pool;
     GstCaps* stampCaps;
-    PlaceholderPacing pacing;
-    uint32_t attachments;      // the client's count at the last look
+    uint32_t attachments;      // the block's attachment count at the last look
     uint32_t lastViewMs;       // last read of the block's other fields
-    PictureSize wanted;        // what this source asks the service for
-    bool wantedDirty;          // to be written when attached
     PictureSize rejected;      // a frame size downstream refused, not asked again
     bool following;            // caps set to follow the frames, not negotiated
 };
@@ -74,8 +69,6 @@ struct SourceState {
 struct _OvalixSrc {
     GstPushSrc parent;
     SourceState* state;
-    gint flushing;             // atomic
-    gint requestChanged;       // atomic
 
     // Under the object lock.
     guint timeoutMs;
@@ -92,31 +85,17 @@ struct _OvalixSrc {
     gboolean haveCaps;
     PictureSize current;
     gint fpsN, fpsD;
-    guint64 liveFrames, placeholderFrames, droppedFrames;
 };
 
 G_DEFINE_TYPE(OvalixSrc, ovalix_src, GST_TYPE_PUSH_SRC)
 
 namespace {
 
-// A table that never came from a phone (the service's defaults before any
-// phone connected) has an all-zero message header; it says nothing about the
-// sizes the phone will offer.
-bool IsPhoneTable(const FormatTable& table)
-{
-    const uint8_t* header = reinterpret_cast<const uint8_t*>(&table.header);
-    for (size_t i = 0; i < sizeof(table.header); ++i)
-        if (header[i] != 0)
-            return true;
-    return false;
-}
-
-// Copies what the streaming thread needs to show to other threads, and
-// notices a new attachment (whose block does not know this source's size).
+// Copies what the streaming thread needs to show to other threads.
 void RefreshBlockView(OvalixSrc* self, bool force)
 {
     SourceState& st = *self->state;
-    CCameraClient& client = st.client;
+    const CCameraClient& client = st.feed.Client();
     gboolean attached = client.IsAttached();
     uint32_t now = GetTickMs();
     bool changed = attached != self->attached || client.Attachments() != st.attachments;
@@ -136,10 +115,7 @@ void RefreshBlockView(OvalixSrc* self, bool force)
         }
         client.ReadLinkState(state);
         client.ReadRequestedSize(requested.width, requested.height);
-        if (client.Attachments() != st.attachments) {
-            st.attachments = client.Attachments();
-            st.wantedDirty = true;
-        }
+        st.attachments = client.Attachments();
     }
     GST_OBJECT_LOCK(self);
     self->attached = attached;
@@ -153,64 +129,40 @@ void RefreshBlockView(OvalixSrc* self, bool force)
     GST_OBJECT_UNLOCK(self);
 }
 
-// Writes this source's size into the block when it has changed here or the
-// block is new; never otherwise, so two sources wanting different sizes do
-// not take turns forever.
-void WriteWantedSize(OvalixSrc* self)
+// The size the feed asks the service for: request-size, else the negotiated
+// size; none before either is known. Called whenever one of them changes.
+void UpdateWantedSize(OvalixSrc* self)
 {
-    SourceState& st = *self->state;
-    if (g_atomic_int_compare_and_exchange(&self->requestChanged, 1, 0)) {
-        GST_OBJECT_LOCK(self);
-        if (self->haveRequest)
-            st.wanted = self->request;
-        else if (self->haveCaps)
-            st.wanted = self->current;
-        GST_OBJECT_UNLOCK(self);
-        st.wantedDirty = true;
-    }
-    if (!st.wantedDirty || !st.client.IsAttached() || st.wanted.width == 0)
-        return;
-    uint32_t w = 0, h = 0;
-    st.client.ReadRequestedSize(w, h);
-    if (w != st.wanted.width || h != st.wanted.height) {
-        GST_INFO_OBJECT(self, "asking the service for %ux%u", st.wanted.width, st.wanted.height);
-        st.client.RequestSize(st.wanted.width, st.wanted.height);
-    }
-    st.wantedDirty = false;
+    GST_OBJECT_LOCK(self);
+    PictureSize wanted = {0, 0};
+    if (self->haveRequest)
+        wanted = self->request;
+    else if (self->haveCaps)
+        wanted = self->current;
+    GST_OBJECT_UNLOCK(self);
+    if (wanted.width != 0)
+        GST_INFO_OBJECT(self, "asking the service for %ux%u", wanted.width, wanted.height);
+    self->state->feed.SetWantedSize(wanted.width, wanted.height);
 }
 
 // The properties may change while the element runs.
-void ReadPacingTimes(OvalixSrc* self)
-{
-    SourceState& st = *self->state;
-    GST_OBJECT_LOCK(self);
-    st.pacing.stallMs = self->timeoutMs;
-    st.pacing.periodMs = (uint32_t)(1000.0 / self->placeholderFps);
-    GST_OBJECT_UNLOCK(self);
-}
-
-PlaceholderKind CurrentPlaceholder(OvalixSrc* self)
+void UpdatePacing(OvalixSrc* self)
 {
     GST_OBJECT_LOCK(self);
-    PlaceholderKind kind = PlaceholderKindFor(self->attached, self->linkState == LINK_STREAMING);
+    uint32_t stall = self->timeoutMs;
+    uint32_t period = (uint32_t)(1000.0 / self->placeholderFps);
     GST_OBJECT_UNLOCK(self);
-    return kind;
+    self->state->feed.SetPacing(stall, period);
 }
 
-// A frame goes out when it is whole (its headers read, its end marker is
-// there) and its size is the negotiated one; a damaged frame would show as a
-// broken picture downstream, or stop a decoder.
-// A frame of another size (the service is still switching, or another
+// A whole frame (the feed refuses the others) goes out when its size is the
+// negotiated one. A frame of another size (the service is still switching, or another
 // consumer asked for it) is followed when downstream takes that size, and
 // dropped otherwise.
-bool AcceptFrame(OvalixSrc* self, const CameraFrame& frame)
+bool AcceptFrame(OvalixSrc* self, const FeedItem& item)
 {
     SourceState& st = *self->state;
-    PictureSize size;
-    if (!st.probe.Check(frame.data, frame.size, size.width, size.height)) {
-        GST_DEBUG_OBJECT(self, "dropping a damaged frame of %u bytes", frame.size);
-        return false;
-    }
+    PictureSize size = {item.width, item.height};
     GST_OBJECT_LOCK(self);
     PictureSize current = self->current;
     int fpsN = self->fpsN, fpsD = self->fpsD;
@@ -276,37 +228,29 @@ GstFlowReturn Create(GstPushSrc* push, GstBuffer** out)
     uint32_t size = 0;
     bool live = false;
     for (;;) {
-        if (g_atomic_int_get(&self->flushing)) {
+        FeedItem item;
+        FeedResult got = st.feed.Next(BLOCK_VIEW_MS, frame, item);
+        RefreshBlockView(self, false);
+        if (got == FEED_CANCELLED) {
             flow = GST_FLOW_FLUSHING;
             break;
         }
-        WriteWantedSize(self);
-        ReadPacingTimes(self);
-
-        PlaceholderKind kind = CurrentPlaceholder(self);
-        uint32_t dueMs = PacingDueInMs(st.pacing, GetTickMs(), kind == PLACEHOLDER_NO_PICTURE);
-        if (dueMs == 0) {
-            const uint8_t* jpeg = st.placeholders.Jpeg(kind, FRAME_DATA_SIZE, size);
-            PacingPlaceholderSent(st.pacing, GetTickMs());
+        if (got == FEED_PLACEHOLDER) {
+            const uint8_t* jpeg = st.placeholders.Jpeg(item.placeholder, FRAME_DATA_SIZE, size);
             if (jpeg == nullptr)
                 continue;
             memcpy(frame.data, jpeg, size);
             break;
         }
-        ClientResult result = st.client.WaitNewest(dueMs < WAIT_SLICE_MS ? dueMs : WAIT_SLICE_MS,
-                                                   frame);
-        RefreshBlockView(self, false);
-        if (result != CLIENT_FRAME)
+        if (got != FEED_LIVE)
             continue;
-        if (AcceptFrame(self, frame)) {
+        if (AcceptFrame(self, item)) {
             size = frame.size;
             live = true;
-            PacingLiveSent(st.pacing, GetTickMs());
             break;
         }
-        GST_OBJECT_LOCK(self);
-        ++self->droppedFrames;
-        GST_OBJECT_UNLOCK(self);
+        GST_DEBUG_OBJECT(self, "dropping a %ux%u frame", item.width, item.height);
+        st.feed.Dropped();
     }
     uint32_t stamp = live ? frame.stamp : 0;
     gst_buffer_unmap(buffer, &map);
@@ -316,12 +260,7 @@ GstFlowReturn Create(GstPushSrc* push, GstBuffer** out)
     }
     gst_buffer_resize(buffer, 0, size);
     SetPhoneStamp(self, buffer, live, stamp);
-    GST_OBJECT_LOCK(self);
-    if (live)
-        ++self->liveFrames;
-    else
-        ++self->placeholderFrames;
-    GST_OBJECT_UNLOCK(self);
+    st.feed.Shown();
     *out = buffer;
     return GST_FLOW_OK;
 }
@@ -347,19 +286,16 @@ gboolean Start(GstBaseSrc* base)
         return FALSE;
     }
     st.attachments = 0;
-    st.wanted = {0, 0};
-    st.wantedDirty = false;
     st.rejected = {0, 0};
     st.following = false;
-    st.client.Attach();
-    RefreshBlockView(self, true);
     GST_OBJECT_LOCK(self);
     self->haveCaps = FALSE;
-    self->liveFrames = self->placeholderFrames = self->droppedFrames = 0;
     GST_OBJECT_UNLOCK(self);
-    PacingStart(st.pacing, GetTickMs(), 0, 0);
-    ReadPacingTimes(self);
-    g_atomic_int_set(&self->requestChanged, 1);
+    st.feed.ResetCounters();
+    UpdatePacing(self);
+    UpdateWantedSize(self);
+    st.feed.Start();
+    RefreshBlockView(self, true);
     return TRUE;
 }
 
@@ -372,7 +308,7 @@ gboolean Stop(GstBaseSrc* base)
         gst_object_unref(st.pool);
         st.pool = nullptr;
     }
-    st.client.Detach();
+    st.feed.Detach();
     GST_OBJECT_LOCK(self);
     self->attached = FALSE;
     self->haveCaps = FALSE;
@@ -382,13 +318,13 @@ gboolean Stop(GstBaseSrc* base)
 
 gboolean Unlock(GstBaseSrc* base)
 {
-    g_atomic_int_set(&OVALIX_SRC(base)->flushing, 1);
+    OVALIX_SRC(base)->state->feed.Cancel();
     return TRUE;
 }
 
 gboolean UnlockStop(GstBaseSrc* base)
 {
-    g_atomic_int_set(&OVALIX_SRC(base)->flushing, 0);
+    OVALIX_SRC(base)->state->feed.Resume();
     return TRUE;
 }
 
@@ -451,7 +387,7 @@ gboolean SetCaps(GstBaseSrc* base, GstCaps* caps)
     st.placeholders.SetSize(size.width, size.height);
     st.rejected = {0, 0};
     if (!st.following)
-        g_atomic_int_set(&self->requestChanged, 1);
+        UpdateWantedSize(self);
     return TRUE;
 }
 
@@ -481,11 +417,13 @@ void SetProperty(GObject* object, guint id, const GValue* value, GParamSpec* psp
         GST_OBJECT_LOCK(self);
         self->timeoutMs = g_value_get_uint(value);
         GST_OBJECT_UNLOCK(self);
+        UpdatePacing(self);
         break;
     case PROP_PLACEHOLDER_FPS:
         GST_OBJECT_LOCK(self);
         self->placeholderFps = g_value_get_double(value);
         GST_OBJECT_UNLOCK(self);
+        UpdatePacing(self);
         break;
     case PROP_REQUEST_SIZE: {
         const gchar* text = g_value_get_string(value);
@@ -501,7 +439,7 @@ void SetProperty(GObject* object, guint id, const GValue* value, GParamSpec* psp
         self->haveRequest = !empty;
         self->request = size;
         GST_OBJECT_UNLOCK(self);
-        g_atomic_int_set(&self->requestChanged, 1);
+        UpdateWantedSize(self);
         // Caps follow the request when downstream allows it.
         gst_pad_mark_reconfigure(GST_BASE_SRC_PAD(self));
         break;
@@ -514,14 +452,22 @@ void SetProperty(GObject* object, guint id, const GValue* value, GParamSpec* psp
 void GetProperty(GObject* object, guint id, GValue* value, GParamSpec* pspec)
 {
     OvalixSrc* self = OVALIX_SRC(object);
+    FeedCounts counts;
+    switch (id) {
+    case PROP_LIVE_FRAMES:
+    case PROP_PLACEHOLDER_FRAMES:
+    case PROP_DROPPED_FRAMES:
+        self->state->feed.ReadCounts(counts);
+        break;
+    }
     GST_OBJECT_LOCK(self);
     switch (id) {
     case PROP_TIMEOUT: g_value_set_uint(value, self->timeoutMs); break;
     case PROP_PLACEHOLDER_FPS: g_value_set_double(value, self->placeholderFps); break;
     case PROP_REQUEST_SIZE: g_value_set_string(value, self->requestText); break;
-    case PROP_LIVE_FRAMES: g_value_set_uint64(value, self->liveFrames); break;
-    case PROP_PLACEHOLDER_FRAMES: g_value_set_uint64(value, self->placeholderFrames); break;
-    case PROP_DROPPED_FRAMES: g_value_set_uint64(value, self->droppedFrames); break;
+    case PROP_LIVE_FRAMES: g_value_set_uint64(value, counts.live); break;
+    case PROP_PLACEHOLDER_FRAMES: g_value_set_uint64(value, counts.placeholders); break;
+    case PROP_DROPPED_FRAMES: g_value_set_uint64(value, counts.dropped + counts.damaged); break;
     default: G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec);
     }
     GST_OBJECT_UNLOCK(self);

@@ -14,8 +14,11 @@
 #
 # Ctrl-C ends it. Without a terminal on stdin, or with --seconds, it ends by
 # itself (20 s unless told otherwise).
-# OVALIX_WIN32_DIR and OVALIX_RELEASE_DIR point at other build trees (win32
-# and native-release), OVALIX_WINEPREFIX at another Wine prefix,
+# The Windows programs are the 32-bit ones where the machine runs 32-bit code,
+# and the 64-bit ones where it runs 64-bit code only (or with OVALIX_WIN32=off).
+# OVALIX_WIN32_DIR, OVALIX_WIN64_DIR and OVALIX_RELEASE_DIR point at other
+# build trees (win32, win64 and native-release), OVALIX_WINEPREFIX at another
+# Wine prefix,
 # OVALIX_DEMO_SHOTS at the folder for the screenshots (default: a new folder
 # under /tmp).
 set -euo pipefail
@@ -38,9 +41,15 @@ export OVALIX_WINEPREFIX="${OVALIX_WINEPREFIX:-$root/build/wine}"
 export WINEPREFIX="$OVALIX_WINEPREFIX" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 
 if [ "$inside" -eq 0 ]; then
+  if scripts/win32-runs.sh; then
+    export OVALIX_WINE_BITS=32
+  else
+    export OVALIX_WINE_BITS=64
+    echo "== this machine runs 64-bit code only: the demo runs the 64-bit service and viewer"
+  fi
   if [ "$build" -eq 1 ]; then
     bash scripts/setup.sh
-    bash scripts/build.sh native-release win32
+    bash scripts/build.sh native-release "win$OVALIX_WINE_BITS"
   fi
   bash scripts/wine-prefix.sh
   if [ -z "$seconds" ] && [ ! -t 0 ]; then
@@ -51,7 +60,12 @@ if [ "$inside" -eq 0 ]; then
 fi
 
 # ---- inside the private namespace ----
-win=${OVALIX_WIN32_DIR:-$root/build/win32}
+# Built-in programs (net, regsvr32) of the demo's bitness too.
+if [ "${OVALIX_WINE_BITS:-64}" = 32 ]; then
+  win=${OVALIX_WIN32_DIR:-$root/build/win32}
+else
+  win=${OVALIX_WIN64_DIR:-$root/build/win64}
+fi
 svc=$win/service/OvalixSvc.exe
 monitor=$win/tools/monitor/ovalix-monitor.exe
 filter=$win/filter/ovalix_filter.dll
@@ -63,6 +77,10 @@ pids=()
 started=0
 xvfb_pid=""
 
+# Through the loader of each program's bitness (never the `wine` command,
+# which starts the 32-bit loader first).
+run=$root/scripts/wine-run.sh
+
 stop_all() {
   trap - INT TERM EXIT
   for pid in "${pids[@]}"; do
@@ -70,8 +88,8 @@ stop_all() {
     wait "$pid" 2>/dev/null || true
   done
   if [ "$started" -eq 1 ]; then
-    wine regsvr32 /s /u "$filter" >/dev/null 2>&1 || true
-    wine net stop OvalixSvc >/dev/null 2>&1 || true
+    "$run" regsvr32 /s /u "$filter" >/dev/null 2>&1 || true
+    "$run" net stop OvalixSvc >/dev/null 2>&1 || true
   fi
   wineserver -k 2>/dev/null || true
   if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid" 2>/dev/null || true; fi
@@ -92,13 +110,13 @@ demo_home=$(mktemp -d /tmp/ovalix-demo-home.XXXXXX)
 printf 'pcm.!default { type null }\n' >"$demo_home/.asoundrc"
 export HOME="$demo_home"
 
-wine "$svc" install >/dev/null 2>&1 || true
+"$run" "$svc" install >/dev/null 2>&1 || true
 # An installed service starts with the wineserver; restart it for a clean block.
-wine net stop OvalixSvc >/dev/null 2>&1 || true
-wine net start OvalixSvc >/dev/null
+"$run" net stop OvalixSvc >/dev/null 2>&1 || true
+"$run" net start OvalixSvc >/dev/null
 started=1
-wine "$monitor" --wait-state 0 --timeout 10000 >/dev/null
-wine "$monitor" --request 1280x720 >/dev/null
+"$run" "$monitor" --wait-state 0 --timeout 10000 >/dev/null
+"$run" "$monitor" --request 1280x720 >/dev/null
 
 echo "== OvalixSvc.exe running under Wine; phone streams 1280x720 at 30 fps"
 "$phone" --connect 127.0.0.1:5055 --stamp-clock raw --mode 3 --formats 1280x720@30,640x480@30,320x240@30 >"$log" &
@@ -106,14 +124,14 @@ phone_pid=$!
 pids=("$phone_pid")
 
 echo "== the same stream through the capture filter: ovalix-snap.exe for 5 s"
-wine regsvr32 /s "$filter"
+"$run" regsvr32 /s "$filter"
 # The filter offers the phone's formats once its table is in the block.
-wine "$monitor" --wait-state 3 --timeout 10000 >/dev/null || true
-wine "$snap" --size 1280x720 --seconds 5 --save-live "$picture" | tr -d '\r' || true
+"$run" "$monitor" --wait-state 3 --timeout 10000 >/dev/null || true
+"$run" "$snap" --size 1280x720 --seconds 5 --save-live "$picture" | tr -d '\r' || true
 echo "   (last decoded picture: $picture)"
 
 echo "== ovalix-monitor.exe takes every frame"
-wine "$monitor" --take ${seconds:+--seconds "$seconds"} &
+"$run" "$monitor" --take ${seconds:+--seconds "$seconds"} &
 monitor_pid=$!
 pids=("$monitor_pid" "$phone_pid")
 
@@ -126,23 +144,23 @@ mkdir -p "$shots"
 viewer=$win/viewer/OvalixViewer.exe
 driver=$win/tests/viewer_driver.exe
 shoot() { xwd -root -silent | /usr/bin/convert xwd:- "$shots/$1.png"; }
-wine "$viewer" >/dev/null 2>&1 &
+"$run" "$viewer" >/dev/null 2>&1 &
 viewer_pid=$!
 pids=("$viewer_pid" "$phone_pid")
-wine "$driver" state >"$shots/idle-state.json"
+"$run" "$driver" state >"$shots/idle-state.json"
 sleep 1
 shoot idle
-wine "$driver" command 1003 >/dev/null
+"$run" "$driver" command 1003 >/dev/null
 sleep 3
-wine "$driver" state >"$shots/playing-state.json"
+"$run" "$driver" state >"$shots/playing-state.json"
 shoot playing
 # Under Wine VMR-9 draws nothing into the viewer's video window (a child
 # window): the picture its graph receives, taken by a second reader.
-wine "$snap" --size 1280x720 --seconds 2 --quiet --save-live "$shots/live-while-playing.png" \
+"$run" "$snap" --size 1280x720 --seconds 2 --quiet --save-live "$shots/live-while-playing.png" \
   >/dev/null 2>&1 || true
-wine "$driver" command 1004 >/dev/null
+"$run" "$driver" command 1004 >/dev/null
 sleep 1
-wine "$driver" close >/dev/null
+"$run" "$driver" close >/dev/null
 wait "$viewer_pid" || true
 pids=("$phone_pid")
 echo "== viewer screenshots (idle, playing), window states and the live picture while it played in $shots"

@@ -15,6 +15,9 @@ endif()
 ovalix_add_test(camera_client_test
   SOURCES ${client_test_sources} ${consumer_platform_sources} LIBS ovalix_client LOCK)
 
+ovalix_add_test(camera_feed_test
+  SOURCES camera_feed_test.cpp ${consumer_platform_sources} LIBS ovalix_client LOCK)
+
 ovalix_add_test(placeholder_pacing_test
   SOURCES placeholder_pacing_test.cpp placeholder_card_test.cpp LIBS ovalix_client)
 

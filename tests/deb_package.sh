@@ -4,7 +4,8 @@
 # overlay over / in private mount and network namespaces). systemd is not
 # running here, so a stand-in systemctl plays its part: it runs the service
 # in the foreground with its state directory as the unit says and stops it
-# with SIGTERM. The unit itself is checked by systemd-analyze.
+# with SIGTERM. The unit itself is checked by systemd-analyze, the ufw
+# application profile by the rules ufw reads it with.
 # Usage: deb_package.sh PACKAGE.deb VERSION [PIECE...]   PIECE: gst, camera
 set -u
 if [ "${1:-}" != --inside ]; then
@@ -32,6 +33,7 @@ trap cleanup EXIT
 unit=lib/systemd/system/OvalixSvc.service
 camera_unit=usr/lib/systemd/user/ovalix-camera.service
 camera_wants=etc/systemd/user/default.target.wants/ovalix-camera.service
+ufw_profile=etc/ufw/applications.d/ovalix
 multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH)
 
 # 1. Contents, ownership and control data.
@@ -39,7 +41,8 @@ dpkg-deb -c "$deb" >"$work/contents" || fail "dpkg-deb -c"
 awk '$2 != "root/root" { print }' "$work/contents" | grep . && fail "files not owned by root"
 expected="./usr/sbin/OvalixSvc ./usr/bin/ovalix-monitor ./$unit
   ./usr/share/man/man8/OvalixSvc.8.gz ./usr/share/man/man1/ovalix-monitor.1.gz
-  ./usr/share/doc/ovalix/copyright ./usr/share/doc/ovalix/changelog.gz"
+  ./usr/share/doc/ovalix/copyright ./usr/share/doc/ovalix/changelog.gz
+  ./usr/share/doc/ovalix/README.Debian ./$ufw_profile"
 has gst && expected="$expected ./usr/lib/$multiarch/gstreamer-1.0/libgstovalix.so"
 has camera && expected="$expected ./usr/bin/ovalix-camera ./$camera_unit ./usr/share/man/man1/ovalix-camera.1.gz"
 for f in $expected; do
@@ -50,6 +53,8 @@ grep -qx 'Package: ovalix' "$work/control" || fail "package name"
 grep -qx "Version: $version" "$work/control" || fail "version: $(cat "$work/control")"
 grep -q '^Depends: .*libc6' "$work/control" || fail "no library dependencies"
 grep -qx 'Recommends: libavahi-compat-libdnssd1' "$work/control" || fail "DNS-SD not recommended"
+dpkg-deb -I "$deb" conffiles >"$work/conffiles" 2>&1
+[ "$(cat "$work/conffiles")" = "/$ufw_profile" ] || fail "conffiles: $(cat "$work/conffiles")"
 
 # 2. lintian: warnings are shown, errors fail.
 lintian --fail-on error "$deb" >"$work/lintian" 2>&1 || fail "lintian: $(cat "$work/lintian")"
@@ -125,6 +130,29 @@ if has camera; then
   grep -qx 'ExecStart=/usr/bin/ovalix-camera' "$r/$camera_unit" ||
     fail "camera unit: $(grep ExecStart "$r/$camera_unit")"
 fi
+# The ufw profile as ufw reads every file of its directory: an INI file whose
+# sections are applications, each with a title, a description and ports
+# ("port/proto" items joined by "|"); a name is a word that starts with a
+# letter and is no service of /etc/services.
+/usr/bin/python3 - "$r/$ufw_profile" <<'END' || fail "ufw profile: $(cat "$r/$ufw_profile")"
+import configparser, re, socket, sys
+profile = configparser.RawConfigParser()
+profile.read(sys.argv[1])
+# The name the README gives to `ufw allow`.
+assert profile.sections() == ["Ovalix"], profile.sections()
+name = profile.sections()[0]
+assert re.match(r"^[a-zA-Z][a-zA-Z0-9 _\-\.+]*$", name) and len(name) <= 64
+for proto in ("tcp", "udp"):
+    try:
+        socket.getservbyname(name.lower(), proto)
+        sys.exit("the name is a service in /etc/services")
+    except OSError:
+        pass
+fields = dict(profile.items(name))
+assert sorted(fields) == ["description", "ports", "title"], fields
+assert all(0 < len(value) <= 1024 for value in fields.values()), fields
+assert fields["ports"].split("|") == ["5055/tcp"], fields["ports"]
+END
 if has gst; then
   in_root env HOME=/tmp gst-inspect-1.0 ovalixsrc >"$work/inspect" 2>&1 ||
     fail "GStreamer does not find ovalixsrc: $(tail -3 "$work/inspect")"
@@ -143,10 +171,12 @@ grep -q 'stop OvalixSvc.service' "$log" || fail "not stopped on removal: $(cat "
 [ -z "$(svc_pid)" ] || fail "service still running"
 [ -e "$r/usr/sbin/OvalixSvc" ] || [ -e "$r/$unit" ] && fail "files left after removal"
 [ -f "$state" ] || fail "state directory not kept on removal"
+[ -f "$r/$ufw_profile" ] || fail "ufw profile not kept on removal, as a conffile is"
 
 # 7. Purge: state directory and enablement gone.
 in_root dpkg -P ovalix >"$work/dpkg.log" 2>&1 || fail "dpkg -P: $(cat "$work/dpkg.log")"
 [ -e "$r/var/lib/ovalix" ] && fail "state directory left after purge"
+[ -e "$r/$ufw_profile" ] && fail "ufw profile left after purge"
 [ -e "$wants" ] || [ -L "$wants" ] && fail "enablement left after purge"
 [ -L "$r/etc/systemd/system/OvalixSvc.service" ] && fail "mask left after purge"
 [ -e "$r/$camera_wants" ] || [ -L "$r/$camera_wants" ] && fail "camera enablement left after purge"

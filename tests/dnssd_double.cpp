@@ -31,6 +31,7 @@ const DoubleSocket NO_SOCKET = INVALID_SOCKET;
 #define DOUBLE_EXPORT extern "C"
 #else
 #include <dlfcn.h>
+#include <sys/select.h>
 #include <sys/socket.h>
 #include <unistd.h>
 typedef int DoubleSocket;
@@ -147,10 +148,19 @@ bool MakeSocketPair(DoubleSocket& readEnd, DoubleSocket& writeEnd)
 #endif
 }
 
+// Sends the reply's byte and returns once the read end shows it. Over loopback
+// TCP (the Windows build) the byte may reach the read end a moment after send
+// returns, when the kernel defers loopback delivery under load; the service's
+// poll never waits, so a reply counts as delivered only once it can be seen.
 void Deliver(DNSServiceRef ref)
 {
     char byte = 1;
     send(ref->writeEnd, &byte, 1, 0);
+    fd_set readable;
+    FD_ZERO(&readable);
+    FD_SET(ref->readEnd, &readable);
+    timeval limit = { 5, 0 };
+    select(static_cast<int>(ref->readEnd) + 1, &readable, nullptr, nullptr, &limit);
 }
 
 // Path of a file in the library's own directory.
@@ -287,11 +297,11 @@ DNSServiceErrorType DNSSD_API DNSServiceProcessResult(DNSServiceRef sdRef)
 }
 
 #ifndef DOUBLE_OMIT_SOCKFD
-int DNSSD_API DNSServiceRefSockFD(DNSServiceRef sdRef)
+dnssd_sock_t DNSSD_API DNSServiceRefSockFD(DNSServiceRef sdRef)
 {
     if (sdRef == nullptr)
-        return -1;
-    return static_cast<int>(sdRef->readEnd);
+        return DNSSD_NO_SOCKET;
+    return static_cast<dnssd_sock_t>(sdRef->readEnd);
 }
 #endif
 

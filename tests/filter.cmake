@@ -9,15 +9,6 @@ if(WIN32)
                   LIBS ovalix_com ovalix_filter_ids strmiids ole32 oleaut32 uuid LOCK)
   add_dependencies(filter_com_test ovalix_filter)
 
-  # The 64-bit build has no service of its own: it uses the 32-bit one, as a
-  # 64-bit camera application on Windows meets the 32-bit service.
-  if(OVALIX_CONSUMERS_ONLY)
-    set(OVALIX_SERVICE_PROGRAM "${PROJECT_SOURCE_DIR}/build/win32/service/OvalixSvc.exe"
-        CACHE FILEPATH "The 32-bit service the 64-bit filter tests run")
-    set(filter_svc ${OVALIX_SERVICE_PROGRAM})
-  else()
-    set(filter_svc $<TARGET_FILE:OvalixSvc>)
-  endif()
   set(OVALIX_PHONE_PROGRAM "${PROJECT_SOURCE_DIR}/build/native/tools/phone/ovalix-phone"
       CACHE FILEPATH "The native phone stand-in used by the Windows process tests")
 
@@ -30,7 +21,7 @@ if(WIN32)
     add_test(NAME filter_process.${case}
              COMMAND ${runner} python3 ${CMAKE_CURRENT_SOURCE_DIR}/filter_process_test.py
                      --case ${case} --filter $<TARGET_FILE:ovalix_filter>
-                     --snap $<TARGET_FILE:ovalix-snap> --svc ${filter_svc}
+                     --snap $<TARGET_FILE:ovalix-snap> --svc $<TARGET_FILE:OvalixSvc>
                      --monitor $<TARGET_FILE:ovalix-monitor> --phone ${OVALIX_PHONE_PROGRAM}
                      --wine-run ${PROJECT_SOURCE_DIR}/scripts/wine-run.sh)
     set_tests_properties(filter_process.${case} PROPERTIES RESOURCE_LOCK service TIMEOUT 240)

@@ -1,32 +1,68 @@
 #!/bin/sh
-# The Windows installer under Wine, in a private copy of the prefix
-# (wine_private_prefix.sh): an older release installed silently, the current
-# one installed over it (the running service stopped, files replaced, the
-# service started again), the installed pieces checked (service registered
-# and running, files, uninstall entry, Start-menu shortcut and filter classes
-# when the build has them, frames from the stand-in through the installed
-# service), then silent uninstalls that leave nothing behind but the stored
-# table, which goes only when asked for.
-# Usage: installer_wine.sh INSTALLER.EXE INSTALLER.NSH SERVICE_PROBE.EXE PHONE
-#                         VIEWER_DRIVER.EXE|- [PIECE...]
-#   PIECE: viewer, filter32, filter64, snap — what this build packages. With
-#   the viewer it runs on a display (viewer_env.sh).
+# A Windows installer under Wine, in a private copy of the prefix
+# (wine_private_prefix.sh), with stand-ins for netsh that log what they are
+# asked (the prefix has no firewall):
+#   1. an older release installed silently, of the installer's bitness, or
+#      a 32-bit one before the 64-bit installer where this machine runs
+#      32-bit programs;
+#   2. the installer under test over it: the running service stopped (its stop
+#      saves the table), the files replaced, the new service started, the
+#      stored table kept; over a 32-bit installation the 64-bit one stays in its
+#      folder and takes over its uninstall entry;
+#   3. frames from the phone stand-in through the installed service, monitor,
+#      ovalix-snap and viewer; the 32-bit installer refuses to replace the
+#      64-bit programs;
+#   4. a silent uninstall that leaves nothing behind but the stored table;
+#   5. a first installation into the default folder, uninstalled with
+#      /DELETETABLE, which takes the table too.
+# After every installation: service registered with its restart actions and
+# running in the installer's bitness, files, uninstall entry in the registry
+# view of that bitness, shortcut, filter classes, and one firewall rule.
+# Usage: installer_wine.sh --bits 32|64 --installer EXE --nsh NSH --probe EXE
+#          --phone PROGRAM --netsh EXE [--nsh32 NSH --netsh32 EXE]
+#          [--viewer-driver EXE] [PIECE...]
+#   NSH: the installer's generated script, compiled again for an older
+#   release (NSH32, NETSH32: the 32-bit build's, for a 64-bit installer).
+#   PIECE: viewer, filter, snap — what the installer's build packages.
+#   OVALIX_WIN32=off: as on a machine that runs 64-bit programs only.
 set -u
-installer=$1
-nsh=$2
-probe=$3
-phone=$4
-viewer_driver=$5
-shift 5
+nsh32=
+netsh32=
+viewer_driver=
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --bits) bits=$2 ;;
+    --installer) installer=$2 ;;
+    --nsh) nsh=$2 ;;
+    --nsh32) nsh32=$2 ;;
+    --probe) probe=$2 ;;
+    --phone) phone=$2 ;;
+    --netsh) netsh=$2 ;;
+    --netsh32) netsh32=$2 ;;
+    --viewer-driver) viewer_driver=$2 ;;
+    *) break ;;
+  esac
+  shift 2
+done
 pieces=" $* "
-if [ ! -f "$installer" ]; then
-  echo "FAIL: no $installer: build it with --target installer"
-  exit 1
-fi
 root=$(cd "$(dirname "$0")/.." && pwd)
 run="$root/scripts/wine-run.sh"
 : "${OVALIX_WINEPREFIX:=$root/build/wine}"
 prefix=$OVALIX_WINEPREFIX
+
+runs32=yes
+"$root/scripts/win32-runs.sh" || runs32=
+if [ "$bits" = 32 ] && [ -z "$runs32" ]; then
+  echo "32-bit installer skipped: this machine runs 64-bit code only"
+  exit 77
+fi
+for f in "$installer" "$netsh" ${runs32:+$nsh32 $netsh32}; do
+  if [ ! -f "$f" ]; then
+    echo "FAIL: no $f: build the installers (--target installer) of both Windows builds"
+    exit 1
+  fi
+done
+
 tmp=$(mktemp -d)
 failures=0
 fail() { printf 'FAIL: %s\n' "$*"; failures=$((failures + 1)); }
@@ -45,13 +81,34 @@ cleanup() {
 }
 trap cleanup EXIT
 
-dir="$prefix/drive_c/Program Files (x86)/Ovalix"
-windir='C:\Program Files (x86)\Ovalix'
+# The netsh stand-ins, in the system directory of each bitness; Wine runs its
+# own program for a name it knows unless the prefix says otherwise.
+windows="$prefix/drive_c/windows"
+cp "$netsh" "$windows/system32/netsh.exe" || exit 1
+[ -n "$netsh32" ] && { cp "$netsh32" "$windows/syswow64/netsh.exe" || exit 1; }
+[ "$bits" = 32 ] && { cp "$netsh" "$windows/syswow64/netsh.exe" || exit 1; }
+w reg add 'HKCU\Software\Wine\DllOverrides' /v netsh.exe /d native /f >/dev/null || exit 1
+netsh_log="$windows/netsh.log"
+rm -f "$netsh_log"
+# The number of netsh commands so far, to tell that a step asked for some.
+netsh_count() { cat "$netsh_log" 2>/dev/null | wc -l; }
+
 menu="$prefix/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Ovalix"
 uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Ovalix'
+service_key='HKLM\SYSTEM\CurrentControlSet\Services\OvalixSvc'
 class='HKCR\CLSID\{5E75F4EE-128D-4972-8CD9-5B82DF38EB55}\InprocServer32'
 # The filter's entry among the video input devices.
 device='HKCR\CLSID\{860BB310-5D01-11D0-BD3B-00A0C911CE86}\Instance\{5E75F4EE-128D-4972-8CD9-5B82DF38EB55}'
+
+# Where an installer of a bitness installs by default, in Windows and in
+# Unix terms; set_folder sets windir and dir.
+set_folder() {
+  case "$1" in
+    32) windir='C:\Program Files (x86)\Ovalix' ;;
+    64) windir='C:\Program Files\Ovalix' ;;
+  esac
+  dir="$prefix/drive_c/$(printf '%s' "${windir#C:\\}" | tr '\\' /)"
+}
 
 # The process id of the prefix's running OvalixSvc.exe, if any.
 service_pid() {
@@ -77,26 +134,105 @@ listing() {
   (cd "$prefix/drive_c" && find . | grep -v -e '/Temp\(/\|$\)' -e '^./windows/' | sort)
 }
 
-# The uninstaller copies itself away and returns at once; it removes its
-# uninstall entry last.
-uninstall() {
-  "$run" "$windir\\uninstall.exe" /S "$@" >/dev/null 2>&1 || fail "uninstaller failed"
-  for _ in $(seq 300); do
-    w reg query "$uninstall_key" /reg:32 >/dev/null 2>&1 || { sleep 1; return; }
-    sleep 0.1
-  done
-  fail "the uninstaller did not finish"
+# The service's restart actions in the words of `sc failure`, from the value
+# the service manager keeps them in: reset period, three unused words, then
+# (type, delay) pairs; type 1 is a restart.
+failure_actions() {
+  w reg query "$service_key" /v FailureActions | /usr/bin/python3 -c '
+import re, struct, sys
+found = re.search(r"FailureActions\s+REG_BINARY\s+([0-9A-Fa-f]+)", sys.stdin.read())
+data = bytes.fromhex(found.group(1)) if found else b""
+if len(data) < 20:
+    sys.exit("no FailureActions value")
+reset, _, _, count, _ = struct.unpack_from("<5I", data)
+actions = [struct.unpack_from("<2I", data, 20 + 8 * i) for i in range(min(count, (len(data) - 20) // 8))]
+names = {0: "none", 1: "restart", 2: "reboot", 3: "run"}
+print("reset= %d actions= %s" % (reset, "/".join("%s/%d" % (names.get(t, t), d) for t, d in actions)))
+'
 }
 
+# The firewall rules that the logged netsh commands leave, one line each.
+# A rule's fields are compared with what the installed service needs; any
+# other command is reported.
+firewall_rules() {
+  /usr/bin/python3 - "$netsh_log" <<'END'
+import os, sys
+
+def arguments(line):
+    """Splits a command line as Windows programs do (no escaped quotes here)."""
+    args, word, quoted, started = [], "", False, False
+    for c in line.rstrip("\r\n"):
+        if c == '"':
+            quoted, started = not quoted, True
+        elif c == " " and not quoted:
+            if started:
+                args.append(word)
+            word, started = "", False
+        else:
+            word, started = word + c, True
+    if started:
+        args.append(word)
+    return args
+
+rules = {}
+log = sys.argv[1]
+for line in open(log, encoding="utf-8") if os.path.exists(log) else []:
+    args = arguments(line)[1:]
+    verb = " ".join(a.lower() for a in args[:4])
+    fields = dict(a.split("=", 1) for a in args[4:] if "=" in a)
+    if verb == "advfirewall firewall add rule" and len(fields) == len(args) - 4:
+        rules.setdefault(fields.get("name"), []).append(fields)
+    elif verb == "advfirewall firewall delete rule" and list(fields) == ["name"]:
+        rules.pop(fields["name"], None)
+    else:
+        print("unexpected netsh command: " + line.strip())
+for name, copies in rules.items():
+    for fields in copies:
+        print(";".join("%s=%s" % (k, fields[k]) for k in sorted(fields)
+                       if k != "description") + (";described" if fields.get("description") else ""))
+END
+}
+
+# Runs an installer or uninstaller silently, after noting how many netsh
+# commands came before it.
+silently() {
+  asked=$(netsh_count)
+  exe=$1
+  shift
+  "$run" "$exe" /S "$@" >/dev/null 2>&1
+}
+
+check_firewall() {
+  [ "$(netsh_count)" -gt "$asked" ] || fail "netsh not asked when $1"
+  firewall_rules >"$tmp/rules"
+  expected="action=allow;dir=in;enable=yes;localport=5055;name=Ovalix connection manager;profile=private,domain;program=$windir\\OvalixSvc.exe;protocol=TCP;described"
+  printf '%s\n' "$expected" | cmp -s - "$tmp/rules" ||
+    fail "firewall rules after $1: $(cat "$tmp/rules")"
+}
+
+# check_installed VERSION BITS: what an installer of BITS leaves in $dir.
 check_installed() {
   version=$1
-  w reg query "$uninstall_key" /reg:32 >"$tmp/key"
+  b=$2
+  other=$((96 - b))
+  w reg query "$uninstall_key" /reg:"$b" >"$tmp/key"
   grep -q "DisplayVersion *REG_SZ *$version\$" "$tmp/key" || fail "uninstall entry: $(cat "$tmp/key")"
   grep -qF "REG_SZ    \"$windir\\uninstall.exe\" /S" "$tmp/key" || fail "no quiet uninstall string"
+  w reg query "$uninstall_key" /reg:"$other" >/dev/null && fail "uninstall entry in the $other-bit view"
   w "$probe" config >"$tmp/config"
   grep -qxF "path=\"$windir\\OvalixSvc.exe\"" "$tmp/config" || fail "service: $(cat "$tmp/config")"
   grep -qx 'type=16 start=2 error=1' "$tmp/config" || fail "service type/start: $(cat "$tmp/config")"
+  actions=$(failure_actions)
+  [ "$actions" = "reset= 86400 actions= restart/5000/restart/5000/restart/30000" ] ||
+    fail "restart actions: $actions"
   wait_running
+  pid=$(service_pid)
+  case "$(readlink "/proc/$pid/exe" 2>/dev/null)" in
+    */wine64) loader=64 ;;
+    */wine) loader=32 ;;
+    *) loader=none ;;
+  esac
+  [ "$loader" = "$b" ] || fail "the service runs as a $loader-bit program, not $b-bit"
   for f in OvalixSvc.exe ovalix-monitor.exe uninstall.exe; do
     [ -f "$dir/$f" ] || fail "$f not installed"
   done
@@ -104,32 +240,82 @@ check_installed() {
     [ -f "$dir/OvalixViewer.exe" ] || fail "viewer not installed"
     [ -f "$menu/Ovalix Viewer.lnk" ] || fail "no Start-menu shortcut"
   fi
-  has snap && { [ -f "$dir/ovalix-snap.exe" ] || fail "ovalix-snap not installed"; }
-  if has filter32; then
-    w reg query "$class" /reg:32 | grep -qi 'ovalix_filter.dll' || fail "32-bit filter class missing"
-    w reg query "$device" /reg:32 >/dev/null || fail "32-bit filter not among the video input devices"
+  otherdir=x64
+  [ "$b" = 64 ] && otherdir=x86
+  has snap && for f in ovalix-snap.exe "$otherdir/ovalix-snap.exe"; do
+    [ -f "$dir/$f" ] || fail "$f not installed"
+  done
+  if has filter; then
+    filters="$b=$windir\\ovalix_filter.dll"
+    # Without 32-bit programs there is nothing to register the 32-bit
+    # filter for, nor a way to.
+    [ "$other" = 64 ] || [ -n "$runs32" ] && filters="$filters|$other=$windir\\$otherdir\\ovalix_filter.dll"
+    IFS='|'
+    for f in $filters; do
+      unset IFS
+      view=${f%%=*}
+      w reg query "$class" /reg:"$view" | grep -qiF "REG_SZ    ${f#*=}" ||
+        fail "$view-bit filter class: $(w reg query "$class" /reg:"$view")"
+      w reg query "$device" /reg:"$view" >/dev/null ||
+        fail "$view-bit filter not among the video input devices"
+    done
+    unset IFS
   fi
-  if has filter64; then
-    w reg query "$class" /reg:64 | grep -qi 'x64\\ovalix_filter.dll' || fail "64-bit filter class missing"
-    w reg query "$device" /reg:64 >/dev/null || fail "64-bit filter not among the video input devices"
-  fi
+  [ -d "$dir/x64" ] && [ "$b" = 64 ] && fail "the 32-bit installation's x64 folder is left"
+  check_firewall "installing $version ($b-bit)"
+}
+
+# The uninstaller copies itself away and returns at once; it removes its
+# uninstall entry last.
+uninstall() {
+  silently "$dir/uninstall.exe" "$@" || fail "uninstaller failed"
+  for _ in $(seq 300); do
+    w reg query "$uninstall_key" /reg:"$bits" >/dev/null 2>&1 || { sleep 1; return; }
+    sleep 0.1
+  done
+  fail "the uninstaller did not finish"
+}
+
+check_removed() {
+  w "$probe" config >/dev/null && fail "service still registered"
+  [ -z "$(service_pid)" ] || fail "service still running"
+  for view in 32 64; do
+    w reg query "$class" /reg:$view >/dev/null 2>&1 && fail "$view-bit filter class left behind"
+    w reg query "$device" /reg:$view >/dev/null 2>&1 && fail "$view-bit device entry left behind"
+    w reg query "$uninstall_key" /reg:$view >/dev/null 2>&1 && fail "$view-bit uninstall entry left behind"
+  done
+  [ "$(netsh_count)" -gt "$asked" ] || fail "netsh not asked when uninstalling"
+  firewall_rules >"$tmp/rules"
+  [ -s "$tmp/rules" ] && fail "firewall rules left behind: $(cat "$tmp/rules")"
+  listing >"$tmp/after"
+  diff "$tmp/before" "$tmp/after" >"$tmp/left" || fail "left behind: $(cat "$tmp/left")"
 }
 
 listing >"$tmp/before"
 
 # 1. An older release, installed silently.
-makensis -V1 -NOCD -DVERSION=1.0.0 "-DOUTFILE=$tmp/old-setup.exe" "$nsh" >/dev/null ||
+old_bits=$bits
+old_nsh=$nsh
+if [ "$bits" = 64 ]; then
+  if [ -n "$runs32" ]; then
+    old_bits=32
+    old_nsh=$nsh32
+  else
+    echo "upgrade over a 32-bit installation skipped: this machine runs 64-bit code only"
+  fi
+fi
+makensis -V1 -NOCD -DVERSION=1.0.0 "-DOUTFILE=$tmp/old-setup.exe" "$old_nsh" >/dev/null ||
   fail "could not make the older installer"
-"$run" "$tmp/old-setup.exe" /S >/dev/null 2>&1 || fail "older installer failed"
-check_installed 1.0.0
+silently "$tmp/old-setup.exe" || fail "older installer failed"
+set_folder "$old_bits"
+check_installed 1.0.0 "$old_bits"
 old_pid=$(service_pid)
 [ -n "$old_pid" ] || fail "no service process after the first install"
 printf 'stale' >"$dir/ovalix-monitor.exe"
 
-# 2. The current release over it: the service was stopped (its stop saved the
-#    table), the files replaced, and a new service process runs.
-"$run" "$installer" /S >/dev/null 2>&1 || fail "upgrade failed"
-check_installed 2.0.0
+# 2. The installer under test over it, in the same folder.
+silently "$installer" || fail "upgrade failed"
+check_installed 2.0.0 "$bits"
 new_pid=$(service_pid)
 [ -n "$new_pid" ] && [ "$new_pid" != "$old_pid" ] || fail "service not restarted ($old_pid, $new_pid)"
 [ "$(head -c 5 "$dir/ovalix-monitor.exe")" != stale ] || fail "files not replaced"
@@ -139,15 +325,16 @@ w "$probe" read-table | grep -qx 'type=3 size=352 class=config' ||
 # 3. Frames from the stand-in through the installed service and monitor.
 "$phone" --connect 127.0.0.1:5055 --formats 640x480@30 >"$tmp/phone.log" 2>&1 &
 phone_pid=$!
-w "$windir\\ovalix-monitor.exe" --wait-state 3 --timeout 20000 >/dev/null ||
+w "$dir/ovalix-monitor.exe" --wait-state 3 --timeout 20000 >/dev/null ||
   fail "no streaming link through the installed service"
-w "$windir\\ovalix-monitor.exe" --take --quiet --frames 10 --seconds 10 >"$tmp/take"
+w "$dir/ovalix-monitor.exe" --take --quiet --frames 10 --seconds 10 >"$tmp/take"
 grep -q '^summary frames=1[0-9]' "$tmp/take" || fail "frames: $(cat "$tmp/take")"
 # ovalix-snap finds the installed filter among the video input devices, in
-# each bitness, and gets live pictures through it.
+# each bitness that runs here, and gets live pictures through it.
 if has snap; then
-  snaps="$windir\\ovalix-snap.exe"
-  has filter64 && snaps="$snaps|$windir\\x64\\ovalix-snap.exe"
+  snaps="$dir/ovalix-snap.exe"
+  [ "$bits" = 32 ] && snaps="$snaps|$dir/x64/ovalix-snap.exe"
+  [ "$bits" = 64 ] && [ -n "$runs32" ] && snaps="$snaps|$dir/x86/ovalix-snap.exe"
   IFS='|'
   for snap in $snaps; do
     unset IFS
@@ -160,7 +347,7 @@ fi
 # The viewer, started from its Start-menu shortcut, finds the filter: its
 # format probe sizes the window for the phone's one format, the control bar
 # names it and offers Play. It is left running for the uninstaller to close.
-if has viewer; then
+if has viewer && [ -n "$viewer_driver" ]; then
   "$run" start "C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs\\Ovalix\\Ovalix Viewer.lnk" \
     >/dev/null 2>&1 || fail "the Start-menu shortcut did not start"
   w "$viewer_driver" state >"$tmp/viewer"
@@ -176,27 +363,30 @@ fi
 kill "$phone_pid"
 wait "$phone_pid" 2>/dev/null
 phone_pid=
+# The 32-bit installer leaves a 64-bit installation alone.
+if [ "$bits" = 64 ] && [ -n "$runs32" ]; then
+  makensis -V1 -NOCD "-DOUTFILE=$tmp/setup32.exe" "$nsh32" >/dev/null ||
+    fail "could not make the 32-bit installer"
+  silently "$tmp/setup32.exe" && fail "the 32-bit installer ran over the 64-bit one"
+  w "$probe" config >"$tmp/config"
+  grep -qxF "path=\"$windir\\OvalixSvc.exe\"" "$tmp/config" || fail "service: $(cat "$tmp/config")"
+  w reg query "$uninstall_key" /reg:32 >/dev/null && fail "the 32-bit installer wrote its entry"
+fi
 
-# 4. Silent uninstall: no service, no entry, no class, no files; the table
-#    is kept by default.
+# 4. Silent uninstall: no service, entry, class, rule or file; the table is
+#    kept by default.
 uninstall
-w "$probe" config >/dev/null && fail "service still registered"
-[ -z "$(service_pid)" ] || fail "service still running"
-w reg query "$class" /reg:32 >/dev/null 2>&1 && fail "32-bit filter class left behind"
-w reg query "$class" /reg:64 >/dev/null 2>&1 && fail "64-bit filter class left behind"
-w reg query "$device" /reg:32 >/dev/null 2>&1 && fail "32-bit device entry left behind"
-w reg query "$device" /reg:64 >/dev/null 2>&1 && fail "64-bit device entry left behind"
-listing >"$tmp/after"
-diff "$tmp/before" "$tmp/after" >"$tmp/left" || fail "left behind: $(cat "$tmp/left")"
+check_removed
 w "$probe" read-table >/dev/null || fail "the stored table was not kept"
 
-# 5. Installed again and uninstalled with /DELETETABLE: the table goes too.
-"$run" "$installer" /S >/dev/null 2>&1 || fail "second install failed"
-wait_running
+# 5. A first installation, in the installer's own folder, uninstalled with
+#    /DELETETABLE: the table goes too.
+silently "$installer" || fail "second install failed"
+set_folder "$bits"
+check_installed 2.0.0 "$bits"
 uninstall /DELETETABLE
+check_removed
 w "$probe" read-table >/dev/null && fail "the stored table was kept"
-listing >"$tmp/after"
-diff "$tmp/before" "$tmp/after" >"$tmp/left" || fail "left behind: $(cat "$tmp/left")"
 
 [ "$failures" -eq 0 ] && echo "all checks passed"
 exit "$failures"

@@ -27,6 +27,7 @@
 #include "service_host.h"
 #include "service_signals.h"
 #include "block_writer.h"
+#include "stored_table_access.h"
 #include "stream_protocol.h"
 #include "ticks.h"
 
@@ -110,26 +111,6 @@ inline void SleepMs(int ms)
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 
-// Points the stored table at an empty store, so every test starts from the
-// default table and a requested size of 0 x 0.
-inline void ForgetStoredTable()
-{
-#ifdef _WIN32
-    RegDeleteKeyA(HKEY_LOCAL_MACHINE, "Software\\Ovalix");
-#else
-    static std::string dir;
-    if (dir.empty()) {
-        char pattern[] = "/tmp/ovalix-net-test-XXXXXX";
-        const char* made = mkdtemp(pattern);
-        dir = made ? made : "/tmp";
-    }
-    std::string cmd = "rm -rf '" + dir + "/Software'";
-    int rc = system(cmd.c_str());
-    (void)rc;
-    setenv("STATE_DIRECTORY", dir.c_str(), 1);
-#endif
-}
-
 // The phone's end of a TCP link, made of the same socket wrapper.
 class LoopbackPeer {
 public:
@@ -200,7 +181,10 @@ class SharedBlockTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        ForgetStoredTable();
+        // An empty store: every test starts from the default table and a
+        // requested size of 0 x 0.
+        UseTemporaryStore();
+        RemoveStoredKey();
         ASSERT_TRUE(OpenSharedBlock());
         g_serviceTimer.Create();
         g_link.fill = 0;

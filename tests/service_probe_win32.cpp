@@ -1,6 +1,6 @@
 // Looks at OvalixSvc through the service manager and the registry, for the
-// process test under Wine. Runs as a 32-bit program, so it sees the same
-// registry view as the service.
+// process tests under Wine. It reads and writes the stored table in the
+// 32-bit registry view, where the service of either bitness keeps it.
 //   status                    prints "state=N checkpoint=N wait_hint=N"
 //   watch MS                  prints every change of that line for MS ms, or
 //                             until the service has stopped after running
@@ -15,6 +15,9 @@
 #include <windows.h>
 
 namespace {
+
+const char* const TABLE_KEY = "Software\\Ovalix";
+const REGSAM TABLE_VIEW = KEY_WOW64_32KEY;
 
 SC_HANDLE OpenService(DWORD access)
 {
@@ -88,8 +91,8 @@ int WriteTable(const char* hex)
         bytes[i] = (BYTE)(hi * 16 + lo);
     }
     HKEY key;
-    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, "Software\\Ovalix", 0, NULL, 0, KEY_WRITE, NULL,
-                        &key, NULL) != ERROR_SUCCESS)
+    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, TABLE_KEY, 0, NULL, 0, KEY_WRITE | TABLE_VIEW,
+                        NULL, &key, NULL) != ERROR_SUCCESS)
         return 1;
     LONG rc = RegSetValueExA(key, "Setup", 0, REG_BINARY, bytes, (DWORD)n);
     RegCloseKey(key);
@@ -99,7 +102,8 @@ int WriteTable(const char* hex)
 int ReadTable()
 {
     HKEY key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Ovalix", 0, KEY_READ, &key) != ERROR_SUCCESS)
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, TABLE_KEY, 0, KEY_READ | TABLE_VIEW, &key) !=
+        ERROR_SUCCESS)
         return 1;
     static BYTE bytes[4096];
     DWORD size = sizeof(bytes);
@@ -171,6 +175,8 @@ int main(int argc, char** argv)
     if (strcmp(command, "read-table") == 0)
         return ReadTable();
     if (strcmp(command, "delete-table") == 0)
-        return RegDeleteKeyA(HKEY_LOCAL_MACHINE, "Software\\Ovalix") == ERROR_SUCCESS ? 0 : 1;
+        return RegDeleteKeyExA(HKEY_LOCAL_MACHINE, TABLE_KEY, TABLE_VIEW, 0) == ERROR_SUCCESS
+                   ? 0
+                   : 1;
     return 2;
 }

@@ -28,6 +28,21 @@ if(WIN32)
                    $<TARGET_FILE:OvalixSvc> $<TARGET_FILE:ovalix-monitor>
                    $<TARGET_FILE:service_probe>)
   set_tests_properties(service_process_wine PROPERTIES RESOURCE_LOCK service TIMEOUT 300)
+
+  # The two bitnesses taking turns, from the 64-bit build: it needs the
+  # 32-bit build's service and monitor, and a machine that runs both.
+  if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+    set(OVALIX_WIN32_BUILD_DIR ${PROJECT_SOURCE_DIR}/build/win32 CACHE PATH
+        "32-bit Windows build tree whose service and monitor the cross-bitness test runs")
+    add_test(NAME cross_bitness_wine
+             COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/wine_private_prefix.sh
+                     sh ${CMAKE_CURRENT_SOURCE_DIR}/cross_bitness_wine.sh
+                     $<TARGET_FILE:OvalixSvc> $<TARGET_FILE:ovalix-monitor>
+                     $<TARGET_FILE:service_probe> ${OVALIX_WIN32_BUILD_DIR}
+                     ${OVALIX_PHONE_PROGRAM})
+    set_tests_properties(cross_bitness_wine PROPERTIES
+                         RESOURCE_LOCK service TIMEOUT 300 SKIP_RETURN_CODE 77)
+  endif()
 else()
   add_test(NAME service_process_posix
            COMMAND ${PROJECT_SOURCE_DIR}/scripts/isolate.sh sh

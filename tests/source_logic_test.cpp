@@ -1,5 +1,6 @@
 // The capture source's plain logic: formats offered and the one it starts
-// with, picture sizes, and moving decoded rows into a bottom-up sample.
+// with, picture sizes, moving decoded rows into a bottom-up sample, and the
+// placeholder as a sample.
 #include <gtest/gtest.h>
 
 #include <string.h>
@@ -7,6 +8,8 @@
 #include <vector>
 
 #include "picture_copy.h"
+#include "placeholder_card.h"
+#include "placeholder_picture.h"
 #include "source_logic.h"
 
 namespace {
@@ -106,30 +109,20 @@ TEST(PictureCopy, ScaleSameSizeIsAFlipAndDownUpPicksNearest)
     EXPECT_EQ(down[ds2 - 1], 0xAA);   // row padding is left alone
 }
 
-TEST(PictureCopy, JpegLooksWhole)
+TEST(PlaceholderPicture, TheSharedCardTurnedIntoABottomUpBgrDib)
 {
-    const uint8_t whole[] = { 0xFF, 0xD8, 0xFF, 0xE0, 0x12, 0xFF, 0xD9 };
-    const uint8_t padded[] = { 0xFF, 0xD8, 0x01, 0xFF, 0xD9, 0x00, 0x07 };
-    const uint8_t cut[] = { 0xFF, 0xD8, 0xFF, 0xDA, 0x00, 0x0C, 0x33 };
-    const uint8_t notJpeg[] = { 0x89, 'P', 'N', 'G', 0xFF, 0xD9 };
-    EXPECT_TRUE(JpegLooksWhole(whole, sizeof whole));
-    EXPECT_TRUE(JpegLooksWhole(padded, sizeof padded));
-    EXPECT_FALSE(JpegLooksWhole(cut, sizeof cut));
-    EXPECT_FALSE(JpegLooksWhole(notJpeg, sizeof notJpeg));
-    EXPECT_FALSE(JpegLooksWhole(whole, 3));
-    EXPECT_FALSE(JpegLooksWhole(whole, 0));
-
-    // A trailer after the end marker is tolerated up to its limit; an end
-    // marker far from the end (a thumbnail's) does not make a cut frame whole.
-    std::vector<uint8_t> trailer(200, 0x5A);
-    trailer[0] = 0xFF;
-    trailer[1] = 0xD8;
-    trailer[40] = 0xFF;
-    trailer[41] = 0xD9;
-    EXPECT_FALSE(JpegLooksWhole(trailer.data(), (uint32_t)trailer.size()));
-    trailer[200 - JPEG_TRAILER_MAX - 2] = 0xFF;
-    trailer[200 - JPEG_TRAILER_MAX - 1] = 0xD9;
-    EXPECT_TRUE(JpegLooksWhole(trailer.data(), (uint32_t)trailer.size()));
+    const uint32_t w = 97, h = 61;   // odd: rows are padded
+    std::vector<uint8_t> rgb(w * h * 3), card(w * h * 3), dib(DibImageSize(w, h), 0xAA);
+    DrawPlaceholder(PLACEHOLDER_NO_PHONE, rgb.data(), dib.data(), w, h);
+    RgbImage image = {card.data(), w, h};
+    DrawPlaceholderCard(PLACEHOLDER_NO_PHONE, image);
+    for (uint32_t y = 0; y < h; ++y)
+        for (uint32_t x = 0; x < w; ++x) {
+            const uint8_t* c = &card[(y * w + x) * 3];
+            const uint8_t* d = &dib[(h - 1 - y) * DibStride(w) + x * 3];
+            ASSERT_TRUE(d[0] == c[2] && d[1] == c[1] && d[2] == c[0]) << x << "," << y;
+        }
+    EXPECT_EQ(dib[DibStride(w) - 1], 0xAA) << "row padding written";
 }
 
 }  // namespace

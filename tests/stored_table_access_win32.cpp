@@ -4,6 +4,8 @@
 
 namespace {
 const char* const KEY = "Software\\Ovalix";
+// The service keeps the table in the 32-bit view whatever its bitness.
+const REGSAM VIEW = KEY_WOW64_32KEY;
 }
 
 void UseTemporaryStore()
@@ -13,15 +15,15 @@ void UseTemporaryStore()
 
 void RemoveStoredKey()
 {
-    RegDeleteKeyA(HKEY_LOCAL_MACHINE, KEY);
+    RegDeleteKeyExA(HKEY_LOCAL_MACHINE, KEY, VIEW, 0);
 }
 
 void CreateStoredKeyOnly()
 {
     RemoveStoredKey();
     HKEY key;
-    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, KEY, 0, NULL, 0, KEY_WRITE, NULL, &key, NULL) ==
-        ERROR_SUCCESS)
+    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, KEY, 0, NULL, 0, KEY_WRITE | VIEW, NULL, &key,
+                        NULL) == ERROR_SUCCESS)
         RegCloseKey(key);
 }
 
@@ -29,7 +31,7 @@ void WriteStoredValue(const void* data, uint32_t size)
 {
     CreateStoredKeyOnly();
     HKEY key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, KEY, 0, KEY_WRITE, &key) != ERROR_SUCCESS)
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, KEY, 0, KEY_WRITE | VIEW, &key) != ERROR_SUCCESS)
         return;
     RegSetValueExA(key, "Setup", 0, REG_BINARY, static_cast<const BYTE*>(data), size);
     RegCloseKey(key);
@@ -38,7 +40,7 @@ void WriteStoredValue(const void* data, uint32_t size)
 bool ReadStoredValue(std::vector<uint8_t>& out)
 {
     HKEY key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, KEY, 0, KEY_READ, &key) != ERROR_SUCCESS)
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, KEY, 0, KEY_READ | VIEW, &key) != ERROR_SUCCESS)
         return false;
     BYTE buffer[4096];
     DWORD size = sizeof(buffer);

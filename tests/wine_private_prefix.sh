@@ -36,7 +36,19 @@ trap cleanup EXIT
 trap 'exit 143' TERM
 trap 'exit 130' INT
 
-cp -a "$base" "$prefix" || exit 1
+# The shared prefix's server may be saving its registry meanwhile (into a
+# temporary file renamed into place): a copy that met a vanished file is
+# made again.
+copies=0
+until cp -a "$base" "$prefix" 2>"$work/copy.log"; do
+  copies=$((copies + 1))
+  if [ $copies -ge 5 ]; then
+    cat "$work/copy.log" >&2
+    exit 1
+  fi
+  rm -rf "$prefix"
+  sleep 0.2
+done
 sh "$root/tests/wine_prefix_scrub.sh" "$prefix" || exit 1
 
 export OVALIX_WINEPREFIX="$prefix" WINEPREFIX="$prefix" WINEDEBUG=-all

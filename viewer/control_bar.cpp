@@ -11,6 +11,8 @@ HBRUSH WhiteBrush;
 // Made once per process: messages that still reach the bar after its
 // WM_DESTROY must not make a new one that nothing deletes.
 bool WhiteBrushMade;
+// The resolution label's font: the text font, or a smaller one of its face.
+HFONT LabelFont;
 
 struct ControlPlace {
   int id;
@@ -37,6 +39,52 @@ const ButtonFaceSet FACE_SETS[] = {
 
 void Enable(int id, bool enabled) { EnableWindow(GetDlgItem(ControlBar, id), enabled); }
 
+// The width of the widest resolution label in the font selected into dc.
+int WidestLabel(HDC dc) {
+  int widest = 0;
+  int32_t count = FormatList ? FormatList->count : 0;
+  for (int32_t i = 0; i < count && i < FORMAT_LIST_RECORDS; i++) {
+    SIZE size = {};
+    GetTextExtentPoint32A(dc, ResolutionLabels[i], static_cast<int>(strlen(ResolutionLabels[i])),
+                          &size);
+    if (size.cx > widest) widest = size.cx;
+  }
+  return widest;
+}
+
+// The label keeps its place from the template, which under some dialog
+// metrics is narrower than "1280 x 720" in the text font, and the HD badge
+// stands over its right end. A text too wide for its static control wraps at
+// a space and loses its second line, so the label gets the text font, or about
+// the largest smaller one in which every label fits left of the badge. One
+// font for all labels: the text keeps its size while Next steps through them.
+void FitLabelFont() {
+  HWND label = GetDlgItem(ControlBar, IDC_RESOLUTION_LABEL);
+  RECT labelRect = {}, badgeRect = {};
+  GetWindowRect(label, &labelRect);
+  GetWindowRect(GetDlgItem(ControlBar, IDC_HD_BADGE), &badgeRect);
+  LONG right = labelRect.right;
+  if (badgeRect.left > labelRect.left && badgeRect.left < right) right = badgeRect.left;
+  const int room = static_cast<int>(right - labelRect.left);
+
+  HDC dc = GetDC(label);
+  HGDIOBJ previous = SelectObject(dc, TextFont);
+  int widest = WidestLabel(dc);
+  HFONT font = TextFont;
+  // Text width goes nearly in proportion to the font's height: start from
+  // the proportional guess and step down until the labels fit.
+  int pixels = widest > room ? TEXT_FONT_PIXELS * room / widest : TEXT_FONT_PIXELS;
+  while (widest > room && pixels > 1) {
+    if (font != TextFont) DeleteObject(font);
+    font = CreateTextFont(pixels--);
+    SelectObject(dc, font);
+    widest = WidestLabel(dc);
+  }
+  SelectObject(dc, previous);
+  ReleaseDC(label, dc);
+  LabelFont = font;
+}
+
 void NextResolution() {
   SelectedFormat++;
   if (!FormatList || SelectedFormat >= FormatList->count) SelectedFormat = 0;
@@ -50,9 +98,10 @@ void PlaceBarControls() {
                  place.height, SWP_NOZORDER | SWP_NOOWNERZORDER);
   // A static control draws with the font it was given, not with the one
   // selected into its device context while it colours itself: hand the
-  // label the 32-pixel text font.
+  // label its font.
+  FitLabelFont();
   SendMessageA(GetDlgItem(ControlBar, IDC_RESOLUTION_LABEL), WM_SETFONT,
-               reinterpret_cast<WPARAM>(TextFont), FALSE);
+               reinterpret_cast<WPARAM>(LabelFont), FALSE);
 }
 
 void ShowSelectedResolution() {
@@ -128,12 +177,14 @@ INT_PTR CALLBACK ControlBarProc(HWND bar, UINT message, WPARAM wParam, LPARAM lP
       HDC dc = reinterpret_cast<HDC>(wParam);
       SetTextColor(dc, RGB(0, 0, 0));
       SetBkColor(dc, RGB(255, 255, 255));
-      SelectObject(dc, TextFont);
+      SelectObject(dc, LabelFont ? LabelFont : TextFont);
       return reinterpret_cast<INT_PTR>(WhiteBrush);
     }
     case WM_DESTROY:
       DeleteObject(WhiteBrush);
       WhiteBrush = nullptr;
+      if (LabelFont != TextFont) DeleteObject(LabelFont);
+      LabelFont = nullptr;
       return FALSE;
   }
   return FALSE;

@@ -21,12 +21,6 @@ void LoadArtwork(HINSTANCE instance) {
   Logo = LoadBitmapA(instance, MAKEINTRESOURCEA(IDB_LOGO));
 }
 
-void CreateTextFont() {
-  TextFont = CreateFontA(-32, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
-                         OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                         DEFAULT_PITCH | FF_DONTCARE, "Ms Shell Dlg 2");
-}
-
 // The widest record sets the picture area; the first of equally wide ones
 // gives its height. Each record gets its label.
 void ReadFormatList() {
@@ -70,7 +64,7 @@ bool CreateViewerWindows(HINSTANCE instance, int showCommand) {
                                instance, nullptr);
   if (!MainWindow) return false;
   LoadArtwork(instance);
-  CreateTextFont();
+  TextFont = CreateTextFont(TEXT_FONT_PIXELS);
 
   ControlBar = CreateDialogParamA(instance, MAKEINTRESOURCEA(IDD_CONTROL_BAR), MainWindow,
                                   ControlBarProc, 0);
@@ -104,6 +98,12 @@ bool CreateViewerWindows(HINSTANCE instance, int showCommand) {
   InvalidateRect(MainWindow, nullptr, TRUE);
   PlayState = 0;
   return true;
+}
+
+HFONT CreateTextFont(int pixels) {
+  return CreateFontA(-pixels, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                     OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                     DEFAULT_PITCH | FF_DONTCARE, "Ms Shell Dlg 2");
 }
 
 void SetClientSize(int32_t width, int32_t height) {

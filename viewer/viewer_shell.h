@@ -6,7 +6,7 @@
 
 #include "capture_graph.h"
 
-enum { TEXT_BUFFER = 100, RESOLUTION_LABEL_BYTES = 50, BUTTON_FACES = 11 };
+enum { TEXT_BUFFER = 100, RESOLUTION_LABEL_BYTES = 50, BUTTON_FACES = 11, TEXT_FONT_PIXELS = 32 };
 
 enum ButtonFace {
   FACE_PLAY_NORMAL, FACE_PLAY_PRESSED, FACE_PLAY_DISABLED,
@@ -35,6 +35,7 @@ extern int32_t BarHeight;
 void RegisterViewerClass(HINSTANCE instance);
 bool CreateViewerWindows(HINSTANCE instance, int showCommand);
 void SetClientSize(int32_t width, int32_t height);
+HFONT CreateTextFont(int pixels);  // the idle picture's and label's face, this high
 int32_t StartPreview();
 int32_t StopPreview();
 LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);

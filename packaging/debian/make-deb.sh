@@ -1,8 +1,9 @@
 #!/bin/sh
 # make-deb.sh BUILD_DIR OUT_DIR VERSION
 # Makes OUT_DIR/ovalix_VERSION_ARCH.deb from what BUILD_DIR installs under
-# /usr (stripped), this directory's maintainer scripts and copyright, and a
-# changelog; dependencies come from the programs' shared libraries.
+# /usr and /etc (stripped; every file in /etc a conffile), this directory's
+# maintainer scripts, copyright and README.Debian, and a changelog;
+# dependencies come from the programs' shared libraries.
 set -eu
 umask 022
 build=$1
@@ -21,6 +22,7 @@ find "$root/usr/share/man" -type f -exec gzip -9n {} +
 doc=$root/usr/share/doc/ovalix
 mkdir -p "$doc" "$root/DEBIAN"
 cp "$here/copyright" "$doc/copyright"
+cp "$here/README.Debian" "$doc/README.Debian"
 # The changelog's date is the last commit's, so that the same tree gives the
 # same package.
 stamp=${SOURCE_DATE_EPOCH:-$(git -C "$here" log -1 --format=%ct 2>/dev/null || date +%s)}
@@ -63,9 +65,13 @@ Description: phone camera as a webcam: connection service and tools
  This package holds the service with its systemd unit, the block monitor
  ovalix-monitor, and the camera sources that applications open.
 END
-(cd "$root" && find . -path ./DEBIAN -prune -o -type f -print | sed 's|^\./||' | LC_ALL=C sort |
+# dpkg keeps an administrator's changes to these on upgrade, and the files on
+# removal; a purge deletes them. It records their checksums itself.
+(cd "$root" && find etc -type f | sed 's|^|/|' | LC_ALL=C sort) >"$root/DEBIAN/conffiles"
+(cd "$root" && find . \( -path ./DEBIAN -o -path ./etc \) -prune -o -type f -print |
+  sed 's|^\./||' | LC_ALL=C sort |
   xargs -d '\n' md5sum) >"$root/DEBIAN/md5sums"
-chmod 644 "$root/DEBIAN/md5sums" "$root/DEBIAN/control"
+chmod 644 "$root/DEBIAN/md5sums" "$root/DEBIAN/control" "$root/DEBIAN/conffiles"
 
 dpkg-deb --root-owner-group -Zxz --build "$root" "$deb" >/dev/null
 echo "$deb"

@@ -1,28 +1,51 @@
-; The Ovalix installer for Windows. The build (target "installer") compiles it
-; through a generated script that defines the version and the path of every
-; program it packages:
-;   VERSION, OUTFILE, SVC, MONITOR               always
-;   VIEWER, FILTER32, SNAP32, FILTER64, SNAP64   when that program is built
+; The Ovalix installers for Windows, 32-bit and 64-bit, from this one script.
+; The build (target "installer") compiles it through a generated script that
+; defines the version, the bitness and the path of every program it packages:
+;   VERSION, OUTFILE, BITS (32 or 64), SVC, MONITOR   always
+;   VIEWER, FILTER, SNAP                             when this build makes them
+;   OTHER_FILTER, OTHER_SNAP                         the other bitness's, when
+;                                                    its build makes them
 ; Silent with /S. The uninstaller keeps the stored picture formats unless the
 ; user says otherwise, or /DELETETABLE is given in silent mode.
+;
+; Layout: this bitness's programs and capture filter in the installation
+; folder, the other bitness's filter and ovalix-snap in a folder of their own
+; inside it (x64 beside the 32-bit programs, x86 beside the 64-bit ones).
 
 Unicode true
 !include LogicLib.nsh
 !include x64.nsh
+!if ${BITS} == 64
+  Target amd64-unicode
+  !define OTHER_BITS 32
+  !define OTHER_DIR "x86"
+  ; A 64-bit program runs on 64-bit Windows only (x64.nsh's own test is a
+  ; constant here, which leaves its branches unused).
+  !define On64BitWindows `1 = 1`
+!else
+  !define OTHER_BITS 64
+  !define OTHER_DIR "x64"
+  !define On64BitWindows `${RunningX64}`
+!endif
 !include FileFunc.nsh
 !include WinMessages.nsh
 
 !define SERVICE "OvalixSvc"
+!define SERVICE_KEY "SYSTEM\CurrentControlSet\Services\${SERVICE}"
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\Ovalix"
-; Written by the 32-bit service, so under the 32-bit view as this program is.
+; Both services keep the table in the 32-bit registry view.
 !define TABLE_KEY "Software\Ovalix"
 !define MENU_FOLDER "$SMPROGRAMS\Ovalix"
+!define FIREWALL_RULE "Ovalix connection manager"
+!define FIREWALL_DESCRIPTION "Lets a phone on a private or work network connect to the Ovalix connection manager on TCP port 5055."
 
 Name "Ovalix ${VERSION}"
 OutFile "${OUTFILE}"
-InstallDir "$PROGRAMFILES\Ovalix"
-; An upgrade goes where the previous version was installed.
-InstallDirRegKey HKLM "${UNINSTALL_KEY}" "InstallLocation"
+!if ${BITS} == 64
+  InstallDir "$PROGRAMFILES64\Ovalix"
+!else
+  InstallDir "$PROGRAMFILES\Ovalix"
+!endif
 RequestExecutionLevel admin
 SetCompressor /SOLID lzma
 ShowInstDetails show
@@ -30,7 +53,7 @@ ShowUninstDetails show
 
 VIProductVersion "${VERSION}.0"
 VIAddVersionKey /LANG=1033 "ProductName" "Ovalix"
-VIAddVersionKey /LANG=1033 "FileDescription" "Ovalix setup"
+VIAddVersionKey /LANG=1033 "FileDescription" "Ovalix setup for ${BITS}-bit Windows"
 VIAddVersionKey /LANG=1033 "FileVersion" "${VERSION}"
 VIAddVersionKey /LANG=1033 "ProductVersion" "${VERSION}"
 VIAddVersionKey /LANG=1033 "LegalCopyright" "Ovalix developers"
@@ -40,12 +63,25 @@ Page instfiles
 UninstPage uninstConfirm
 UninstPage instfiles
 
+; The registry view of the installation this one replaces ("32" or "64"),
+; empty for a first installation.
+Var previousView
 Var deleteTable
 
-; Runs a program without a console window; $0 is its exit code.
+; ---------------------------------------------------------------------------
+; Helpers
+
+; Runs a program without a console window; $0 is its exit code, or "error"
+; when it could not be started.
 !macro Run COMMAND
   nsExec::Exec `${COMMAND}`
   Pop $0
+!macroend
+
+; Sets the registry view of this installer's own bitness: the uninstall
+; entry lives there, where the system's program list looks for it.
+!macro OwnRegView
+  SetRegView ${BITS}
 !macroend
 
 ; Stops the service if it runs and waits until its program file is free:
@@ -101,28 +137,84 @@ FunctionEnd
 !insertmacro CloseViewer ""
 !insertmacro CloseViewer "un."
 
-; Registers (REG "") or unregisters (REG "/u ") a capture filter DLL with the
-; regsvr32 of its own bitness.
-!macro Regsvr32 REG DLL BITS
-  !if ${BITS} == 64
+; Removes the firewall rule by its name, every copy of it; netsh answers 1
+; when there is none.
+!macro RemoveFirewallRule UN
+Function ${UN}RemoveFirewallRule
+  !insertmacro Run '"$SYSDIR\netsh.exe" advfirewall firewall delete rule name="${FIREWALL_RULE}"'
+FunctionEnd
+!macroend
+!insertmacro RemoveFirewallRule ""
+!insertmacro RemoveFirewallRule "un."
+
+; Runs the regsvr32 of a DLL's bitness (DLL_BITS) with ARGS: the system
+; directory's own for this installer's bitness, the 64-bit one with the file
+; system redirection off, the 32-bit one from SysWOW64.
+!macro Regsvr32 ARGS DLL_BITS
+  !if ${DLL_BITS} == ${BITS}
+    !insertmacro Run '"$SYSDIR\regsvr32.exe" /s ${ARGS}'
+  !else if ${DLL_BITS} == 64
     ${DisableX64FSRedirection}
-  !endif
-  !insertmacro Run '"$SYSDIR\regsvr32.exe" /s ${REG}"${DLL}"'
-  !if ${BITS} == 64
+    !insertmacro Run '"$SYSDIR\regsvr32.exe" /s ${ARGS}'
     ${EnableX64FSRedirection}
+  !else
+    !insertmacro Run '"$WINDIR\SysWOW64\regsvr32.exe" /s ${ARGS}'
   !endif
 !macroend
 
+; Registers a capture filter DLL with the regsvr32 of its bitness. Where that
+; regsvr32 cannot even start, this Windows runs no programs of that bitness,
+; so none needs the filter.
+!macro RegisterFilter DLL DLL_BITS
+  !insertmacro Regsvr32 '"${DLL}"' ${DLL_BITS}
+  ${If} $0 == "error"
+    DetailPrint "No ${DLL_BITS}-bit programs run here: the ${DLL_BITS}-bit capture filter is not registered."
+  ${ElseIf} $0 != 0
+    DetailPrint "The ${DLL_BITS}-bit capture filter was not registered ($0)."
+    SetErrorLevel 4
+  ${EndIf}
+!macroend
+
+!macro UnregisterFilter DLL DLL_BITS
+  ${If} ${FileExists} "${DLL}"
+    !insertmacro Regsvr32 '/u "${DLL}"' ${DLL_BITS}
+  ${EndIf}
+!macroend
+
+; ---------------------------------------------------------------------------
+; Installation
+
+; An upgrade goes where the previous version is installed, whichever
+; bitness it was: the service's registration keeps its program's path.
 Function .onInit
   SetShellVarContext all
-FunctionEnd
-
-; An upgrade stays where the registered service runs from: the service's
-; registration keeps its path, so another folder would leave it on the old
-; program.
-Function SkipDirectoryOnUpgrade
+  StrCpy $previousView ""
+  !insertmacro OwnRegView
   ReadRegStr $0 HKLM "${UNINSTALL_KEY}" "InstallLocation"
   ${If} $0 != ""
+    StrCpy $previousView ${BITS}
+  ${ElseIf} ${On64BitWindows}
+    SetRegView ${OTHER_BITS}
+    ReadRegStr $0 HKLM "${UNINSTALL_KEY}" "InstallLocation"
+    !insertmacro OwnRegView
+    ${If} $0 != ""
+      !if ${BITS} == 32
+        ; The 64-bit programs would be replaced by 32-bit ones.
+        MessageBox MB_OK|MB_ICONSTOP \
+          "Ovalix for 64-bit Windows is installed in $0. Install Ovalix-${VERSION}-x64-setup.exe over it, or uninstall it first." \
+          /SD IDOK
+        Abort
+      !endif
+      StrCpy $previousView ${OTHER_BITS}
+    ${EndIf}
+  ${EndIf}
+  ${If} $previousView != ""
+    StrCpy $INSTDIR $0
+  ${EndIf}
+FunctionEnd
+
+Function SkipDirectoryOnUpgrade
+  ${If} $previousView != ""
     Abort
   ${EndIf}
 FunctionEnd
@@ -141,31 +233,37 @@ Section "Ovalix"
     CreateDirectory "${MENU_FOLDER}"
     CreateShortcut "${MENU_FOLDER}\Ovalix Viewer.lnk" "$INSTDIR\OvalixViewer.exe"
   !endif
-  !ifdef SNAP32
-    File "/oname=ovalix-snap.exe" "${SNAP32}"
+  !ifdef SNAP
+    File "/oname=ovalix-snap.exe" "${SNAP}"
   !endif
-  !ifdef FILTER32
-    File "/oname=ovalix_filter.dll" "${FILTER32}"
-    !insertmacro Regsvr32 "" "$INSTDIR\ovalix_filter.dll" 32
-    ${If} $0 != 0
-      DetailPrint "The 32-bit capture filter was not registered ($0)."
-      SetErrorLevel 4
+  !ifdef FILTER
+    File "/oname=ovalix_filter.dll" "${FILTER}"
+    !insertmacro RegisterFilter "$INSTDIR\ovalix_filter.dll" ${BITS}
+  !endif
+  ; The 32-bit installer puts the 64-bit pieces only where 64-bit
+  ; applications run.
+  !ifdef OTHER_FILTER
+    ${If} ${On64BitWindows}
+      SetOutPath "$INSTDIR\${OTHER_DIR}"
+      File "/oname=ovalix_filter.dll" "${OTHER_FILTER}"
+      !ifdef OTHER_SNAP
+        File "/oname=ovalix-snap.exe" "${OTHER_SNAP}"
+      !endif
+      !insertmacro RegisterFilter "$INSTDIR\${OTHER_DIR}\ovalix_filter.dll" ${OTHER_BITS}
     ${EndIf}
   !endif
-  ; The 64-bit filter serves 64-bit applications; it is installed only where
-  ; they can run.
-  !ifdef FILTER64
-    ${If} ${RunningX64}
-      SetOutPath "$INSTDIR\x64"
-      File "/oname=ovalix_filter.dll" "${FILTER64}"
-      !ifdef SNAP64
-        File "/oname=ovalix-snap.exe" "${SNAP64}"
-      !endif
-      !insertmacro Regsvr32 "" "$INSTDIR\x64\ovalix_filter.dll" 64
-      ${If} $0 != 0
-        DetailPrint "The 64-bit capture filter was not registered ($0)."
-        SetErrorLevel 4
-      ${EndIf}
+
+  ; Over a 32-bit installation: its 64-bit pieces now sit in the folder
+  ; itself (the filter re-registered there above), and its uninstall entry
+  ; gives way to this one's.
+  !if ${BITS} == 64
+    ${If} $previousView == 32
+      Delete /REBOOTOK "$INSTDIR\x64\ovalix_filter.dll"
+      Delete "$INSTDIR\x64\ovalix-snap.exe"
+      RMDir /REBOOTOK "$INSTDIR\x64"
+      SetRegView 32
+      DeleteRegKey HKLM "${UNINSTALL_KEY}"
+      !insertmacro OwnRegView
     ${EndIf}
   !endif
 
@@ -180,8 +278,29 @@ Section "Ovalix"
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
 
   ; "install" registers the service; over an older install it is registered
-  ; already and nothing changes. Then it starts, as it will with every boot.
+  ; already, with the same path, and nothing changes.
   !insertmacro Run '"$INSTDIR\OvalixSvc.exe" install'
+
+  ; After a crash the service manager restarts the service after 5 s, 5 s and
+  ; 30 s; a day without a failure starts the count again.
+  !insertmacro Run '"$SYSDIR\sc.exe" failure ${SERVICE} reset= 86400 actions= restart/5000/restart/5000/restart/30000'
+  ; The same actions as the service manager keeps them (reset period in
+  ; seconds, no reboot message, no command, three actions from byte 20 on,
+  ; each "restart" with its delay in ms), for a manager that accepts the
+  ; call above without keeping it.
+  WriteRegBin HKLM "${SERVICE_KEY}" "FailureActions" \
+    8051010000000000000000000300000014000000010000008813000001000000881300000100000030750000
+
+  ; Incoming connections on port 5055, from private and domain networks
+  ; only. One rule by its name: deleted first, so that an upgrade never
+  ; leaves two.
+  Call RemoveFirewallRule
+  !insertmacro Run '"$SYSDIR\netsh.exe" advfirewall firewall add rule name="${FIREWALL_RULE}" description="${FIREWALL_DESCRIPTION}" dir=in action=allow program="$INSTDIR\OvalixSvc.exe" protocol=TCP localport=5055 profile=private,domain enable=yes'
+  ${If} $0 != 0
+    DetailPrint "No firewall rule was added ($0): a phone can still use the cable or be found by DNS-SD."
+  ${EndIf}
+
+  ; The service starts now, as it will with every boot.
   !insertmacro Run '"$SYSDIR\net.exe" start ${SERVICE}'
   ${If} $0 != 0
     DetailPrint "The Ovalix service did not start ($0)."
@@ -189,8 +308,12 @@ Section "Ovalix"
   ${EndIf}
 SectionEnd
 
+; ---------------------------------------------------------------------------
+; Uninstallation
+
 Function un.onInit
   SetShellVarContext all
+  !insertmacro OwnRegView
   StrCpy $deleteTable 0
   ${GetParameters} $R0
   ClearErrors
@@ -210,13 +333,11 @@ Section "Uninstall"
   Call un.StopService
   Call un.CloseViewer
   !insertmacro Run '"$SYSDIR\sc.exe" delete ${SERVICE}'
+  Call un.RemoveFirewallRule
 
-  ${If} ${FileExists} "$INSTDIR\ovalix_filter.dll"
-    !insertmacro Regsvr32 "/u " "$INSTDIR\ovalix_filter.dll" 32
-  ${EndIf}
-  ${If} ${RunningX64}
-  ${AndIf} ${FileExists} "$INSTDIR\x64\ovalix_filter.dll"
-    !insertmacro Regsvr32 "/u " "$INSTDIR\x64\ovalix_filter.dll" 64
+  !insertmacro UnregisterFilter "$INSTDIR\ovalix_filter.dll" ${BITS}
+  ${If} ${On64BitWindows}
+    !insertmacro UnregisterFilter "$INSTDIR\${OTHER_DIR}\ovalix_filter.dll" ${OTHER_BITS}
   ${EndIf}
 
   Delete "$INSTDIR\OvalixSvc.exe"
@@ -225,15 +346,17 @@ Section "Uninstall"
   Delete "$INSTDIR\ovalix-snap.exe"
   ; Another camera application may hold a filter: it goes at the next start.
   Delete /REBOOTOK "$INSTDIR\ovalix_filter.dll"
-  Delete /REBOOTOK "$INSTDIR\x64\ovalix_filter.dll"
-  Delete "$INSTDIR\x64\ovalix-snap.exe"
-  RMDir /REBOOTOK "$INSTDIR\x64"
+  Delete /REBOOTOK "$INSTDIR\${OTHER_DIR}\ovalix_filter.dll"
+  Delete "$INSTDIR\${OTHER_DIR}\ovalix-snap.exe"
+  RMDir /REBOOTOK "$INSTDIR\${OTHER_DIR}"
   Delete "${MENU_FOLDER}\Ovalix Viewer.lnk"
   RMDir "${MENU_FOLDER}"
   Delete "$INSTDIR\uninstall.exe"
   RMDir /REBOOTOK "$INSTDIR"
   ${If} $deleteTable == 1
+    SetRegView 32
     DeleteRegKey HKLM "${TABLE_KEY}"
+    !insertmacro OwnRegView
   ${EndIf}
   ; Last, so that its absence tells that the uninstaller is done.
   DeleteRegKey HKLM "${UNINSTALL_KEY}"

@@ -53,7 +53,7 @@ DNSServiceErrorType ProcessResult(DNSServiceRef ref)
     return g_processResultEntry(ref);
 }
 
-int RefSockFD(DNSServiceRef ref)
+dnssd_sock_t RefSockFD(DNSServiceRef ref)
 {
     return g_sockFDEntry(ref);
 }
@@ -152,8 +152,8 @@ bool PollResolve(uint32_t& address, uint16_t& port)
         port = g_resolvedPort;
         return true;
     }
-    int socket = RefSockFD(g_resolveRef);
-    if (socket == -1 || !NetReadableNow((uintptr_t)(intptr_t)socket))
+    dnssd_sock_t socket = RefSockFD(g_resolveRef);
+    if (socket == DNSSD_NO_SOCKET || !NetReadableNow((uintptr_t)socket))
         return false;
     if (ProcessResult(g_resolveRef) != kDNSServiceErr_NoError)
         StopResolve();

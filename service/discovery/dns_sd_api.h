@@ -7,6 +7,9 @@
 
 #include <dns_sd.h>
 
+// The reply socket is a file descriptor.
+typedef int dnssd_sock_t;
+
 #else
 
 // The Windows toolchain ships no dns_sd.h; these are the published
@@ -40,10 +43,14 @@ void DNSSD_API DNSServiceRefDeallocate(DNSServiceRef sdRef);
 
 DNSServiceErrorType DNSSD_API DNSServiceProcessResult(DNSServiceRef sdRef);
 
-// On 32-bit Windows the returned int carries the reply's SOCKET handle, and
-// INVALID_SOCKET reads as -1.
-int DNSSD_API DNSServiceRefSockFD(DNSServiceRef sdRef);
+// The reply socket is a SOCKET: pointer-sized, 64 bits on x64.
+typedef uintptr_t dnssd_sock_t;
+
+dnssd_sock_t DNSSD_API DNSServiceRefSockFD(DNSServiceRef sdRef);
 
 }
 
 #endif
+
+// No reply socket: -1, or INVALID_SOCKET, which is all ones.
+const dnssd_sock_t DNSSD_NO_SOCKET = static_cast<dnssd_sock_t>(-1);

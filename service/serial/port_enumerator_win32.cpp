@@ -19,8 +19,6 @@ typedef BOOL(WINAPI* DestroyDeviceInfoListFn)(HDEVINFO);
 typedef BOOL(WINAPI* ClassGuidsFromNameFn)(PCSTR, LPGUID, DWORD, PDWORD);
 typedef HDEVINFO(WINAPI* GetClassDevsFn)(const GUID*, PCSTR, HWND, DWORD);
 
-const DWORD DEVINFO_DATA_SIZE = 28;
-
 // Copies a registry string of `length` bytes into text, always terminated:
 // a value stored without its terminator, or filling the whole buffer, is cut
 // at the last byte instead of being read past.
@@ -121,7 +119,7 @@ bool CPortEnumerator::Next()
     if (impl->devices == INVALID_HANDLE_VALUE)
         return false;
     memset(&impl->device, 0, sizeof(impl->device));
-    impl->device.cbSize = DEVINFO_DATA_SIZE;
+    impl->device.cbSize = sizeof(impl->device);
     if (!impl->enumDeviceInfo(impl->devices, impl->index, &impl->device))
         return false;
     ++impl->index;

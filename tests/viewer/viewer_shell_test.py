@@ -14,9 +14,11 @@ import sys
 import tempfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 from viewer_harness import (BADGE, EXIT, FILTER_KEY, IDLE, LABEL, NEXT, PLAY, STOP,  # noqa: E402
                             Checks, Driver, Screens, same_pixels, wine, windows_path)
 import viewer_harness  # noqa: E402
+from pe_bits import pe_bits  # noqa: E402
 
 viewer_exe, driver_exe, filter_dll = sys.argv[1:4]
 check = Checks()
@@ -25,14 +27,14 @@ screenshot = Screens(sys.argv[4] if len(sys.argv) > 4 else None)
 eventually = screenshot.eventually
 
 
-def reg32(*args):
-    # The 32-bit registry tool writes the view a 32-bit program reads.
-    wine(r"C:\windows\syswow64\reg.exe", *args)
+def reg(*args):
+    # Into the registry view the viewer reads: that of its bitness.
+    wine("reg", *args, "/reg:%d" % pe_bits(viewer_exe))
 
 
 def register_filter():
-    reg32("add", FILTER_KEY + r"\InprocServer32", "/ve", "/d", windows_path(filter_dll), "/f")
-    reg32("add", FILTER_KEY + r"\InprocServer32", "/v", "ThreadingModel", "/d", "Both", "/f")
+    reg("add", FILTER_KEY + r"\InprocServer32", "/ve", "/d", windows_path(filter_dll), "/f")
+    reg("add", FILTER_KEY + r"\InprocServer32", "/v", "ThreadingModel", "/d", "Both", "/f")
 
 
 class Viewer(viewer_harness.Viewer):
@@ -63,6 +65,27 @@ def faces_drawn(viewer, expected):
     eventually(lambda shot: all(matches(shot)))
     for (control, face), ok in zip(expected.items(), matches(screenshot())):
         check(ok, f"button {control} shows {face}")
+
+
+def label_shown_whole(viewer, shot):
+    """The label's whole text on screen: within the label and left of the
+    badge, one dark column run per character, the last ending before the
+    edge (not cut by it), in a font well above the dialog's own (whose digits
+    are about 8 pixels high)."""
+    bx, by = viewer.bar_origin()
+    lx, ly, lw, lh = viewer.controls()[LABEL]["rect"]
+    right = lx + lw
+    if viewer.controls()[BADGE]["visible"]:
+        right = min(right, viewer.controls()[BADGE]["rect"][0])
+    dark = lambda x, y: sum(shot.getpixel((bx + x, by + y))) < 384
+    columns = [x for x in range(lx, right) if any(dark(x, y) for y in range(ly, ly + lh))]
+    rows = [y for y in range(ly, ly + lh) if any(dark(x, y) for x in range(lx, right))]
+    runs = sum(1 for x in columns if x - 1 not in columns)
+    text = viewer.label()
+    check(runs == len(text.replace(" ", "")) and columns and columns[-1] < right - 1,
+          f"label {text!r} shown whole: {runs} characters, ink up to {columns[-1] if columns else None}"
+          f" of {right}")
+    check(rows and rows[-1] - rows[0] >= 14, f"label {text!r} in the text font ({len(rows)} rows)")
 
 
 def resources():
@@ -134,13 +157,7 @@ def three_formats():
         check((255, 255, 255) in rows, f"a text line at y {top}")
     gap = {shot.getpixel((x, y)) for y in range(oy + 290, oy + 326) for x in range(ox, ox + 1280)}
     check(gap == {IDLE}, "nothing but background between logo and text")
-    # The label's text stands in the 32-pixel font (the dialog's own font is
-    # about half as high).
-    bx, by = viewer.bar_origin()
-    lx, ly, lw, lh = viewer.controls()[LABEL]["rect"]
-    inked = [y for y in range(by + ly, by + ly + lh)
-             if any(shot.getpixel((x, y)) == (0, 0, 0) for x in range(bx + lx, bx + lx + 60))]
-    check(inked and inked[-1] - inked[0] >= 18, f"label in the 32-pixel font ({len(inked)} rows)")
+    label_shown_whole(viewer, shot)
     faces_drawn(viewer, {PLAY: "button_play_normal.bmp", STOP: "button_stop_disabled.bmp",
                                EXIT: "button_exit_normal.bmp", NEXT: "button_next_normal.bmp"})
 
@@ -153,6 +170,7 @@ def three_formats():
     for _ in range(3):
         viewer.command(NEXT)
         labels.append((viewer.label(), viewer.controls()[BADGE]["visible"]))
+        label_shown_whole(viewer, screenshot("label-" + viewer.label().strip().replace(" ", "")))
     check(labels == [(" 640 x 480", False), (" 320 x 240", False), ("1280 x 720", True)],
           f"Next resolution cycles and wraps {labels}")
 
@@ -258,7 +276,7 @@ def failed_build():
 
 
 def not_registered():
-    reg32("delete", FILTER_KEY, "/f")
+    reg("delete", FILTER_KEY, "/f")
     viewer = Viewer("640x480")
     check(viewer.wait() == 0, "without the capture filter the viewer ends with code 0")
     check(not viewer.state, "and shows no window")

@@ -1,8 +1,8 @@
 // ovalix-camera: publishes the phone as a camera in the user's PipeWire
-// daemon. It reads the shared camera block through the consumer library,
-// decodes the phone's JPEG frames only while a consumer takes them, sends a
-// placeholder while there is nothing live, and writes the size a consumer
-// negotiates into the block so that the service asks the phone for it.
+// daemon. It turns what the consumer feed gives into PipeWire buffers: the
+// phone's JPEG frames, decoded only while a consumer takes them, or the
+// placeholder; the size a consumer negotiates is the size the feed asks the
+// service for.
 
 #include <signal.h>
 #include <stdio.h>
@@ -11,12 +11,11 @@
 
 #include <atomic>
 
-#include "camera_client.h"
+#include "camera_feed.h"
 #include "camera_options.h"
 #include "frame_renderer.h"
 #include "frame_stats.h"
 #include "pipewire_camera.h"
-#include "placeholder_pacing.h"
 #include "placeholder_picture.h"
 #include "ticks.h"
 #include "video_formats.h"
@@ -25,27 +24,30 @@ namespace {
 
 const uint32_t IDLE_SLEEP_MS = 100;       // no consumer: how often to look again
 const uint32_t FRAME_WAIT_MS = 50;        // consumer: longest wait for a frame
-const uint32_t PLACEHOLDER_PERIOD_MS = 200;
-const uint32_t PLACEHOLDER_STALL_MS = 1000;
 const uint32_t FORMAT_CHECK_MS = 1000;
+const int LOGGED_NOTHING = -1;   // what the log said last: a placeholder kind,
+const int LOGGED_LIVE = -2;      // the live picture, or nothing yet
 
 std::atomic<bool> stopRequested(false);
+CCameraFeed* stopFeed = nullptr;
 
+// Waking the feed only stores a word and makes futex calls, which a signal
+// handler may do.
 void OnStopSignal(int)
 {
     stopRequested = true;
+    if (stopFeed != nullptr)
+        stopFeed->Cancel();
 }
 
 // What the fill functions need; one per process.
 struct Camera {
-    CCameraClient client;
+    CCameraFeed feed;
     CFrameRenderer renderer;
     CPlaceholderPicture placeholder;
     CameraFrame frame;
-    PlaceholderKind kind;
-    // Counters for --stats and the log.
-    uint64_t decodeFailures;
-    uint64_t placeholders;
+    FeedItem item;
+    // For --stats: frame counters and latency as the phone numbered them.
     bool collectStats;
     CFrameStats stats;
     uint32_t lastSentMs;
@@ -55,17 +57,14 @@ struct Camera {
 bool FillLive(uint8_t* buffer, const RawLayout& layout, void* context)
 {
     Camera& c = *static_cast<Camera*>(context);
-    if (c.renderer.RenderJpeg(c.frame.data, c.frame.size, layout, buffer))
-        return true;
-    ++c.decodeFailures;
-    return false;
+    return c.renderer.RenderJpeg(c.frame.data, c.frame.size, layout, buffer);
 }
 
 bool FillPlaceholder(uint8_t* buffer, const RawLayout& layout, void* context)
 {
     Camera& c = *static_cast<Camera*>(context);
     YcbcrPicture picture;
-    if (!c.placeholder.Get(c.kind, layout.width, layout.height, picture))
+    if (!c.placeholder.Get(c.item.placeholder, layout.width, layout.height, picture))
         return false;
     c.renderer.RenderPicture(picture, layout, buffer);
     return true;
@@ -95,6 +94,59 @@ void NoteSent(Camera& c, uint32_t now, bool live)
     }
 }
 
+// Offers the block's formats when they have changed.
+void UpdateFormats(Camera& c, CPipeWireCamera& pipewire, VideoFormat (&offered)[FORMAT_MAX_ENTRIES],
+                   uint32_t& offeredCount)
+{
+    FormatTable table;
+    if (!c.feed.Attach() || !c.feed.Client().ReadFormats(table))
+        return;
+    VideoFormat formats[FORMAT_MAX_ENTRIES];
+    uint32_t n = UsableFormats(table, formats);
+    if (!SameFormats(formats, n, offered, offeredCount)) {
+        memcpy(offered, formats, n * sizeof formats[0]);
+        offeredCount = n;
+        pipewire.SetFormats(offered, offeredCount);
+    }
+}
+
+// One thing from the feed into a PipeWire buffer, and a line in the log
+// when the picture changes between live and a placeholder kind.
+void SendNext(Camera& c, CPipeWireCamera& pipewire, int& logged)
+{
+    FeedResult got = c.feed.Next(FRAME_WAIT_MS, c.frame, c.item);
+    if (got == FEED_LIVE) {
+        if (!pipewire.SendFrame(FillLive, &c)) {
+            c.feed.Dropped();
+            return;
+        }
+        c.feed.Shown();
+        NoteSent(c, GetTickMs(), true);
+        if (logged != LOGGED_LIVE)
+            fputs("ovalix-camera: live picture\n", stderr);
+        logged = LOGGED_LIVE;
+    } else if (got == FEED_PLACEHOLDER && pipewire.SendFrame(FillPlaceholder, &c)) {
+        c.feed.Shown();
+        NoteSent(c, GetTickMs(), false);
+        if ((int)c.item.placeholder != logged)
+            fprintf(stderr, "ovalix-camera: placeholder %s\n",
+                    PlaceholderKindName(c.item.placeholder));
+        logged = (int)c.item.placeholder;
+    }
+}
+
+void PrintStats(Camera& c)
+{
+    FeedCounts counts;
+    c.feed.ReadCounts(counts);
+    printf("camera frames=%llu drops=%llu placeholders=%llu decode_failures=%llu "
+           "largest_gap_ms=%u latency_p50_ms=%d latency_p99_ms=%d\n",
+           (unsigned long long)c.stats.Frames(), (unsigned long long)c.stats.Drops(),
+           (unsigned long long)counts.placeholders,
+           (unsigned long long)(counts.dropped + counts.damaged), c.largestGapMs,
+           c.stats.LatencyPercentile(50), c.stats.LatencyPercentile(99));
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -104,6 +156,12 @@ int main(int argc, char** argv)
         fputs(CAMERA_USAGE, stderr);
         return 2;
     }
+    Camera* camera = new Camera();
+    Camera& c = *camera;
+    c.collectStats = options.stats;
+    c.lastSentMs = 0;
+    c.largestGapMs = 0;
+    stopFeed = &c.feed;
     struct sigaction sa;
     memset(&sa, 0, sizeof sa);
     sa.sa_handler = OnStopSignal;
@@ -111,123 +169,57 @@ int main(int argc, char** argv)
     sigaction(SIGINT, &sa, nullptr);
     signal(SIGPIPE, SIG_IGN);
 
-    Camera* camera = new Camera();
-    Camera& c = *camera;
-    c.kind = PLACEHOLDER_NO_SERVICE;
-    c.decodeFailures = 0;
-    c.placeholders = 0;
-    c.collectStats = options.stats;
-    c.lastSentMs = 0;
-    c.largestGapMs = 0;
-    if (!c.renderer.Ready()) {
-        fputs("ovalix-camera: cannot set up the JPEG decoder\n", stderr);
-        delete camera;
-        return 1;
-    }
-
     CameraNodeInfo info = { options.nodeName, options.description };
     CPipeWireCamera pipewire;
-    if (!pipewire.Start(info)) {
-        fputs("ovalix-camera: cannot start PipeWire's thread\n", stderr);
+    if (!c.renderer.Ready() || !pipewire.Start(info)) {
+        fputs(c.renderer.Ready() ? "ovalix-camera: cannot start PipeWire's thread\n"
+                                 : "ovalix-camera: cannot set up the JPEG decoder\n",
+              stderr);
+        stopFeed = nullptr;
         delete camera;
         return 1;
     }
 
-    VideoFormat offered[FORMAT_MAX_ENTRIES];
+    VideoFormat offered[FORMAT_MAX_ENTRIES] = { DEFAULT_VIDEO_FORMAT };
     uint32_t offeredCount = 1;
-    offered[0] = DEFAULT_VIDEO_FORMAT;
     uint32_t start = GetTickMs();
-    uint32_t lastFormatCheck = 0;
-    bool checkedOnce = false;
+    uint32_t lastFormatCheck = start - FORMAT_CHECK_MS;
     bool wasStreaming = false;
-    bool requestPending = false;
     uint32_t lastGeneration = 0;
-    uint32_t lastAttachments = 0;
-    PlaceholderPacing pacing;
-    PacingStart(pacing, start, PLACEHOLDER_STALL_MS, PLACEHOLDER_PERIOD_MS);
-    PlaceholderKind loggedKind = PLACEHOLDER_KIND_COUNT;
-    uint64_t liveFrames = 0;
-
+    int logged = LOGGED_NOTHING;
     while (!stopRequested) {
         uint32_t now = GetTickMs();
         if (options.seconds != 0 && now - start >= options.seconds * 1000)
             break;
         pipewire.Upkeep(now);
-
-        if (!checkedOnce || now - lastFormatCheck >= FORMAT_CHECK_MS) {
-            checkedOnce = true;
+        if (now - lastFormatCheck >= FORMAT_CHECK_MS) {
             lastFormatCheck = now;
-            FormatTable table;
-            if (c.client.Attach() && c.client.ReadFormats(table)) {
-                VideoFormat formats[FORMAT_MAX_ENTRIES];
-                uint32_t n = UsableFormats(table, formats);
-                if (!SameFormats(formats, n, offered, offeredCount)) {
-                    memcpy(offered, formats, n * sizeof formats[0]);
-                    offeredCount = n;
-                    pipewire.SetFormats(offered, offeredCount);
-                }
-            }
+            UpdateFormats(c, pipewire, offered, offeredCount);
         }
-
         if (!pipewire.Streaming()) {
             wasStreaming = false;
-            ClientSleepMs(IDLE_SLEEP_MS);
+            c.feed.Pause(IDLE_SLEEP_MS);
             continue;
         }
         if (!wasStreaming) {
             wasStreaming = true;
-            PacingStart(pacing, now, PLACEHOLDER_STALL_MS, PLACEHOLDER_PERIOD_MS);
+            c.feed.Start();
         }
-
-        // A new negotiation, or a restarted service, gets the size written.
+        // Each new negotiation asks the service for its size; the feed asks
+        // again after a restart of the service.
         RawLayout layout;
         uint32_t generation = 0;
         if (pipewire.Negotiated(layout, generation) && generation != lastGeneration) {
             lastGeneration = generation;
-            requestPending = true;
+            c.feed.SetWantedSize(layout.width, layout.height);
         }
-        if (c.client.Attachments() != lastAttachments) {
-            lastAttachments = c.client.Attachments();
-            requestPending = true;
-        }
-        if (requestPending && c.client.IsAttached() && pipewire.Negotiated(layout, generation)) {
-            c.client.RequestSize(layout.width, layout.height);
-            requestPending = false;
-        }
-
-        if (c.client.WaitNewest(FRAME_WAIT_MS, c.frame) == CLIENT_FRAME) {
-            if (pipewire.SendFrame(FillLive, &c)) {
-                now = GetTickMs();
-                PacingLiveSent(pacing, now);
-                NoteSent(c, now, true);
-                if (++liveFrames == 1 || loggedKind != PLACEHOLDER_KIND_COUNT)
-                    fputs("ovalix-camera: live picture\n", stderr);
-                loggedKind = PLACEHOLDER_KIND_COUNT;
-            }
-            continue;
-        }
-        now = GetTickMs();
-        bool linkStreaming = c.client.LinkStreaming();
-        c.kind = PlaceholderKindFor(c.client.IsAttached(), linkStreaming);
-        if (PacingDueInMs(pacing, now, linkStreaming) == 0 &&
-            pipewire.SendFrame(FillPlaceholder, &c)) {
-            PacingPlaceholderSent(pacing, now);
-            NoteSent(c, now, false);
-            ++c.placeholders;
-            if (c.kind != loggedKind)
-                fprintf(stderr, "ovalix-camera: placeholder %s\n", PlaceholderKindName(c.kind));
-            loggedKind = c.kind;
-        }
+        SendNext(c, pipewire, logged);
     }
 
     pipewire.Stop();
-    if (options.stats) {
-        printf("camera frames=%llu drops=%llu placeholders=%llu decode_failures=%llu "
-               "largest_gap_ms=%u latency_p50_ms=%d latency_p99_ms=%d\n",
-               (unsigned long long)c.stats.Frames(), (unsigned long long)c.stats.Drops(),
-               (unsigned long long)c.placeholders, (unsigned long long)c.decodeFailures,
-               c.largestGapMs, c.stats.LatencyPercentile(50), c.stats.LatencyPercentile(99));
-    }
+    if (options.stats)
+        PrintStats(c);
+    stopFeed = nullptr;
     delete camera;
     return 0;
 }

@@ -47,15 +47,10 @@ bool FitScale(JpegInfo& info)
 
 }  // namespace
 
-CFrameRenderer::CFrameRenderer()
-    : decompressor(tjInitDecompress()), planes(static_cast<uint8_t*>(malloc(3 * PLANE_CAPACITY)))
-{
-}
+CFrameRenderer::CFrameRenderer() : planes(static_cast<uint8_t*>(malloc(3 * PLANE_CAPACITY))) {}
 
 CFrameRenderer::~CFrameRenderer()
 {
-    if (decompressor != nullptr)
-        tjDestroy(decompressor);
     free(planes);
 }
 
@@ -64,7 +59,7 @@ bool CFrameRenderer::DecodeIntoI420(const uint8_t* jpeg, uint32_t size, const Ra
 {
     unsigned char* dst[3] = { frame + l.offset[0], frame + l.offset[1], frame + l.offset[2] };
     int strides[3] = { (int)l.stride[0], (int)l.stride[1], (int)l.stride[2] };
-    if (tjDecompressToYUVPlanes(decompressor, jpeg, size, dst, (int)l.width, strides,
+    if (tjDecompressToYUVPlanes(decompressor.Get(), jpeg, size, dst, (int)l.width, strides,
                                 (int)l.height, 0) != 0)
         return false;
     uint32_t cw = (l.width + 1) / 2, ch = (l.height + 1) / 2;
@@ -81,10 +76,7 @@ bool CFrameRenderer::RenderJpeg(const uint8_t* jpeg, uint32_t size, const RawLay
         return false;
     if (Decode(jpeg, size, layout, frame))
         return true;
-    // A decoder that failed on a bad header refuses every later header, so a
-    // single damaged frame would end the live picture: start a fresh one.
-    tjDestroy(decompressor);
-    decompressor = tjInitDecompress();
+    decompressor.Reset();
     return false;
 }
 
@@ -92,7 +84,7 @@ bool CFrameRenderer::Decode(const uint8_t* jpeg, uint32_t size, const RawLayout&
                             uint8_t* frame)
 {
     JpegInfo info;
-    if (!ReadHeader(decompressor, jpeg, size, info))
+    if (!ReadHeader(decompressor.Get(), jpeg, size, info))
         return false;
     if (layout.format == RAW_I420 && info.subsamp == TJSAMP_420 &&
         info.width == (int)layout.width && info.height == (int)layout.height)
@@ -118,7 +110,7 @@ bool CFrameRenderer::Decode(const uint8_t* jpeg, uint32_t size, const RawLayout&
             picture.chromaHeight = (uint32_t)h;
         }
     }
-    if (tjDecompressToYUVPlanes(decompressor, jpeg, size, dst, info.width, strides, info.height,
+    if (tjDecompressToYUVPlanes(decompressor.Get(), jpeg, size, dst, info.width, strides, info.height,
                                 0) != 0)
         return false;
     picture.width = (uint32_t)info.width;

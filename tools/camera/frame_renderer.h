@@ -8,13 +8,14 @@
 
 #include "picture_writer.h"
 #include "raw_video.h"
+#include "turbo_decompressor.h"
 
 class CFrameRenderer {
 public:
     CFrameRenderer();
     ~CFrameRenderer();
 
-    bool Ready() const { return decompressor != nullptr && planes != nullptr; }
+    bool Ready() const { return decompressor.Get() != nullptr && planes != nullptr; }
 
     // False when the JPEG is damaged, cut short or not YCbCr; the frame may
     // then hold part of a picture and must not be sent.
@@ -30,7 +31,7 @@ private:
     bool DecodeIntoI420(const uint8_t* jpeg, uint32_t size, const RawLayout& layout,
                         uint8_t* frame);
 
-    void* decompressor;
+    CTurboDecompressor decompressor;
     uint8_t* planes;   // three planes of the largest size
     CRawWriter writer;
 };
