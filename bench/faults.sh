@@ -7,7 +7,13 @@
 # service's open descriptors, threads and resident memory before the first
 # and after the last cycle. Reports numbers, never fails on timing.
 #
-#   bash bench/faults.sh [BUILD_DIR] [--cycles N]
+# With --readers, the cycles hit the readers instead, all running at once
+# (ovalix-monitor, an ovalixsrc pipeline, ovalix-camera with a PipeWire
+# consumer): the service killed, the named objects cut, the camera's consumer
+# killed. Prints each reader's recovery per fault (fault to its next live
+# frame) and its descriptors, threads and resident memory before and after.
+#
+#   bash bench/faults.sh [BUILD_DIR] [--cycles N] [--readers]
 #
 # BUILD_DIR defaults to build/native-release (the test child comes from the
 # same tree). Runs itself inside scripts/isolate.sh; needs root for that.
@@ -17,16 +23,22 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=$root/build/native-release
 cycles=100
 inside=0
+readers=
 while [ $# -gt 0 ]; do
   case "$1" in
     --cycles) cycles=$2; shift 2 ;;
     --inside) inside=1; shift ;;
-    -*) echo "usage: bash bench/faults.sh [BUILD_DIR] [--cycles N]" >&2; exit 2 ;;
+    --readers) readers=--readers; shift ;;
+    -*) echo "usage: bash bench/faults.sh [BUILD_DIR] [--cycles N] [--readers]" >&2; exit 2 ;;
     *) build=$(cd "$1" && pwd); shift ;;
   esac
 done
 
 if [ "$inside" -eq 0 ]; then
-  exec "$root/scripts/isolate.sh" bash "$root/bench/faults.sh" "$build" --inside --cycles "$cycles"
+  exec "$root/scripts/isolate.sh" bash "$root/bench/faults.sh" "$build" --inside --cycles "$cycles" \
+    $readers
+fi
+if [ -n "$readers" ]; then
+  exec python3 "$root/bench/reader_faults.py" --build "$build" --cycles "$cycles"
 fi
 exec python3 "$root/bench/faults.py" --build "$build" --cycles "$cycles"

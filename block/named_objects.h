@@ -19,6 +19,17 @@
 // Shrunk() tells a consumer that another process has cut the object below
 // what this process mapped (POSIX objects are files any user may truncate),
 // so that it lets go instead of touching memory that would fault.
+// A name that is gone is not a replacement: a reader keeps the objects it
+// holds while their creator still publishes into them (NameReplaced() is
+// true once the creator of the mapping has let go of it), and the creator,
+// asking NameLeadsHere(), makes new objects behind the names.
+//
+// Sealed objects (POSIX only) have no name: CreateSealed() makes memory that
+// nobody can shrink or grow once it is initialised, and Adopt() maps such
+// memory from a descriptor that another process handed over, refusing any
+// descriptor that could still shrink. So a reader of sealed objects cannot be
+// made to fault by anyone. On Windows both return false: a mapping there
+// cannot shrink at all.
 
 #include <stddef.h>
 #include <stdint.h>
@@ -55,7 +66,7 @@ private:
     CWakeSignal(const CWakeSignal&);
     CWakeSignal& operator=(const CWakeSignal&);
     intptr_t handle;    // Windows: the local event
-    void* state;        // POSIX: the flag and the word being waited on
+    void* state;        // the flag; on POSIX also the word being waited on
 };
 
 class CNamedMapping {
@@ -67,9 +78,13 @@ public:
     void* View() const { return view; }
     void Close();                                   // unmaps the view, then closes the mapping
     bool NameReplaced() const;
+    bool NameLeadsHere() const;
     bool Shrunk() const;
     bool InUseByAnotherCreator() const { return inUseElsewhere; }
     void* MappedRegion(size_t& length) const;
+    bool CreateSealed(uint32_t size);
+    bool Adopt(intptr_t descriptor, uint32_t size);   // takes the descriptor in every case
+    intptr_t Descriptor() const { return handle; }
 private:
     CNamedMapping(const CNamedMapping&);
     CNamedMapping& operator=(const CNamedMapping&);
@@ -89,8 +104,12 @@ public:
     void Close();
     bool IsOpen() const;
     bool NameReplaced() const;
+    bool NameLeadsHere() const;
     bool Shrunk() const;
     void* MappedRegion(size_t& length) const;
+    bool CreateSealed();
+    bool Adopt(intptr_t descriptor);   // takes the descriptor in every case
+    intptr_t Descriptor() const { return handle; }
 protected:
     enum Kind { SYNC_MUTEX, SYNC_EVENT };
     explicit CNamedSyncObject(Kind kind);

@@ -317,27 +317,50 @@ NamedWaitResult WaitFor(void* shared, uint32_t timeoutMs, WakeState* wake)
     }
 }
 
-// True when the name is gone or leads to another object than the open fd.
 bool ShorterThan(intptr_t fd, size_t length)
 {
     struct stat st;
     return fd >= 0 && (fstat((int)fd, &st) != 0 || (size_t)st.st_size < length);
 }
 
-bool NameLeadsElsewhere(intptr_t fd, const char* path)
+enum NameTarget { NAME_LEADS_HERE, NAME_GONE, NAME_LEADS_ELSEWHERE };
+
+// Where the name leads, seen from an object held open as fd.
+NameTarget FollowName(intptr_t fd, const char* path)
 {
-    if (fd < 0)
-        return false;
     struct stat held;
     if (fstat((int)fd, &held) != 0)
-        return true;
+        return NAME_LEADS_ELSEWHERE;
     int current = shm_open(path, O_RDONLY | O_CLOEXEC, 0);
     if (current < 0)
-        return errno == ENOENT;
+        return errno == ENOENT ? NAME_GONE : NAME_LEADS_HERE;
     struct stat now;
     bool other = fstat(current, &now) != 0 || now.st_ino != held.st_ino || now.st_dev != held.st_dev;
     close(current);
-    return other;
+    return other ? NAME_LEADS_ELSEWHERE : NAME_LEADS_HERE;
+}
+
+// A name that is gone says nothing about the object: anyone may unlink it.
+// Sealed objects have no name to follow.
+bool NameLeadsElsewhere(intptr_t fd, const char* path)
+{
+    return fd >= 0 && path[0] != 0 && FollowName(fd, path) == NAME_LEADS_ELSEWHERE;
+}
+
+// The creator of a mapping holds an exclusive lock on it while it lives. A
+// shared lock taken and dropped at once cannot disturb a new creator: this is
+// asked only of an object whose name is gone, so no creator can open it again.
+bool CreatorHolds(intptr_t fd)
+{
+    if (flock((int)fd, LOCK_SH | LOCK_NB) != 0)
+        return errno == EWOULDBLOCK;
+    flock((int)fd, LOCK_UN);
+    return false;
+}
+
+bool NameLeadsTo(intptr_t fd, const char* path)
+{
+    return fd < 0 || path[0] == 0 || FollowName(fd, path) == NAME_LEADS_HERE;
 }
 
 }  // namespace
@@ -565,7 +588,24 @@ NamedWaitResult CNamedEvent::Wait(uint32_t timeoutMs, CWakeSignal& wake)
     return WaitFor(shared, timeoutMs, static_cast<WakeState*>(wake.state));
 }
 
-bool CNamedMapping::NameReplaced() const { return NameLeadsElsewhere(handle, path); }
+bool CNamedMapping::NameReplaced() const
+{
+    if (handle < 0 || path[0] == 0)
+        return false;
+    switch (FollowName(handle, path)) {
+    case NAME_LEADS_HERE:
+        return false;
+    case NAME_GONE:
+        // Unlinked by its creator on the way out, or by someone else while
+        // the creator still publishes into it.
+        return !CreatorHolds(handle);
+    default:
+        return true;
+    }
+}
+
+bool CNamedMapping::NameLeadsHere() const { return NameLeadsTo(handle, path); }
+bool CNamedSyncObject::NameLeadsHere() const { return NameLeadsTo(handle, path); }
 
 bool CNamedMapping::Shrunk() const { return ShorterThan(handle, size); }
 
@@ -573,6 +613,133 @@ void* CNamedMapping::MappedRegion(size_t& length) const
 {
     length = view != NULL ? size : 0;
     return view;
+}
+
+// ---- sealed objects ----
+
+namespace {
+
+const unsigned SEALS = F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_SEAL;
+
+// An unnamed object of the given length, its pages set aside, not yet sealed.
+int MakeUnsealed(size_t length)
+{
+    int fd = memfd_create("ovalix", MFD_CLOEXEC | MFD_ALLOW_SEALING);
+    if (fd < 0)
+        return -1;
+    if (ftruncate(fd, (off_t)length) != 0 || !Reserve(fd, length)) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+bool Seal(int fd)
+{
+    return fcntl(fd, F_ADD_SEALS, SEALS) == 0;
+}
+
+// Maps a handed-over descriptor when nobody can shrink what lies behind it,
+// and it is long enough; closes the descriptor otherwise.
+void* MapSealed(intptr_t descriptor, size_t length)
+{
+    int fd = (int)descriptor;
+    if (fd < 0)
+        return NULL;
+    struct stat st;
+    int seals = fcntl(fd, F_GET_SEALS);
+    void* p = NULL;
+    if (seals >= 0 && (seals & F_SEAL_SHRINK) != 0 && fstat(fd, &st) == 0 &&
+        (size_t)st.st_size >= length)
+        p = MapShared(fd, length);
+    if (p == NULL)
+        close(fd);
+    return p;
+}
+
+// The mutex and event are initialised before they are sealed, so an adopted
+// one is complete or not one of ours.
+template <typename Init>
+void* CreateSealedSynchronisation(size_t length, size_t initOffset, intptr_t& fdOut, Init init)
+{
+    int fd = MakeUnsealed(length);
+    if (fd < 0)
+        return NULL;
+    void* p = MapShared(fd, length);
+    if (p != NULL && init(p) && Seal(fd)) {
+        WordAt(p, initOffset)->store(INIT_MAGIC, std::memory_order_release);
+        fdOut = fd;
+        return p;
+    }
+    if (p != NULL)
+        munmap(p, length);
+    close(fd);
+    return NULL;
+}
+
+void* AdoptSynchronisation(intptr_t descriptor, size_t length, size_t initOffset, intptr_t& fdOut)
+{
+    void* p = MapSealed(descriptor, length);
+    if (p == NULL)
+        return NULL;
+    if (WordAt(p, initOffset)->load(std::memory_order_acquire) != INIT_MAGIC) {
+        munmap(p, length);
+        close((int)descriptor);
+        return NULL;
+    }
+    fdOut = descriptor;
+    return p;
+}
+
+}  // namespace
+
+bool CNamedMapping::CreateSealed(uint32_t bytes)
+{
+    Close();
+    path[0] = 0;
+    int fd = MakeUnsealed(bytes);
+    if (fd < 0)
+        return false;
+    void* p = Seal(fd) ? MapShared(fd, bytes) : NULL;
+    if (p == NULL) {
+        close(fd);
+        return false;
+    }
+    view = p;
+    size = bytes;
+    handle = fd;
+    return true;
+}
+
+bool CNamedMapping::Adopt(intptr_t descriptor, uint32_t bytes)
+{
+    Close();
+    path[0] = 0;
+    void* p = MapSealed(descriptor, bytes);
+    if (p == NULL)
+        return false;
+    view = p;
+    size = bytes;
+    handle = descriptor;
+    return true;
+}
+
+bool CNamedSyncObject::CreateSealed()
+{
+    Close();
+    path[0] = 0;
+    const SyncLayout& layout = LayoutOf(kind == SYNC_MUTEX);
+    shared = CreateSealedSynchronisation(layout.length, layout.initOffset, handle, layout.init);
+    return shared != NULL;
+}
+
+bool CNamedSyncObject::Adopt(intptr_t descriptor)
+{
+    Close();
+    path[0] = 0;
+    const SyncLayout& layout = LayoutOf(kind == SYNC_MUTEX);
+    shared = AdoptSynchronisation(descriptor, layout.length, layout.initOffset, handle);
+    return shared != NULL;
 }
 
 // ---- wake signal ----

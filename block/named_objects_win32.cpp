@@ -3,6 +3,8 @@
 #include <stdio.h>
 #include <windows.h>
 
+#include <atomic>
+
 const char* const SHARED_MEMORY_NAME = "OvalixSvcMemory";
 const char* const SHARED_MUTEX_NAME = "OvalixSvcMutex";
 const char* const READY_EVENT_NAME = "OvalixReadyEvent";
@@ -216,6 +218,8 @@ NamedWaitResult CNamedEvent::Wait(uint32_t timeoutMs, CWakeSignal& wake)
 // again opens this same object instead of making a new one.
 bool CNamedMapping::NameReplaced() const { return false; }
 bool CNamedSyncObject::NameReplaced() const { return false; }
+bool CNamedMapping::NameLeadsHere() const { return true; }
+bool CNamedSyncObject::NameLeadsHere() const { return true; }
 
 // A section cannot be made smaller while it is mapped.
 bool CNamedMapping::Shrunk() const { return false; }
@@ -234,9 +238,19 @@ void* CNamedSyncObject::MappedRegion(size_t& length) const
     return NULL;
 }
 
+// No object here can shrink, so there is nothing to seal and no descriptor
+// is ever handed over.
+bool CNamedMapping::CreateSealed(uint32_t) { return false; }
+bool CNamedMapping::Adopt(intptr_t, uint32_t) { return false; }
+bool CNamedSyncObject::CreateSealed() { return false; }
+bool CNamedSyncObject::Adopt(intptr_t) { return false; }
+
 // ---- wake signal ----
 
-CWakeSignal::CWakeSignal() : handle((intptr_t)CreateEventA(NULL, TRUE, FALSE, NULL)), state(NULL)
+// The flag answers Woken() without a call into the kernel; the local event
+// ends a wait on several objects.
+CWakeSignal::CWakeSignal()
+    : handle((intptr_t)CreateEventA(NULL, TRUE, FALSE, NULL)), state(new std::atomic<LONG>(0))
 {
 }
 
@@ -244,25 +258,30 @@ CWakeSignal::~CWakeSignal()
 {
     if (handle != 0)
         CloseHandle(AsHandle(handle));
+    delete static_cast<std::atomic<LONG>*>(state);
 }
 
 void CWakeSignal::Wake()
 {
+    static_cast<std::atomic<LONG>*>(state)->store(1);
     SetEvent(AsHandle(handle));
 }
 
 void CWakeSignal::Clear()
 {
+    static_cast<std::atomic<LONG>*>(state)->store(0);
     ResetEvent(AsHandle(handle));
 }
 
 bool CWakeSignal::Woken() const
 {
-    return WaitForSingleObject(AsHandle(handle), 0) == WAIT_OBJECT_0;
+    return static_cast<std::atomic<LONG>*>(state)->load() != 0;
 }
 
 NamedWaitResult CWakeSignal::Sleep(uint32_t timeoutMs)
 {
+    if (Woken())
+        return NAMED_WAIT_WOKEN;
     DWORD result = WaitForSingleObject(AsHandle(handle), timeoutMs);
     return result == WAIT_OBJECT_0 ? NAMED_WAIT_WOKEN : NAMED_WAIT_TIMEOUT;
 }

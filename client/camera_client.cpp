@@ -5,6 +5,7 @@
 #include <chrono>
 #include <thread>
 
+#include "sealed_channel.h"
 #include "ticks.h"
 
 namespace {
@@ -36,17 +37,25 @@ void ClientSleepMs(uint32_t ms)
 }
 
 CCameraClient::CCameraClient()
-    : block(nullptr), lastAttemptMs(0), lastSizeCheckMs(0), sizesChecked(false), attemptedOnce(false), attachments(0), haveLast(false),
+    : block(nullptr), lastAttemptMs(0), lastSizeCheckMs(0), sizesChecked(false),
+      attemptedOnce(false), attachments(0), sealed(false), sealedIdentity(0), haveLast(false),
       lastSlot(0), lastStamp(0), lastSize(0)
 {
 }
 
 CCameraClient::~CCameraClient()
 {
-    Detach();
+    Release();
 }
 
 void CCameraClient::Detach()
+{
+    Release();
+    // Whoever attaches next (a restarted stream) tries at once.
+    attemptedOnce = false;
+}
+
+void CCameraClient::Release()
 {
     event.Close();
     mutex.Close();
@@ -55,9 +64,39 @@ void CCameraClient::Detach()
     haveLast = false;
 }
 
+// Asked once a second. Sealed objects are replaced when the service no
+// longer answers or answers with others; named ones when a name leads to
+// another object, or when the service has begun to hand out sealed objects.
 bool CCameraClient::ObjectsReplaced() const
 {
-    return mapping.NameReplaced() || mutex.NameReplaced() || event.NameReplaced();
+    SealedObjects fresh;
+    bool answered = FetchSealedObjects(fresh);
+    uint64_t identity = answered ? fresh.identity : 0;
+    if (answered)
+        CloseSealedObjects(fresh);
+    if (sealed)
+        return !answered || identity != sealedIdentity;
+    // Objects that were refused once (they could shrink) are not tried again.
+    return (answered && identity != sealedIdentity) || mapping.NameReplaced() ||
+           mutex.NameReplaced() || event.NameReplaced();
+}
+
+bool CCameraClient::OpenObjects()
+{
+    SealedObjects objects;
+    if (FetchSealedObjects(objects)) {
+        // Each Adopt takes its descriptor, whether or not the others succeed.
+        bool adopted = mapping.Adopt(objects.descriptors[0], SHARED_BLOCK_SIZE);
+        adopted = mutex.Adopt(objects.descriptors[1]) && adopted;
+        adopted = event.Adopt(objects.descriptors[2]) && adopted;
+        sealed = adopted;
+        sealedIdentity = objects.identity;
+        if (adopted)
+            return true;
+    }
+    sealed = false;
+    return mapping.Open(SHARED_MEMORY_NAME, SHARED_BLOCK_SIZE) && mutex.Open(SHARED_MUTEX_NAME) &&
+           event.Open(READY_EVENT_NAME);
 }
 
 bool CCameraClient::ObjectsShrunk() const
@@ -72,20 +111,21 @@ bool CCameraClient::Attach()
 
 bool CCameraClient::Attach(uint32_t now)
 {
-    // POSIX objects are files that any user may cut short, and touching a
-    // page past the end of a cut object faults. Their lengths are looked at
+    // Named POSIX objects are files that any user may cut short, and touching
+    // a page past the end of a cut object faults. Their lengths are looked at
     // before the first take of an attachment and then once a second, not on
     // every take (three system calls a frame): that lets go of objects that
     // were cut before this reader used them or while it waited. It leaves
-    // open a cut made within the second after a look, which only a process
-    // able to write the objects can make: the service never cuts them, and no
-    // signal handler is installed for the rest, since this library runs
-    // inside other programs' processes.
-    if (block != nullptr && (!sizesChecked || now - lastSizeCheckMs >= SIZE_CHECK_INTERVAL_MS)) {
+    // open a cut made within the second after a look; no signal handler is
+    // installed for that, since this library runs inside other programs'
+    // processes. Sealed objects, which the service hands out wherever it
+    // can, cannot be cut at all.
+    if (block != nullptr && !sealed &&
+        (!sizesChecked || now - lastSizeCheckMs >= SIZE_CHECK_INTERVAL_MS)) {
         sizesChecked = true;
         lastSizeCheckMs = now;
         if (ObjectsShrunk())
-            Detach();
+            Release();
     }
     if (attemptedOnce && now - lastAttemptMs < RETRY_INTERVAL_MS)
         return block != nullptr;
@@ -97,11 +137,10 @@ bool CCameraClient::Attach(uint32_t now)
             return true;
         // The service stopped or a new run made new objects: open the names
         // again now, since a new run's objects are usually already there.
-        Detach();
+        Release();
     }
-    if (!mapping.Open(SHARED_MEMORY_NAME, SHARED_BLOCK_SIZE) || !mutex.Open(SHARED_MUTEX_NAME) ||
-        !event.Open(READY_EVENT_NAME)) {
-        Detach();
+    if (!OpenObjects()) {
+        Release();
         return false;
     }
     block = static_cast<SharedCameraBlock*>(mapping.View());
@@ -180,7 +219,7 @@ ClientResult CCameraClient::WaitFrames(uint32_t now, uint32_t timeoutMs, CameraF
             if (taken > 0)
                 return CLIENT_FRAME;
         } else if (locked == NAMED_WAIT_FAILED) {
-            Detach();
+            Release();
             return CLIENT_NO_SERVICE;
         }
         if (wake != nullptr && wake->Woken())
@@ -194,12 +233,12 @@ ClientResult CCameraClient::WaitFrames(uint32_t now, uint32_t timeoutMs, CameraF
         if (woke == NAMED_WAIT_WOKEN)
             return CLIENT_WOKEN;
         if (woke == NAMED_WAIT_FAILED) {
-            Detach();
+            Release();
             return CLIENT_NO_SERVICE;
         }
         // After a time-out, one last look for a wake-up that another reader
-        // reset before this one slept; then the wait is over.
-        // The tick is read again only when the look finds nothing.
+        // reset before this one slept; then the wait is over. After a
+        // wake-up the tick is read again only if the look finds nothing.
         lastLook = woke == NAMED_WAIT_TIMEOUT;
     }
 }
@@ -228,6 +267,16 @@ bool CCameraClient::LinkStreaming() const
 {
     uint32_t state = 0;
     return ReadLinkState(state) && state == LINK_STREAMING;
+}
+
+bool CCameraClient::RingEmpty() const
+{
+    if (block == nullptr)
+        return false;
+    for (uint32_t i = 0; i < FRAME_SLOT_COUNT; ++i)
+        if (ReadWord(block->slots[i].size) != 0)
+            return false;
+    return true;
 }
 
 bool CCameraClient::ReadFormats(FormatTable& out) const

@@ -2,10 +2,13 @@
 // The consumer's side of the shared camera block, for every reader (the
 // capture filter, the GStreamer element, ovalix-monitor).
 //
-// A reader outlives the service: while the named objects are missing it tries
-// to open them again at most once a second, never blocking its caller for
-// that, and when a restarted service has put new objects behind the names it
-// lets go of the old ones and opens the new.
+// A reader outlives the service: while the objects are missing it tries to
+// open them again at most once a second, never blocking its caller for that,
+// and when a restarted service has made new objects it lets go of the old
+// ones and opens the new. Where the service hands out sealed objects (see
+// sealed_channel.h) the reader takes those, which no other process can cut
+// under it; otherwise it opens the names. A name that is gone while the
+// service still publishes behind it changes nothing.
 //
 // Frames are taken under the mutex, newest first: the reader copies the frame
 // in `currentSlot` out once, frees every older occupied slot and leaves the
@@ -44,6 +47,7 @@ public:
     // call often. True while attached.
     bool Attach();
     bool Attach(uint32_t nowMs);   // with the caller's reading of the tick
+    // Lets go of the objects; the next Attach tries at once.
     void Detach();
     bool IsAttached() const { return block != nullptr; }
     // Counts successful opens; a change means the objects behind the names are
@@ -69,6 +73,7 @@ public:
     // Block fields outside the ring; false when detached.
     bool ReadLinkState(uint32_t& state) const;
     bool LinkStreaming() const;                  // attached, and the link streams
+    bool RingEmpty() const;                      // attached, and no slot holds a frame
     bool ReadFormats(FormatTable& out) const;   // a copy two reads agreed on
     bool ReadRequestedSize(uint32_t& width, uint32_t& height) const;
     bool RequestSize(uint32_t width, uint32_t height);
@@ -80,6 +85,8 @@ private:
     CCameraClient(const CCameraClient&);
     CCameraClient& operator=(const CCameraClient&);
 
+    bool OpenObjects();
+    void Release();
     bool ObjectsReplaced() const;
     bool ObjectsShrunk() const;
     uint32_t TakeLocked(CameraFrame* out, uint32_t capacity, bool all);
@@ -93,6 +100,8 @@ private:
     bool sizesChecked;        // since the last attachment
     bool attemptedOnce;
     uint32_t attachments;
+    bool sealed;               // the objects came from the service's socket
+    uint64_t sealedIdentity;
     // What this reader took last, so that a frame left in its slot for other
     // readers is not taken twice.
     bool haveLast;

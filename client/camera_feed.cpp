@@ -30,8 +30,9 @@ bool IsStartUpSize(const FormatTable& table, uint32_t width, uint32_t height)
 CCameraFeed::CCameraFeed(uint32_t frameBacklog)
     : frames(nullptr), backlog(frameBacklog > 0 ? frameBacklog : 1), pending(0), next(0),
       caughtUp(false), last(FEED_NOTHING), lastStamp(0), attachments(0), lastAskCheckMs(0),
-      wanted(0), wantedChanged(false), stallMs(DEFAULT_STALL_MS),
-      periodMs(DEFAULT_PLACEHOLDER_PERIOD_MS)
+      sizeCount(0), sizesAttachment(0), lastLiveShownMs(0), seenRequest(0),
+      seenRequestSinceMs(0), seenRequestByConsumer(false), streamedAtLastLook(false), wanted(0),
+      wantedChanged(false), stallMs(DEFAULT_STALL_MS), periodMs(DEFAULT_PLACEHOLDER_PERIOD_MS)
 {
     if (backlog > 1)
         frames = new (std::nothrow) CameraFrame[backlog];
@@ -53,6 +54,8 @@ void CCameraFeed::Start()
     caughtUp = false;
     last = FEED_NOTHING;
     wantedChanged = true;
+    lastLiveShownMs = now;
+    seenRequestSinceMs = now;
 }
 
 void CCameraFeed::SetWantedSize(uint32_t width, uint32_t height)
@@ -100,24 +103,78 @@ void CCameraFeed::AskForSize(uint32_t now)
     if (client.Attachments() != attachments) {
         attachments = client.Attachments();
         force = true;
+        lastLiveShownMs = now;
     }
     if (!force && now - lastAskCheckMs < ASK_CHECK_MS)
         return;
     lastAskCheckMs = now;
+    FormatTable table;
+    bool haveTable = ReadSizes(table);
+    uint32_t w = 0, h = 0;
+    if (!client.ReadRequestedSize(w, h))
+        return;
+    // A service that has just started writes its size into an empty ring.
+    // A size that changed while the link streamed at this look or the one
+    // before, with frames still in the ring, was asked for by a consumer (the
+    // service drops the link for it and empties the ring only when the phone
+    // is back).
+    bool streaming = client.LinkStreaming();
+    bool linkWasUp = streaming || streamedAtLastLook;
+    streamedAtLastLook = streaming;
+    if (PackSize(w, h) != seenRequest) {
+        seenRequest = PackSize(w, h);
+        seenRequestSinceMs = now;
+        seenRequestByConsumer = linkWasUp && !client.RingEmpty();
+    }
     uint32_t packed = wanted.load();
     uint32_t width = packed & 0xFFFF, height = packed >> 16;
-    uint32_t w = 0, h = 0;
-    if (width == 0 || height == 0 || !client.ReadRequestedSize(w, h) || (w == width && h == height))
+    if (width == 0 || height == 0 || (w == width && h == height))
         return;
-    FormatTable table;
-    bool startUp = (w == 0 && h == 0) || (client.ReadFormats(table) && IsStartUpSize(table, w, h));
-    if (force || startUp)
+    bool startUp = (w == 0 && h == 0) ||
+                   (!seenRequestByConsumer && haveTable && IsStartUpSize(table, w, h));
+    if (force || startUp || Starved(now))
         client.RequestSize(width, height);
+}
+
+// The rule in the header: no live frame shown, and the requested size
+// unchanged, for STARVED_ASK_MS while the phone streams. Asking starts the
+// wait again.
+bool CCameraFeed::Starved(uint32_t now)
+{
+    if (now - lastLiveShownMs < STARVED_ASK_MS || now - seenRequestSinceMs < STARVED_ASK_MS ||
+        !client.LinkStreaming())
+        return false;
+    lastLiveShownMs = now;
+    return true;
+}
+
+// The sizes of the block's table; kept when the table cannot be read whole.
+bool CCameraFeed::ReadSizes(FormatTable& table)
+{
+    sizesAttachment = client.Attachments();
+    if (!client.ReadFormats(table))
+        return false;
+    sizeCount = UsableFormats(table, sizes);
+    return true;
+}
+
+// Whether the table lists the size; the table is read again first when it
+// was read from other objects, or does not list it (a new table may have
+// come just before the frames of a new size).
+bool CCameraFeed::ListedSize(uint32_t width, uint32_t height)
+{
+    FormatTable table;
+    if (sizesAttachment != client.Attachments())
+        ReadSizes(table);
+    if (FindFormat(sizes, sizeCount, width, height) >= 0)
+        return true;
+    return ReadSizes(table) && FindFormat(sizes, sizeCount, width, height) >= 0;
 }
 
 bool CCameraFeed::HandOut(CameraFrame& into, FeedItem& item)
 {
-    bool whole = ReadWholeJpeg(into.data, into.size, item.width, item.height);
+    bool whole = ReadWholeJpeg(into.data, into.size, item.width, item.height) &&
+                 ListedSize(item.width, item.height);
     if (whole) {
         lastStamp = into.stamp;
     } else {
@@ -217,6 +274,7 @@ void CCameraFeed::Shown()
         ++counts.placeholders;
     } else {
         PacingLiveSent(pacing, now);
+        lastLiveShownMs = now;
         if (counts.live == 0)
             counts.firstStamp = lastStamp;
         ++counts.live;

@@ -17,8 +17,20 @@
 // opens the very mapping the reader holds, and zeroes it) asks again within
 // ASK_CHECK_MS. A size another consumer wrote is left alone, so two
 // consumers that want different sizes never take turns; the one that asked
-// last wins, except over the table's last entry, which reads as a service
-// that has just started.
+// last wins, except over the table's last entry written into an empty ring,
+// which reads as a service that has just started.
+//
+// A consumer that can show only its own size (it drops the frames of any
+// other) would then see placeholders for as long as another consumer holds
+// its size. So a feed that has shown no live frame for STARVED_ASK_MS while
+// the phone streams asks for its size once more, but only when the requested
+// size has not changed for STARVED_ASK_MS either: however many starving
+// consumers there are, the phone is asked for a new size at most once in
+// that time, and each size is streamed for at least that long.
+//
+// Frames of a size the format table does not list are refused like damaged
+// ones: a frame's header, which anyone able to write the block can forge,
+// never sets the size a consumer allocates for.
 //
 // Threads: one streaming thread calls Start, Next, Shown, Dropped and
 // Client; Cancel, Resume, SetWantedSize, SetPacing and the counters' calls may come
@@ -32,6 +44,7 @@
 #include "camera_client.h"
 #include "named_objects.h"
 #include "placeholder_pacing.h"
+#include "video_formats.h"
 
 enum FeedResult {
     FEED_NOTHING = 0,       // nothing to show within the time-out
@@ -48,12 +61,13 @@ struct FeedItem {
 
 const uint32_t FEED_LATENCY_BUCKETS = 1000;   // 1 ms each; the last holds the rest
 const uint32_t ASK_CHECK_MS = 100;            // how often the requested size is checked
+const uint32_t STARVED_ASK_MS = 3000;         // see "A consumer that can show only its own size"
 
 struct FeedCounts {
     uint64_t live;           // phone frames shown
     uint64_t placeholders;   // placeholders shown
     uint64_t dropped;        // phone frames the consumer could not show
-    uint64_t damaged;        // phone frames refused as not whole JPEGs
+    uint64_t damaged;        // phone frames refused: not whole JPEGs, or of a size in no table
     uint32_t firstStamp;     // phone stamps of the first and last frame shown
     uint32_t lastStamp;
 };
@@ -108,6 +122,9 @@ private:
     bool HandOut(CameraFrame& into, FeedItem& item);
     FeedResult HandOutPending(CameraFrame& into, FeedItem& item);
     void AskForSize(uint32_t now);
+    bool Starved(uint32_t now);
+    bool ReadSizes(FormatTable& table);
+    bool ListedSize(uint32_t width, uint32_t height);
     void ApplyPacing();
 
     CCameraClient client;
@@ -122,6 +139,14 @@ private:
     uint32_t lastStamp;
     uint32_t attachments;
     uint32_t lastAskCheckMs;
+    VideoFormat sizes[FORMAT_MAX_ENTRIES];   // the table's sizes, read with the requested size
+    uint32_t sizeCount;
+    uint32_t sizesAttachment;    // the attachment the sizes were read from
+    uint32_t lastLiveShownMs;    // or the start, or the last attachment
+    uint32_t seenRequest;        // the requested size last read, packed
+    uint32_t seenRequestSinceMs;
+    bool seenRequestByConsumer;  // it changed while the link was up and frames were in the ring
+    bool streamedAtLastLook;
 
     std::atomic<uint32_t> wanted;        // width | height << 16
     std::atomic<bool> wantedChanged;

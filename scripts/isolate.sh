@@ -1,8 +1,11 @@
 #!/bin/sh
 # Runs a command in a private mount and network namespace: a fresh tmpfs on
-# /dev/shm and a loopback of its own, so it never meets a real service,
-# another test run, or the machine's port 5055.
+# /dev/shm and on /run/ovalix (the camera socket's directory), and a loopback
+# of its own, so it never meets a real service, another test run, or the
+# machine's port 5055.
+mkdir -p /run/ovalix
 exec unshare --mount --net --fork -- sh -c '
   mount -t tmpfs -o mode=1777 tmpfs /dev/shm &&
+  mount -t tmpfs -o mode=0755 tmpfs /run/ovalix &&
   ip link set lo up &&
   exec "$@"' isolate "$@"

@@ -283,6 +283,7 @@ void InstallService()
                               "Type=notify\n"
                               "ExecStart=%s\n"
                               "StateDirectory=ovalix\n"
+                              "RuntimeDirectory=ovalix\n"
                               "\n"
                               "[Install]\n"
                               "WantedBy=multi-user.target\n",

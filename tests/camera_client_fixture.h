@@ -36,11 +36,14 @@ protected:
         bytes[0] = (uint8_t)stamp;
         PublishFrame(bytes, 1000 + stamp, 0, stamp);
     }
+    // The copy of the block this reader attached to (where the platform has
+    // them, the sealed one the service hands out, not the named g_block).
+    SharedCameraBlock* Seen() const { return const_cast<SharedCameraBlock*>(client.Block()); }
     uint32_t OccupiedSlots() const
     {
         uint32_t n = 0;
         for (uint32_t i = 0; i < FRAME_SLOT_COUNT; ++i)
-            n += g_block->slots[i].size != 0;
+            n += Seen()->slots[i].size != 0;
         return n;
     }
 

@@ -29,7 +29,7 @@ TEST_F(CameraClientTest, TakesTheNewestFrameFreesOlderOnesAndNeverTakesOneTwice)
     EXPECT_EQ(memcmp(frame->data + 1, bytes + 1, frame->size - 1), 0);
     // The newest stays for other readers; the two older ones are freed.
     EXPECT_EQ(OccupiedSlots(), 1u);
-    EXPECT_EQ(g_block->slots[g_block->currentSlot].size, 1003u);
+    EXPECT_EQ(Seen()->slots[Seen()->currentSlot].size, 1003u);
 
     EXPECT_EQ(client.WaitNewest(50, *frame), CLIENT_TIMEOUT);
 
@@ -67,7 +67,7 @@ TEST_F(CameraClientTest, TwoReadersBothGetEveryFrameAndTheRingNeverJams)
         ASSERT_EQ(frame->stamp, s);
         ASSERT_EQ(second.WaitNewest(WAIT_MS, *other), CLIENT_FRAME) << s;
         ASSERT_EQ(other->stamp, s);
-        EXPECT_EQ(g_block->slots[g_block->currentSlot].stamp, s) << "frame dropped";
+        EXPECT_EQ(Seen()->slots[Seen()->currentSlot].stamp, s) << "frame dropped";
     }
 }
 
@@ -84,11 +84,11 @@ TEST_F(CameraClientTest, AWaitingReaderWakesForAFramePublishedLater)
 
 TEST_F(CameraClientTest, HostileRingFieldsAreNeitherFollowedNorCopied)
 {
-    g_block->currentSlot = 1000;                       // read modulo the ring
-    g_block->slots[1000 % FRAME_SLOT_COUNT].size = FRAME_DATA_SIZE + 1;
+    Seen()->currentSlot = 1000;                       // read modulo the ring
+    Seen()->slots[1000 % FRAME_SLOT_COUNT].size = FRAME_DATA_SIZE + 1;
     EXPECT_EQ(client.WaitNewest(50, *frame), CLIENT_TIMEOUT);
-    g_block->currentSlot = 0;
-    g_block->slots[0].size = 0;
+    Seen()->currentSlot = 0;
+    Seen()->slots[0].size = 0;
     Publish(1);
     EXPECT_EQ(client.WaitNewest(WAIT_MS, *frame), CLIENT_FRAME);
     EXPECT_EQ(frame->stamp, 1u);
@@ -112,19 +112,25 @@ TEST_F(CameraClientTest, ReaderKeepsWorkingAcrossARestartOfTheService)
     ASSERT_EQ(r, CLIENT_FRAME);
     EXPECT_EQ(frame->stamp, 2u);
     EXPECT_TRUE(client.RequestSize(320, 240));
-    EXPECT_EQ(g_block->requestedWidth, 320u) << "wrote into the old run's block";
+    uint32_t w = 0, h = 0;
+    ReadRequestedSize(w, h);
+    EXPECT_EQ(w, 320u) << "wrote into the old run's block";
 }
 
 TEST_F(CameraClientTest, RequestedSizeAndLinkStateAreTheBlockWords)
 {
     EXPECT_TRUE(client.RequestSize(1280, 720));
+    uint32_t w = 0, h = 0, state = 99;
+    ReadRequestedSize(w, h);
+    EXPECT_EQ(w, 1280u);
+    EXPECT_EQ(h, 720u);
+    // Readers of the named block see the size the service took.
     EXPECT_EQ(g_block->requestedWidth, 1280u);
     EXPECT_EQ(g_block->requestedHeight, 720u);
-    uint32_t w = 0, h = 0, state = 99;
     EXPECT_TRUE(client.ReadRequestedSize(w, h));
     EXPECT_EQ(w, 1280u);
     EXPECT_EQ(h, 720u);
-    g_block->linkState = LINK_STREAMING;
+    SetLinkState(LINK_STREAMING);
     EXPECT_TRUE(client.ReadLinkState(state));
     EXPECT_EQ(state, (uint32_t)LINK_STREAMING);
 }

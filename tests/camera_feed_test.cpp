@@ -8,6 +8,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <algorithm>
 #include <chrono>
 #include <memory>
 #include <thread>
@@ -53,7 +54,28 @@ protected:
         std::vector<uint8_t> j = Jpeg(GetTickMs(), width, height);
         PublishFrame(j.data(), (uint32_t)j.size(), 0, GetTickMs());
     }
-    static void Stream() { g_block->linkState = LINK_STREAMING; }
+    static void Stream() { SetLinkState(LINK_STREAMING); }
+    // A phone's table with two sizes.
+    static void OfferSizes()
+    {
+        g_formats.count = 2;
+        g_formats.entries[0] = { PackEntry(640, 480, 0), 30.0f };
+        g_formats.entries[1] = { PackEntry(320, 240, 0), 30.0f };
+        PublishFormats();
+    }
+    // The size the service takes from the block, as it reads it per step.
+    static uint32_t RequestedWidth()
+    {
+        uint32_t w = 0, h = 0;
+        ReadRequestedSize(w, h);
+        return w;
+    }
+    static uint32_t RequestedHeight()
+    {
+        uint32_t w = 0, h = 0;
+        ReadRequestedSize(w, h);
+        return h;
+    }
 
     std::unique_ptr<CameraFrame> frame;
     FeedItem item;
@@ -73,6 +95,7 @@ TEST_F(CameraFeedTest, LiveFramesDamagedFramesAndPlaceholdersAreHandedOutAndCoun
     feed.Shown();
     EXPECT_GE(GetTickMs() - start, 40u) << "placeholder period not kept";
 
+    OfferSizes();
     Stream();
     Publish(320, 240);
     ASSERT_EQ(feed.Next(1000, *frame, item), FEED_LIVE);
@@ -88,6 +111,10 @@ TEST_F(CameraFeedTest, LiveFramesDamagedFramesAndPlaceholdersAreHandedOutAndCoun
     std::vector<uint8_t> zero = Jpeg(2, 0, 240);
     PublishFrame(zero.data(), (uint32_t)zero.size(), 0, 2);
     ASSERT_EQ(feed.Next(30, *frame, item), FEED_NOTHING);
+    // Nor does a whole one whose header claims a size in no table.
+    std::vector<uint8_t> forged = Jpeg(3, 4095, 4095);
+    PublishFrame(forged.data(), (uint32_t)forged.size(), 0, 3);
+    ASSERT_EQ(feed.Next(30, *frame, item), FEED_NOTHING);
     Publish();
     ASSERT_EQ(feed.Next(1000, *frame, item), FEED_LIVE);
     feed.Dropped();
@@ -102,7 +129,7 @@ TEST_F(CameraFeedTest, LiveFramesDamagedFramesAndPlaceholdersAreHandedOutAndCoun
     EXPECT_EQ(c.live, 1u);
     EXPECT_EQ(c.placeholders, 3u);
     EXPECT_EQ(c.dropped, 1u);
-    EXPECT_EQ(c.damaged, 2u);
+    EXPECT_EQ(c.damaged, 3u);
     // The one frame shown, stamped just before it was published.
     static uint32_t latency[FEED_LATENCY_BUCKETS];
     feed.ReadLatency(latency);
@@ -122,15 +149,16 @@ TEST_F(CameraFeedTest, AsksForItsSizeAfterEveryRestartButNeverFightsAnotherConsu
     feed.Start();
     Stream();
     feed.Next(100, *frame, item);
-    EXPECT_EQ(g_block->requestedWidth, 320u);
-    EXPECT_EQ(g_block->requestedHeight, 240u);
+    EXPECT_EQ(RequestedWidth(), 320u);
+    EXPECT_EQ(RequestedHeight(), 240u);
 
     // Another consumer asks for another size: left alone.
-    g_block->requestedWidth = 1024;
-    g_block->requestedHeight = 768;
+    CCameraClient other;
+    ASSERT_TRUE(other.Attach());
+    other.RequestSize(1024, 768);
     for (uint32_t start = GetTickMs(); GetTickMs() - start < 4 * ASK_CHECK_MS;)
         feed.Next(20, *frame, item);
-    EXPECT_EQ(g_block->requestedWidth, 1024u);
+    EXPECT_EQ(RequestedWidth(), 1024u);
 
     // A restart of the service. It stores its table at stop and loads it at
     // start, so the new run asks for the table's last entry (640 x 480). On
@@ -138,25 +166,29 @@ TEST_F(CameraFeedTest, AsksForItsSizeAfterEveryRestartButNeverFightsAnotherConsu
     // that very mapping; on POSIX the names lead to new objects.
     CloseServiceResources();
     ASSERT_TRUE(OpenSharedBlock());
-    ASSERT_EQ(g_block->requestedWidth, 640u);
+    ASSERT_EQ(RequestedWidth(), 640u);
     uint32_t start = GetTickMs();
-    while (GetTickMs() - start < 3000 && g_block->requestedWidth != 320)
+    while (GetTickMs() - start < 3000 && RequestedWidth() != 320)
         feed.Next(20, *frame, item);
     uint32_t asked = GetTickMs() - start;
     printf("size asked again %u ms after the restart\n", asked);
-    EXPECT_EQ(g_block->requestedWidth, 320u);
-    EXPECT_EQ(g_block->requestedHeight, 240u);
+    EXPECT_EQ(RequestedWidth(), 320u);
+    EXPECT_EQ(RequestedHeight(), 240u);
     // POSIX readers look for new objects once a second.
     EXPECT_LT(asked, 1500u);
 
     // The same new run in place, as a held mapping sees it on every
-    // platform: zeroed, then nobody asks (no stored table).
+    // platform: zeroed, then nobody asks (no stored table). Every copy of
+    // the block is zeroed, the one this process's readers hold included.
+    other.Detach();
+    ASSERT_TRUE(other.Attach());
     memset(g_block, 0, sizeof *g_block);
+    memset(const_cast<SharedCameraBlock*>(other.Block()), 0, sizeof *g_block);
     SetDefaultFormats();
     start = GetTickMs();
-    while (GetTickMs() - start < 3000 && g_block->requestedWidth != 320)
+    while (GetTickMs() - start < 3000 && RequestedWidth() != 320)
         feed.Next(20, *frame, item);
-    EXPECT_EQ(g_block->requestedWidth, 320u);
+    EXPECT_EQ(RequestedWidth(), 320u);
     EXPECT_LT(GetTickMs() - start, 1000u);
 }
 
@@ -234,6 +266,57 @@ TEST_F(CameraFeedTest, CancelEndsAWaitingNextAtOnce)
     ASSERT_TRUE(OpenSharedBlock());
 }
 
+// Two consumers that each show only their own size, while the phone streams
+// the size asked for last: each asks again when it has starved, and the size
+// asked for changes no more often than the rule allows.
+TEST_F(CameraFeedTest, StarvedFeedsAskAgainButTakeTurnsNoFasterThanTheRule)
+{
+    OfferSizes();
+    Stream();
+    CCameraFeed a, b;
+    CCameraFeed* feeds[2] = {&a, &b};
+    const uint32_t widths[2] = {640, 320};
+    a.SetWantedSize(640, 480);
+    b.SetWantedSize(320, 240);
+    a.Start();
+    b.Start();
+    uint32_t shown[2] = {0, 0};
+    auto step = [&](uint32_t width) {
+        Publish(width, width * 3 / 4);
+        for (int i = 0; i < 2; ++i) {
+            FeedResult got = feeds[i]->Next(10, *frame, item);
+            if (got == FEED_LIVE && item.width != widths[i]) {
+                feeds[i]->Dropped();
+            } else {
+                shown[i] += got == FEED_LIVE;
+                feeds[i]->Shown();
+            }
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    };
+    // Both ask when they start; the one that asked last holds the size.
+    for (uint32_t start = GetTickMs(); GetTickMs() - start < 300;)
+        step(RequestedWidth());
+    uint32_t changes = 0, shortestGap = UINT32_MAX;
+    uint32_t start = GetTickMs(), lastChange = start, width = RequestedWidth();
+    while (GetTickMs() - start < 3 * STARVED_ASK_MS) {
+        uint32_t now = GetTickMs();
+        if (RequestedWidth() != width) {
+            width = RequestedWidth();
+            ++changes;
+            shortestGap = std::min(shortestGap, now - lastChange);
+            lastChange = now;
+        }
+        step(width);
+    }
+    printf("requested size changed %u times in %u ms, at least %u ms apart\n", changes,
+           3 * STARVED_ASK_MS, shortestGap);
+    EXPECT_GE(changes, 2u) << "a starved feed never asked again";
+    EXPECT_GE(shortestGap, STARVED_ASK_MS - 2 * ASK_CHECK_MS);
+    EXPECT_GT(shown[0], 0u);
+    EXPECT_GT(shown[1], 0u);
+}
+
 TEST_F(CameraFeedTest, TwoFeedsGetEveryFrameAndABacklogComesOldestFirst)
 {
     CCameraFeed one, two(4);
@@ -241,23 +324,28 @@ TEST_F(CameraFeedTest, TwoFeedsGetEveryFrameAndABacklogComesOldestFirst)
     two.Start();
     Stream();
     std::unique_ptr<CameraFrame> other(new CameraFrame);
+    // Frames told apart by their stamps.
+    auto publish = [](uint32_t n) {
+        std::vector<uint8_t> j = Jpeg(n, 640, 480);
+        PublishFrame(j.data(), (uint32_t)j.size(), 0, n);
+    };
     for (uint32_t n = 0; n < 2 * FRAME_SLOT_COUNT; ++n) {
-        Publish(100 + n, 100);
+        publish(100 + n);
         ASSERT_EQ(one.Next(1000, *frame, item), FEED_LIVE) << n;
-        EXPECT_EQ(item.width, 100 + n);
+        EXPECT_EQ(frame->stamp, 100 + n);
         ASSERT_EQ(two.Next(1000, *other, item), FEED_LIVE) << n;
-        EXPECT_EQ(item.width, 100 + n);
+        EXPECT_EQ(other->stamp, 100 + n);
     }
     // Three frames at once: the feed with a backlog hands out all three in
     // order, the other only the newest.
     for (uint32_t n = 0; n < 3; ++n)
-        Publish(200 + n, 100);
+        publish(200 + n);
     for (uint32_t n = 0; n < 3; ++n) {
         ASSERT_EQ(two.Next(1000, *other, item), FEED_LIVE) << n;
-        EXPECT_EQ(item.width, 200 + n);
+        EXPECT_EQ(other->stamp, 200 + n);
     }
     ASSERT_EQ(one.Next(1000, *frame, item), FEED_LIVE);
-    EXPECT_EQ(item.width, 202u);
+    EXPECT_EQ(frame->stamp, 202u);
     EXPECT_EQ(one.Next(30, *frame, item), FEED_NOTHING);
 }
 

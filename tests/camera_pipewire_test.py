@@ -471,8 +471,40 @@ def case_idle_restart(rig):
     rig.stop_camera()
 
 
+def case_consumer_churn(rig):
+    """Another user cutting the named objects under the camera leaves its
+    consumer's picture live; consumers killed in the middle of their streams
+    cost the camera nothing: after 20 of them the next one gets the phone's
+    rate."""
+    rig.start_streaming("--stats")
+    name, folder, _ = rig.consume(640, 480, 100000, "while_cut")
+    for obj in ("OvalixSvcMemory", "OvalixSvcMutex", "OvalixReadyEvent"):
+        os.truncate("/dev/shm/" + obj, 0)
+        seen = len(rig.frames(folder))
+        check(wait_until(lambda: len(rig.frames(folder)) >= seen + 10, 10, 0.05),
+              "no frames after %s was cut:\n%s" % (obj, rig.log("camera")[-2000:]))
+        check(rig.procs["camera"].poll() is None, "the camera died after %s was cut" % obj)
+    check(rig.latest(folder, 640, 480).blocks_mismatch() is None, "not live after the cuts")
+    rig.stop(name, expect_zero=False)
+    for i in range(20):
+        name, folder, _ = rig.consume(640, 480, 100000, "killed%d" % i)
+        check(wait_until(lambda: len(rig.frames(folder)) >= 3, 15, 0.02),
+              "consumer %d got no frames:\n%s" % (i, rig.log("camera")[-2000:]))
+        rig.stop(name, sig=signal.SIGKILL, expect_zero=False)
+    name, folder, _ = rig.consume(640, 480, 100000, "after_kills")
+    check(wait_until(lambda: len(rig.frames(folder)) >= 1, 10, 0.02),
+          "no frame after 20 consumers were killed:\n" + rig.log("camera")[-2000:])
+    before, t0 = len(rig.frames(folder)), time.monotonic()
+    time.sleep(3.0)
+    fps = (len(rig.frames(folder)) - before) / (time.monotonic() - t0)
+    print("consumer after 20 killed ones: %.1f fps (the phone sends 30)" % fps)
+    check(fps >= 15, "%.1f fps after 20 consumers were killed" % fps)
+    rig.stop(name, expect_zero=False)
+    rig.stop_camera()
+
+
 CASES = {"stream": case_stream, "placeholder": case_placeholder,
-         "idle_restart": case_idle_restart}
+         "idle_restart": case_idle_restart, "consumer_churn": case_consumer_churn}
 
 
 def run_isolated(script, argv):

@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "camera_client.h"
+#include "sealed_channel.h"
 #include "frame_stats.h"
 #include "ovalix_src.h"
 #include "placeholder.h"
@@ -160,6 +161,57 @@ bool ServiceRig::RequestSize(uint32_t width, uint32_t height)
 {
     CCameraClient client;
     return client.Attach() && client.RequestSize(width, height);
+}
+
+namespace {
+
+// The offset of the first baseline or progressive frame header's height, or 0.
+uint32_t FrameHeaderSizeAt(const uint8_t* j, uint32_t size)
+{
+    for (uint32_t i = 2; i + 8 < size && j[i] == 0xFF;) {
+        uint8_t marker = j[i + 1];
+        if (marker == 0xC0 || marker == 0xC2)
+            return i + 5;
+        i += 2 + ((uint32_t)j[i + 2] << 8 | j[i + 3]);
+    }
+    return 0;
+}
+
+}  // namespace
+
+bool ServiceRig::ForgeFrameSize(uint32_t width, uint32_t height)
+{
+    SealedObjects objects;
+    CNamedMapping mapping;
+    CNamedMutex mutex;
+    CNamedEvent event;
+    if (!FetchSealedObjects(objects))
+        return false;
+    bool open = mapping.Adopt(objects.descriptors[0], SHARED_BLOCK_SIZE);
+    open = mutex.Adopt(objects.descriptors[1]) && open;
+    open = event.Adopt(objects.descriptors[2]) && open;
+    if (!open || mutex.Lock(1000) != NAMED_WAIT_ACQUIRED)
+        return false;
+    SharedCameraBlock& b = *static_cast<SharedCameraBlock*>(mapping.View());
+    const FrameSlot& newest = b.slots[b.currentSlot % FRAME_SLOT_COUNT];
+    uint32_t next = (b.currentSlot + 1) % FRAME_SLOT_COUNT;
+    FrameSlot& slot = b.slots[next];
+    uint32_t size = newest.size <= FRAME_DATA_SIZE ? newest.size : 0;
+    uint32_t at = FrameHeaderSizeAt(newest.data, size);
+    if (at != 0 && &slot != &newest) {
+        memcpy(slot.data, newest.data, size);
+        slot.data[at] = (uint8_t)(height >> 8);
+        slot.data[at + 1] = (uint8_t)height;
+        slot.data[at + 2] = (uint8_t)(width >> 8);
+        slot.data[at + 3] = (uint8_t)width;
+        slot.size = size;
+        slot.flags = 0;
+        slot.stamp = newest.stamp + 1;
+        b.currentSlot = next;
+        event.Set();
+    }
+    mutex.Unlock();
+    return at != 0;
 }
 
 TestPipeline::TestPipeline(const char* description) : pipeline(nullptr), source(nullptr), sink(nullptr)

@@ -27,6 +27,9 @@ public:
     bool WaitLinkState(uint32_t state, uint32_t timeoutMs);
     bool ReadRequestedSize(uint32_t& width, uint32_t& height);
     bool RequestSize(uint32_t width, uint32_t height);
+    // As a hostile local writer: publishes the newest phone frame again with
+    // its JPEG header claiming width x height, into the objects readers use.
+    bool ForgeFrameSize(uint32_t width, uint32_t height);
 
 private:
     std::string stateDir;

@@ -3,6 +3,10 @@
 // pipelines at once, and shutdown that never hangs.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <set>
 
 #include "camera_block.h"
@@ -383,6 +387,84 @@ TEST_F(GstSourceTest, TwoPipelinesAtOnceEachGetNearlyEveryFrame)
     EXPECT_GE((double)counters[1].size() / sent, 0.95) << counters[1].size() << " of " << sent;
     EXPECT_LT(a.Stop(), SHUTDOWN_LIMIT_MS);
     EXPECT_LT(b.Stop(), SHUTDOWN_LIMIT_MS);
+}
+
+// A stop and start attaches at once (no "no camera service" card); another
+// user cutting the named objects under a waiting pipeline neither ends this
+// process nor stops its frames; and a frame whose header claims a size in no
+// table is never followed, even by a pipeline that would take any size.
+TEST_F(GstSourceTest, RestartsCutObjectsAndForgedSizesNeverStopLiveFrames)
+{
+    StartStreaming("640x480@30,320x240@30");
+    TestPipeline p("ovalixsrc name=src timeout=300 ! appsink name=sink");
+    auto live = [](const std::vector<SeenBuffer>& s, const std::vector<SeenPicture>&) {
+        return LiveAtLeast(s, 10);
+    };
+    ASSERT_TRUE(p.Play());
+    ASSERT_TRUE(p.WaitFor(10000, live));
+    for (int cycle = 0; cycle < 3; ++cycle) {
+        p.Stop();
+        p.Clear();
+        ASSERT_TRUE(p.Play());
+        EXPECT_TRUE(p.WaitFor(5000, live));
+        EXPECT_EQ(0u, CountPlaceholders(p.Seen(), PLACEHOLDER_NO_SERVICE)) << cycle;
+    }
+
+    for (const char* name : {"/OvalixSvcMemory", "/OvalixSvcMutex", "/OvalixReadyEvent"}) {
+        int fd = shm_open(name, O_RDWR, 0);
+        ASSERT_GE(fd, 0) << name;
+        EXPECT_EQ(0, ftruncate(fd, 0)) << name;
+        close(fd);
+        p.Clear();
+        EXPECT_TRUE(p.WaitFor(5000, live)) << name;
+    }
+
+    for (int i = 0; i < 20; ++i) {
+        ASSERT_TRUE(rig.ForgeFrameSize(4095, 4095));
+        SleepMs(40);
+    }
+    p.Clear();
+    EXPECT_TRUE(p.WaitFor(5000, live));
+    GstPad* pad = gst_element_get_static_pad(p.Source(), "src");
+    GstCaps* caps = gst_pad_get_current_caps(pad);
+    ASSERT_NE(caps, nullptr);
+    int width = 0, height = 0;
+    GstStructure* st = gst_caps_get_structure(caps, 0);
+    gst_structure_get_int(st, "width", &width);
+    gst_structure_get_int(st, "height", &height);
+    EXPECT_EQ(640, width);
+    EXPECT_EQ(480, height);
+    gst_caps_unref(caps);
+    gst_object_unref(pad);
+    EXPECT_LT(p.Stop(), SHUTDOWN_LIMIT_MS);
+}
+
+// A pipeline fixed to one size gets placeholders while another reader holds
+// another size, then asks for its own again and gets live frames.
+TEST_F(GstSourceTest, AFixedPipelineStarvedByAnotherReaderAsksAgain)
+{
+    StartStreaming("640x480@30,320x240@30");
+    TestPipeline p("ovalixsrc name=src timeout=300 ! image/jpeg,width=640,height=480 ! "
+                   "appsink name=sink");
+    ASSERT_TRUE(p.Play());
+    ASSERT_TRUE(p.WaitFor(10000, [](const std::vector<SeenBuffer>& s, const std::vector<SeenPicture>&) {
+        return LiveAtLeast(s, 10);
+    }));
+    ASSERT_TRUE(rig.RequestSize(320, 240));
+    EXPECT_TRUE(p.WaitFor(5000, [](const std::vector<SeenBuffer>& s, const std::vector<SeenPicture>&) {
+        return CountPlaceholders(s, PLACEHOLDER_NO_PICTURE) >= 2;
+    }));
+    uint64_t starved = NowMs();
+    EXPECT_TRUE(p.WaitFor(15000, [](const std::vector<SeenBuffer>& s, const std::vector<SeenPicture>&) {
+        return LiveAfterPlaceholder(s) >= 10;
+    }));
+    printf("live again %llu ms after the first placeholders\n",
+           (unsigned long long)(NowMs() - starved));
+    uint32_t w = 0, h = 0;
+    EXPECT_TRUE(rig.ReadRequestedSize(w, h));
+    EXPECT_EQ(640u, w);
+    EXPECT_EQ(480u, h);
+    EXPECT_LT(p.Stop(), SHUTDOWN_LIMIT_MS);
 }
 
 }  // namespace

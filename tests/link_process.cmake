@@ -21,7 +21,7 @@ set(link_cases stream ring_full renegotiate timeout_table timeout_streaming peer
                two_readers reader_survives_restart)
 if(NOT WIN32)
   # A Windows mapping cannot be shrunk by another process.
-  list(APPEND link_cases truncated_objects)
+  list(APPEND link_cases truncated_objects cut_and_vanished_objects)
 endif()
 foreach(case IN LISTS link_cases)
   add_test(NAME link_process.${case}

@@ -177,6 +177,25 @@ class Rig:
         check(m, "no summary from the monitor: " + r.stdout)
         return {"frames": int(m.group(1)), "drops": int(m.group(2))}
 
+    def reader(self, seconds, names_only=False):
+        """A monitor taking frames for `seconds` in the background, one line
+        a second. names_only: in a mount namespace of its own that hides the
+        camera socket, so that it opens the names as outside readers do."""
+        self.readers = getattr(self, "readers", 0) + 1
+        out = os.path.join(self.work, "reader%d.out" % self.readers)
+        cmd = self.wine + [self.args.monitor, "--take", "--seconds", str(seconds)]
+        if names_only:
+            cmd = ["unshare", "--mount", "sh", "-c",
+                   'mount -t tmpfs tmpfs "$(dirname "$0")" && exec "$@"',
+                   "/run/ovalix/camera"] + cmd
+        return subprocess.Popen(cmd, env=self.env, stdout=open(out, "w"),
+                                stderr=subprocess.STDOUT), out
+
+    @staticmethod
+    def reader_fps(out):
+        """The per-second frame rates a background reader printed so far."""
+        return [float(x) for x in re.findall(r"^link=\d+ fps=(\S+)", open(out).read(), re.M)]
+
     def child(self, *argv, timeout=60):
         """The test's block consumer (block_consumer_child), as a reader that
         misbehaves."""
@@ -569,6 +588,66 @@ def case_truncated_objects(rig):
     rig.stop_service()
 
 
+def named_block_stamps():
+    """What an outside reader sees through the name: the stamps of the ring."""
+    import mmap
+    with open("/dev/shm/OvalixSvcMemory", "rb") as f:
+        m = mmap.mmap(f.fileno(), 0, prot=mmap.PROT_READ)
+        slots = (len(m) - 200380) // 200012
+        stamps = [struct.unpack_from("<I", m, 200380 + i * 200012 + 200008)[0]
+                  for i in range(slots)]
+        m.close()
+        return stamps
+
+
+def case_cut_and_vanished_objects(rig):
+    """Another local user cuts each object or unlinks the names while
+    readers wait: no reader dies or stays on the placeholder while the phone
+    streams; the service makes new names, which outside readers find, and a
+    reader of the names follows them within a second."""
+    rig.start_service()
+    rig.request(320, 240)
+    proc, log = rig.phone("--fps", "20")
+    check(rig.wait_state(3, 10000), "the link did not reach streaming")
+    reader, out = rig.reader(16)
+    time.sleep(2)
+    for name in ("OvalixSvcMemory", "OvalixSvcMutex", "OvalixReadyEvent"):
+        r = subprocess.run(["truncate", "-s", "0", "/dev/shm/" + name], user="nobody",
+                           group="nogroup", capture_output=True, text=True)
+        check(r.returncode == 0, "truncate %s as nobody: %s" % (name, r.stderr))
+        time.sleep(1.5)
+        check(reader.poll() is None, "the reader died (%s) after %s was cut"
+              % (reader.poll(), name))
+        check(rig.service_alive(), "the service died after %s was cut" % name)
+
+    named, named_out = rig.reader(10, names_only=True)
+    time.sleep(2)
+    check(rig.reader_fps(named_out)[-1:] > [0], "the names reader got no frames: "
+          + open(named_out).read())
+    for name in ("OvalixSvcMemory", "OvalixSvcMutex", "OvalixReadyEvent"):
+        os.unlink("/dev/shm/" + name)
+    end = time.monotonic() + 3
+    while time.monotonic() < end and not os.path.exists("/dev/shm/OvalixSvcMemory"):
+        time.sleep(0.05)
+    check(all(os.path.exists("/dev/shm/" + n) for n in
+              ("OvalixSvcMemory", "OvalixSvcMutex", "OvalixReadyEvent")),
+          "the service did not make its names again")
+    first = named_block_stamps()
+    time.sleep(1)
+    check(named_block_stamps() != first, "nothing is published behind the new names")
+    for r, o in ((reader, out), (named, named_out)):
+        r.wait(timeout=30)
+        fps = rig.reader_fps(o)
+        print("%s: frames per second %s" % (os.path.basename(o), fps))
+        check(r.returncode == 0, "a reader ended with %s:\n%s" % (r.returncode, open(o).read()))
+        # Never more than two seconds without a frame, and live at the end.
+        gaps = "".join("0" if f == 0 else "1" for f in fps[1:])
+        check("000" not in gaps and fps[-1] > 0, "a reader stayed without frames: %s" % fps)
+    check(not link_drops(log), "the link dropped: %s" % link_drops(log))
+    rig.stop_phone(proc)
+    rig.stop_service()
+
+
 def summary_of(text):
     m = re.search(r"summary frames=(\d+) drops=(\d+)", text)
     check(m, "no summary from the monitor: " + text)
@@ -635,6 +714,7 @@ CASES = {
     "busy_port": case_busy_port,
     "second_instance": case_second_instance,
     "truncated_objects": case_truncated_objects,
+    "cut_and_vanished_objects": case_cut_and_vanished_objects,
 }
 
 

@@ -148,7 +148,8 @@ out=$("$tmp/with space/OvalixSvc" InStAlL 2>&1); rc=$?
 [ "$rc" -eq 0 ] && [ -z "$out" ] || fail "install: rc=$rc output=$out"
 unit="$OVALIX_UNIT_DIR/OvalixSvc.service"
 grep -qx "ExecStart=\"$tmp/with space/OvalixSvc\"" "$unit" || fail "ExecStart: $(grep ExecStart "$unit")"
-for line in 'Type=notify' 'StateDirectory=ovalix' 'Description=Ovalix connection manager' \
+for line in 'Type=notify' 'StateDirectory=ovalix' 'RuntimeDirectory=ovalix' \
+            'Description=Ovalix connection manager' \
             'WantedBy=multi-user.target'; do
   grep -qx "$line" "$unit" || fail "unit lacks $line"
 done

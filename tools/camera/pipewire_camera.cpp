@@ -9,12 +9,15 @@
 #include <atomic>
 
 #include <pipewire/pipewire.h>
+#include <spa/node/command.h>
 #include <spa/param/video/format-utils.h>
 #include <spa/pod/builder.h>
 
 namespace {
 
 const uint32_t RECONNECT_INTERVAL_MS = 1000;
+// Frames in a row that found no free buffer before the pool counts as lost.
+const uint32_t STARVED_FRAMES = 5;
 const uint32_t POD_BUFFER_SIZE = 16384;
 
 const uint32_t SPA_FORMATS[RAW_FORMAT_COUNT] = {
@@ -65,6 +68,11 @@ struct CPipeWireCamera::Impl {
     RawLayout layout;
     uint32_t generation;
     pw_buffer* held;       // dequeued, not yet sent
+    // The pool is to be made afresh: its last consumer went (one killed in
+    // the middle of its stream never gives back the buffer it held), or no
+    // buffer has come free for STARVED_FRAMES frames.
+    bool renew;
+    uint32_t starved;      // frames in a row without a free buffer
     uint64_t sequence;
     VideoFormat formats[FORMAT_MAX_ENTRIES];
     uint32_t formatCount;
@@ -98,6 +106,7 @@ struct CPipeWireCamera::Impl {
     }
 
     void CreateStream();
+    void Suspend();
     void Disconnect();
 };
 
@@ -124,10 +133,14 @@ pw_core_events MakeCoreEvents()
 
 const pw_core_events CORE_EVENTS = MakeCoreEvents();
 
-void OnStateChanged(void* data, pw_stream_state, pw_stream_state state, const char* error)
+void OnStateChanged(void* data, pw_stream_state old, pw_stream_state state, const char* error)
 {
     CPipeWireCamera::Impl* impl = static_cast<CPipeWireCamera::Impl*>(data);
     impl->streaming = state == PW_STREAM_STATE_STREAMING;
+    // The daemon keeps the format and its buffers for the next consumer, less
+    // the ones the last one never gave back.
+    if (old == PW_STREAM_STATE_STREAMING && state == PW_STREAM_STATE_PAUSED)
+        impl->renew = true;
     if (state == PW_STREAM_STATE_ERROR || state == PW_STREAM_STATE_UNCONNECTED) {
         fprintf(stderr, "ovalix-camera: stream %s%s%s\n", pw_stream_state_as_string(state),
                 error ? ": " : "", error ? error : "");
@@ -223,6 +236,30 @@ void CPipeWireCamera::Impl::CreateStream()
         lost = true;
 }
 
+
+// Caller holds the loop lock and has a core and a stream. A suspended node
+// drops its format and buffers; the next consumer negotiates a full pool.
+// The node itself stays, so consumers that look for it by name find it.
+void CPipeWireCamera::Impl::Suspend()
+{
+    renew = false;
+    starved = 0;
+    uint32_t id = pw_stream_get_node_id(stream);
+    if (id == SPA_ID_INVALID)
+        return;
+    pw_registry* registry = pw_core_get_registry(core, PW_VERSION_REGISTRY, 0);
+    if (registry == nullptr)
+        return;
+    pw_node* node = static_cast<pw_node*>(
+        pw_registry_bind(registry, id, PW_TYPE_INTERFACE_Node, PW_VERSION_NODE, 0));
+    if (node != nullptr) {
+        spa_command suspend = SPA_NODE_COMMAND_INIT(SPA_NODE_COMMAND_Suspend);
+        pw_node_send_command(node, &suspend);
+        pw_proxy_destroy(reinterpret_cast<pw_proxy*>(node));
+    }
+    pw_proxy_destroy(reinterpret_cast<pw_proxy*>(registry));
+}
+
 // Caller holds the loop lock.
 void CPipeWireCamera::Impl::Disconnect()
 {
@@ -239,6 +276,8 @@ void CPipeWireCamera::Impl::Disconnect()
     streaming = false;
     negotiated = false;
     held = nullptr;
+    renew = false;
+    starved = 0;
 }
 
 CPipeWireCamera::CPipeWireCamera() : impl(nullptr) {}
@@ -265,6 +304,8 @@ bool CPipeWireCamera::Start(const CameraNodeInfo& info)
     impl->negotiated = false;
     impl->generation = 0;
     impl->held = nullptr;
+    impl->renew = false;
+    impl->starved = 0;
     impl->sequence = 0;
     impl->formats[0] = DEFAULT_VIDEO_FORMAT;
     impl->formatCount = 1;
@@ -304,6 +345,12 @@ bool CPipeWireCamera::Upkeep(uint32_t nowMs)
         impl->Disconnect();
         impl->lost = false;
     }
+    // While no consumer is linked (a new one may be on its way: then at its
+    // end), or when the linked ones get nothing anyway.
+    bool starved = impl->starved >= STARVED_FRAMES;
+    if (impl->renew && (!impl->streaming || starved) && impl->stream != nullptr &&
+        impl->core != nullptr)
+        impl->Suspend();
     if (impl->core == nullptr &&
         (!impl->tried || nowMs - impl->lastTryMs >= RECONNECT_INTERVAL_MS)) {
         impl->tried = true;
@@ -394,6 +441,13 @@ bool CPipeWireCamera::SendFrame(FillFunction fill, void* context)
             }
         } else if (b != nullptr) {
             impl->held = b;   // too small for this format: kept until renegotiation
+        }
+        if (b != nullptr) {
+            impl->starved = 0;
+        } else if (++impl->starved == STARVED_FRAMES) {
+            fprintf(stderr, "ovalix-camera: no free buffer for %u frames; renewing the pool\n",
+                    STARVED_FRAMES);
+            impl->renew = true;
         }
     }
     pw_thread_loop_unlock(impl->loop);

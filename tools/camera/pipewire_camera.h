@@ -6,6 +6,11 @@
 // PipeWire runs on a thread of its own; every call here takes its lock. When
 // the daemon goes away (or is not there yet) the camera lets go of the
 // connection, and Upkeep connects again, at most once a second.
+//
+// The daemon keeps a node's format and buffer pool from one consumer to the
+// next, and a consumer that dies holding a buffer never gives it back. So
+// when the last consumer goes, or when no buffer has come free for a few
+// frames, Upkeep suspends the node: the next link negotiates a full pool.
 
 #include <stdint.h>
 
