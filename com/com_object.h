@@ -65,3 +65,18 @@ T* NewComObject(A&&... args)
 {
     return new (std::nothrow) CComObject<T>(static_cast<A&&>(args)...);
 }
+
+// An in-process server's DllGetClassObject for its one class: a class
+// factory whose CreateInstance refuses aggregation and calls create, and
+// whose server locks count as users of the module.
+typedef HRESULT (*CreateInstanceFn)(REFIID riid, void** out);
+HRESULT GetClassObject(REFCLSID clsid, REFCLSID served, CreateInstanceFn create, REFIID riid,
+                       void** out);
+
+// Registers module as the in-process server of a class: classKey under
+// root (e.g. "CLSID\\{...}" under HKEY_CLASSES_ROOT) named name, threading
+// model "Both". UnregisterInprocServer removes the key; a missing one is no
+// failure.
+HRESULT RegisterInprocServer(HMODULE module, HKEY root, const wchar_t* classKey,
+                             const wchar_t* name);
+HRESULT UnregisterInprocServer(HKEY root, const wchar_t* classKey);

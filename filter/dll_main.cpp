@@ -12,67 +12,17 @@ namespace {
 
 HMODULE module;
 
-class CClassFactory : public IClassFactory {
-public:
-    static const InterfaceEntry Interfaces[];
-    virtual ~CClassFactory() {}
-    STDMETHODIMP CreateInstance(IUnknown* outer, REFIID riid, void** out) override
-    {
-        if (out == nullptr)
-            return E_POINTER;
-        *out = nullptr;
-        if (outer != nullptr)
-            return CLASS_E_NOAGGREGATION;
-        CCaptureFilter* filter = NewComObject<CCaptureFilter>();
-        if (filter == nullptr)
-            return E_OUTOFMEMORY;
-        HRESULT hr = static_cast<IBaseFilter*>(filter)->QueryInterface(riid, out);
-        static_cast<IBaseFilter*>(filter)->Release();
-        return hr;
-    }
-    STDMETHODIMP LockServer(BOOL lock) override
-    {
-        if (lock)
-            ++moduleUsers;
-        else
-            --moduleUsers;
-        return S_OK;
-    }
-};
-
-const InterfaceEntry CClassFactory::Interfaces[] = {
-    { &IID_IClassFactory, InterfaceOf<CClassFactory, IClassFactory> },
-    { nullptr, nullptr },
-};
+HRESULT CreateFilter(REFIID riid, void** out)
+{
+    CCaptureFilter* filter = NewComObject<CCaptureFilter>();
+    if (filter == nullptr)
+        return E_OUTOFMEMORY;
+    HRESULT hr = static_cast<IBaseFilter*>(filter)->QueryInterface(riid, out);
+    static_cast<IBaseFilter*>(filter)->Release();
+    return hr;
+}
 
 const wchar_t CLASS_KEY[] = L"CLSID\\{5E75F4EE-128D-4972-8CD9-5B82DF38EB55}";
-
-bool SetString(HKEY key, const wchar_t* name, const wchar_t* value)
-{
-    DWORD bytes = (DWORD)((wcslen(value) + 1) * sizeof(wchar_t));
-    return RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value), bytes) ==
-           ERROR_SUCCESS;
-}
-
-HRESULT RegisterClass()
-{
-    wchar_t path[MAX_PATH];
-    DWORD length = GetModuleFileNameW(module, path, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH)
-        return SELFREG_E_CLASS;
-    HKEY classKey = nullptr, serverKey = nullptr;
-    bool ok = RegCreateKeyExW(HKEY_CLASSES_ROOT, CLASS_KEY, 0, nullptr, 0, KEY_WRITE, nullptr,
-                              &classKey, nullptr) == ERROR_SUCCESS &&
-              SetString(classKey, nullptr, FILTER_NAME) &&
-              RegCreateKeyExW(classKey, L"InprocServer32", 0, nullptr, 0, KEY_WRITE, nullptr,
-                              &serverKey, nullptr) == ERROR_SUCCESS &&
-              SetString(serverKey, nullptr, path) && SetString(serverKey, L"ThreadingModel", L"Both");
-    if (serverKey)
-        RegCloseKey(serverKey);
-    if (classKey)
-        RegCloseKey(classKey);
-    return ok ? S_OK : SELFREG_E_CLASS;
-}
 
 // Runs f with COM and the filter mapper; COM is left as the caller had it.
 template <class F>
@@ -105,17 +55,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID)
 
 STDAPI DllGetClassObject(REFCLSID clsid, REFIID riid, void** out)
 {
-    if (out == nullptr)
-        return E_POINTER;
-    *out = nullptr;
-    if (!IsEqualCLSID(clsid, CLSID_OvalixCaptureFilter))
-        return CLASS_E_CLASSNOTAVAILABLE;
-    CClassFactory* factory = NewComObject<CClassFactory>();
-    if (factory == nullptr)
-        return E_OUTOFMEMORY;
-    HRESULT hr = factory->QueryInterface(riid, out);
-    factory->Release();
-    return hr;
+    return GetClassObject(clsid, CLSID_OvalixCaptureFilter, CreateFilter, riid, out);
 }
 
 STDAPI DllCanUnloadNow()
@@ -125,7 +65,7 @@ STDAPI DllCanUnloadNow()
 
 STDAPI DllRegisterServer()
 {
-    HRESULT hr = RegisterClass();
+    HRESULT hr = RegisterInprocServer(module, HKEY_CLASSES_ROOT, CLASS_KEY, FILTER_NAME);
     if (FAILED(hr))
         return hr;
     return WithMapper([](IFilterMapper2* mapper) {
@@ -155,9 +95,6 @@ STDAPI DllUnregisterServer()
         return mapper->UnregisterFilter(&CLSID_VideoInputDeviceCategory, nullptr,
                                         CLSID_OvalixCaptureFilter);
     });
-    LSTATUS removed = RegDeleteTreeW(HKEY_CLASSES_ROOT, CLASS_KEY);
-    if (removed != ERROR_SUCCESS && removed != ERROR_FILE_NOT_FOUND)
-        return SELFREG_E_CLASS;
     (void)hr;   // not listed in the category: nothing to remove there
-    return S_OK;
+    return UnregisterInprocServer(HKEY_CLASSES_ROOT, CLASS_KEY);
 }

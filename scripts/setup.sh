@@ -26,8 +26,8 @@ packages=(
   libavahi-compat-libdnssd-dev avahi-daemon avahi-utils dbus libnss-mdns
   # process tests: namespaces, pty pairs, tools
   util-linux iproute2 procps socat python3
-  # cross build and Windows tests under Wine
-  g++-mingw-w64-i686 mingw-w64-i686-dev wine wine32:i386 wine64 xvfb xauth
+  # cross build and Windows tests under Wine; nasm for libjpeg-turbo's SIMD
+  nasm g++-mingw-w64-i686 mingw-w64-i686-dev wine wine32:i386 wine64 xvfb xauth
   g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev
   # DirectShow under Wine: VMR-9 needs Mesa of the program's bitness (the
   # capture filter is tested in both); screenshots of the windows
@@ -56,4 +56,31 @@ done
 if [ ${#missing[@]} -gt 0 ]; then
   apt-get update
   apt-get install -y --no-install-recommends "${missing[@]}"
+fi
+
+# libjpeg-turbo for the Windows builds, from Debian's source package of the
+# version the native build links: a deb-src entry beside each deb entry of the
+# Debian archive in use, then the package's files into a fixed folder that the
+# Windows builds read (OVALIX_JPEG_SOURCE_DIR). Nothing is downloaded at build
+# time.
+jpeg_dir=/var/cache/ovalix/libjpeg-turbo
+src_list=/etc/apt/sources.list.d/ovalix-deb-src.sources
+if [ -f /etc/apt/sources.list.d/debian.sources ]; then
+  # deb822: the Debian stanzas again, as source entries.
+  new_list=$(sed -n '/^Types:/,/^$/p' /etc/apt/sources.list.d/debian.sources |
+             sed 's/^Types:.*/Types: deb-src/')
+else
+  # One-line format: the same lines as deb-src, in the deb822 form.
+  new_list=$(grep -h '^deb \(\[[^]]*\] \)\?http[^ ]*debian' /etc/apt/sources.list 2>/dev/null |
+             sed 's/^deb \(\[[^]]*\] \)\?/deb-src /' || true)
+  src_list=/etc/apt/sources.list.d/ovalix-deb-src.list
+fi
+if [ ! -f "$src_list" ] || [ "$(cat "$src_list")" != "$new_list" ]; then
+  printf '%s\n' "$new_list" > "$src_list"
+  apt-get update
+fi
+if ! ls "$jpeg_dir"/libjpeg-turbo_*.orig.tar.gz >/dev/null 2>&1; then
+  mkdir -p "$jpeg_dir"
+  version=$(dpkg-query -W -f='${source:Version}' libturbojpeg0)
+  (cd "$jpeg_dir" && apt-get source --download-only "libjpeg-turbo=$version")
 fi

@@ -14,21 +14,29 @@
 #      64-bit programs;
 #   4. a silent uninstall that leaves nothing behind but the stored table;
 #   5. a first installation into the default folder, uninstalled with
-#      /DELETETABLE, which takes the table too.
+#      /DELETETABLE, which takes the table too;
+#   6. with the camera source packaged: Windows 11 (the build number in the
+#      registry set to 22000) and a stand-in mfsensorgroup.dll that logs its
+#      calls: the virtual camera registered and the filter out of the video
+#      input devices, again on an upgrade, removed by the uninstaller.
+# Steps 1 to 5 run as Windows 10 (build 19045) with the same stand-in in
+# place: the filter among the video input devices, and no virtual camera.
 # After every installation: service registered with its restart actions and
 # running in the installer's bitness, files, uninstall entry in the registry
 # view of that bitness, shortcut, filter classes, and one firewall rule.
 # Usage: installer_wine.sh --bits 32|64 --installer EXE --nsh NSH --probe EXE
 #          --phone PROGRAM --netsh EXE [--nsh32 NSH --netsh32 EXE]
-#          [--viewer-driver EXE] [PIECE...]
+#          [--viewer-driver EXE] [--sensorgroup DLL] [PIECE...]
 #   NSH: the installer's generated script, compiled again for an older
 #   release (NSH32, NETSH32: the 32-bit build's, for a 64-bit installer).
-#   PIECE: viewer, filter, snap — what the installer's build packages.
+#   PIECE: viewer, filter, snap, vcam — what the installer's build packages.
+#   DLL: the stand-in mfsensorgroup.dll of the installer's bitness.
 #   OVALIX_WIN32=off: as on a machine that runs 64-bit programs only.
 set -u
 nsh32=
 netsh32=
 viewer_driver=
+sensorgroup=
 while [ $# -gt 0 ]; do
   case "$1" in
     --bits) bits=$2 ;;
@@ -40,6 +48,7 @@ while [ $# -gt 0 ]; do
     --netsh) netsh=$2 ;;
     --netsh32) netsh32=$2 ;;
     --viewer-driver) viewer_driver=$2 ;;
+    --sensorgroup) sensorgroup=$2 ;;
     *) break ;;
   esac
   shift 2
@@ -93,10 +102,33 @@ rm -f "$netsh_log"
 # The number of netsh commands so far, to tell that a step asked for some.
 netsh_count() { cat "$netsh_log" 2>/dev/null | wc -l; }
 
+# The Windows build the installer reads, and a stand-in mfsensorgroup.dll in
+# the system folder of the installer's bitness (ovalix-vcam's), which logs
+# every call: from here on as Windows 10.
+version_key='HKLM\Software\Microsoft\Windows NT\CurrentVersion'
+set_windows_build() {
+  for view in 32 64; do
+    w reg add "$version_key" /v CurrentBuildNumber /d "$1" /f /reg:$view >/dev/null ||
+      fail "could not set the build number"
+  done
+}
+sg_log=
+if has vcam && [ -n "$sensorgroup" ]; then
+  system=$windows/system32
+  [ "$bits" = 32 ] && system=$windows/syswow64
+  cp "$sensorgroup" "$system/mfsensorgroup.dll" || exit 1
+  sg_log=$system/mfsensorgroup.log
+  rm -f "$sg_log"
+  set_windows_build 19045
+fi
+
 menu="$prefix/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Ovalix"
 uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Ovalix'
 service_key='HKLM\SYSTEM\CurrentControlSet\Services\OvalixSvc'
 class='HKCR\CLSID\{5E75F4EE-128D-4972-8CD9-5B82DF38EB55}\InprocServer32'
+# The camera source's class, and the uninstall entry's note of a registered
+# virtual camera.
+source_class='HKLM\Software\Classes\CLSID\{4D34993D-67BD-4538-9C88-5F514A70AB14}\InprocServer32'
 # The filter's entry among the video input devices.
 device='HKCR\CLSID\{860BB310-5D01-11D0-BD3B-00A0C911CE86}\Instance\{5E75F4EE-128D-4972-8CD9-5B82DF38EB55}'
 
@@ -261,6 +293,14 @@ check_installed() {
     done
     unset IFS
   fi
+  if has vcam; then
+    w reg query "$source_class" /reg:"$b" | grep -qiF "REG_SZ    $windir\ovalix_vcam.dll" ||
+      fail "$b-bit camera source class: $(w reg query "$source_class" /reg:"$b")"
+    [ -f "$dir/ovalix-vcam.exe" ] || fail "ovalix-vcam.exe not installed"
+    w reg query "$uninstall_key" /v VirtualCamera /reg:"$b" >/dev/null &&
+      fail "a virtual camera noted before Windows 11"
+    [ -n "$sg_log" ] && [ -f "$sg_log" ] && fail "virtual camera calls before Windows 11: $(cat "$sg_log")"
+  fi
   [ -d "$dir/x64" ] && [ "$b" = 64 ] && fail "the 32-bit installation's x64 folder is left"
   check_firewall "installing $version ($b-bit)"
 }
@@ -282,6 +322,7 @@ check_removed() {
   for view in 32 64; do
     w reg query "$class" /reg:$view >/dev/null 2>&1 && fail "$view-bit filter class left behind"
     w reg query "$device" /reg:$view >/dev/null 2>&1 && fail "$view-bit device entry left behind"
+    w reg query "$source_class" /reg:$view >/dev/null 2>&1 && fail "$view-bit camera source class left behind"
     w reg query "$uninstall_key" /reg:$view >/dev/null 2>&1 && fail "$view-bit uninstall entry left behind"
   done
   [ "$(netsh_count)" -gt "$asked" ] || fail "netsh not asked when uninstalling"
@@ -387,6 +428,38 @@ check_installed 2.0.0 "$bits"
 uninstall /DELETETABLE
 check_removed
 w "$probe" read-table >/dev/null && fail "the stored table was kept"
+
+# 6. Windows 11: the virtual camera instead of the filter's device entry.
+if [ -n "$sg_log" ]; then
+  create="MFCreateVirtualCamera type=0 lifetime=1 access=1 name=Ovalix Camera source={4D34993D-67BD-4538-9C88-5F514A70AB14} categories=null count=0"
+  # The calls the stand-in logged since the last look, as lines.
+  calls() { tr -d '\r' <"$sg_log" 2>/dev/null; rm -f "$sg_log"; }
+  set_windows_build 22000
+  listing >"$tmp/before"
+  set_folder "$bits"
+  for round in install upgrade; do
+    silently "$installer" || fail "Windows 11 $round failed"
+    got=$(calls)
+    [ "$got" = "$(printf '%s\nStart callback=null\nShutdown\nRelease' "$create")" ] ||
+      fail "Windows 11 $round: calls $got"
+    w reg query "$uninstall_key" /v VirtualCamera /reg:"$bits" | grep -q 'REG_DWORD *0x1' ||
+      fail "Windows 11 $round: no virtual camera noted"
+    w reg query "$source_class" /reg:"$bits" | grep -qiF "REG_SZ    $windir\ovalix_vcam.dll" ||
+      fail "Windows 11 $round: no camera source class"
+    if has filter; then
+      w reg query "$class" /reg:"$bits" >/dev/null || fail "Windows 11 $round: filter class gone"
+      for view in 32 64; do
+        w reg query "$device" /reg:$view >/dev/null 2>&1 &&
+          fail "Windows 11 $round: the $view-bit filter among the video input devices"
+      done
+    fi
+  done
+  uninstall
+  got=$(calls)
+  [ "$got" = "$(printf '%s\nRemove\nShutdown\nRelease' "$create")" ] ||
+    fail "Windows 11 uninstall: calls $got"
+  check_removed
+fi
 
 [ "$failures" -eq 0 ] && echo "all checks passed"
 exit "$failures"

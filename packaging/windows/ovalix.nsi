@@ -2,15 +2,26 @@
 ; The build (target "installer") compiles it through a generated script that
 ; defines the version, the bitness and the path of every program it packages:
 ;   VERSION, OUTFILE, BITS (32 or 64), SVC, MONITOR   always
-;   VIEWER, FILTER, SNAP                             when this build makes them
-;   OTHER_FILTER, OTHER_SNAP                         the other bitness's, when
+;   VIEWER, FILTER, SNAP, VCAM, VCAM_TOOL            when this build makes them
+;   OTHER_FILTER, OTHER_SNAP, OTHER_VCAM             the other bitness's, when
 ;                                                    its build makes them
 ; Silent with /S. The uninstaller keeps the stored picture formats unless the
 ; user says otherwise, or /DELETETABLE is given in silent mode.
 ;
-; Layout: this bitness's programs and capture filter in the installation
-; folder, the other bitness's filter and ovalix-snap in a folder of their own
-; inside it (x64 beside the 32-bit programs, x86 beside the 64-bit ones).
+; Layout: this bitness's programs, capture filter and camera source in the
+; installation folder, the other bitness's filter, source and ovalix-snap in
+; a folder of their own inside it (x64 beside the 32-bit programs, x86 beside
+; the 64-bit ones).
+;
+; The camera, by Windows version. From Windows 11 (build 22000) on, the
+; Media Foundation source becomes a virtual camera (ovalix-vcam register),
+; which Media Foundation and DirectShow applications alike list; the capture
+; filter then stays registered as a class only (the viewer creates it by its
+; identifier) and leaves the video input device category, so that
+; applications do not list the phone twice. Earlier Windows list the filter
+; among the video input devices as before. The uninstall entry's value
+; "VirtualCamera" records a registered virtual camera, which the
+; uninstaller removes again.
 
 Unicode true
 !include LogicLib.nsh
@@ -37,6 +48,10 @@ Unicode true
 !define TABLE_KEY "Software\Ovalix"
 !define MENU_FOLDER "$SMPROGRAMS\Ovalix"
 !define FIREWALL_RULE "Ovalix connection manager"
+; The capture filter's entry among the video input devices.
+!define FILTER_DEVICE_KEY "Software\Classes\CLSID\{860BB310-5D01-11D0-BD3B-00A0C911CE86}\Instance\{5E75F4EE-128D-4972-8CD9-5B82DF38EB55}"
+!define WINDOWS_VERSION_KEY "Software\Microsoft\Windows NT\CurrentVersion"
+!define VIRTUAL_CAMERA_BUILD 22000
 !define FIREWALL_DESCRIPTION "Lets a phone on a private or work network connect to the Ovalix connection manager on TCP port 5055."
 
 Name "Ovalix ${VERSION}"
@@ -67,6 +82,8 @@ UninstPage instfiles
 ; empty for a first installation.
 Var previousView
 Var deleteTable
+; 1 where this Windows has virtual cameras (build 22000 and later).
+Var virtualCamera
 
 ; ---------------------------------------------------------------------------
 ; Helpers
@@ -175,11 +192,42 @@ FunctionEnd
   ${EndIf}
 !macroend
 
+; The camera source DLL, likewise.
+!macro RegisterSource DLL DLL_BITS
+  !insertmacro Regsvr32 '"${DLL}"' ${DLL_BITS}
+  ${If} $0 != 0
+  ${AndIf} $0 != "error"
+    DetailPrint "The ${DLL_BITS}-bit camera source was not registered ($0)."
+    SetErrorLevel 4
+  ${EndIf}
+!macroend
+
 !macro UnregisterFilter DLL DLL_BITS
   ${If} ${FileExists} "${DLL}"
     !insertmacro Regsvr32 '/u "${DLL}"' ${DLL_BITS}
   ${EndIf}
 !macroend
+
+; Sets $virtualCamera from the build number Windows keeps in the registry
+; (GetVersionEx answers what a program's manifest allows).
+Function DetectVirtualCamera
+  StrCpy $virtualCamera 0
+  ReadRegStr $1 HKLM "${WINDOWS_VERSION_KEY}" "CurrentBuildNumber"
+  ${If} $1 != ""
+  ${AndIf} $1 >= ${VIRTUAL_CAMERA_BUILD}
+    StrCpy $virtualCamera 1
+  ${EndIf}
+FunctionEnd
+
+; Takes the capture filter out of the video input device category in both
+; registry views; its class stays.
+Function LeaveDeviceCategory
+  SetRegView 32
+  DeleteRegKey HKLM "${FILTER_DEVICE_KEY}"
+  SetRegView 64
+  DeleteRegKey HKLM "${FILTER_DEVICE_KEY}"
+  !insertmacro OwnRegView
+FunctionEnd
 
 ; ---------------------------------------------------------------------------
 ; Installation
@@ -240,6 +288,13 @@ Section "Ovalix"
     File "/oname=ovalix_filter.dll" "${FILTER}"
     !insertmacro RegisterFilter "$INSTDIR\ovalix_filter.dll" ${BITS}
   !endif
+  !ifdef VCAM
+    File "/oname=ovalix_vcam.dll" "${VCAM}"
+    !insertmacro RegisterSource "$INSTDIR\ovalix_vcam.dll" ${BITS}
+  !endif
+  !ifdef VCAM_TOOL
+    File "/oname=ovalix-vcam.exe" "${VCAM_TOOL}"
+  !endif
   ; The 32-bit installer puts the 64-bit pieces only where 64-bit
   ; applications run.
   !ifdef OTHER_FILTER
@@ -252,6 +307,13 @@ Section "Ovalix"
       !insertmacro RegisterFilter "$INSTDIR\${OTHER_DIR}\ovalix_filter.dll" ${OTHER_BITS}
     ${EndIf}
   !endif
+  !ifdef OTHER_VCAM
+    ${If} ${On64BitWindows}
+      SetOutPath "$INSTDIR\${OTHER_DIR}"
+      File "/oname=ovalix_vcam.dll" "${OTHER_VCAM}"
+      !insertmacro RegisterSource "$INSTDIR\${OTHER_DIR}\ovalix_vcam.dll" ${OTHER_BITS}
+    ${EndIf}
+  !endif
 
   ; Over a 32-bit installation: its 64-bit pieces now sit in the folder
   ; itself (the filter re-registered there above), and its uninstall entry
@@ -259,6 +321,7 @@ Section "Ovalix"
   !if ${BITS} == 64
     ${If} $previousView == 32
       Delete /REBOOTOK "$INSTDIR\x64\ovalix_filter.dll"
+      Delete /REBOOTOK "$INSTDIR\x64\ovalix_vcam.dll"
       Delete "$INSTDIR\x64\ovalix-snap.exe"
       RMDir /REBOOTOK "$INSTDIR\x64"
       SetRegView 32
@@ -276,6 +339,32 @@ Section "Ovalix"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\uninstall.exe" /S'
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoModify" 1
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
+
+  ; The camera: a virtual camera from Windows 11 on (the filter then leaves
+  ; the device category), the filter among the video input devices before.
+  ; The filters were registered above with their category entry, so an
+  ; upgrade on earlier Windows keeps it, and one on Windows 11 drops it.
+  Call DetectVirtualCamera
+  DeleteRegValue HKLM "${UNINSTALL_KEY}" "VirtualCamera"
+  !ifdef VCAM_TOOL
+    ${If} $virtualCamera == 1
+      Call LeaveDeviceCategory
+      !insertmacro Run '"$INSTDIR\ovalix-vcam.exe" register'
+      ${If} $0 == 0
+        WriteRegDWORD HKLM "${UNINSTALL_KEY}" "VirtualCamera" 1
+      ${Else}
+        DetailPrint "The virtual camera was not registered ($0): applications find the phone through the capture filter."
+        !ifdef FILTER
+          !insertmacro RegisterFilter "$INSTDIR\ovalix_filter.dll" ${BITS}
+        !endif
+        !ifdef OTHER_FILTER
+          ${If} ${On64BitWindows}
+            !insertmacro RegisterFilter "$INSTDIR\${OTHER_DIR}\ovalix_filter.dll" ${OTHER_BITS}
+          ${EndIf}
+        !endif
+      ${EndIf}
+    ${EndIf}
+  !endif
 
   ; "install" registers the service; over an older install it is registered
   ; already, with the same path, and nothing changes.
@@ -335,18 +424,29 @@ Section "Uninstall"
   !insertmacro Run '"$SYSDIR\sc.exe" delete ${SERVICE}'
   Call un.RemoveFirewallRule
 
+  ReadRegDWORD $1 HKLM "${UNINSTALL_KEY}" "VirtualCamera"
+  ${If} $1 == 1
+  ${AndIf} ${FileExists} "$INSTDIR\ovalix-vcam.exe"
+    !insertmacro Run '"$INSTDIR\ovalix-vcam.exe" unregister'
+  ${EndIf}
   !insertmacro UnregisterFilter "$INSTDIR\ovalix_filter.dll" ${BITS}
+  !insertmacro UnregisterFilter "$INSTDIR\ovalix_vcam.dll" ${BITS}
   ${If} ${On64BitWindows}
     !insertmacro UnregisterFilter "$INSTDIR\${OTHER_DIR}\ovalix_filter.dll" ${OTHER_BITS}
+    !insertmacro UnregisterFilter "$INSTDIR\${OTHER_DIR}\ovalix_vcam.dll" ${OTHER_BITS}
   ${EndIf}
 
   Delete "$INSTDIR\OvalixSvc.exe"
   Delete "$INSTDIR\ovalix-monitor.exe"
   Delete "$INSTDIR\OvalixViewer.exe"
   Delete "$INSTDIR\ovalix-snap.exe"
-  ; Another camera application may hold a filter: it goes at the next start.
+  Delete "$INSTDIR\ovalix-vcam.exe"
+  ; Another camera application (or the camera frame server) may hold a
+  ; filter or source: it goes at the next start.
   Delete /REBOOTOK "$INSTDIR\ovalix_filter.dll"
+  Delete /REBOOTOK "$INSTDIR\ovalix_vcam.dll"
   Delete /REBOOTOK "$INSTDIR\${OTHER_DIR}\ovalix_filter.dll"
+  Delete /REBOOTOK "$INSTDIR\${OTHER_DIR}\ovalix_vcam.dll"
   Delete "$INSTDIR\${OTHER_DIR}\ovalix-snap.exe"
   RMDir /REBOOTOK "$INSTDIR\${OTHER_DIR}"
   Delete "${MENU_FOLDER}\Ovalix Viewer.lnk"

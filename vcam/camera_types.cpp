@@ -1,0 +1,72 @@
+#include "camera_types.h"
+
+namespace {
+
+bool Fits(CameraSubtype subtype, uint32_t width, uint32_t height)
+{
+    if (width == 0 || height == 0 || width > CAMERA_MAX_WIDTH || height > CAMERA_MAX_HEIGHT)
+        return false;
+    return subtype == CAMERA_RGB32 || (width % 2 == 0 && height % 2 == 0);
+}
+
+float UsableRate(float fps)
+{
+    return fps >= 1.0f && fps <= 240.0f ? fps : DEFAULT_VIDEO_FORMAT.fps;
+}
+
+}  // namespace
+
+uint32_t OfferedCameraTypes(const VideoFormat* formats, uint32_t count,
+                            CameraType (&out)[CAMERA_MAX_TYPES])
+{
+    uint32_t n = 0;
+    for (int s = 0; s < CAMERA_SUBTYPE_COUNT; ++s)
+        for (uint32_t i = 0; i < count && n < CAMERA_MAX_TYPES; ++i)
+            if (Fits((CameraSubtype)s, formats[i].width, formats[i].height))
+                out[n++] = CameraType{ (CameraSubtype)s, formats[i] };
+    return n;
+}
+
+uint32_t CameraStride(CameraSubtype subtype, uint32_t width)
+{
+    switch (subtype) {
+    case CAMERA_NV12: return width;
+    case CAMERA_YUY2: return width * 2;
+    case CAMERA_RGB32: return width * 4;
+    default: return 0;
+    }
+}
+
+uint32_t CameraFrameSize(CameraSubtype subtype, uint32_t width, uint32_t height)
+{
+    if (!Fits(subtype, width, height))
+        return 0;
+    uint32_t plane = CameraStride(subtype, width) * height;
+    return subtype == CAMERA_NV12 ? plane + plane / 2 : plane;
+}
+
+void CameraFrameRate(float fps, uint32_t& numerator, uint32_t& denominator)
+{
+    uint32_t hundredths = (uint32_t)(UsableRate(fps) * 100.0f + 0.5f);
+    numerator = hundredths;
+    denominator = 100;
+    while (numerator % 10 == 0 && denominator % 10 == 0) {
+        numerator /= 10;
+        denominator /= 10;
+    }
+}
+
+int64_t CameraFrameDuration(float fps)
+{
+    return (int64_t)(10000000.0 / (double)UsableRate(fps) + 0.5);
+}
+
+const char* CameraSubtypeName(CameraSubtype subtype)
+{
+    switch (subtype) {
+    case CAMERA_NV12: return "NV12";
+    case CAMERA_YUY2: return "YUY2";
+    case CAMERA_RGB32: return "RGB32";
+    default: return "?";
+    }
+}

@@ -1,0 +1,284 @@
+#include "media_source.h"
+
+#include <mferror.h>
+
+#include <utility>
+
+#include "camera_client.h"
+#include "camera_media_type.h"
+
+namespace {
+
+// The table the service holds now, or none when there is no service.
+uint32_t CurrentTypes(CameraType (&types)[CAMERA_MAX_TYPES], uint32_t& firstIndex)
+{
+    VideoFormat formats[FORMAT_MAX_ENTRIES];
+    uint32_t count = 0, requestedWidth = 0, requestedHeight = 0;
+    CCameraClient client;
+    FormatTable table;
+    if (client.Attach() && client.ReadFormats(table)) {
+        count = UsableFormats(table, formats);
+        client.ReadRequestedSize(requestedWidth, requestedHeight);
+    } else {
+        formats[count++] = DEFAULT_VIDEO_FORMAT;
+    }
+    uint32_t n = OfferedCameraTypes(formats, count, types);
+    if (n == 0) {
+        formats[0] = DEFAULT_VIDEO_FORMAT;
+        n = OfferedCameraTypes(formats, 1, types);
+    }
+    // The first type of the size the block asks for (another reader's
+    // choice), else the first.
+    firstIndex = 0;
+    for (uint32_t i = n; i-- > 0;)
+        if (types[i].format.width == requestedWidth && types[i].format.height == requestedHeight)
+            firstIndex = i;
+    return n;
+}
+
+}  // namespace
+
+const InterfaceEntry CMediaSource::Interfaces[] = {
+    { &__uuidof(IMFMediaSourceEx), InterfaceOf<CMediaSource, IMFMediaSourceEx> },
+    { &__uuidof(IMFMediaSource), InterfaceOf<CMediaSource, IMFMediaSource> },
+    { &__uuidof(IMFMediaEventGenerator), InterfaceOf<CMediaSource, IMFMediaEventGenerator> },
+    { &__uuidof(IKsControl), InterfaceOf<CMediaSource, IKsControl> },
+    { nullptr, nullptr },
+};
+
+CMediaSource::CMediaSource()
+    : stream(nullptr), streamAnnounced(false), started(false), shutdown(false),
+      mediaFoundation(false)
+{
+}
+
+CMediaSource::~CMediaSource()
+{
+    Shutdown();
+    presentation.Reset();
+    streamDescriptor.Reset();
+    attributes.Reset();
+    events.Reset();
+    if (mediaFoundation)
+        MFShutdown();
+}
+
+HRESULT CMediaSource::Init()
+{
+    // Media Foundation stays started while the source lives, whatever the
+    // application that created it does.
+    if (FAILED(MFStartup(MF_VERSION, MFSTARTUP_NOSOCKET)))
+        return E_FAIL;
+    mediaFoundation = true;
+    CameraType types[CAMERA_MAX_TYPES];
+    uint32_t first = 0;
+    uint32_t count = CurrentTypes(types, first);
+    IMFMediaType* mediaTypes[CAMERA_MAX_TYPES] = {};
+    HRESULT hr = S_OK;
+    for (uint32_t i = 0; i < count && SUCCEEDED(hr); ++i)
+        hr = CreateCameraMediaType(types[i], &mediaTypes[i]);
+    if (SUCCEEDED(hr))
+        hr = MFCreateStreamDescriptor(0, count, mediaTypes, &streamDescriptor);
+    ComPtr<IMFMediaTypeHandler> handler;
+    if (SUCCEEDED(hr))
+        hr = streamDescriptor->GetMediaTypeHandler(&handler);
+    if (SUCCEEDED(hr))
+        hr = handler->SetCurrentMediaType(mediaTypes[first]);
+    for (uint32_t i = 0; i < count; ++i)
+        if (mediaTypes[i] != nullptr)
+            mediaTypes[i]->Release();
+    IMFStreamDescriptor* descriptors[1] = { streamDescriptor.Get() };
+    if (SUCCEEDED(hr))
+        hr = MFCreatePresentationDescriptor(1, descriptors, &presentation);
+    if (SUCCEEDED(hr))
+        hr = presentation->SelectStream(0);
+    if (SUCCEEDED(hr))
+        hr = MFCreateEventQueue(&events);
+    if (SUCCEEDED(hr))
+        hr = MFCreateAttributes(&attributes, 1);
+    if (SUCCEEDED(hr)) {
+        stream = NewComObject<CMediaStream>();
+        streamRef.Attach(stream);
+        hr = stream ? stream->Init(this, streamDescriptor.Get()) : E_OUTOFMEMORY;
+    }
+    return hr;
+}
+
+HRESULT CMediaSource::CheckAlive() const
+{
+    return shutdown ? MF_E_SHUTDOWN : S_OK;
+}
+
+STDMETHODIMP CMediaSource::GetEvent(DWORD flags, IMFMediaEvent** event)
+{
+    ComPtr<IMFMediaEventQueue> queue;
+    {
+        std::lock_guard<std::mutex> hold(lock);
+        if (shutdown)
+            return MF_E_SHUTDOWN;
+        queue = events;
+    }
+    return queue->GetEvent(flags, event);
+}
+
+STDMETHODIMP CMediaSource::BeginGetEvent(IMFAsyncCallback* callback, IUnknown* state)
+{
+    std::lock_guard<std::mutex> hold(lock);
+    HRESULT hr = CheckAlive();
+    return SUCCEEDED(hr) ? events->BeginGetEvent(callback, state) : hr;
+}
+
+STDMETHODIMP CMediaSource::EndGetEvent(IMFAsyncResult* result, IMFMediaEvent** event)
+{
+    std::lock_guard<std::mutex> hold(lock);
+    HRESULT hr = CheckAlive();
+    return SUCCEEDED(hr) ? events->EndGetEvent(result, event) : hr;
+}
+
+STDMETHODIMP CMediaSource::QueueEvent(MediaEventType type, REFGUID extended, HRESULT status,
+                                      const PROPVARIANT* value)
+{
+    std::lock_guard<std::mutex> hold(lock);
+    HRESULT hr = CheckAlive();
+    return SUCCEEDED(hr) ? events->QueueEventParamVar(type, extended, status, value) : hr;
+}
+
+STDMETHODIMP CMediaSource::GetCharacteristics(DWORD* characteristics)
+{
+    if (characteristics == nullptr)
+        return E_POINTER;
+    std::lock_guard<std::mutex> hold(lock);
+    *characteristics = MFMEDIASOURCE_IS_LIVE;
+    return CheckAlive();
+}
+
+STDMETHODIMP CMediaSource::CreatePresentationDescriptor(IMFPresentationDescriptor** out)
+{
+    if (out == nullptr)
+        return E_POINTER;
+    *out = nullptr;
+    std::lock_guard<std::mutex> hold(lock);
+    HRESULT hr = CheckAlive();
+    return SUCCEEDED(hr) ? presentation->Clone(out) : hr;
+}
+
+STDMETHODIMP CMediaSource::Start(IMFPresentationDescriptor* descriptor, const GUID* timeFormat,
+                                 const PROPVARIANT* startPosition)
+{
+    if (descriptor == nullptr)
+        return E_INVALIDARG;
+    if (timeFormat != nullptr && !IsEqualGUID(*timeFormat, GUID_NULL))
+        return MF_E_UNSUPPORTED_TIME_FORMAT;
+    // A live source starts now, wherever it is asked to start.
+    if (startPosition != nullptr && startPosition->vt != VT_EMPTY && startPosition->vt != VT_I8)
+        return MF_E_UNSUPPORTED_TIME_FORMAT;
+    std::lock_guard<std::mutex> hold(lock);
+    HRESULT hr = CheckAlive();
+    if (FAILED(hr))
+        return hr;
+    DWORD count = 0;
+    BOOL selected = FALSE;
+    ComPtr<IMFStreamDescriptor> sd;
+    if (FAILED(descriptor->GetStreamDescriptorCount(&count)) || count != 1 ||
+        FAILED(descriptor->GetStreamDescriptorByIndex(0, &selected, &sd)))
+        return E_INVALIDARG;
+    PROPVARIANT now;
+    PropVariantInit(&now);
+    now.vt = VT_I8;
+    now.hVal.QuadPart = MFGetSystemTime();
+    if (selected) {
+        hr = events->QueueEventParamUnk(streamAnnounced ? MEUpdatedStream : MENewStream,
+                                        GUID_NULL, S_OK,
+                                        streamRef.Get());
+        streamAnnounced = true;
+        if (SUCCEEDED(hr))
+            hr = stream->Start(now, started);
+    } else {
+        hr = stream->Stop();
+    }
+    if (SUCCEEDED(hr)) {
+        started = true;
+        hr = events->QueueEventParamVar(MESourceStarted, GUID_NULL, S_OK, &now);
+    }
+    return hr;
+}
+
+STDMETHODIMP CMediaSource::Stop()
+{
+    std::lock_guard<std::mutex> hold(lock);
+    HRESULT hr = CheckAlive();
+    if (SUCCEEDED(hr))
+        hr = stream->Stop();
+    started = false;
+    if (SUCCEEDED(hr))
+        hr = events->QueueEventParamVar(MESourceStopped, GUID_NULL, S_OK, nullptr);
+    return hr;
+}
+
+STDMETHODIMP CMediaSource::Pause()
+{
+    std::lock_guard<std::mutex> hold(lock);
+    HRESULT hr = CheckAlive();
+    if (SUCCEEDED(hr) && !started)
+        hr = MF_E_INVALID_STATE_TRANSITION;
+    if (SUCCEEDED(hr))
+        hr = stream->Pause();
+    if (SUCCEEDED(hr))
+        hr = events->QueueEventParamVar(MESourcePaused, GUID_NULL, S_OK, nullptr);
+    return hr;
+}
+
+STDMETHODIMP CMediaSource::Shutdown()
+{
+    ComPtr<IMFMediaStream2> held;
+    CMediaStream* s = nullptr;
+    ComPtr<IMFMediaEventQueue> queue;
+    {
+        std::lock_guard<std::mutex> hold(lock);
+        if (shutdown)
+            return MF_E_SHUTDOWN;
+        shutdown = true;
+        held.Swap(streamRef);
+        std::swap(s, stream);
+        queue = events;
+    }
+    // Outside the lock: the stream's thread may be handing out a sample.
+    if (s)
+        s->Shutdown();
+    if (queue)
+        queue->Shutdown();
+    return S_OK;
+}
+
+STDMETHODIMP CMediaSource::GetSourceAttributes(IMFAttributes** out)
+{
+    if (out == nullptr)
+        return E_POINTER;
+    std::lock_guard<std::mutex> hold(lock);
+    *out = nullptr;
+    HRESULT hr = CheckAlive();
+    if (SUCCEEDED(hr))
+        *out = ComPtr<IMFAttributes>(attributes).Detach();
+    return hr;
+}
+
+STDMETHODIMP CMediaSource::GetStreamAttributes(DWORD streamId, IMFAttributes** out)
+{
+    if (out == nullptr)
+        return E_POINTER;
+    std::lock_guard<std::mutex> hold(lock);
+    *out = nullptr;
+    HRESULT hr = CheckAlive();
+    if (SUCCEEDED(hr) && streamId != 0)
+        hr = MF_E_INVALIDSTREAMNUMBER;
+    if (SUCCEEDED(hr))
+        *out = ComPtr<IMFAttributes>(stream->Attributes()).Detach();
+    return hr;
+}
+
+STDMETHODIMP CMediaSource::SetD3DManager(IUnknown*)
+{
+    // Samples are in system memory, which every consumer takes.
+    std::lock_guard<std::mutex> hold(lock);
+    return CheckAlive();
+}

@@ -1,0 +1,426 @@
+#include "media_stream.h"
+
+#include <mferror.h>
+#include <string.h>
+
+#include <chrono>
+#include <new>
+
+#include "camera_ids.h"
+#include "camera_media_type.h"
+#include "placeholder_card.h"
+
+namespace {
+
+// How long the thread waits on the feed before it looks at its state again;
+// Stop and Shutdown wake it at once through the feed's Cancel.
+const uint32_t FEED_WAIT_MS = 200;
+// How long Shutdown lets a reader take the stream's end.
+const uint32_t END_OF_STREAM_WAIT_MS = 200;
+
+bool SameType(const CameraType& a, const CameraType& b)
+{
+    return a.subtype == b.subtype && a.format.width == b.format.width &&
+           a.format.height == b.format.height && a.format.fps == b.format.fps;
+}
+
+}  // namespace
+
+const InterfaceEntry CMediaStream::Interfaces[] = {
+    { &__uuidof(IMFMediaStream2), InterfaceOf<CMediaStream, IMFMediaStream2> },
+    { &__uuidof(IMFMediaStream), InterfaceOf<CMediaStream, IMFMediaStream> },
+    { &__uuidof(IMFMediaEventGenerator), InterfaceOf<CMediaStream, IMFMediaEventGenerator> },
+    { &__uuidof(IKsControl), InterfaceOf<CMediaStream, IKsControl> },
+    { nullptr, nullptr },
+};
+
+CMediaStream::CMediaStream()
+    : state(MF_STREAM_STATE_STOPPED), shutdown(false), quit(false), endTaken(false),
+      activeChanged(false), firstToken(0), pending(0), frame(new (std::nothrow) CameraFrame),
+      placeholderRgb(nullptr), placeholderFrame(nullptr), placeholderDrawn(false),
+      placeholderKind(PLACEHOLDER_NO_SERVICE)
+{
+    active.subtype = CAMERA_NV12;
+    active.format = DEFAULT_VIDEO_FORMAT;
+    placeholderType = active;
+}
+
+CMediaStream::~CMediaStream()
+{
+    Shutdown();
+    delete frame;
+    delete[] placeholderRgb;
+    delete[] placeholderFrame;
+}
+
+HRESULT CMediaStream::Init(IMFMediaSource* src, IMFStreamDescriptor* sd)
+{
+    source = src;
+    descriptor = sd;
+    HRESULT hr = MFCreateEventQueue(&events);
+    if (SUCCEEDED(hr))
+        hr = MFCreateAttributes(&attributes, 4);
+    // What the frame server reads of a camera stream: a colour capture
+    // stream, id 0, that several applications may share.
+    for (IMFAttributes* a : { attributes.Get(), static_cast<IMFAttributes*>(sd) }) {
+        if (SUCCEEDED(hr))
+            hr = a->SetGUID(OVX_MF_DEVICESTREAM_STREAM_CATEGORY, OVX_PINNAME_VIDEO_CAPTURE);
+        if (SUCCEEDED(hr))
+            hr = a->SetUINT32(OVX_MF_DEVICESTREAM_STREAM_ID, 0);
+        if (SUCCEEDED(hr))
+            hr = a->SetUINT32(OVX_MF_DEVICESTREAM_FRAMESERVER_SHARED, 1);
+        if (SUCCEEDED(hr))
+            hr = a->SetUINT32(OVX_MF_DEVICESTREAM_ATTRIBUTE_FRAMESOURCE_TYPES,
+                              OVX_MFFrameSourceTypes_Color);
+    }
+    if (SUCCEEDED(hr) && (!converter.Ready() || frame == nullptr))
+        hr = E_OUTOFMEMORY;
+    if (SUCCEEDED(hr)) {
+        thread = std::thread(&CMediaStream::Run, this);
+    }
+    return hr;
+}
+
+HRESULT CMediaStream::CheckAlive() const
+{
+    return shutdown ? MF_E_SHUTDOWN : S_OK;
+}
+
+HRESULT CMediaStream::ReadCurrentType(CameraType& out)
+{
+    ComPtr<IMFMediaTypeHandler> handler;
+    ComPtr<IMFMediaType> current;
+    HRESULT hr = descriptor->GetMediaTypeHandler(&handler);
+    if (SUCCEEDED(hr))
+        hr = handler->GetCurrentMediaType(&current);
+    if (SUCCEEDED(hr) && !ReadCameraMediaType(current.Get(), out))
+        hr = MF_E_INVALIDMEDIATYPE;
+    return hr;
+}
+
+HRESULT CMediaStream::Start(const PROPVARIANT& startTime, bool restart)
+{
+    CameraType type;
+    HRESULT hr = ReadCurrentType(type);
+    if (FAILED(hr))
+        return hr;
+    {
+        std::lock_guard<std::mutex> hold(lock);
+        if (shutdown)
+            return MF_E_SHUTDOWN;
+        if (restart || !SameType(type, active) || state == MF_STREAM_STATE_STOPPED) {
+            active = type;
+            activeChanged = true;
+        }
+        state = MF_STREAM_STATE_RUNNING;
+        feed.Resume();
+    }
+    wake.notify_all();
+    return events->QueueEventParamVar(MEStreamStarted, GUID_NULL, S_OK, &startTime);
+}
+
+HRESULT CMediaStream::Stop()
+{
+    {
+        std::lock_guard<std::mutex> hold(lock);
+        if (shutdown)
+            return MF_E_SHUTDOWN;
+        state = MF_STREAM_STATE_STOPPED;
+        // A stopped stream forgets its requests.
+        for (uint32_t i = 0; i < MAX_PENDING_REQUESTS; ++i)
+            tokens[i].Reset();
+        pending = 0;
+        feed.Cancel();
+    }
+    wake.notify_all();
+    return events->QueueEventParamVar(MEStreamStopped, GUID_NULL, S_OK, nullptr);
+}
+
+HRESULT CMediaStream::Pause()
+{
+    {
+        std::lock_guard<std::mutex> hold(lock);
+        if (shutdown)
+            return MF_E_SHUTDOWN;
+        state = MF_STREAM_STATE_PAUSED;
+        feed.Cancel();
+    }
+    return events->QueueEventParamVar(MEStreamPaused, GUID_NULL, S_OK, nullptr);
+}
+
+void CMediaStream::Shutdown()
+{
+    bool started;
+    {
+        std::lock_guard<std::mutex> hold(lock);
+        if (shutdown || quit)
+            return;
+        quit = true;
+        started = state != MF_STREAM_STATE_STOPPED;
+        feed.Cancel();
+    }
+    wake.notify_all();
+    if (thread.joinable())
+        thread.join();
+    if (started && events) {
+        // A reader waiting for a sample would wait for ever: end the stream
+        // first, and give the reader a moment to take that event before
+        // every call here answers MF_E_SHUTDOWN.
+        events->QueueEventParamVar(MEEndOfStream, GUID_NULL, S_OK, nullptr);
+        std::unique_lock<std::mutex> hold(lock);
+        wake.wait_for(hold, std::chrono::milliseconds(END_OF_STREAM_WAIT_MS),
+                      [this] { return endTaken; });
+    }
+    std::lock_guard<std::mutex> hold(lock);
+    shutdown = true;
+    if (events)
+        events->Shutdown();
+    for (uint32_t i = 0; i < MAX_PENDING_REQUESTS; ++i)
+        tokens[i].Reset();
+    pending = 0;
+    source.Reset();   // the source holds this stream: the cycle ends here
+}
+
+void CMediaStream::NoteTaken(HRESULT hr, IMFMediaEvent* event)
+{
+    MediaEventType type = MEUnknown;
+    if (SUCCEEDED(hr) && event != nullptr && SUCCEEDED(event->GetType(&type)) &&
+        type == MEEndOfStream) {
+        endTaken = true;
+        wake.notify_all();
+    }
+}
+
+STDMETHODIMP CMediaStream::GetEvent(DWORD flags, IMFMediaEvent** event)
+{
+    // Not under the lock: a blocking GetEvent would hold it indefinitely.
+    ComPtr<IMFMediaEventQueue> queue;
+    {
+        std::lock_guard<std::mutex> hold(lock);
+        if (shutdown)
+            return MF_E_SHUTDOWN;
+        queue = events;
+    }
+    HRESULT hr = queue->GetEvent(flags, event);
+    std::lock_guard<std::mutex> hold(lock);
+    NoteTaken(hr, event ? *event : nullptr);
+    return hr;
+}
+
+STDMETHODIMP CMediaStream::BeginGetEvent(IMFAsyncCallback* callback, IUnknown* st)
+{
+    std::lock_guard<std::mutex> hold(lock);
+    HRESULT hr = CheckAlive();
+    return SUCCEEDED(hr) ? events->BeginGetEvent(callback, st) : hr;
+}
+
+STDMETHODIMP CMediaStream::EndGetEvent(IMFAsyncResult* result, IMFMediaEvent** event)
+{
+    std::lock_guard<std::mutex> hold(lock);
+    HRESULT hr = CheckAlive();
+    if (SUCCEEDED(hr))
+        hr = events->EndGetEvent(result, event);
+    NoteTaken(hr, event ? *event : nullptr);
+    return hr;
+}
+
+STDMETHODIMP CMediaStream::QueueEvent(MediaEventType type, REFGUID extended, HRESULT status,
+                                      const PROPVARIANT* value)
+{
+    std::lock_guard<std::mutex> hold(lock);
+    HRESULT hr = CheckAlive();
+    return SUCCEEDED(hr) ? events->QueueEventParamVar(type, extended, status, value) : hr;
+}
+
+STDMETHODIMP CMediaStream::GetMediaSource(IMFMediaSource** out)
+{
+    if (out == nullptr)
+        return E_POINTER;
+    std::lock_guard<std::mutex> hold(lock);
+    *out = nullptr;
+    HRESULT hr = CheckAlive();
+    if (SUCCEEDED(hr))
+        *out = ComPtr<IMFMediaSource>(source).Detach();
+    return hr;
+}
+
+STDMETHODIMP CMediaStream::GetStreamDescriptor(IMFStreamDescriptor** out)
+{
+    if (out == nullptr)
+        return E_POINTER;
+    std::lock_guard<std::mutex> hold(lock);
+    *out = nullptr;
+    HRESULT hr = CheckAlive();
+    if (SUCCEEDED(hr))
+        *out = ComPtr<IMFStreamDescriptor>(descriptor).Detach();
+    return hr;
+}
+
+STDMETHODIMP CMediaStream::RequestSample(IUnknown* token)
+{
+    {
+        std::lock_guard<std::mutex> hold(lock);
+        if (shutdown)
+            return MF_E_SHUTDOWN;
+        if (state == MF_STREAM_STATE_STOPPED)
+            return MF_E_MEDIA_SOURCE_WRONGSTATE;
+        if (pending == MAX_PENDING_REQUESTS)
+            return MF_E_SAMPLEALLOCATOR_EMPTY;
+        tokens[(firstToken + pending) % MAX_PENDING_REQUESTS] = token;
+        ++pending;
+    }
+    wake.notify_all();
+    return S_OK;
+}
+
+STDMETHODIMP CMediaStream::SetStreamState(MF_STREAM_STATE value)
+{
+    PROPVARIANT now;
+    PropVariantInit(&now);
+    switch (value) {
+    case MF_STREAM_STATE_RUNNING:
+        now.vt = VT_I8;
+        now.hVal.QuadPart = MFGetSystemTime();
+        return Start(now, false);
+    case MF_STREAM_STATE_PAUSED: return Pause();
+    case MF_STREAM_STATE_STOPPED: return Stop();
+    default: return E_INVALIDARG;
+    }
+}
+
+STDMETHODIMP CMediaStream::GetStreamState(MF_STREAM_STATE* value)
+{
+    if (value == nullptr)
+        return E_POINTER;
+    std::lock_guard<std::mutex> hold(lock);
+    *value = state;
+    return CheckAlive();
+}
+
+const uint8_t* CMediaStream::Placeholder(PlaceholderKind kind, const CameraType& type)
+{
+    const VideoFormat& f = type.format;
+    bool sameSize = placeholderFrame != nullptr && f.width == placeholderType.format.width &&
+                    f.height == placeholderType.format.height;
+    if (placeholderDrawn && sameSize && kind == placeholderKind &&
+        type.subtype == placeholderType.subtype)
+        return placeholderFrame;
+    if (!sameSize) {
+        delete[] placeholderRgb;
+        delete[] placeholderFrame;
+        placeholderRgb = new (std::nothrow) uint8_t[(size_t)f.width * f.height * 3];
+        // Room for the largest subtype, so a switch of subtype keeps it.
+        placeholderFrame = new (std::nothrow) uint8_t[(size_t)f.width * f.height * 4];
+        if (placeholderRgb == nullptr || placeholderFrame == nullptr)
+            return nullptr;
+    }
+    RgbImage image = { placeholderRgb, f.width, f.height };
+    DrawPlaceholderCard(kind, image);
+    converter.FromRgb(placeholderRgb, type.subtype, f.width, f.height, placeholderFrame);
+    placeholderDrawn = true;
+    placeholderKind = kind;
+    placeholderType = type;
+    return placeholderFrame;
+}
+
+ComPtr<IMFSample> CMediaStream::NextSample(const CameraType& type, bool restarted)
+{
+    FeedItem item;
+    FeedResult got = feed.Next(FEED_WAIT_MS, *frame, item);
+    if (got != FEED_LIVE && got != FEED_PLACEHOLDER)
+        return nullptr;
+    LONGLONG taken = MFGetSystemTime();
+    const VideoFormat& f = type.format;
+    DWORD size = CameraFrameSize(type.subtype, f.width, f.height);
+    const uint8_t* picture =
+        got == FEED_PLACEHOLDER ? Placeholder(item.placeholder, type) : nullptr;
+    ComPtr<IMFMediaBuffer> buffer;
+    BYTE* data = nullptr;
+    if ((got == FEED_PLACEHOLDER && picture == nullptr) ||
+        FAILED(MFCreateMemoryBuffer(size, &buffer)) ||
+        FAILED(buffer->Lock(&data, nullptr, nullptr))) {
+        feed.Dropped();
+        return nullptr;
+    }
+    // A live frame of another size (the service still switching) is not
+    // shown; the placeholder steps in if nothing else comes.
+    ConvertResult converted = CONVERT_OK;
+    LONGLONG converting = MFGetSystemTime();
+    if (got == FEED_LIVE)
+        converted = converter.FromJpeg(frame->data, frame->size, type.subtype, f.width, f.height,
+                                       data);
+    else
+        memcpy(data, picture, size);
+    converting = MFGetSystemTime() - converting;
+    buffer->Unlock();
+    buffer->SetCurrentLength(size);
+    ComPtr<IMFSample> sample;
+    if (converted == CONVERT_OK)
+        sample = WrapSample(buffer.Get(), type, taken, restarted);
+    if (!sample) {
+        feed.Dropped();
+        return nullptr;
+    }
+    if (got == FEED_LIVE) {
+        sample->SetUINT32(OVALIX_SAMPLE_PLACEHOLDER, 0);
+        sample->SetUINT32(OVALIX_SAMPLE_PHONE_STAMP, frame->stamp);
+        sample->SetUINT64(OVALIX_SAMPLE_DECODE_TIME, (UINT64)converting);
+    } else {
+        sample->SetUINT32(OVALIX_SAMPLE_PLACEHOLDER, (UINT32)item.placeholder + 1);
+    }
+    return sample;
+}
+
+// Sample times are the system clock's, which the presentation clock of a
+// live source runs on: the moment the frame was taken from the block.
+ComPtr<IMFSample> CMediaStream::WrapSample(IMFMediaBuffer* buffer, const CameraType& type,
+                                           LONGLONG time, bool restarted)
+{
+    ComPtr<IMFSample> sample;
+    if (FAILED(MFCreateSample(&sample)) || FAILED(sample->AddBuffer(buffer)) ||
+        FAILED(sample->SetSampleTime(time)) ||
+        FAILED(sample->SetSampleDuration(CameraFrameDuration(type.format.fps))))
+        return nullptr;
+    if (restarted)
+        sample->SetUINT32(MFSampleExtension_Discontinuity, TRUE);
+    return sample;
+}
+
+void CMediaStream::Run()
+{
+    bool restarted = true;
+    std::unique_lock<std::mutex> hold(lock);
+    for (;;) {
+        wake.wait(hold,
+                  [this] { return quit || (state == MF_STREAM_STATE_RUNNING && pending > 0); });
+        if (quit)
+            break;
+        CameraType type = active;
+        bool begin = activeChanged;
+        activeChanged = false;
+        hold.unlock();
+        if (begin) {
+            feed.SetWantedSize(type.format.width, type.format.height);
+            feed.Start();
+            restarted = true;
+        }
+        ComPtr<IMFSample> sample = NextSample(type, restarted);
+        hold.lock();
+        // The stream may have stopped or switched type while this one was made.
+        if (!sample)
+            continue;
+        if (quit || state != MF_STREAM_STATE_RUNNING || pending == 0 || activeChanged) {
+            feed.Dropped();
+            continue;
+        }
+        feed.Shown();
+        restarted = false;
+        ComPtr<IUnknown> token;
+        token.Swap(tokens[firstToken]);
+        firstToken = (firstToken + 1) % MAX_PENDING_REQUESTS;
+        --pending;
+        if (token)
+            sample->SetUnknown(MFSampleExtension_Token, token.Get());
+        events->QueueEventParamUnk(MEMediaSample, GUID_NULL, S_OK, sample.Get());
+    }
+}
