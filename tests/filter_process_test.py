@@ -20,7 +20,7 @@ import time
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from link_process_test import Rig  # noqa: E402
 from pe_bits import pe_bits  # noqa: E402
-from rig_support import BLOCK_COLOURS, Failure, check  # noqa: E402
+from rig_support import BLOCK_COLOURS, Failure, check, seconds, summary  # noqa: E402
 
 CLSID = "{5E75F4EE-128D-4972-8CD9-5B82DF38EB55}"
 VIDEO_INPUT = "{860BB310-5D01-11D0-BD3B-00A0C911CE86}"
@@ -60,23 +60,6 @@ class FilterRig(Rig):
         proc, log = self.phone("--stamp-clock", "raw", *argv)
         check(self.wait_state(3, 15000), "the link did not reach streaming")
         return proc
-
-
-def summary(out):
-    m = re.search(r"^summary (.*)$", out, re.M)
-    check(m, "no summary from ovalix-snap:\n" + out)
-    fields = dict(re.findall(r"(\w+)=(\S+)", m.group(1)))
-    for k, v in list(fields.items()):
-        if re.fullmatch(r"-?\d+", v):
-            fields[k] = int(v)
-        elif re.fullmatch(r"-?\d+\.\d+", v):
-            fields[k] = float(v)
-    return fields
-
-
-def seconds(out):
-    return [dict((k, int(v)) for k, v in re.findall(r"(\w+)=(\d+)", line))
-            for line in out.splitlines() if line.startswith("second=")]
 
 
 def read_bmp(path):

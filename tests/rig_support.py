@@ -1,6 +1,8 @@
 """What every Python rig of the tests and benchmarks shares: a failed check,
-waiting for a condition, and the phone stand-in's still blocks picture."""
+waiting for a condition, the phone stand-in's still blocks picture, and the
+lines the capture programs (ovalix-snap, ovalix-vcam-read) print."""
 
+import re
 import time
 
 # The stand-in's blocks picture (--pattern blocks): 4 x 2 equal cells, row by
@@ -36,3 +38,21 @@ def wait_for(predicate, timeout, what, step=0.05):
     if not value:
         raise Failure("timed out waiting for " + what)
     return value
+
+
+def summary(out):
+    """The fields of a capture program's "summary k=v ..." line, numbers as
+    numbers."""
+    m = re.search(r"^summary (.*)$", out, re.M)
+    check(m, "no summary line:\n" + out)
+    def value(v):
+        if re.fullmatch(r"-?\d+", v):
+            return int(v)
+        return float(v) if re.fullmatch(r"-?\d+\.\d+", v) else v
+    return {k: value(v) for k, v in re.findall(r"(\w+)=(\S+)", m.group(1))}
+
+
+def seconds(out):
+    """The counts of each "second=N k=v ..." line."""
+    return [dict((k, int(v)) for k, v in re.findall(r"(\w+)=(\d+)", line))
+            for line in out.splitlines() if line.startswith("second=")]

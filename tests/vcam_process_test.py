@@ -21,9 +21,10 @@ import sys
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from filter_process_test import BLOCK_COLOURS, JPEG_TOLERANCE  # noqa: E402
-from link_process_test import Failure, Rig, check  # noqa: E402
+from filter_process_test import JPEG_TOLERANCE  # noqa: E402
+from link_process_test import Rig  # noqa: E402
 from pe_bits import pe_bits  # noqa: E402
+from rig_support import BLOCK_COLOURS, Failure, check, seconds, summary  # noqa: E402
 
 CLSID = "{4D34993D-67BD-4538-9C88-5F514A70AB14}"
 SERVER_KEY = "HKLM\\Software\\Classes\\CLSID\\%s\\InprocServer32" % CLSID
@@ -74,24 +75,9 @@ class CameraRig(Rig):
         return self.wine_run(self.args.registrar, command)
 
 
-def summary(out):
-    m = re.search(r"^summary (.*)$", out, re.M)
-    check(m, "no summary from ovalix-vcam-read:\n" + out)
-    def value(v):
-        if re.fullmatch(r"-?\d+", v):
-            return int(v)
-        return float(v) if re.fullmatch(r"-?\d+\.\d+", v) else v
-    return {k: value(v) for k, v in re.findall(r"(\w+)=(\S+)", m.group(1))}
-
-
 def types(out):
     return [(s, int(w), int(h), r) for s, w, h, r in
             re.findall(r"^type \d+: (\w+) (\d+)x(\d+) (\d+/\d+)$", out, re.M)]
-
-
-def seconds(out):
-    return [dict((k, int(v)) for k, v in re.findall(r"(\w+)=(\d+)", line))
-            for line in out.splitlines() if line.startswith("second=")]
 
 
 def pixel_reader(data, subtype, w, h):
