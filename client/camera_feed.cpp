@@ -130,7 +130,12 @@ void CCameraFeed::AskForSize(uint32_t now)
     uint32_t width = packed & 0xFFFF, height = packed >> 16;
     if (width == 0 || height == 0 || (w == width && h == height))
         return;
-    bool startUp = (w == 0 && h == 0) ||
+    bool nobodyAsks = w == 0 && h == 0;
+    // Asked for nothing, the service sends its table's last entry: when that
+    // is the wanted size, asking would only make it link again.
+    if (nobodyAsks && haveTable && IsStartUpSize(table, width, height))
+        return;
+    bool startUp = nobodyAsks ||
                    (!seenRequestByConsumer && haveTable && IsStartUpSize(table, w, h));
     if (force || startUp || Starved(now))
         client.RequestSize(width, height);

@@ -28,6 +28,17 @@ int FindFormat(const VideoFormat* formats, uint32_t count, uint32_t width, uint3
     return -1;
 }
 
+bool ReadStoredTable(FormatTable& out)
+{
+    if (ReadStoredFormats(reinterpret_cast<uint8_t*>(&out), FORMAT_TABLE_SIZE) != STORE_READ_OK ||
+        out.count == 0 || out.count > FORMAT_MAX_ENTRIES)
+        return false;
+    for (uint32_t i = 0; i < out.count; ++i)
+        if (!StoredEntryUsable(out.entries[i]))
+            return false;
+    return true;
+}
+
 bool IsPhoneTable(const FormatTable& table)
 {
     const uint8_t* header = reinterpret_cast<const uint8_t*>(&table.header);

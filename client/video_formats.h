@@ -6,6 +6,7 @@
 #include <stdint.h>
 
 #include "camera_block.h"
+#include "format_store.h"
 
 struct VideoFormat {
     uint32_t width;
@@ -13,8 +14,9 @@ struct VideoFormat {
     float fps;
 };
 
-// What the service offers before any phone or stored table: 640 x 480 at 30.
-const VideoFormat DEFAULT_VIDEO_FORMAT = { 640, 480, 30.0f };
+// What the service offers before any phone or stored table.
+const VideoFormat DEFAULT_VIDEO_FORMAT = { DEFAULT_ENTRY_WIDTH, DEFAULT_ENTRY_HEIGHT,
+                                           DEFAULT_ENTRY_FPS };
 
 // Entries past the clamped count, or with a zero width or height, are left
 // out; a rate that is not a number between 1 and 240 reads as 30. Returns the
@@ -23,6 +25,10 @@ uint32_t UsableFormats(const FormatTable& table, VideoFormat (&out)[FORMAT_MAX_E
 
 // Index of the first format of that size, or -1.
 int FindFormat(const VideoFormat* formats, uint32_t count, uint32_t width, uint32_t height);
+
+// The table a service would start with, read from the store while no
+// service runs: true when the stored value holds one the service takes.
+bool ReadStoredTable(FormatTable& out);
 
 // A table that never came from a phone (the service's defaults before any
 // phone connected) has an all-zero message header; it says nothing about the

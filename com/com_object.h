@@ -30,17 +30,25 @@ HRESULT QueryFromTable(void* self, const InterfaceEntry* table, REFIID riid, voi
 // Objects and server locks alive in this module.
 extern std::atomic<long> moduleUsers;
 
+// One count in moduleUsers for as long as it lives. As the first base of
+// CComObject it is built before T and destroyed after T, so the module stays
+// in use until T's destructor (which may wait for a thread running module
+// code) has returned.
+class CModuleUser {
+protected:
+    CModuleUser() { ++moduleUsers; }
+    ~CModuleUser() { --moduleUsers; }
+};
+
 // T derives from its interfaces and gives `static const InterfaceEntry
 // Interfaces[]`; this adds the one reference count.
 template <class T>
-class CComObject final : public T {
+class CComObject final : private CModuleUser, public T {
 public:
     template <class... A>
     explicit CComObject(A&&... args) : T(static_cast<A&&>(args)...)
     {
-        ++moduleUsers;
     }
-    ~CComObject() { --moduleUsers; }
 
     STDMETHODIMP QueryInterface(REFIID riid, void** out) override
     {

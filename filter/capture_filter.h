@@ -1,6 +1,6 @@
 #pragma once
 // The capture source: a filter with one output pin that offers the block's
-// formats as RGB24 video and streams the phone's frames (or its placeholder
+// formats as video in five layouts and streams the phone's frames (or its placeholder
 // picture) through its own worker thread. The pin is part of the filter and
 // counts its references on the filter.
 
@@ -11,6 +11,7 @@
 
 #include "camera_client.h"
 #include "com_object.h"
+#include "media_types.h"
 #include "source_stats.h"
 #include "stream_worker.h"
 #include "video_formats.h"
@@ -67,10 +68,13 @@ private:
     COutputPin(const COutputPin&);
     COutputPin& operator=(const COutputPin&);
 
-    // The formats on offer now and the index of the one a connection starts
-    // with (the one chosen with SetFormat, else the default).
-    uint32_t CurrentFormats(VideoFormat (&out)[FORMAT_MAX_ENTRIES], uint32_t& start);
-    HRESULT TryConnect(IPin* receivePin, const VideoFormat& format);
+    // The stream types are read from the block once and kept, so that a
+    // count and the per-index calls after it always agree; a call that
+    // starts a look at them (EnumMediaTypes, GetNumberOfCapabilities) reads
+    // them again while the pin is stopped and unconnected.
+    void RenewTypes();
+    void EnsureTypes();
+    HRESULT TryConnect(IPin* receivePin, const StreamChoice& choice);
     HRESULT DecideAllocator(IMemInputPin* peerInput, uint32_t sampleSize,
                             ComPtr<IMemAllocator>& out);
     void ReleaseConnection();
@@ -80,9 +84,17 @@ private:
     ComPtr<IPin> peer;
     ComPtr<IMemInputPin> peerInput;
     ComPtr<IMemAllocator> allocator;
-    VideoFormat connected;
+
+    bool typesTaken;
+    uint32_t typeCount;
+    StreamType types[STREAM_TYPE_MAX];    // every type, for IAMStreamConfig
+    uint32_t previewCount;
+    StreamType previews[STREAM_TYPE_MAX]; // one per size, for EnumMediaTypes
+    StreamChoice defaultChoice;           // at the block's requested size, else the last
+
+    StreamChoice connected;
     bool formatChosen;
-    VideoFormat chosen;
+    StreamChoice chosen;                  // set with SetFormat
     CStreamWorker worker;
 };
 
@@ -132,5 +144,5 @@ private:
 
 // Enumerators handed out by the filter and its pin.
 HRESULT NewPinEnumerator(IBaseFilter* filter, IPin* pin, ULONG position, IEnumPins** out);
-HRESULT NewMediaTypeEnumerator(IPin* pin, const VideoFormat* formats, uint32_t count,
+HRESULT NewMediaTypeEnumerator(IPin* pin, const StreamChoice* choices, uint32_t count,
                                uint32_t position, IEnumMediaTypes** out);

@@ -58,10 +58,10 @@ const InterfaceEntry CEnumPins::Interfaces[] = {
 class CEnumMediaTypes : public IEnumMediaTypes {
 public:
     static const InterfaceEntry Interfaces[];
-    CEnumMediaTypes(IPin* p, const VideoFormat* f, uint32_t n, uint32_t at)
+    CEnumMediaTypes(IPin* p, const StreamChoice* c, uint32_t n, uint32_t at)
         : pin(p), count(n), position(at)
     {
-        memcpy(formats, f, n * sizeof *f);
+        memcpy(choices, c, n * sizeof *c);
     }
     virtual ~CEnumMediaTypes() {}
 
@@ -71,7 +71,7 @@ public:
             return E_POINTER;
         ULONG n = 0;
         while (n < wanted && position < count) {
-            types[n] = NewMediaType(formats[position]);
+            types[n] = NewMediaType(choices[position]);
             if (types[n] == nullptr)
                 break;
             ++n;
@@ -94,12 +94,12 @@ public:
     }
     STDMETHODIMP Clone(IEnumMediaTypes** out) override
     {
-        return NewMediaTypeEnumerator(pin.Get(), formats, count, position, out);
+        return NewMediaTypeEnumerator(pin.Get(), choices, count, position, out);
     }
 
 private:
     ComPtr<IPin> pin;
-    VideoFormat formats[FORMAT_MAX_ENTRIES];
+    StreamChoice choices[STREAM_TYPE_MAX];
     uint32_t count;
     uint32_t position;
 };
@@ -119,13 +119,13 @@ HRESULT NewPinEnumerator(IBaseFilter* filter, IPin* pin, ULONG position, IEnumPi
     return *out != nullptr ? S_OK : E_OUTOFMEMORY;
 }
 
-HRESULT NewMediaTypeEnumerator(IPin* pin, const VideoFormat* formats, uint32_t count,
+HRESULT NewMediaTypeEnumerator(IPin* pin, const StreamChoice* choices, uint32_t count,
                                uint32_t position, IEnumMediaTypes** out)
 {
     if (out == nullptr)
         return E_POINTER;
-    if (count > FORMAT_MAX_ENTRIES)
-        count = FORMAT_MAX_ENTRIES;
-    *out = NewComObject<CEnumMediaTypes>(pin, formats, count, position);
+    if (count > STREAM_TYPE_MAX)
+        count = STREAM_TYPE_MAX;
+    *out = NewComObject<CEnumMediaTypes>(pin, choices, count, position);
     return *out != nullptr ? S_OK : E_OUTOFMEMORY;
 }

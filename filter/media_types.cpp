@@ -2,35 +2,61 @@
 
 #include <string.h>
 
-#include "source_logic.h"
+namespace {
 
-bool FillMediaType(AM_MEDIA_TYPE& mt, const VideoFormat& format)
+// I420 is not in the toolchain's uuids.h: the FOURCC subtype of its kind.
+const GUID SUBTYPE_I420 = { 0x30323449, 0x0000, 0x0010,
+                            { 0x80, 0x00, 0x00, 0xaa, 0x00, 0x38, 0x9b, 0x71 } };
+
+struct KindIds {
+    const GUID* subtype;
+    DWORD compression;
+};
+
+const KindIds KIND_IDS[SAMPLE_KIND_COUNT] = {
+    { &SUBTYPE_I420, MAKEFOURCC('I', '4', '2', '0') },
+    { &MEDIASUBTYPE_YUY2, MAKEFOURCC('Y', 'U', 'Y', '2') },
+    { &MEDIASUBTYPE_RGB32, BI_RGB },
+    { &MEDIASUBTYPE_RGB24, BI_RGB },
+    { &MEDIASUBTYPE_MJPG, MAKEFOURCC('M', 'J', 'P', 'G') },
+};
+
+}  // namespace
+
+const GUID& KindSubtype(SampleKind kind)
+{
+    return *KIND_IDS[kind].subtype;
+}
+
+bool FillMediaType(AM_MEDIA_TYPE& mt, const StreamChoice& choice)
 {
     memset(&mt, 0, sizeof mt);
     VIDEOINFOHEADER* vih = static_cast<VIDEOINFOHEADER*>(CoTaskMemAlloc(sizeof(VIDEOINFOHEADER)));
     if (vih == nullptr)
         return false;
     memset(vih, 0, sizeof *vih);
-    int64_t duration = FrameDuration(format.fps);
-    uint32_t image = DibImageSize(format.width, format.height);
-    vih->rcSource = { 0, 0, (LONG)format.width, (LONG)format.height };
+    const StreamType& t = choice.type;
+    int64_t duration = choice.frameDuration > 0 ? choice.frameDuration : MinFrameDuration(t);
+    uint32_t image = SampleImageSize(t.kind, t.width, t.height);
+    vih->rcSource = { 0, 0, (LONG)t.width, (LONG)t.height };
     vih->rcTarget = vih->rcSource;
-    vih->dwBitRate = (DWORD)((uint64_t)image * 8 * 10000000 / (uint64_t)duration);
+    vih->dwBitRate = StreamBitRate(t, duration);
     vih->AvgTimePerFrame = duration;
     BITMAPINFOHEADER& bih = vih->bmiHeader;
     bih.biSize = sizeof(BITMAPINFOHEADER);
-    bih.biWidth = (LONG)format.width;
-    bih.biHeight = (LONG)format.height;   // positive: bottom-up
+    bih.biWidth = (LONG)t.width;
+    bih.biHeight = (LONG)t.height;   // positive: RGB bottom-up
     bih.biPlanes = 1;
-    bih.biBitCount = 24;
-    bih.biCompression = BI_RGB;
+    bih.biBitCount = (WORD)SampleBitCount(t.kind);
+    bih.biCompression = KIND_IDS[t.kind].compression;
     bih.biSizeImage = image;
 
+    bool compressed = t.kind == SAMPLE_MJPG;
     mt.majortype = MEDIATYPE_Video;
-    mt.subtype = MEDIASUBTYPE_RGB24;
-    mt.bFixedSizeSamples = TRUE;
+    mt.subtype = *KIND_IDS[t.kind].subtype;
+    mt.bFixedSizeSamples = compressed ? FALSE : TRUE;
     mt.bTemporalCompression = FALSE;
-    mt.lSampleSize = image;
+    mt.lSampleSize = compressed ? 0 : image;
     mt.formattype = FORMAT_VideoInfo;
     mt.cbFormat = sizeof(VIDEOINFOHEADER);
     mt.pbFormat = reinterpret_cast<BYTE*>(vih);
@@ -46,37 +72,50 @@ void ClearMediaType(AM_MEDIA_TYPE& mt)
     memset(&mt, 0, sizeof mt);
 }
 
-AM_MEDIA_TYPE* NewMediaType(const VideoFormat& format)
+AM_MEDIA_TYPE* NewMediaType(const StreamChoice& choice)
 {
     AM_MEDIA_TYPE* mt = static_cast<AM_MEDIA_TYPE*>(CoTaskMemAlloc(sizeof(AM_MEDIA_TYPE)));
     if (mt == nullptr)
         return nullptr;
-    if (!FillMediaType(*mt, format)) {
+    if (!FillMediaType(*mt, choice)) {
         CoTaskMemFree(mt);
         return nullptr;
     }
     return mt;
 }
 
-int MatchMediaType(const AM_MEDIA_TYPE& mt, const VideoFormat* formats, uint32_t count)
+int MatchMediaType(const AM_MEDIA_TYPE& mt, const StreamType* types, uint32_t count,
+                   int64_t& frameDuration)
 {
-    if (!IsEqualGUID(mt.majortype, MEDIATYPE_Video) || !IsEqualGUID(mt.subtype, MEDIASUBTYPE_RGB24) ||
+    frameDuration = 0;
+    if (!IsEqualGUID(mt.majortype, MEDIATYPE_Video) ||
         !IsEqualGUID(mt.formattype, FORMAT_VideoInfo) || mt.pbFormat == nullptr ||
         mt.cbFormat < sizeof(VIDEOINFOHEADER))
         return -1;
+    int kind = 0;
+    while (kind < SAMPLE_KIND_COUNT && !IsEqualGUID(mt.subtype, *KIND_IDS[kind].subtype))
+        ++kind;
+    if (kind == SAMPLE_KIND_COUNT)
+        return -1;
     const VIDEOINFOHEADER* vih = reinterpret_cast<const VIDEOINFOHEADER*>(mt.pbFormat);
     const BITMAPINFOHEADER& bih = vih->bmiHeader;
-    if (bih.biBitCount != 24 || bih.biCompression != BI_RGB || bih.biWidth <= 0 || bih.biHeight <= 0)
+    // A top-down RGB picture (negative height) is not what the decoder writes.
+    if (bih.biBitCount != SampleBitCount((SampleKind)kind) ||
+        bih.biCompression != KIND_IDS[kind].compression || bih.biWidth <= 0 ||
+        bih.biHeight <= 0 || vih->AvgTimePerFrame < 0)
         return -1;
-    return FindFormat(formats, count, (uint32_t)bih.biWidth, (uint32_t)bih.biHeight);
+    int found = FindStreamType(types, count, (SampleKind)kind, (uint32_t)bih.biWidth,
+                               (uint32_t)bih.biHeight, vih->AvgTimePerFrame);
+    if (found >= 0)
+        frameDuration = vih->AvgTimePerFrame > 0 ? vih->AvgTimePerFrame
+                                                 : MinFrameDuration(types[found]);
+    return found;
 }
 
-void FillStreamCaps(VIDEO_STREAM_CONFIG_CAPS& caps, const VideoFormat& format)
+void FillStreamCaps(VIDEO_STREAM_CONFIG_CAPS& caps, const StreamType& type)
 {
     memset(&caps, 0, sizeof caps);
-    SIZE size = { (LONG)format.width, (LONG)format.height };
-    int64_t duration = FrameDuration(format.fps);
-    uint32_t bits = DibImageSize(format.width, format.height) * 8;
+    SIZE size = { (LONG)type.width, (LONG)type.height };
     caps.guid = FORMAT_VideoInfo;
     caps.VideoStandard = 0;
     caps.InputSize = size;
@@ -90,8 +129,8 @@ void FillStreamCaps(VIDEO_STREAM_CONFIG_CAPS& caps, const VideoFormat& format)
     caps.MaxOutputSize = size;
     caps.OutputGranularityX = 1;
     caps.OutputGranularityY = 1;
-    caps.MinFrameInterval = duration;
-    caps.MaxFrameInterval = duration;
-    caps.MinBitsPerSecond = (LONG)((uint64_t)bits * 10000000 / (uint64_t)duration);
-    caps.MaxBitsPerSecond = caps.MinBitsPerSecond;
+    caps.MinFrameInterval = MinFrameDuration(type);
+    caps.MaxFrameInterval = MaxFrameDuration(type);
+    caps.MinBitsPerSecond = (LONG)StreamBitRate(type, caps.MaxFrameInterval);
+    caps.MaxBitsPerSecond = (LONG)StreamBitRate(type, caps.MinFrameInterval);
 }

@@ -20,9 +20,10 @@ const InterfaceEntry COutputPin::Interfaces[] = {
 };
 
 COutputPin::COutputPin(CCaptureFilter& owner)
-    : filter(owner), connected(DEFAULT_VIDEO_FORMAT), formatChosen(false),
-      chosen(DEFAULT_VIDEO_FORMAT)
+    : filter(owner), typesTaken(false), typeCount(0), previewCount(0), formatChosen(false)
 {
+    memset(&defaultChoice, 0, sizeof defaultChoice);
+    connected = chosen = defaultChoice;
 }
 
 COutputPin::~COutputPin()
@@ -48,23 +49,60 @@ STDMETHODIMP_(ULONG) COutputPin::Release()
     return static_cast<IBaseFilter&>(filter).Release();
 }
 
-uint32_t COutputPin::CurrentFormats(VideoFormat (&out)[FORMAT_MAX_ENTRIES], uint32_t& start)
+void COutputPin::RenewTypes()
 {
+    if (typesTaken && (peer || filter.State() != State_Stopped))
+        return;
+    // Without a service, the table it would start with: an application that
+    // opens the camera before the service finds the phone's sizes.
     FormatTable table;
     uint32_t requestedWidth = 0, requestedHeight = 0;
-    bool haveTable = tableReader.Attach() && tableReader.ReadFormats(table) &&
-                     tableReader.ReadRequestedSize(requestedWidth, requestedHeight);
-    uint32_t count = OfferedFormats(haveTable ? &table : nullptr, out);
-    start = DefaultFormatIndex(out, count, requestedWidth, requestedHeight);
-    if (formatChosen) {
-        int found = FindFormat(out, count, chosen.width, chosen.height);
-        if (found >= 0)
-            start = (uint32_t)found;
+    bool haveTable = tableReader.Attach()
+                         ? tableReader.ReadFormats(table) &&
+                               tableReader.ReadRequestedSize(requestedWidth, requestedHeight)
+                         : ReadStoredTable(table);
+    if (haveTable && !tableReader.IsAttached()) {
+        // A starting service asks for the stored table's last entry.
+        const FormatEntry& last = table.entries[table.count - 1];
+        requestedWidth = EntryWidth(last);
+        requestedHeight = EntryHeight(last);
     }
-    return count;
+    VideoFormat formats[FORMAT_MAX_ENTRIES];
+    uint32_t count = OfferedFormats(haveTable ? &table : nullptr, formats);
+    typeCount = BuildStreamTypes(formats, count, types);
+    previewCount = PreviewTypes(types, typeCount, previews);
+    uint32_t start = DefaultFormatIndex(formats, count, requestedWidth, requestedHeight);
+    uint32_t width = 0, height = 0;
+    SamplePictureSize(DEFAULT_KIND, formats[start].width, formats[start].height, width, height);
+    int found = FindStreamType(types, typeCount, DEFAULT_KIND, width, height, 0);
+    defaultChoice.type = types[found >= 0 ? found : 0];
+    defaultChoice.frameDuration = MinFrameDuration(defaultChoice.type);
+    typesTaken = true;
+}
+
+void COutputPin::EnsureTypes()
+{
+    if (!typesTaken)
+        RenewTypes();
 }
 
 // -- connection --
+
+namespace {
+bool SameStream(const StreamChoice& a, const StreamChoice& b)
+{
+    return a.type.kind == b.type.kind && a.type.width == b.type.width &&
+           a.type.height == b.type.height && a.type.entry.width == b.type.entry.width &&
+           a.type.entry.height == b.type.entry.height && a.frameDuration == b.frameDuration;
+}
+
+// A partial type from the peer: the kinds it leaves open.
+bool KindAllowed(const AM_MEDIA_TYPE* mt, const StreamType& type)
+{
+    return mt == nullptr || IsEqualGUID(mt->subtype, GUID_NULL) ||
+           IsEqualGUID(mt->subtype, KindSubtype(type.kind));
+}
+}  // namespace
 
 STDMETHODIMP COutputPin::Connect(IPin* receivePin, const AM_MEDIA_TYPE* mt)
 {
@@ -75,36 +113,52 @@ STDMETHODIMP COutputPin::Connect(IPin* receivePin, const AM_MEDIA_TYPE* mt)
         return VFW_E_ALREADY_CONNECTED;
     if (filter.State() != State_Stopped)
         return VFW_E_NOT_STOPPED;
-    VideoFormat formats[FORMAT_MAX_ENTRIES];
-    uint32_t start = 0;
-    uint32_t count = CurrentFormats(formats, start);
+    EnsureTypes();
 
     if (mt != nullptr && !IsEqualGUID(mt->formattype, GUID_NULL)) {
         // A whole type: that one or nothing, and after SetFormat only the
-        // format set.
-        int index = MatchMediaType(*mt, formats, count);
-        if (index < 0 || (formatChosen && (uint32_t)index != start))
+        // type set.
+        StreamChoice choice;
+        int index = MatchMediaType(*mt, types, typeCount, choice.frameDuration);
+        if (index < 0)
             return VFW_E_TYPE_NOT_ACCEPTED;
-        return TryConnect(receivePin, formats[index]);
+        choice.type = types[index];
+        if (formatChosen && !SameStream(choice, chosen))
+            return VFW_E_TYPE_NOT_ACCEPTED;
+        return TryConnect(receivePin, choice);
     }
-    if (mt != nullptr && ((!IsEqualGUID(mt->majortype, GUID_NULL) &&
-                           !IsEqualGUID(mt->majortype, MEDIATYPE_Video)) ||
-                          (!IsEqualGUID(mt->subtype, GUID_NULL) &&
-                           !IsEqualGUID(mt->subtype, MEDIASUBTYPE_RGB24))))
+    if (mt != nullptr && !IsEqualGUID(mt->majortype, GUID_NULL) &&
+        !IsEqualGUID(mt->majortype, MEDIATYPE_Video))
         return VFW_E_NO_ACCEPTABLE_TYPES;
 
-    // The chosen format alone; without a choice the default first, then the rest.
-    HRESULT hr = TryConnect(receivePin, formats[start]);
-    for (uint32_t i = 0; FAILED(hr) && !formatChosen && i < count; ++i)
-        if (i != start)
-            hr = TryConnect(receivePin, formats[i]);
+    // The chosen type alone. Without a choice the default first, then the
+    // other kinds of the default's entry, then every other type.
+    if (formatChosen)
+        return KindAllowed(mt, chosen.type) && SUCCEEDED(TryConnect(receivePin, chosen))
+                   ? S_OK
+                   : VFW_E_NO_ACCEPTABLE_TYPES;
+    HRESULT hr = VFW_E_NO_ACCEPTABLE_TYPES;
+    if (KindAllowed(mt, defaultChoice.type))
+        hr = TryConnect(receivePin, defaultChoice);
+    for (int pass = 0; pass < 2 && FAILED(hr); ++pass)
+        for (uint32_t i = 0; i < typeCount && FAILED(hr); ++i) {
+            const StreamType& t = types[i];
+            bool sameEntry = t.entry.width == defaultChoice.type.entry.width &&
+                             t.entry.height == defaultChoice.type.entry.height &&
+                             t.entry.fps == defaultChoice.type.entry.fps;
+            if (sameEntry != (pass == 0) || !KindAllowed(mt, t) ||
+                (sameEntry && t.kind == defaultChoice.type.kind))
+                continue;
+            StreamChoice choice = { t, MinFrameDuration(t) };
+            hr = TryConnect(receivePin, choice);
+        }
     return FAILED(hr) ? VFW_E_NO_ACCEPTABLE_TYPES : S_OK;
 }
 
-HRESULT COutputPin::TryConnect(IPin* receivePin, const VideoFormat& format)
+HRESULT COutputPin::TryConnect(IPin* receivePin, const StreamChoice& choice)
 {
     AM_MEDIA_TYPE mt;
-    if (!FillMediaType(mt, format))
+    if (!FillMediaType(mt, choice))
         return E_OUTOFMEMORY;
     HRESULT hr = receivePin->ReceiveConnection(this, &mt);
     ClearMediaType(mt);
@@ -114,7 +168,10 @@ HRESULT COutputPin::TryConnect(IPin* receivePin, const VideoFormat& format)
     ComPtr<IMemAllocator> alloc;
     hr = receivePin->QueryInterface(IID_PPV_ARGS(&input));
     if (SUCCEEDED(hr))
-        hr = DecideAllocator(input.Get(), DibImageSize(format.width, format.height), alloc);
+        hr = DecideAllocator(input.Get(),
+                             SampleImageSize(choice.type.kind, choice.type.width,
+                                             choice.type.height),
+                             alloc);
     if (FAILED(hr)) {
         // Leave the peer as it was before this attempt.
         receivePin->Disconnect();
@@ -123,7 +180,7 @@ HRESULT COutputPin::TryConnect(IPin* receivePin, const VideoFormat& format)
     peer = receivePin;
     peerInput = input;
     allocator = alloc;
-    connected = format;
+    connected = choice;
     return S_OK;
 }
 
@@ -243,23 +300,33 @@ STDMETHODIMP COutputPin::QueryAccept(const AM_MEDIA_TYPE* mt)
     if (mt == nullptr)
         return E_POINTER;
     Hold hold(filter.Lock());
-    VideoFormat formats[FORMAT_MAX_ENTRIES];
-    uint32_t start = 0;
-    uint32_t count = CurrentFormats(formats, start);
-    return MatchMediaType(*mt, formats, count) >= 0 ? S_OK : S_FALSE;
+    EnsureTypes();
+    StreamChoice choice;
+    int index = MatchMediaType(*mt, types, typeCount, choice.frameDuration);
+    if (index < 0)
+        return S_FALSE;
+    choice.type = types[index];
+    // The worker streams one type from start to stop.
+    return !peer || SameStream(choice, connected) ? S_OK : S_FALSE;
 }
 
 STDMETHODIMP COutputPin::EnumMediaTypes(IEnumMediaTypes** out)
 {
     Hold hold(filter.Lock());
-    VideoFormat formats[FORMAT_MAX_ENTRIES];
-    uint32_t start = 0;
-    uint32_t count = CurrentFormats(formats, start);
-    // After SetFormat the pin offers that format alone, so that a graph
-    // manager connecting with the first enumerated type gets it.
+    RenewTypes();
+    // Connected, the pin offers the connected type alone (a filter
+    // downstream proposes what this pin enumerates). After SetFormat it
+    // offers that type alone, so that a graph manager connecting with the
+    // first enumerated type gets it. Otherwise one type per size: a program
+    // that lists them, or steps through them, meets every size once.
+    if (peer)
+        return NewMediaTypeEnumerator(this, &connected, 1, 0, out);
     if (formatChosen)
-        return NewMediaTypeEnumerator(this, formats + start, 1, 0, out);
-    return NewMediaTypeEnumerator(this, formats, count, 0, out);
+        return NewMediaTypeEnumerator(this, &chosen, 1, 0, out);
+    StreamChoice choices[STREAM_TYPE_MAX];
+    for (uint32_t i = 0; i < previewCount; ++i)
+        choices[i] = { previews[i], MinFrameDuration(previews[i]) };
+    return NewMediaTypeEnumerator(this, choices, previewCount, 0, out);
 }
 
 STDMETHODIMP COutputPin::QueryInternalConnections(IPin**, ULONG*)
@@ -296,7 +363,7 @@ HRESULT COutputPin::Active()
     HRESULT hr = allocator->Commit();
     if (FAILED(hr))
         return hr;
-    if (!worker.Start(allocator.Get(), peerInput.Get(), connected, formatChosen)) {
+    if (!worker.Start(allocator.Get(), peerInput.Get(), connected)) {
         allocator->Decommit();
         return E_OUTOFMEMORY;
     }
@@ -325,24 +392,22 @@ STDMETHODIMP COutputPin::SetFormat(AM_MEDIA_TYPE* mt)
             formatChosen = false;
             return S_OK;
         }
-        VideoFormat formats[FORMAT_MAX_ENTRIES];
-        uint32_t start = 0;
-        uint32_t count = CurrentFormats(formats, start);
-        int index = MatchMediaType(*mt, formats, count);
+        EnsureTypes();
+        StreamChoice choice;
+        int index = MatchMediaType(*mt, types, typeCount, choice.frameDuration);
         if (index < 0)
             return VFW_E_INVALIDMEDIATYPE;
+        choice.type = types[index];
         formatChosen = true;
-        chosen = formats[index];
-        // The service renegotiates with the phone for the new size.
-        tableReader.RequestSize(chosen.width, chosen.height);
-        if (!peer || (connected.width == chosen.width && connected.height == chosen.height))
+        chosen = choice;
+        if (!peer || SameStream(connected, chosen))
             return S_OK;
         graph = filter.Graph();
         if (graph == nullptr)
             return VFW_E_NOT_IN_GRAPH;
         graph->AddRef();
     }
-    // Connected in another size: the graph connects the pin again.
+    // Connected with another type: the graph connects the pin again.
     HRESULT hr = graph->Reconnect(this);
     graph->Release();
     return hr;
@@ -353,10 +418,8 @@ STDMETHODIMP COutputPin::GetFormat(AM_MEDIA_TYPE** mt)
     if (mt == nullptr)
         return E_POINTER;
     Hold hold(filter.Lock());
-    VideoFormat formats[FORMAT_MAX_ENTRIES];
-    uint32_t start = 0;
-    CurrentFormats(formats, start);
-    *mt = NewMediaType(peer ? connected : formats[start]);
+    EnsureTypes();
+    *mt = NewMediaType(peer ? connected : formatChosen ? chosen : defaultChoice);
     return *mt != nullptr ? S_OK : E_OUTOFMEMORY;
 }
 
@@ -365,27 +428,30 @@ STDMETHODIMP COutputPin::GetNumberOfCapabilities(int* count, int* size)
     if (count == nullptr || size == nullptr)
         return E_POINTER;
     Hold hold(filter.Lock());
-    VideoFormat formats[FORMAT_MAX_ENTRIES];
-    uint32_t start = 0;
-    *count = (int)CurrentFormats(formats, start);
+    RenewTypes();
+    *count = (int)typeCount;
     *size = sizeof(VIDEO_STREAM_CONFIG_CAPS);
     return S_OK;
 }
 
 STDMETHODIMP COutputPin::GetStreamCaps(int index, AM_MEDIA_TYPE** mt, BYTE* caps)
 {
+    if (mt != nullptr)
+        *mt = nullptr;
     if (mt == nullptr || caps == nullptr)
         return E_POINTER;
     Hold hold(filter.Lock());
-    VideoFormat formats[FORMAT_MAX_ENTRIES];
-    uint32_t start = 0;
-    uint32_t count = CurrentFormats(formats, start);
-    if (index < 0 || (uint32_t)index >= count)
-        return S_FALSE;
-    *mt = NewMediaType(formats[index]);
+    EnsureTypes();
+    // An index past the count is an error, not S_FALSE: programs that test
+    // only for success then never use the untouched output.
+    if (index < 0 || (uint32_t)index >= typeCount)
+        return E_INVALIDARG;
+    const StreamType& t = types[index];
+    StreamChoice choice = { t, MinFrameDuration(t) };
+    *mt = NewMediaType(choice);
     if (*mt == nullptr)
         return E_OUTOFMEMORY;
-    FillStreamCaps(*reinterpret_cast<VIDEO_STREAM_CONFIG_CAPS*>(caps), formats[index]);
+    FillStreamCaps(*reinterpret_cast<VIDEO_STREAM_CONFIG_CAPS*>(caps), t);
     return S_OK;
 }
 

@@ -1,15 +1,5 @@
 #include "source_logic.h"
 
-uint32_t DibStride(uint32_t width)
-{
-    return (width * 3 + 3) & ~3u;
-}
-
-uint32_t DibImageSize(uint32_t width, uint32_t height)
-{
-    return DibStride(width) * height;
-}
-
 int64_t FrameDuration(float fps)
 {
     if (!(fps >= 1.0f && fps <= 240.0f))
@@ -30,5 +20,5 @@ uint32_t DefaultFormatIndex(const VideoFormat* formats, uint32_t count, uint32_t
                             uint32_t requestedHeight)
 {
     int found = FindFormat(formats, count, requestedWidth, requestedHeight);
-    return found >= 0 ? (uint32_t)found : 0;
+    return found >= 0 ? (uint32_t)found : count - 1;
 }

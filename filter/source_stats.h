@@ -10,17 +10,15 @@
 const uint32_t STATS_BUCKETS = 1000;   // the last bucket holds everything above
 
 struct SourceStats {
-    uint64_t liveFrames;          // decoded frames delivered downstream
+    uint64_t liveFrames;          // phone frames delivered downstream
     uint64_t placeholderFrames;   // placeholder pictures delivered
     uint64_t skippedFrames;       // frames that could not be decoded
-    uint64_t scaledFrames;        // live frames of another size, scaled
+    uint64_t otherSizeFrames;     // whole frames of a size other than the stream's, left out
     uint32_t firstStamp;          // phone stamps of the first and last live frame
     uint32_t lastStamp;
-    uint32_t lastFrameWidth;      // size of the last decoded frame as it came
-    uint32_t lastFrameHeight;
     // Milliseconds from the phone's send stamp to delivery (1 ms buckets).
     uint32_t latencyMs[STATS_BUCKETS];
-    // Decode and conversion into the sample (0.1 ms buckets).
+    // Decoding or copying into the sample (0.1 ms buckets).
     uint32_t decodeTenthMs[STATS_BUCKETS];
 };
 

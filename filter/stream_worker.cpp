@@ -4,9 +4,8 @@
 
 #include <new>
 
-#include "jpeg_decoder.h"
-#include "placeholder_picture.h"
-#include "source_logic.h"
+#include "placeholder_card.h"
+#include "ticks.h"
 
 static_assert(FEED_LATENCY_BUCKETS == STATS_BUCKETS, "the feed's latency buckets are the stats'");
 
@@ -16,10 +15,12 @@ const uint32_t FEED_WAIT_MS = 1000;
 }  // namespace
 
 CStreamWorker::CStreamWorker()
-    : stopping(false), running(false), format(DEFAULT_VIDEO_FORMAT), imageSize(0), startTime(0),
-      feed(FRAMES_PER_TAKE), frame(nullptr), placeholder(nullptr), card(nullptr),
-      placeholderCapacity(0), placeholderKind(-1)
+    : stopping(false), running(false), startTime(0), feed(FRAMES_PER_TAKE), frame(nullptr),
+      placeholder(nullptr), card(nullptr), placeholderCapacity(0), placeholderLength(0),
+      cardCapacity(0), placeholderKind(-1)
 {
+    memset(&choice, 0, sizeof choice);
+    memset(&rate, 0, sizeof rate);
     memset(&stats, 0, sizeof stats);
 }
 
@@ -32,31 +33,39 @@ CStreamWorker::~CStreamWorker()
     delete[] card;
 }
 
-bool CStreamWorker::Start(IMemAllocator* alloc, IMemInputPin* in, const VideoFormat& f,
-                          bool askForSize)
+bool CStreamWorker::Start(IMemAllocator* alloc, IMemInputPin* in, const StreamChoice& c)
 {
-    if (thread.joinable())
-        return false;
+    if (thread.joinable()) {
+        if (!stopping)
+            return false;
+        thread.join();   // ended by a Stop from its own sample callback
+    }
     if (frame == nullptr)
         frame = new (std::nothrow) CameraFrame;
-    uint32_t size = DibImageSize(f.width, f.height);
+    const StreamType& t = c.type;
+    uint32_t size = SampleImageSize(t.kind, t.width, t.height);
     if (size > placeholderCapacity) {
         delete[] placeholder;
-        delete[] card;
         placeholder = new (std::nothrow) uint8_t[size];
-        card = new (std::nothrow) uint8_t[size];   // RGB rows are no longer than DIB rows
-        placeholderCapacity = placeholder && card ? size : 0;
+        placeholderCapacity = placeholder ? size : 0;
     }
-    if (frame == nullptr || placeholderCapacity == 0 || !feed.Ready())
+    uint32_t cardSize = t.width * t.height * 3;
+    if (cardSize > cardCapacity) {
+        delete[] card;
+        card = new (std::nothrow) uint8_t[cardSize];
+        cardCapacity = card ? cardSize : 0;
+    }
+    if (frame == nullptr || placeholderCapacity < size || cardCapacity < cardSize ||
+        !feed.Ready() || !converter.Start(t))
         return false;
     placeholderKind = -1;
+    RatePacingStart(rate, t, c.frameDuration);
     allocator = alloc;
     input = in;
-    format = f;
-    imageSize = size;
-    // A size the application chose is asked of the service, again after every
-    // restart of it; otherwise this stream takes what the service sends.
-    feed.SetWantedSize(askForSize ? f.width : 0, askForSize ? f.height : 0);
+    choice = c;
+    // Asked of the service now that the stream starts, and again after every
+    // restart of it; choosing or probing a type never touches the phone.
+    feed.SetWantedSize(t.entry.width, t.entry.height);
     feed.Resume();
     stopping = false;
     running = false;
@@ -73,6 +82,8 @@ void CStreamWorker::SignalStop()
 
 void CStreamWorker::Join()
 {
+    if (thread.joinable() && thread.get_id() == std::this_thread::get_id())
+        return;
     if (thread.joinable())
         thread.join();
     allocator.Reset();
@@ -125,7 +136,7 @@ void CStreamWorker::StampSample(IMediaSample* sample)
         return;
     }
     REFERENCE_TIME begin = now - start;
-    REFERENCE_TIME end = begin + FrameDuration(format.fps);
+    REFERENCE_TIME end = begin + choice.frameDuration;
     sample->SetTime(&begin, &end);
 }
 
@@ -137,11 +148,11 @@ bool CStreamWorker::Deliver(Fill fill, Count count, bool& discontinuity)
     if (FAILED(allocator->GetBuffer(&sample, nullptr, nullptr, 0)))
         return false;
     BYTE* data = nullptr;
-    if (FAILED(sample->GetPointer(&data)) || sample->GetSize() < (long)imageSize)
+    uint32_t length = 0;
+    if (FAILED(sample->GetPointer(&data)) || sample->GetSize() <= 0 ||
+        !fill(data, (uint32_t)sample->GetSize(), length))
         return false;
-    if (!fill(data))
-        return false;
-    sample->SetActualDataLength((long)imageSize);
+    sample->SetActualDataLength((long)length);
     sample->SetSyncPoint(TRUE);
     sample->SetDiscontinuity(discontinuity ? TRUE : FALSE);
     StampSample(sample.Get());
@@ -155,52 +166,63 @@ bool CStreamWorker::Deliver(Fill fill, Count count, bool& discontinuity)
     return true;
 }
 
-void CStreamWorker::CountLive(uint64_t decodeTicks, bool scaled, uint32_t width, uint32_t height)
+void CStreamWorker::CountLive(uint64_t decodeTicks)
 {
     feed.Shown();
     LARGE_INTEGER frequency;
     QueryPerformanceFrequency(&frequency);
     uint64_t tenths = decodeTicks * 10000 / (uint64_t)frequency.QuadPart;
     std::lock_guard<std::mutex> hold(statsLock);
-    if (scaled)
-        ++stats.scaledFrames;
-    stats.lastFrameWidth = width;
-    stats.lastFrameHeight = height;
     stats.decodeTenthMs[tenths < STATS_BUCKETS ? tenths : STATS_BUCKETS - 1]++;
 }
 
-bool CStreamWorker::DeliverFrame(CJpegDecoder& decoder, bool& discontinuity)
+void CStreamWorker::DeliverFrame(bool& discontinuity)
 {
-    DecodeResult result = DECODE_BAD;
-    uint32_t width = 0, height = 0;
+    // A rate below the phone's: this frame is left out (not a stall, as the
+    // next ones come within the stall time).
+    if (!RatePacingTake(rate, GetTickMs()))
+        return;
+    ConvertResult result = CONVERT_BAD;
     LARGE_INTEGER begin, end;
     bool sent = Deliver(
-        [&](BYTE* data) {
+        [&](BYTE* data, uint32_t capacity, uint32_t& length) {
             QueryPerformanceCounter(&begin);
-            result = decoder.Decode(frame->data, frame->size, data, format.width, format.height,
-                                    width, height);
+            result = converter.FromJpeg(frame->data, frame->size, data, capacity, length);
             QueryPerformanceCounter(&end);
-            return result == DECODE_OK || result == DECODE_SCALED;
+            return result == CONVERT_OK;
         },
-        [&]() {
-            CountLive((uint64_t)(end.QuadPart - begin.QuadPart), result == DECODE_SCALED, width,
-                      height);
-        },
-        discontinuity);
-    if (!sent && result != DECODE_OK && result != DECODE_SCALED && !stopping)
+        [&]() { CountLive((uint64_t)(end.QuadPart - begin.QuadPart)); }, discontinuity);
+    if (sent || stopping)
+        return;
+    if (result == CONVERT_OTHER_SIZE) {
+        // A frame of another size comes while the service switches to this
+        // stream's: not shown stretched; with none shown, the feed's pacing
+        // brings the placeholder.
+        std::lock_guard<std::mutex> hold(statsLock);
+        ++stats.otherSizeFrames;
+    } else {
         feed.Dropped();
-    return sent;
+    }
 }
 
 bool CStreamWorker::DeliverPlaceholder(PlaceholderKind kind, bool& discontinuity)
 {
     if (placeholderKind != (int)kind) {
-        DrawPlaceholder(kind, card, placeholder, format.width, format.height);
-        placeholderKind = (int)kind;
+        RgbImage image = { card, choice.type.width, choice.type.height };
+        DrawPlaceholderCard(kind, image);
+        placeholderKind = converter.FromRgb(image, placeholder, placeholderCapacity,
+                                            placeholderLength)
+                              ? (int)kind
+                              : -1;
     }
+    if (placeholderKind < 0)
+        return false;
     return Deliver(
-        [&](BYTE* data) {
-            memcpy(data, placeholder, imageSize);
+        [&](BYTE* data, uint32_t capacity, uint32_t& length) {
+            if (capacity < placeholderLength)
+                return false;
+            memcpy(data, placeholder, placeholderLength);
+            length = placeholderLength;
             return true;
         },
         [&]() { feed.Shown(); }, discontinuity);
@@ -208,11 +230,9 @@ bool CStreamWorker::DeliverPlaceholder(PlaceholderKind kind, bool& discontinuity
 
 void CStreamWorker::Run()
 {
-    // WIC needs COM on this thread; the decoder lives as long as the run.
+    // The allocator and the downstream pins are COM objects.
     HRESULT com = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     {
-        CJpegDecoder decoder;
-        bool decoderReady = decoder.Init();
         feed.Start();
         bool discontinuity = true;
         // Samples go out only while running; what comes while paused is let go.
@@ -223,8 +243,8 @@ void CStreamWorker::Run()
                 break;
             if (!running)
                 continue;
-            if (got == FEED_LIVE && decoderReady)
-                DeliverFrame(decoder, discontinuity);
+            if (got == FEED_LIVE)
+                DeliverFrame(discontinuity);
             else if (got == FEED_PLACEHOLDER)
                 DeliverPlaceholder(item.placeholder, discontinuity);
         }

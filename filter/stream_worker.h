@@ -1,7 +1,8 @@
 #pragma once
 // The capture pin's streaming thread: turns what the consumer feed gives into
-// media samples, a phone frame decoded or the placeholder picture, and
-// delivers them downstream. Lives from the filter's first Pause to its Stop,
+// media samples of the connected type, a phone frame (decoded, or as it came
+// for MJPG) or the placeholder card, and delivers them downstream, leaving
+// frames out when the type's rate is lower than the phone's. Lives from the filter's first Pause to its Stop,
 // which cancels the feed's wait and decommits the allocator, so it returns
 // at once.
 
@@ -14,10 +15,9 @@
 
 #include "camera_feed.h"
 #include "com_object.h"
+#include "frame_convert.h"
+#include "media_types.h"
 #include "source_stats.h"
-#include "video_formats.h"
-
-class CJpegDecoder;
 
 // Frames taken at once, oldest first. The service publishes on a 20 ms step,
 // so frames can land together, and a busy host can hold this thread up for a
@@ -30,13 +30,15 @@ public:
     CStreamWorker();
     ~CStreamWorker();
 
-    // Begins streaming in the given format into the peer's input. With
-    // askForSize (the application chose the format), the service is asked
-    // for the format's size, and asked again after every restart of it.
-    bool Start(IMemAllocator* allocator, IMemInputPin* input, const VideoFormat& format,
-               bool askForSize);
+    // Begins streaming the given type into the peer's input; the service is
+    // asked for the type's size when it would not send it by itself, and
+    // asked again after every restart of it.
+    bool Start(IMemAllocator* allocator, IMemInputPin* input, const StreamChoice& choice);
     // Asks the thread to end; the caller then decommits the allocator (which
-    // frees a thread waiting for a buffer) and calls Join.
+    // frees a thread waiting for a buffer) and calls Join. Called on the
+    // thread itself (a downstream filter stopping the graph from a sample's
+    // callback), Join returns at once: the thread ends when that call has
+    // returned, and the next Start or the destructor collects it.
     void SignalStop();
     void Join();
 
@@ -51,34 +53,37 @@ private:
     CStreamWorker& operator=(const CStreamWorker&);
 
     void Run();
-    // Fills and sends one sample; fill returns false to drop it, count
-    // records it just before it goes downstream.
+    // Fills and sends one sample; fill(data, capacity, length) returns false
+    // to drop it, count records it just before it goes downstream.
     template <class Fill, class Count>
     bool Deliver(Fill fill, Count count, bool& discontinuity);
-    bool DeliverFrame(CJpegDecoder& decoder, bool& discontinuity);
+    void DeliverFrame(bool& discontinuity);
     bool DeliverPlaceholder(PlaceholderKind kind, bool& discontinuity);
     void StampSample(IMediaSample* sample);
-    void CountLive(uint64_t decodeTicks, bool scaled, uint32_t width, uint32_t height);
+    void CountLive(uint64_t decodeTicks);
 
     std::thread thread;
     std::atomic<bool> stopping;
     std::atomic<bool> running;
     ComPtr<IMemAllocator> allocator;
     ComPtr<IMemInputPin> input;
-    VideoFormat format;
-    uint32_t imageSize;
+    StreamChoice choice;
+    CFrameConverter converter;
+    RatePacing rate;
 
     std::mutex timing;   // clock and start time, set from the graph's thread
     ComPtr<IReferenceClock> clock;
     REFERENCE_TIME startTime;
 
     std::mutex statsLock;
-    SourceStats stats;   // what the feed does not count: decoding and scaling
+    SourceStats stats;   // what the feed does not count: decoding, frames of another size
 
     CCameraFeed feed;
     CameraFrame* frame;     // allocated once and reused
     uint8_t* placeholder;   // the card as a sample, drawn again when its kind changes
-    uint8_t* card;          // the card as drawn
+    uint8_t* card;          // the card as drawn, RGB
     uint32_t placeholderCapacity;
+    uint32_t placeholderLength;
+    uint32_t cardCapacity;
     int placeholderKind;    // the kind drawn, or -1
 };

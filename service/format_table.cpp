@@ -5,31 +5,15 @@
 #include "format_store.h"
 #include "link_context.h"
 
-namespace {
-
-const uint32_t DEFAULT_MODE = 3;
-const uint32_t DEFAULT_WIDTH = 640;
-const uint32_t DEFAULT_HEIGHT = 480;
-const float DEFAULT_FPS = 30.0f;
-
-const uint32_t MIN_WIDTH = 176;
-const uint32_t MAX_WIDTH = 1280;
-const uint32_t MIN_HEIGHT = 144;
-const uint32_t MAX_HEIGHT = 720;
-const float MIN_FPS = 10.0f;
-const float MAX_FPS = 30.0f;
-
-}  // namespace
-
 void SetDefaultFormats()
 {
     FormatTable& table = g_formats;
-    table.mode = DEFAULT_MODE;
+    table.mode = DEFAULT_TABLE_MODE;
     table.count = 1;
     // Width and height are replaced; the entry's flags byte keeps its value.
     FormatEntry& first = table.entries[0];
-    first.packed = (first.packed & 0xFF000000u) | PackEntry(DEFAULT_WIDTH, DEFAULT_HEIGHT, 0);
-    first.fps = DEFAULT_FPS;
+    first.packed = (first.packed & 0xFF000000u) | PackEntry(DEFAULT_ENTRY_WIDTH, DEFAULT_ENTRY_HEIGHT, 0);
+    first.fps = DEFAULT_ENTRY_FPS;
 }
 
 void LoadFormatTable()
@@ -55,15 +39,7 @@ void LoadFormatTable()
     // entry, so the loop ends there.
     uint32_t count = table.count;
     for (uint32_t i = 0; i < count; ++i) {
-        const FormatEntry entry = table.entries[i];
-        if (EntryWidth(entry) < MIN_WIDTH || EntryWidth(entry) > MAX_WIDTH)
-            SetDefaultFormats();
-        if (EntryHeight(entry) < MIN_HEIGHT || EntryHeight(entry) > MAX_HEIGHT)
-            SetDefaultFormats();
-        // A NaN rate is neither below nor above the range and passes.
-        if (entry.fps < MIN_FPS || entry.fps > MAX_FPS)
-            SetDefaultFormats();
-        if (EntryFlags(entry) != 0 && EntryFlags(entry) != 1)
+        if (!StoredEntryUsable(table.entries[i]))
             SetDefaultFormats();
         count = table.count;
     }

@@ -190,6 +190,19 @@ TEST_F(CameraFeedTest, AsksForItsSizeAfterEveryRestartButNeverFightsAnotherConsu
         feed.Next(20, *frame, item);
     EXPECT_EQ(RequestedWidth(), 320u);
     EXPECT_LT(GetTickMs() - start, 1000u);
+
+    // Nobody asks, and the table's last entry is the wanted size: the
+    // service sends it already, and a request would only make it link again.
+    SetRequestedSize(0, 0);
+    g_formats.count = 1;
+    g_formats.entries[0].packed = PackEntry(320, 240, 0);
+    PublishFormats();
+    CCameraFeed quiet;
+    quiet.SetWantedSize(320, 240);
+    quiet.Start();
+    for (start = GetTickMs(); GetTickMs() - start < 4 * ASK_CHECK_MS;)
+        quiet.Next(20, *frame, item);
+    EXPECT_EQ(RequestedWidth(), 0u);
 }
 
 TEST_F(CameraFeedTest, AttachesWhenTheServiceComesAndFollowsItAcrossARestart)

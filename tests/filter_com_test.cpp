@@ -14,96 +14,12 @@
 
 #include <atomic>
 
-#include "com_object.h"
-#include "filter_ids.h"
+#include "camera_block.h"
+#include "filter_com_support.h"
 #include "source_stats.h"
-
-extern "C" const CLSID CLSID_SampleGrabber;
-extern "C" const CLSID CLSID_NullRenderer;
+#include "stored_table_access.h"
 
 namespace {
-
-typedef HRESULT(STDAPICALLTYPE* GetClassObjectFn)(REFCLSID, REFIID, void**);
-typedef HRESULT(STDAPICALLTYPE* CanUnloadFn)();
-
-struct FilterDll {
-    HMODULE module = nullptr;
-    GetClassObjectFn getClassObject = nullptr;
-    CanUnloadFn canUnload = nullptr;
-
-    FilterDll()
-    {
-        // The DLL sits in the build tree's filter folder beside this one.
-        char path[MAX_PATH];
-        DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
-        char* slash = strrchr(path, '\\');
-        if (n == 0 || slash == nullptr)
-            return;
-        strcpy(slash, "\\..\\filter\\ovalix_filter.dll");
-        module = LoadLibraryA(path);
-        if (module) {
-            getClassObject = (GetClassObjectFn)(void*)GetProcAddress(module, "DllGetClassObject");
-            canUnload = (CanUnloadFn)(void*)GetProcAddress(module, "DllCanUnloadNow");
-        }
-    }
-    ~FilterDll()
-    {
-        if (module)
-            FreeLibrary(module);
-    }
-    ComPtr<IBaseFilter> Create()
-    {
-        ComPtr<IClassFactory> factory;
-        ComPtr<IBaseFilter> filter;
-        if (getClassObject &&
-            SUCCEEDED(getClassObject(CLSID_OvalixCaptureFilter, IID_PPV_ARGS(&factory))))
-            factory->CreateInstance(nullptr, IID_PPV_ARGS(&filter));
-        return filter;
-    }
-};
-
-class FilterTest : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-        ASSERT_NE(dll.getClassObject, nullptr);
-    }
-    void TearDown() override { CoUninitialize(); }
-    FilterDll dll;
-};
-
-ComPtr<IPin> OnlyPin(IBaseFilter* filter)
-{
-    ComPtr<IEnumPins> pins;
-    ComPtr<IPin> pin, extra;
-    EXPECT_EQ(filter->EnumPins(&pins), S_OK);
-    ULONG got = 0;
-    EXPECT_EQ(pins->Next(1, &pin, &got), S_OK);
-    EXPECT_EQ(pins->Next(1, &extra, &got), S_FALSE);
-    EXPECT_EQ(got, 0u);
-    return pin;
-}
-
-template <class I>
-ComPtr<I> Make(REFCLSID clsid)
-{
-    ComPtr<I> made;
-    CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&made));
-    return made;
-}
-
-const VIDEOINFOHEADER* Info(const AM_MEDIA_TYPE* mt)
-{
-    return reinterpret_cast<const VIDEOINFOHEADER*>(mt->pbFormat);
-}
-
-void Free(AM_MEDIA_TYPE* mt)
-{
-    if (mt->pbFormat)
-        CoTaskMemFree(mt->pbFormat);
-    CoTaskMemFree(mt);
-}
 
 TEST_F(FilterTest, FactoryFilterAndPinInterfaces)
 {
@@ -165,60 +81,107 @@ TEST_F(FilterTest, FactoryFilterAndPinInterfaces)
 
 TEST_F(FilterTest, WithoutServiceOffersTheServiceDefaultFormat)
 {
+    RemoveStoredKey();
     ComPtr<IBaseFilter> filter = dll.Create();
     ASSERT_TRUE(filter);
     ComPtr<IPin> pin = OnlyPin(filter.Get());
     ComPtr<IEnumMediaTypes> types;
     ASSERT_EQ(pin->EnumMediaTypes(&types), S_OK);
     AM_MEDIA_TYPE* mt = nullptr;
+    AM_MEDIA_TYPE* more = nullptr;
     ASSERT_EQ(types->Next(1, &mt, nullptr), S_OK);
+    EXPECT_EQ(types->Next(1, &more, nullptr), S_FALSE);   // one type per size
     EXPECT_TRUE(IsEqualGUID(mt->majortype, MEDIATYPE_Video));
-    EXPECT_TRUE(IsEqualGUID(mt->subtype, MEDIASUBTYPE_RGB24));
+    EXPECT_TRUE(IsEqualGUID(mt->subtype, MEDIASUBTYPE_RGB32));
     EXPECT_TRUE(IsEqualGUID(mt->formattype, FORMAT_VideoInfo));
     ASSERT_GE(mt->cbFormat, 88u);
     const VIDEOINFOHEADER* vih = Info(mt);
     EXPECT_EQ(vih->bmiHeader.biWidth, 640);
     EXPECT_EQ(vih->bmiHeader.biHeight, 480);
-    EXPECT_EQ(vih->bmiHeader.biBitCount, 24);
-    EXPECT_EQ(vih->bmiHeader.biSizeImage, 640u * 480 * 3);
+    EXPECT_EQ(vih->bmiHeader.biBitCount, 32);
+    EXPECT_EQ(vih->bmiHeader.biSizeImage, 640u * 480 * 4);
     EXPECT_EQ(vih->AvgTimePerFrame, 333333);
-    EXPECT_EQ(mt->lSampleSize, 640u * 480 * 3);
+    EXPECT_EQ(mt->lSampleSize, 640u * 480 * 4);
     EXPECT_EQ(pin->QueryAccept(mt), S_OK);
 
+    // Every subtype in the stream caps, with the rates from the entry's down
+    // to 5 a second; an index past the count fails and sets no type.
     ComPtr<IAMStreamConfig> config;
     ASSERT_EQ(pin.As(&config), S_OK);
     int count = 0, size = 0;
     EXPECT_EQ(config->GetNumberOfCapabilities(&count, &size), S_OK);
-    EXPECT_EQ(count, 1);
+    EXPECT_EQ(count, 5);
     EXPECT_EQ(size, (int)sizeof(VIDEO_STREAM_CONFIG_CAPS));
     VIDEO_STREAM_CONFIG_CAPS caps;
     AM_MEDIA_TYPE* capsType = nullptr;
     ASSERT_EQ(config->GetStreamCaps(0, &capsType, (BYTE*)&caps), S_OK);
     EXPECT_EQ(caps.MaxOutputSize.cx, 640);
     EXPECT_EQ(caps.MinFrameInterval, 333333);
-    EXPECT_EQ(config->GetStreamCaps(1, &capsType, (BYTE*)&caps), S_FALSE);
+    EXPECT_EQ(caps.MaxFrameInterval, 2000000);
+    EXPECT_GT(caps.MaxBitsPerSecond, caps.MinBitsPerSecond);
+    AM_MEDIA_TYPE* past = reinterpret_cast<AM_MEDIA_TYPE*>(&caps);
+    EXPECT_EQ(config->GetStreamCaps(5, &past, (BYTE*)&caps), E_INVALIDARG);
+    EXPECT_EQ(past, nullptr);
+    past = reinterpret_cast<AM_MEDIA_TYPE*>(&caps);
+    EXPECT_EQ(config->GetStreamCaps(0, &past, nullptr), E_POINTER);
+    EXPECT_EQ(past, nullptr);
 
-    // Only offered sizes and RGB24 are taken.
+    // Only offered sizes, and subtypes whose header matches them, are taken.
     VIDEOINFOHEADER* editable = reinterpret_cast<VIDEOINFOHEADER*>(mt->pbFormat);
     editable->bmiHeader.biWidth = 320;
     EXPECT_EQ(pin->QueryAccept(mt), S_FALSE);
     EXPECT_EQ(config->SetFormat(mt), VFW_E_INVALIDMEDIATYPE);
     editable->bmiHeader.biWidth = 640;
     mt->subtype = MEDIASUBTYPE_YUY2;
-    EXPECT_EQ(pin->QueryAccept(mt), S_FALSE);
-    mt->subtype = MEDIASUBTYPE_RGB24;
+    EXPECT_EQ(pin->QueryAccept(mt), S_FALSE);   // 32 bits, no FOURCC
+    editable->bmiHeader.biBitCount = 16;
+    editable->bmiHeader.biCompression = MAKEFOURCC('Y', 'U', 'Y', '2');
+    EXPECT_EQ(pin->QueryAccept(mt), S_OK);
+    editable->AvgTimePerFrame = 166667;   // 60 fps: more than the entry's 30
+    EXPECT_EQ(config->SetFormat(mt), VFW_E_INVALIDMEDIATYPE);
+    editable->AvgTimePerFrame = 666667;
     EXPECT_EQ(config->SetFormat(mt), S_OK);
     AM_MEDIA_TYPE* current = nullptr;
     ASSERT_EQ(config->GetFormat(&current), S_OK);
-    EXPECT_EQ(Info(current)->bmiHeader.biWidth, 640);
+    EXPECT_TRUE(IsEqualGUID(current->subtype, MEDIASUBTYPE_YUY2));
+    EXPECT_EQ(Info(current)->AvgTimePerFrame, 666667);
     Free(current);
     Free(capsType);
     Free(mt);
 }
 
+TEST_F(FilterTest, WithoutServiceOffersTheStoredTable)
+{
+    // What a service would start with: the stored table, its last size asked
+    // for. A table the service would throw out is not offered either.
+    FormatTable stored;
+    memset(&stored, 0, sizeof stored);
+    stored.mode = 3;
+    stored.count = 2;
+    stored.entries[0] = { PackEntry(1280, 720, 0), 30.0f };
+    stored.entries[1] = { PackEntry(320, 240, 0), 15.0f };
+    for (bool usable : { true, false }) {
+        if (!usable)
+            stored.entries[1].fps = 60.0f;
+        WriteStoredValue(&stored, sizeof stored);
+        ComPtr<IBaseFilter> filter = dll.Create();
+        ASSERT_TRUE(filter);
+        ComPtr<IAMStreamConfig> config;
+        ASSERT_EQ(OnlyPin(filter.Get()).As(&config), S_OK);
+        int count = 0, size = 0;
+        ASSERT_EQ(config->GetNumberOfCapabilities(&count, &size), S_OK);
+        EXPECT_EQ(count, usable ? 10 : 5);
+        AM_MEDIA_TYPE* current = nullptr;
+        ASSERT_EQ(config->GetFormat(&current), S_OK);
+        EXPECT_EQ(Info(current)->bmiHeader.biWidth, usable ? 320 : 640);
+        Free(current);
+    }
+    RemoveStoredKey();
+}
+
 // An input pin that refuses every connection, or takes the type but has no
 // way to take samples.
-class CFakeInput : public IPin {
+class CFakeInput : public CTestInputPin {
 public:
     static const InterfaceEntry Interfaces[];
     explicit CFakeInput(bool accept) : acceptType(accept) {}
@@ -227,7 +190,6 @@ public:
     int connections = 0;
     int disconnects = 0;
 
-    STDMETHODIMP Connect(IPin*, const AM_MEDIA_TYPE*) override { return E_UNEXPECTED; }
     STDMETHODIMP ReceiveConnection(IPin*, const AM_MEDIA_TYPE*) override
     {
         if (!acceptType)
@@ -240,22 +202,6 @@ public:
         ++disconnects;
         return S_OK;
     }
-    STDMETHODIMP ConnectedTo(IPin**) override { return VFW_E_NOT_CONNECTED; }
-    STDMETHODIMP ConnectionMediaType(AM_MEDIA_TYPE*) override { return VFW_E_NOT_CONNECTED; }
-    STDMETHODIMP QueryPinInfo(PIN_INFO*) override { return E_NOTIMPL; }
-    STDMETHODIMP QueryDirection(PIN_DIRECTION* d) override
-    {
-        *d = PINDIR_INPUT;
-        return S_OK;
-    }
-    STDMETHODIMP QueryId(LPWSTR*) override { return E_NOTIMPL; }
-    STDMETHODIMP QueryAccept(const AM_MEDIA_TYPE*) override { return S_FALSE; }
-    STDMETHODIMP EnumMediaTypes(IEnumMediaTypes**) override { return E_NOTIMPL; }
-    STDMETHODIMP QueryInternalConnections(IPin**, ULONG*) override { return E_NOTIMPL; }
-    STDMETHODIMP EndOfStream() override { return S_OK; }
-    STDMETHODIMP BeginFlush() override { return S_OK; }
-    STDMETHODIMP EndFlush() override { return S_OK; }
-    STDMETHODIMP NewSegment(REFERENCE_TIME, REFERENCE_TIME, double) override { return S_OK; }
 };
 
 const InterfaceEntry CFakeInput::Interfaces[] = {
@@ -295,32 +241,6 @@ TEST_F(FilterTest, RefusedConnectionLeavesThePinUnconnected)
     EXPECT_EQ(graph->ConnectDirect(pin.Get(), input.Get(), nullptr), S_OK);
     ComPtr<IPin> connected;
     EXPECT_EQ(pin->ConnectedTo(&connected), S_OK);
-}
-
-ComPtr<IPin> PinOf(IBaseFilter* filter, PIN_DIRECTION wanted)
-{
-    ComPtr<IEnumPins> pins;
-    ComPtr<IPin> pin;
-    PIN_DIRECTION direction;
-    if (SUCCEEDED(filter->EnumPins(&pins)))
-        while (pins->Next(1, &pin, nullptr) == S_OK)
-            if (SUCCEEDED(pin->QueryDirection(&direction)) && direction == wanted)
-                return pin;
-    return nullptr;
-}
-
-// filter → Sample Grabber → Null Renderer, each pin to the next.
-HRESULT ConnectChain(IGraphBuilder* graph, IBaseFilter* filter, IBaseFilter* grabber,
-                     IBaseFilter* renderer)
-{
-    HRESULT hr;
-    if (FAILED(hr = graph->AddFilter(filter, FILTER_NAME)) ||
-        FAILED(hr = graph->AddFilter(grabber, L"Sample Grabber")) ||
-        FAILED(hr = graph->AddFilter(renderer, L"Null Renderer")) ||
-        FAILED(hr = graph->Connect(PinOf(filter, PINDIR_OUTPUT).Get(),
-                                   PinOf(grabber, PINDIR_INPUT).Get())))
-        return hr;
-    return graph->Connect(PinOf(grabber, PINDIR_OUTPUT).Get(), PinOf(renderer, PINDIR_INPUT).Get());
 }
 
 DWORD ThreadCount()

@@ -35,7 +35,15 @@ TEST(SnapOptions, ValuesDefaultsAndMessages)
     EXPECT_TRUE(o.device && o.builder && o.quiet);
     EXPECT_FALSE(o.list || o.vmr9);
 
+    ASSERT_EQ(0, Parse({"--subtype", "MJPG", "--fps", "15"}, o, error));
+    EXPECT_STREQ("MJPG", o.subtype);
+    EXPECT_DOUBLE_EQ(15.0, o.fps);
+
     EXPECT_EQ(1, Parse({"-h"}, o, error));
+    EXPECT_EQ(-1, Parse({"--subtype", "NV12"}, o, error));
+    EXPECT_EQ("bad subtype: NV12", error);
+    EXPECT_EQ(-1, Parse({"--fps", "0"}, o, error));
+    EXPECT_EQ("bad rate: 0", error);
     EXPECT_EQ(-1, Parse({"--size", "0x480"}, o, error));
     EXPECT_EQ("bad size: 0x480", error);
     EXPECT_EQ(-1, Parse({"--seconds", "0"}, o, error));

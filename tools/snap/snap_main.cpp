@@ -149,47 +149,87 @@ const VIDEOINFOHEADER* VideoInfo(const AM_MEDIA_TYPE* mt)
     return reinterpret_cast<const VIDEOINFOHEADER*>(mt->pbFormat);
 }
 
-// Prints the pin's media types; with a size, selects the first that has it.
+// The subtype of a name given with --subtype.
+GUID SubtypeOf(const char* name)
+{
+    if (!strcmp(name, "RGB32"))
+        return MEDIASUBTYPE_RGB32;
+    if (!strcmp(name, "RGB24"))
+        return MEDIASUBTYPE_RGB24;
+    // The others are FOURCC subtypes.
+    GUID fourcc = { MAKEFOURCC(name[0], name[1], name[2], name[3]), 0x0000, 0x0010,
+                    { 0x80, 0x00, 0x00, 0xaa, 0x00, 0x38, 0x9b, 0x71 } };
+    return fourcc;
+}
+
+const char* NameOf(const GUID& subtype)
+{
+    static const char* const names[] = { "I420", "YUY2", "RGB32", "RGB24", "MJPG" };
+    for (const char* name : names)
+        if (IsEqualGUID(subtype, SubtypeOf(name)))
+            return name;
+    return "other";
+}
+
+// Prints the pin's media types and stream caps, or selects the stream caps
+// entry of the subtype (and size) asked for, at the rate asked for.
 HRESULT ListOrSelect(IPin* pin, const SnapOptions& o, bool print)
 {
     ComPtr<IEnumMediaTypes> types;
     HRESULT hr = pin->EnumMediaTypes(&types);
     if (FAILED(hr))
         return hr;
-    bool selected = o.width == 0;
     AM_MEDIA_TYPE* mt = nullptr;
-    for (int i = 0; types->Next(1, &mt, nullptr) == S_OK; ++i) {
-        const VIDEOINFOHEADER* vih = VideoInfo(mt);
-        if (vih != nullptr && print)
+    for (int i = 0; print && types->Next(1, &mt, nullptr) == S_OK; ++i) {
+        if (const VIDEOINFOHEADER* vih = VideoInfo(mt))
             printf("format %d: %ld x %ld avgtime %lld bits %u\n", i, vih->bmiHeader.biWidth,
                    vih->bmiHeader.biHeight, (long long)vih->AvgTimePerFrame,
                    (unsigned)vih->bmiHeader.biBitCount);
-        if (vih != nullptr && !selected && vih->bmiHeader.biWidth == (LONG)o.width &&
-            vih->bmiHeader.biHeight == (LONG)o.height) {
-            ComPtr<IAMStreamConfig> config;
-            hr = pin->QueryInterface(IID_PPV_ARGS(&config));
-            if (SUCCEEDED(hr))
-                hr = config->SetFormat(mt);
-            selected = SUCCEEDED(hr);
+        FreeType(mt);
+        mt = nullptr;
+    }
+    ComPtr<IAMStreamConfig> config;
+    int count = 0, size = 0;
+    if (FAILED(hr = pin->QueryInterface(IID_PPV_ARGS(&config))) ||
+        FAILED(hr = config->GetNumberOfCapabilities(&count, &size)))
+        return hr;
+    if (print)
+        printf("capabilities: %d\n", count);
+    bool select = o.width != 0 || o.subtype != nullptr || o.fps != 0;
+    GUID wanted = SubtypeOf(o.subtype ? o.subtype : "RGB24");
+    VIDEO_STREAM_CONFIG_CAPS caps;
+    for (int i = 0; i < count && (print || select); ++i) {
+        if (FAILED(hr = config->GetStreamCaps(i, &mt, reinterpret_cast<BYTE*>(&caps))))
+            return hr;
+        const VIDEOINFOHEADER* vih = VideoInfo(mt);
+        if (vih != nullptr && print)
+            printf("caps %d: %s %ld x %ld interval %lld-%lld\n", i, NameOf(mt->subtype),
+                   vih->bmiHeader.biWidth, vih->bmiHeader.biHeight,
+                   (long long)caps.MinFrameInterval, (long long)caps.MaxFrameInterval);
+        if (vih != nullptr && select && IsEqualGUID(mt->subtype, wanted) &&
+            (o.width == 0 || (vih->bmiHeader.biWidth == (LONG)o.width &&
+                              vih->bmiHeader.biHeight == (LONG)o.height))) {
+            if (o.fps != 0)
+                reinterpret_cast<VIDEOINFOHEADER*>(mt->pbFormat)->AvgTimePerFrame =
+                    (REFERENCE_TIME)(1e7 / o.fps + 0.5);
+            hr = config->SetFormat(mt);
+            select = false;
+            if (FAILED(hr)) {
+                FreeType(mt);
+                return hr;
+            }
         }
         FreeType(mt);
         mt = nullptr;
     }
-    if (print) {
-        ComPtr<IAMStreamConfig> config;
-        int count = 0, size = 0;
-        if (SUCCEEDED(pin->QueryInterface(IID_PPV_ARGS(&config))) &&
-            SUCCEEDED(config->GetNumberOfCapabilities(&count, &size)))
-            printf("capabilities: %d\n", count);
-    }
-    return selected ? S_OK : VFW_E_INVALIDMEDIATYPE;
+    return select ? VFW_E_INVALIDMEDIATYPE : S_OK;
 }
 
 // Sample Grabber and Null Renderer after the pin: connected pin to pin, or
 // by the capture graph builder for the capture category as capture
 // applications do (it may put a Smart Tee in between).
 HRESULT AddGrabberChain(IGraphBuilder* graph, IBaseFilter* sourceFilter, IPin* source,
-                        CGrabber* grabber, bool builder)
+                        CGrabber* grabber, const GUID& subtype, bool builder)
 {
     ComPtr<IBaseFilter> grabFilter, nullFilter;
     ComPtr<ISampleGrabber> grab;
@@ -206,7 +246,7 @@ HRESULT AddGrabberChain(IGraphBuilder* graph, IBaseFilter* sourceFilter, IPin* s
     AM_MEDIA_TYPE want;
     memset(&want, 0, sizeof want);
     want.majortype = MEDIATYPE_Video;
-    want.subtype = MEDIASUBTYPE_RGB24;
+    want.subtype = subtype;
     grab->SetMediaType(&want);
     grab->SetBufferSamples(FALSE);
     grab->SetCallback(grabber, 0);
@@ -299,6 +339,19 @@ double CpuSeconds()
 bool SaveSample(const char* path, const std::vector<uint8_t>& pixels, uint32_t width,
                 uint32_t height)
 {
+    size_t n = strlen(path);
+    if (n > 4 && _stricmp(path + n - 4, ".raw") == 0) {
+        FILE* f = fopen(path, "wb");
+        bool ok = f != nullptr && !pixels.empty() &&
+                  fwrite(pixels.data(), 1, pixels.size(), f) == pixels.size();
+        if (f != nullptr && fclose(f) != 0)
+            ok = false;
+        if (!ok)
+            fprintf(stderr, "ovalix-snap: could not write %s\n", path);
+        else
+            printf("saved %s\n", path);
+        return ok;
+    }
     uint32_t need = ((width * 3 + 3) & ~3u) * height;
     if (pixels.size() < need) {
         fprintf(stderr, "ovalix-snap: no picture to save as %s\n", path);
@@ -325,6 +378,7 @@ struct SnapGraph {
     HWND window = nullptr;
     uint32_t width = 0, height = 0;     // the connected format
     double fps = 30.0;
+    const char* connectedSubtype = "none";
 };
 
 // What the run measured.
@@ -367,7 +421,8 @@ int AddSink(SnapGraph& g, const SnapOptions& o)
         g.window = CreateVideoWindow(o.width ? o.width : 640, o.height ? o.height : 480);
         hr = AddVmr9(g.graph.Get(), g.pin.Get(), g.window, g.vmr);
     } else {
-        hr = AddGrabberChain(g.graph.Get(), g.source.Get(), g.pin.Get(), g.grabber, o.builder);
+        hr = AddGrabberChain(g.graph.Get(), g.source.Get(), g.pin.Get(), g.grabber,
+                             SubtypeOf(o.subtype ? o.subtype : "RGB24"), o.builder);
     }
     return FAILED(hr) ? Fail("connecting the graph", hr) : 0;
 }
@@ -377,6 +432,7 @@ void ReadConnection(SnapGraph& g)
 {
     AM_MEDIA_TYPE mt;
     if (SUCCEEDED(g.pin->ConnectionMediaType(&mt))) {
+        g.connectedSubtype = NameOf(mt.subtype);
         if (const VIDEOINFOHEADER* vih = VideoInfo(&mt)) {
             g.width = (uint32_t)vih->bmiHeader.biWidth;
             g.height = (uint32_t)vih->bmiHeader.biHeight;
@@ -391,7 +447,8 @@ void ReadConnection(SnapGraph& g)
     ComPtr<IPin> peer;
     PIN_INFO peerInfo = {};
     if (SUCCEEDED(g.pin->ConnectedTo(&peer)) && SUCCEEDED(peer->QueryPinInfo(&peerInfo))) {
-        printf("connected %u x %u to \"%ls\"\n", g.width, g.height, peerInfo.achName);
+        printf("connected %u x %u %s at %.3f fps to \"%ls\"\n", g.width, g.height,
+               g.connectedSubtype, g.fps, peerInfo.achName);
         if (peerInfo.pFilter) {
             FILTER_INFO info;
             if (SUCCEEDED(peerInfo.pFilter->QueryFilterInfo(&info))) {
@@ -454,14 +511,14 @@ void PrintSummary(const SnapGraph& g, const SnapRun& run)
     double stampSpan = (double)(uint32_t)(s.lastStamp - s.firstStamp);
     double expected = s.liveFrames ? stampSpan * g.fps / 1000.0 + 1.0 : 0;
     int decode = StatsPercentile(s.decodeTenthMs, 0.5);
-    printf("summary samples=%llu live=%llu placeholder=%llu skipped=%llu scaled=%llu "
-           "frame=%ux%u connected=%ux%u seconds=%.1f live_share=%.3f latency_p50_ms=%d "
+    printf("summary samples=%llu live=%llu placeholder=%llu skipped=%llu other_size=%llu "
+           "connected=%ux%u subtype=%s seconds=%.1f live_share=%.3f latency_p50_ms=%d "
            "latency_p99_ms=%d decode_median_ms=%.1f cpu_percent=%.1f stop_ms=%lu stop_hr=0x%08lX "
            "stamps=%u-%u\n",
            (unsigned long long)g.grabber->Samples(), (unsigned long long)s.liveFrames,
            (unsigned long long)s.placeholderFrames, (unsigned long long)s.skippedFrames,
-           (unsigned long long)s.scaledFrames, s.lastFrameWidth, s.lastFrameHeight, g.width,
-           g.height, run.seconds, expected > 0 ? (double)s.liveFrames / expected : 0.0,
+           (unsigned long long)s.otherSizeFrames, g.width, g.height, g.connectedSubtype,
+           run.seconds, expected > 0 ? (double)s.liveFrames / expected : 0.0,
            StatsPercentile(s.latencyMs, 0.5), StatsPercentile(s.latencyMs, 0.99),
            decode < 0 ? -1.0 : decode / 10.0,
            run.seconds > 0 ? run.cpu * 100.0 / run.seconds : 0.0, (unsigned long)run.stopMs,

@@ -8,15 +8,19 @@
 #include "picture_size.h"
 
 const char SNAP_USAGE[] =
-    "usage: ovalix-snap [--size WxH] [--seconds S] [--save FILE] [--save-live FILE]\n"
-    "                   [--list] [--device] [--builder] [--vmr9] [--quiet]\n"
+    "usage: ovalix-snap [--size WxH] [--subtype NAME] [--fps F] [--seconds S]\n"
+    "                   [--save FILE] [--save-live FILE] [--list] [--device]\n"
+    "                   [--builder] [--vmr9] [--quiet]\n"
     "Builds a graph with the Ovalix capture filter, a Sample Grabber and a Null\n"
     "Renderer, runs it and prints the samples of every second.\n"
     "  --size WxH        ask the filter for that format (SetFormat)\n"
+    "  --subtype NAME    I420, YUY2, RGB32, RGB24 (default) or MJPG: the stream\n"
+    "                    type of the stream caps chosen with SetFormat\n"
+    "  --fps F           at that rate (within the type's range)\n"
     "  --seconds S       run for S seconds (5)\n"
-    "  --save FILE       write the last sample (.bmp or .png)\n"
+    "  --save FILE       write the last sample (.bmp or .png of RGB24; .raw: its bytes)\n"
     "  --save-live FILE  write the last sample decoded from the phone\n"
-    "  --list            print the filter's formats and end\n"
+    "  --list            print the filter's formats and stream caps and end\n"
     "  --device          find the filter as \"Ovalix Camera\" among video input devices\n"
     "  --builder         connect through the capture graph builder (capture pin\n"
     "                    category), as capture applications do\n"
@@ -25,12 +29,14 @@ const char SNAP_USAGE[] =
 
 namespace {
 
-enum Option { OPT_SIZE = 256, OPT_SECONDS, OPT_SAVE, OPT_SAVE_LIVE, OPT_LIST, OPT_DEVICE,
-              OPT_BUILDER, OPT_VMR9, OPT_QUIET };
+enum Option { OPT_SIZE = 256, OPT_SUBTYPE, OPT_FPS, OPT_SECONDS, OPT_SAVE, OPT_SAVE_LIVE,
+              OPT_LIST, OPT_DEVICE, OPT_BUILDER, OPT_VMR9, OPT_QUIET };
 
 const option OPTIONS[] = {
     {"help", no_argument, nullptr, 'h'},
     {"size", required_argument, nullptr, OPT_SIZE},
+    {"subtype", required_argument, nullptr, OPT_SUBTYPE},
+    {"fps", required_argument, nullptr, OPT_FPS},
     {"seconds", required_argument, nullptr, OPT_SECONDS},
     {"save", required_argument, nullptr, OPT_SAVE},
     {"save-live", required_argument, nullptr, OPT_SAVE_LIVE},
@@ -72,6 +78,27 @@ bool Apply(int option, const char* value, SnapOptions& o, char* error, uint32_t 
         }
         o.width = size.width;
         o.height = size.height;
+        return true;
+    }
+    case OPT_SUBTYPE: {
+        static const char* const names[] = { "I420", "YUY2", "RGB32", "RGB24", "MJPG" };
+        o.subtype = nullptr;
+        for (const char* name : names)
+            if (!strcmp(value, name))
+                o.subtype = name;
+        if (o.subtype == nullptr) {
+            snprintf(error, errorSize, "bad subtype: %s", value);
+            return false;
+        }
+        return true;
+    }
+    case OPT_FPS: {
+        char* end = nullptr;
+        o.fps = strtod(value, &end);
+        if (end == value || *end != 0 || !(o.fps > 0 && o.fps <= 240)) {
+            snprintf(error, errorSize, "bad rate: %s", value);
+            return false;
+        }
         return true;
     }
     case OPT_SECONDS: {

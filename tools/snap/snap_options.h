@@ -5,10 +5,12 @@
 
 struct SnapOptions {
     uint32_t width, height;   // 0: the filter's default format
+    const char* subtype;      // I420, YUY2, RGB32, RGB24 or MJPG; null: RGB24 for the grabber
+    double fps;               // 0: the format's own rate
     double seconds;
-    const char* save;         // last sample, .bmp or .png
+    const char* save;         // last sample: .bmp or .png (RGB24), .raw (its bytes)
     const char* saveLive;     // last live (decoded) sample
-    bool list;                // print the formats and end
+    bool list;                // print the formats and stream caps and end
     bool device;              // create the filter through the device category
     bool vmr9;                // render into VMR-9 in a top-level window instead
     bool builder;             // connect through the capture graph builder
