@@ -34,7 +34,7 @@ class Bench:
         self.svc = os.path.join(build, "service/OvalixSvc")
         self.phone_path = os.path.join(build, "tools/phone/ovalix-phone")
         self.monitor = os.path.join(build, "tools/monitor/ovalix-monitor")
-        self.child = os.path.join(build, "tests/block_consumer_child")
+        self.child = os.path.join(build, "tests/service/block_consumer_child")
         for p in (self.svc, self.phone_path, self.monitor, self.child):
             if not os.access(p, os.X_OK):
                 sys.exit("faults: missing %s (build the native-release preset first)" % p)

@@ -20,7 +20,8 @@ import sys
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+TESTS = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+sys.path[:0] = [TESTS, os.path.join(TESTS, "filter")]
 from filter_process_test import FilterRig  # noqa: E402
 from rig_support import Failure, wait_until  # noqa: E402
 from viewer_harness import (BADGE, BLACK, EXIT, IDLE, NEXT, PLAY, PLAYING_BAR,  # noqa: E402

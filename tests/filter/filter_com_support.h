@@ -27,13 +27,13 @@ struct FilterDll {
 
     FilterDll()
     {
-        // The DLL sits in the build tree's filter folder beside this one.
+        // The DLL sits in the build tree's filter folder, two up from this one.
         char path[MAX_PATH];
         DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
         char* slash = strrchr(path, '\\');
         if (n == 0 || slash == nullptr)
             return;
-        strcpy(slash, "\\..\\filter\\ovalix_filter.dll");
+        strcpy(slash, "\\..\\..\\filter\\ovalix_filter.dll");
         module = LoadLibraryA(path);
         if (module) {
             getClassObject = (GetClassObjectFn)(void*)GetProcAddress(module, "DllGetClassObject");

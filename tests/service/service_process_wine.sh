@@ -8,7 +8,7 @@ set -u
 svc=$1
 monitor=$2
 probe=$3
-root=$(cd "$(dirname "$0")/.." && pwd)
+root=$(cd "$(dirname "$0")/../.." && pwd)
 run="$root/scripts/wine-run.sh"
 : "${OVALIX_WINEPREFIX:=$root/build/wine}"
 export OVALIX_WINEPREFIX

@@ -17,7 +17,8 @@ import subprocess
 import sys
 import time
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+TESTS = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+sys.path[:0] = [TESTS, os.path.join(TESTS, "service")]
 from link_process_test import Rig  # noqa: E402
 from pe_bits import pe_bits  # noqa: E402
 from rig_support import BLOCK_COLOURS, Failure, check, seconds, summary  # noqa: E402

@@ -17,7 +17,7 @@ monitor_exe=$3
 register_exe=$4
 phone=$5
 
-root=$(cd "$(dirname "$0")/.." && pwd)
+root=$(cd "$(dirname "$0")/../.." && pwd)
 : "${OVALIX_WINEPREFIX:=$root/build/wine}"
 export OVALIX_WINEPREFIX
 run="$root/scripts/wine-run.sh"
@@ -31,7 +31,7 @@ svc_pid=
 
 monitor_cmd=("$run" "$monitor_exe")
 monitor() { "${monitor_cmd[@]}" "$@"; }
-. "$root/tests/serial_link_common.sh"
+. "$root/tests/service/serial_link_common.sh"
 register() { "$run" "$register_exe" "$@"; }
 
 cleanup() {

@@ -22,7 +22,8 @@ import sys
 import tempfile
 import time
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+TESTS = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, TESTS)
 from rig_support import Failure, check, wait_for  # noqa: E402
 
 
@@ -88,7 +89,7 @@ class Rig:
             # blocks; the suppressions name exactly those, the service's own
             # leaks are still reported.
             env.setdefault("LSAN_OPTIONS", "suppressions=%s:fast_unwind_on_malloc=0"
-                           % os.path.join(os.path.dirname(os.path.abspath(__file__)), "lsan.supp"))
+                           % os.path.join(TESTS, "lsan.supp"))
             env["STATE_DIRECTORY"] = os.path.join(self.work, "state")
             os.makedirs(env["STATE_DIRECTORY"], exist_ok=True)
             self.service = subprocess.Popen([self.args.svc], env=env,

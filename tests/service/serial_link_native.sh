@@ -17,7 +17,7 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 if [ "${OVALIX_ISOLATED:-}" != 1 ]; then
   # A private /dev/shm and loopback: no other service, test or port 5055.
-  exec env OVALIX_ISOLATED=1 "$here/../scripts/isolate.sh" bash "$0" "$@"
+  exec env OVALIX_ISOLATED=1 "$here/../../scripts/isolate.sh" bash "$0" "$@"
 fi
 
 scenario=$1

@@ -7,7 +7,7 @@
 # pair is torn down here, as a pulled cable would.
 set -u
 exe=$1
-root=$(cd "$(dirname "$0")/.." && pwd)
+root=$(cd "$(dirname "$0")/../.." && pwd)
 : "${OVALIX_WINEPREFIX:=$root/build/wine}"
 export OVALIX_WINEPREFIX
 run="$root/scripts/wine-run.sh"

@@ -13,7 +13,7 @@
 # the 32-bit build is missing.
 set -u
 svc64=$1 monitor64=$2 probe=$3 win32=$4 phone=$5
-root=$(cd "$(dirname "$0")/.." && pwd)
+root=$(cd "$(dirname "$0")/../.." && pwd)
 run=$root/scripts/wine-run.sh
 svc32=$win32/service/OvalixSvc.exe
 monitor32=$win32/tools/monitor/ovalix-monitor.exe

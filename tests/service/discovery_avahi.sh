@@ -60,7 +60,7 @@ mkdir -p "$work/state"
 # The system library and the bus library it pulls in keep allocations in their
 # globals; unloading them at shut-down orphans those. The suppressions name
 # exactly those, so the service's own leaks are still reported.
-LSAN_OPTIONS="suppressions=$(cd "$(dirname "$0")" && pwd)/lsan.supp:fast_unwind_on_malloc=0" \
+LSAN_OPTIONS="suppressions=$(cd "$(dirname "$0")/.." && pwd)/lsan.supp:fast_unwind_on_malloc=0" \
   STATE_DIRECTORY=$work/state "$service" &
 service_pid=$!
 

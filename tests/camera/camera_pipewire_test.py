@@ -21,7 +21,8 @@ import tempfile
 import time
 import zlib
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+TESTS = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, TESTS)
 from rig_support import BLOCK_COLOURS, Failure, check, wait_until  # noqa: E402
 
 NODE = "ovalix-camera"
@@ -198,8 +199,7 @@ class Rig:
         state = self.path("state")
         os.makedirs(state, exist_ok=True)
         env = dict(self.env, STATE_DIRECTORY=state)
-        env.setdefault("LSAN_OPTIONS", "suppressions=%s:fast_unwind_on_malloc=0" % os.path.join(
-            os.path.dirname(os.path.abspath(__file__)), "lsan.supp"))
+        env.setdefault("LSAN_OPTIONS", "suppressions=%s:fast_unwind_on_malloc=0" % os.path.join(TESTS, "lsan.supp"))
         self.start("service", [self.program("service", "OvalixSvc")], env=env)
         check(self.monitor("--wait-state", "0", "--timeout", "10000").returncode == 0,
               "the service did not come up")
@@ -510,8 +510,7 @@ CASES = {"stream": case_stream, "placeholder": case_placeholder,
 def run_isolated(script, argv):
     """Runs script again in namespaces of its own (/dev/shm, loopback and
     the runtime tmpfs), with --inside added."""
-    isolate = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "scripts",
-                           "isolate.sh")
+    isolate = os.path.join(TESTS, "..", "scripts", "isolate.sh")
     os.execv("/bin/sh", ["sh", isolate, sys.executable, os.path.abspath(script), "--inside"]
              + argv)
 

@@ -14,7 +14,7 @@ export OVALIX_UNIT_DIR="$tmp/units"
 mkdir -p "$STATE_DIRECTORY" "$OVALIX_UNIT_DIR"
 # The DNS-SD client library keeps blocks in its globals that unloading it at
 # stop orphans; only those are suppressed.
-export LSAN_OPTIONS="suppressions=$here/lsan.supp:fast_unwind_on_malloc=0:print_suppressions=0"
+export LSAN_OPTIONS="suppressions=$here/../lsan.supp:fast_unwind_on_malloc=0:print_suppressions=0"
 store="$STATE_DIRECTORY/Software/Ovalix/Setup"
 failures=0
 fail() { printf 'FAIL: %s\n' "$*"; failures=$((failures + 1)); }
