@@ -12,7 +12,7 @@
 
 #include "camera_client.h"
 #include "private_block_main.h"
-#include "shared_block.h"
+#include "block_writer.h"
 
 namespace {
 

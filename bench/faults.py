@@ -13,6 +13,9 @@ import sys
 import tempfile
 import time
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests"))
+from rig_support import wait_until  # noqa: E402
+
 
 def now_ms():
     return time.monotonic() * 1000
@@ -31,7 +34,7 @@ class Bench:
         self.svc = os.path.join(build, "service/OvalixSvc")
         self.phone_path = os.path.join(build, "tools/phone/ovalix-phone")
         self.monitor = os.path.join(build, "tools/monitor/ovalix-monitor")
-        self.child = os.path.join(build, "tests/block_consumer_child")
+        self.child = os.path.join(build, "tests/service/block_consumer_child")
         for p in (self.svc, self.phone_path, self.monitor, self.child):
             if not os.access(p, os.X_OK):
                 sys.exit("faults: missing %s (build the native-release preset first)" % p)
@@ -47,14 +50,15 @@ class Bench:
         return proc, log
 
     def wait_select(self, log, since_ms, limit_s=20):
-        end = time.monotonic() + limit_s
-        while time.monotonic() < end:
+        """Milliseconds from since_ms to the phone's first select after it."""
+        def selected():
             for line in open(log, errors="replace"):
                 m = re.match(r"select .*t_ms=(\d+)", line)
                 if m and int(m.group(1)) >= since_ms:
-                    return int(m.group(1)) - since_ms
-            time.sleep(0.01)
-        return None
+                    return (int(m.group(1)) - since_ms,)   # 0 ms is found too
+            return None
+        found = wait_until(selected, limit_s, 0.01)
+        return found[0] if found else None
 
     def streaming(self, limit_ms=10000):
         return subprocess.run([self.monitor, "--wait-state", "3", "--timeout", str(limit_ms)],

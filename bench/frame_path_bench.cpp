@@ -12,7 +12,7 @@
 
 #include "link_context.h"
 #include "private_block_main.h"
-#include "shared_block.h"
+#include "block_writer.h"
 #include "stream_protocol.h"
 
 namespace {

@@ -12,7 +12,7 @@
 #include <string.h>
 
 #include "private_shm.h"
-#include "shared_block.h"
+#include "block_writer.h"
 #include "syscall_count.h"
 
 inline int RunBenchmarksOnPrivateBlock(int argc, char** argv, const char* loopName,

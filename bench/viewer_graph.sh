@@ -5,4 +5,4 @@
 root=$(cd "$(dirname "$0")/.." && pwd)
 exec "$root/scripts/isolate.sh" sh "$root/tests/viewer/viewer_env.sh" \
   sh "$root/tests/wine_private_prefix.sh" \
-  "$root/scripts/wine-run.sh" "${OVALIX_WIN32_DIR:-$root/build/win32}/tests/viewer_graph_bench.exe"
+  "$root/scripts/wine-run.sh" "${OVALIX_WIN32_DIR:-$root/build/win32}/tests/viewer/viewer_graph_bench.exe"

@@ -96,14 +96,11 @@ private:
     char path[64];
 };
 
-class CNamedMutex {
+// What the named mutex and the named event share: the platform handle, the
+// state they map (POSIX), the name, and what a consumer asks of the objects it
+// holds. They differ only in the kind of object made and in their operations.
+class CNamedSyncObject {
 public:
-    CNamedMutex();
-    ~CNamedMutex();
-    bool Create(const char* name);
-    bool Open(const char* name);
-    NamedWaitResult Lock(uint32_t timeoutMs);
-    void Unlock();
     void Close();
     bool IsOpen() const;
     bool NameReplaced() const;
@@ -113,42 +110,41 @@ public:
     bool CreateSealed();
     bool Adopt(intptr_t descriptor);   // takes the descriptor in every case
     intptr_t Descriptor() const { return handle; }
-private:
-    CNamedMutex(const CNamedMutex&);
-    CNamedMutex& operator=(const CNamedMutex&);
+protected:
+    enum Kind { SYNC_MUTEX, SYNC_EVENT };
+    explicit CNamedSyncObject(Kind kind);
+    ~CNamedSyncObject();
+    bool CreateNamed(const char* name);
+    bool OpenNamed(const char* name);
+    const Kind kind;
     intptr_t handle;
     void* shared;
     bool owner;
     char path[64];
+private:
+    CNamedSyncObject(const CNamedSyncObject&);
+    CNamedSyncObject& operator=(const CNamedSyncObject&);
 };
 
-class CNamedEvent {
+class CNamedMutex : public CNamedSyncObject {
 public:
-    CNamedEvent();
-    ~CNamedEvent();
-    bool Create(const char* name);   // manual reset, not signalled at creation
-    bool Open(const char* name);
+    CNamedMutex() : CNamedSyncObject(SYNC_MUTEX) {}
+    bool Create(const char* name) { return CreateNamed(name); }
+    bool Open(const char* name) { return OpenNamed(name); }
+    NamedWaitResult Lock(uint32_t timeoutMs);
+    void Unlock();
+};
+
+class CNamedEvent : public CNamedSyncObject {
+public:
+    CNamedEvent() : CNamedSyncObject(SYNC_EVENT) {}
+    bool Create(const char* name) { return CreateNamed(name); }   // manual reset, not signalled
+    bool Open(const char* name) { return OpenNamed(name); }
     void Set();     // no system call when the event is set already
     void Reset();
     NamedWaitResult Wait(uint32_t timeoutMs);
     // Also returns NAMED_WAIT_WOKEN as soon as wake is woken.
     NamedWaitResult Wait(uint32_t timeoutMs, CWakeSignal& wake);
-    void Close();
-    bool IsOpen() const;
-    bool NameReplaced() const;
-    bool NameLeadsHere() const;
-    bool Shrunk() const;
-    void* MappedRegion(size_t& length) const;
-    bool CreateSealed();
-    bool Adopt(intptr_t descriptor);   // takes the descriptor in every case
-    intptr_t Descriptor() const { return handle; }
-private:
-    CNamedEvent(const CNamedEvent&);
-    CNamedEvent& operator=(const CNamedEvent&);
-    intptr_t handle;
-    void* shared;
-    bool owner;
-    char path[64];
 };
 
 extern const char* const SHARED_MEMORY_NAME;   // "OvalixSvcMemory"

@@ -145,9 +145,8 @@ int OpenExisting(const char* path)
 // is initialised by init() before its initialisation word is published; an
 // existing object is used once its creator has finished. An existing object
 // that never gets initialised (its creator died half-way) is replaced.
-template <typename Init>
 void* CreateSynchronisation(const char* path, size_t length, size_t initOffset, int& fdOut,
-                            Init init)
+                            bool (*init)(void*))
 {
     for (int attempt = 0; attempt < 2; ++attempt) {
         int fd = -1;
@@ -214,6 +213,16 @@ bool InitEventWord(void* p)
     WordAt(p, 0)->store(0, std::memory_order_relaxed);
     return true;
 }
+
+// The shared state of each kind of synchronisation object.
+struct SyncLayout {
+    size_t length;
+    size_t initOffset;
+    bool (*init)(void*);
+};
+
+const SyncLayout MUTEX_LAYOUT = {MUTEX_OBJECT_SIZE, MUTEX_INIT_OFFSET, InitRobustMutex};
+const SyncLayout EVENT_LAYOUT = {EVENT_OBJECT_SIZE, EVENT_INIT_OFFSET, InitEventWord};
 
 long Futex(std::atomic<uint32_t>* word, int op, uint32_t value, const struct timespec* timeout)
 {
@@ -433,22 +442,35 @@ void CNamedMapping::Close()
     size = 0;
 }
 
-// ---- mutex ----
+// ---- mutex and event ----
 
-CNamedMutex::CNamedMutex() : handle(-1), shared(NULL), owner(false), path() {}
+namespace {
 
-CNamedMutex::~CNamedMutex()
+const SyncLayout& LayoutOf(bool mutex)
+{
+    return mutex ? MUTEX_LAYOUT : EVENT_LAYOUT;
+}
+
+}  // namespace
+
+CNamedSyncObject::CNamedSyncObject(Kind k)
+    : kind(k), handle(-1), shared(NULL), owner(false), path()
+{
+}
+
+CNamedSyncObject::~CNamedSyncObject()
 {
     Close();
 }
 
-bool CNamedMutex::Create(const char* name)
+bool CNamedSyncObject::CreateNamed(const char* name)
 {
     Close();
     if (!ShmPath(name, path))
         return false;
+    const SyncLayout& layout = LayoutOf(kind == SYNC_MUTEX);
     int fd = -1;
-    shared = CreateSynchronisation(path, MUTEX_OBJECT_SIZE, MUTEX_INIT_OFFSET, fd, InitRobustMutex);
+    shared = CreateSynchronisation(path, layout.length, layout.initOffset, fd, layout.init);
     if (shared == NULL)
         return false;
     handle = fd;
@@ -456,17 +478,44 @@ bool CNamedMutex::Create(const char* name)
     return true;
 }
 
-bool CNamedMutex::Open(const char* name)
+bool CNamedSyncObject::OpenNamed(const char* name)
 {
     Close();
     if (!ShmPath(name, path))
         return false;
+    const SyncLayout& layout = LayoutOf(kind == SYNC_MUTEX);
     int fd = -1;
-    shared = OpenSynchronisation(path, MUTEX_OBJECT_SIZE, MUTEX_INIT_OFFSET, fd);
+    shared = OpenSynchronisation(path, layout.length, layout.initOffset, fd);
     if (shared == NULL)
         return false;
     handle = fd;
     return true;
+}
+
+void CNamedSyncObject::Close()
+{
+    CloseObject(shared, LayoutOf(kind == SYNC_MUTEX).length, handle, owner, path);
+}
+
+bool CNamedSyncObject::IsOpen() const
+{
+    return shared != NULL;
+}
+
+bool CNamedSyncObject::NameReplaced() const
+{
+    return NameLeadsElsewhere(handle, path);
+}
+
+bool CNamedSyncObject::Shrunk() const
+{
+    return ShorterThan(handle, LayoutOf(kind == SYNC_MUTEX).length);
+}
+
+void* CNamedSyncObject::MappedRegion(size_t& length) const
+{
+    length = shared != NULL ? LayoutOf(kind == SYNC_MUTEX).length : 0;
+    return shared;
 }
 
 NamedWaitResult CNamedMutex::Lock(uint32_t timeoutMs)
@@ -508,52 +557,6 @@ void CNamedMutex::Unlock()
         pthread_mutex_unlock(static_cast<pthread_mutex_t*>(shared));
 }
 
-void CNamedMutex::Close()
-{
-    CloseObject(shared, MUTEX_OBJECT_SIZE, handle, owner, path);
-}
-
-bool CNamedMutex::IsOpen() const
-{
-    return shared != NULL;
-}
-
-// ---- event ----
-
-CNamedEvent::CNamedEvent() : handle(-1), shared(NULL), owner(false), path() {}
-
-CNamedEvent::~CNamedEvent()
-{
-    Close();
-}
-
-bool CNamedEvent::Create(const char* name)
-{
-    Close();
-    if (!ShmPath(name, path))
-        return false;
-    int fd = -1;
-    shared = CreateSynchronisation(path, EVENT_OBJECT_SIZE, EVENT_INIT_OFFSET, fd, InitEventWord);
-    if (shared == NULL)
-        return false;
-    handle = fd;
-    owner = true;
-    return true;
-}
-
-bool CNamedEvent::Open(const char* name)
-{
-    Close();
-    if (!ShmPath(name, path))
-        return false;
-    int fd = -1;
-    shared = OpenSynchronisation(path, EVENT_OBJECT_SIZE, EVENT_INIT_OFFSET, fd);
-    if (shared == NULL)
-        return false;
-    handle = fd;
-    return true;
-}
-
 void CNamedEvent::Set()
 {
     if (shared == NULL)
@@ -585,16 +588,6 @@ NamedWaitResult CNamedEvent::Wait(uint32_t timeoutMs, CWakeSignal& wake)
     return WaitFor(shared, timeoutMs, static_cast<WakeState*>(wake.state));
 }
 
-void CNamedEvent::Close()
-{
-    CloseObject(shared, EVENT_OBJECT_SIZE, handle, owner, path);
-}
-
-bool CNamedEvent::IsOpen() const
-{
-    return shared != NULL;
-}
-
 bool CNamedMapping::NameReplaced() const
 {
     if (handle < 0 || path[0] == 0)
@@ -610,33 +603,16 @@ bool CNamedMapping::NameReplaced() const
         return true;
     }
 }
-bool CNamedMutex::NameReplaced() const { return NameLeadsElsewhere(handle, path); }
-bool CNamedEvent::NameReplaced() const { return NameLeadsElsewhere(handle, path); }
 
 bool CNamedMapping::NameLeadsHere() const { return NameLeadsTo(handle, path); }
-bool CNamedMutex::NameLeadsHere() const { return NameLeadsTo(handle, path); }
-bool CNamedEvent::NameLeadsHere() const { return NameLeadsTo(handle, path); }
+bool CNamedSyncObject::NameLeadsHere() const { return NameLeadsTo(handle, path); }
 
 bool CNamedMapping::Shrunk() const { return ShorterThan(handle, size); }
-bool CNamedMutex::Shrunk() const { return ShorterThan(handle, MUTEX_OBJECT_SIZE); }
-bool CNamedEvent::Shrunk() const { return ShorterThan(handle, EVENT_OBJECT_SIZE); }
 
 void* CNamedMapping::MappedRegion(size_t& length) const
 {
     length = view != NULL ? size : 0;
     return view;
-}
-
-void* CNamedMutex::MappedRegion(size_t& length) const
-{
-    length = shared != NULL ? MUTEX_OBJECT_SIZE : 0;
-    return shared;
-}
-
-void* CNamedEvent::MappedRegion(size_t& length) const
-{
-    length = shared != NULL ? EVENT_OBJECT_SIZE : 0;
-    return shared;
 }
 
 // ---- sealed objects ----
@@ -748,37 +724,21 @@ bool CNamedMapping::Adopt(intptr_t descriptor, uint32_t bytes)
     return true;
 }
 
-bool CNamedMutex::CreateSealed()
+bool CNamedSyncObject::CreateSealed()
 {
     Close();
     path[0] = 0;
-    shared = CreateSealedSynchronisation(MUTEX_OBJECT_SIZE, MUTEX_INIT_OFFSET, handle,
-                                         InitRobustMutex);
+    const SyncLayout& layout = LayoutOf(kind == SYNC_MUTEX);
+    shared = CreateSealedSynchronisation(layout.length, layout.initOffset, handle, layout.init);
     return shared != NULL;
 }
 
-bool CNamedMutex::Adopt(intptr_t descriptor)
+bool CNamedSyncObject::Adopt(intptr_t descriptor)
 {
     Close();
     path[0] = 0;
-    shared = AdoptSynchronisation(descriptor, MUTEX_OBJECT_SIZE, MUTEX_INIT_OFFSET, handle);
-    return shared != NULL;
-}
-
-bool CNamedEvent::CreateSealed()
-{
-    Close();
-    path[0] = 0;
-    shared = CreateSealedSynchronisation(EVENT_OBJECT_SIZE, EVENT_INIT_OFFSET, handle,
-                                         InitEventWord);
-    return shared != NULL;
-}
-
-bool CNamedEvent::Adopt(intptr_t descriptor)
-{
-    Close();
-    path[0] = 0;
-    shared = AdoptSynchronisation(descriptor, EVENT_OBJECT_SIZE, EVENT_INIT_OFFSET, handle);
+    const SyncLayout& layout = LayoutOf(kind == SYNC_MUTEX);
+    shared = AdoptSynchronisation(descriptor, layout.length, layout.initOffset, handle);
     return shared != NULL;
 }
 

@@ -119,36 +119,55 @@ void CNamedMapping::Close()
     size = 0;
 }
 
-// ---- mutex ----
+// ---- mutex and event ----
 
-CNamedMutex::CNamedMutex() : handle(0), shared(NULL), owner(false), path() {}
+CNamedSyncObject::CNamedSyncObject(Kind k)
+    : kind(k), handle(0), shared(NULL), owner(false), path()
+{
+}
 
-CNamedMutex::~CNamedMutex()
+CNamedSyncObject::~CNamedSyncObject()
 {
     Close();
 }
 
-bool CNamedMutex::Create(const char* name)
+bool CNamedSyncObject::CreateNamed(const char* name)
 {
     Close();
     char full[MAX_PATH];
     if (!GlobalName(name, full))
         return false;
     OpenToEveryone security;
-    HANDLE h = CreateMutexA(&security.attributes, FALSE, full);
+    // An event is manual-reset and starts not signalled.
+    HANDLE h = kind == SYNC_MUTEX ? CreateMutexA(&security.attributes, FALSE, full)
+                                  : CreateEventA(&security.attributes, TRUE, FALSE, full);
     handle = (intptr_t)h;
     return h != NULL;
 }
 
-bool CNamedMutex::Open(const char* name)
+bool CNamedSyncObject::OpenNamed(const char* name)
 {
     Close();
     char full[MAX_PATH];
     if (!GlobalName(name, full))
         return false;
-    HANDLE h = OpenMutexA(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, full);
+    HANDLE h = kind == SYNC_MUTEX ? OpenMutexA(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, full)
+                                  : OpenEventA(SYNCHRONIZE | EVENT_MODIFY_STATE, FALSE, full);
     handle = (intptr_t)h;
     return h != NULL;
+}
+
+void CNamedSyncObject::Close()
+{
+    if (handle != 0) {
+        CloseHandle(AsHandle(handle));
+        handle = 0;
+    }
+}
+
+bool CNamedSyncObject::IsOpen() const
+{
+    return handle != 0;
 }
 
 NamedWaitResult CNamedMutex::Lock(uint32_t timeoutMs)
@@ -160,51 +179,6 @@ void CNamedMutex::Unlock()
 {
     if (handle != 0)
         ReleaseMutex(AsHandle(handle));
-}
-
-void CNamedMutex::Close()
-{
-    if (handle != 0) {
-        CloseHandle(AsHandle(handle));
-        handle = 0;
-    }
-}
-
-bool CNamedMutex::IsOpen() const
-{
-    return handle != 0;
-}
-
-// ---- event ----
-
-CNamedEvent::CNamedEvent() : handle(0), shared(NULL), owner(false), path() {}
-
-CNamedEvent::~CNamedEvent()
-{
-    Close();
-}
-
-bool CNamedEvent::Create(const char* name)
-{
-    Close();
-    char full[MAX_PATH];
-    if (!GlobalName(name, full))
-        return false;
-    OpenToEveryone security;
-    HANDLE h = CreateEventA(&security.attributes, TRUE, FALSE, full);
-    handle = (intptr_t)h;
-    return h != NULL;
-}
-
-bool CNamedEvent::Open(const char* name)
-{
-    Close();
-    char full[MAX_PATH];
-    if (!GlobalName(name, full))
-        return false;
-    HANDLE h = OpenEventA(SYNCHRONIZE | EVENT_MODIFY_STATE, FALSE, full);
-    handle = (intptr_t)h;
-    return h != NULL;
 }
 
 void CNamedEvent::Set()
@@ -240,32 +214,16 @@ NamedWaitResult CNamedEvent::Wait(uint32_t timeoutMs, CWakeSignal& wake)
     return NAMED_WAIT_FAILED;
 }
 
-void CNamedEvent::Close()
-{
-    if (handle != 0) {
-        CloseHandle(AsHandle(handle));
-        handle = 0;
-    }
-}
-
-bool CNamedEvent::IsOpen() const
-{
-    return handle != 0;
-}
-
 // While a handle is open the object and its name exist, and a service started
 // again opens this same object instead of making a new one.
 bool CNamedMapping::NameReplaced() const { return false; }
-bool CNamedMutex::NameReplaced() const { return false; }
-bool CNamedEvent::NameReplaced() const { return false; }
+bool CNamedSyncObject::NameReplaced() const { return false; }
 bool CNamedMapping::NameLeadsHere() const { return true; }
-bool CNamedMutex::NameLeadsHere() const { return true; }
-bool CNamedEvent::NameLeadsHere() const { return true; }
+bool CNamedSyncObject::NameLeadsHere() const { return true; }
 
 // A section cannot be made smaller while it is mapped.
 bool CNamedMapping::Shrunk() const { return false; }
-bool CNamedMutex::Shrunk() const { return false; }
-bool CNamedEvent::Shrunk() const { return false; }
+bool CNamedSyncObject::Shrunk() const { return false; }
 
 void* CNamedMapping::MappedRegion(size_t& length) const
 {
@@ -274,13 +232,7 @@ void* CNamedMapping::MappedRegion(size_t& length) const
 }
 
 // A kernel mutex or event maps nothing into the process.
-void* CNamedMutex::MappedRegion(size_t& length) const
-{
-    length = 0;
-    return NULL;
-}
-
-void* CNamedEvent::MappedRegion(size_t& length) const
+void* CNamedSyncObject::MappedRegion(size_t& length) const
 {
     length = 0;
     return NULL;
@@ -290,10 +242,8 @@ void* CNamedEvent::MappedRegion(size_t& length) const
 // is ever handed over.
 bool CNamedMapping::CreateSealed(uint32_t) { return false; }
 bool CNamedMapping::Adopt(intptr_t, uint32_t) { return false; }
-bool CNamedMutex::CreateSealed() { return false; }
-bool CNamedMutex::Adopt(intptr_t) { return false; }
-bool CNamedEvent::CreateSealed() { return false; }
-bool CNamedEvent::Adopt(intptr_t) { return false; }
+bool CNamedSyncObject::CreateSealed() { return false; }
+bool CNamedSyncObject::Adopt(intptr_t) { return false; }
 
 // ---- wake signal ----
 

@@ -132,8 +132,11 @@ void CCameraFeed::AskForSize(uint32_t now)
         return;
     bool nobodyAsks = w == 0 && h == 0;
     // Asked for nothing, the service sends its table's last entry: when that
-    // is the wanted size, asking would only make it link again.
-    if (nobodyAsks && haveTable && IsStartUpSize(table, width, height))
+    // is the wanted size, asking again unprompted (a service that started
+    // afresh under a reader) would only make it link again. A size the
+    // consumer has just chosen, or a new attachment, is always written, so
+    // the block says what this consumer shows.
+    if (!force && nobodyAsks && haveTable && IsStartUpSize(table, width, height))
         return;
     bool startUp = nobodyAsks ||
                    (!seenRequestByConsumer && haveTable && IsStartUpSize(table, w, h));

@@ -30,9 +30,18 @@ void MapPlane(const uint8_t* table, uint8_t* p, size_t n)
 }
 
 // BT.601 at video levels, integer, as the usual converters compute it.
-inline uint8_t RgbToY(int r, int g, int b) { return (uint8_t)(((66 * r + 129 * g + 25 * b + 128) >> 8) + 16); }
-inline uint8_t RgbToU(int r, int g, int b) { return (uint8_t)(((-38 * r - 74 * g + 112 * b + 128) >> 8) + 128); }
-inline uint8_t RgbToV(int r, int g, int b) { return (uint8_t)(((112 * r - 94 * g - 18 * b + 128) >> 8) + 128); }
+inline uint8_t RgbToY(int r, int g, int b)
+{
+    return (uint8_t)(((66 * r + 129 * g + 25 * b + 128) >> 8) + 16);
+}
+inline uint8_t RgbToU(int r, int g, int b)
+{
+    return (uint8_t)(((-38 * r - 74 * g + 112 * b + 128) >> 8) + 128);
+}
+inline uint8_t RgbToV(int r, int g, int b)
+{
+    return (uint8_t)(((112 * r - 94 * g - 18 * b + 128) >> 8) + 128);
+}
 
 // The fast integer inverse DCT: a live picture at camera qualities shows no
 // difference, and it leaves more of the frame time to the application.
@@ -45,22 +54,36 @@ bool Decoded(int rc, tjhandle handle)
     return rc == 0 || tjGetErrorCode(handle) == TJERR_WARNING;
 }
 
-bool IsRgb(PictureLayout layout) { return layout == PICTURE_RGB32 || layout == PICTURE_RGB24; }
+bool IsRgb(PictureLayout layout)
+{
+    return layout == PICTURE_RGB32 || layout == PICTURE_RGB24;
+}
 
 }  // namespace
 
-uint8_t VideoLuma(uint8_t y) { return LEVELS.luma[y]; }
-uint8_t VideoChroma(uint8_t c) { return LEVELS.chroma[c]; }
+uint8_t VideoLuma(uint8_t y)
+{
+    return LEVELS.luma[y];
+}
+uint8_t VideoChroma(uint8_t c)
+{
+    return LEVELS.chroma[c];
+}
 
 uint32_t PictureStride(PictureLayout layout, uint32_t width)
 {
     switch (layout) {
     case PICTURE_I420:
-    case PICTURE_NV12: return width;
-    case PICTURE_YUY2: return width * 2;
-    case PICTURE_RGB32: return width * 4;
-    case PICTURE_RGB24: return width * 3;
-    default: return 0;
+    case PICTURE_NV12:
+        return width;
+    case PICTURE_YUY2:
+        return width * 2;
+    case PICTURE_RGB32:
+        return width * 4;
+    case PICTURE_RGB24:
+        return width * 3;
+    default:
+        return 0;
     }
 }
 
@@ -182,7 +205,7 @@ bool CPictureConverter::DecodeYuv(const uint8_t* jpeg, uint32_t size, int subsam
     PictureLayout layout = target.layout;
     uint32_t w = target.width, h = target.height;
     int jw = (int)target.jpegWidth, jh = (int)target.jpegHeight;
-    uint8_t* chroma = sample + (size_t)w * h;   // I420's U plane, NV12's U V plane
+    uint8_t* chroma = sample + (size_t)w * h;  // I420's U plane, NV12's U V plane
     uint8_t* v420 = chroma + (size_t)(w / 2) * (h / 2);
     bool grey = subsampling == TJSAMP_GRAY;
     // The luma plane goes straight into the sample when it is the sample's
@@ -191,8 +214,8 @@ bool CPictureConverter::DecodeYuv(const uint8_t* jpeg, uint32_t size, int subsam
                        tjPlaneHeight(0, jh, subsampling) == (int)h;
     if (layout == PICTURE_I420 && subsampling == TJSAMP_420 && lumaInPlace) {
         // All three planes straight into the sample's.
-        unsigned char* planes[3] = { sample, chroma, v420 };
-        int strides[3] = { (int)w, (int)w / 2, (int)w / 2 };
+        unsigned char* planes[3] = {sample, chroma, v420};
+        int strides[3] = {(int)w, (int)w / 2, (int)w / 2};
         if (!Decoded(tjDecompressToYUVPlanes(decompressor.Get(), jpeg, size, planes, jw, strides,
                                              jh, DECODE_FLAGS),
                      decompressor.Get()))
@@ -205,7 +228,7 @@ bool CPictureConverter::DecodeYuv(const uint8_t* jpeg, uint32_t size, int subsam
     // Otherwise the chroma planes (and luma where it cannot go in place) in
     // the scratch buffer, then resampled.
     int pw[3], ph[3];
-    unsigned char* planes[3] = { nullptr, nullptr, nullptr };
+    unsigned char* planes[3] = {nullptr, nullptr, nullptr};
     size_t used = 0;
     for (int c = 0; c < 3; ++c) {
         pw[c] = tjPlaneWidth(grey ? 0 : c, jw, subsampling);
@@ -219,10 +242,9 @@ bool CPictureConverter::DecodeYuv(const uint8_t* jpeg, uint32_t size, int subsam
             used += (size_t)pw[c] * ph[c];
         }
     }
-    if (used > scratchSize ||
-        !Decoded(tjDecompressToYUVPlanes(decompressor.Get(), jpeg, size, planes, jw, pw, jh,
-                                         DECODE_FLAGS),
-                 decompressor.Get()))
+    if (used > scratchSize || !Decoded(tjDecompressToYUVPlanes(decompressor.Get(), jpeg, size,
+                                                               planes, jw, pw, jh, DECODE_FLAGS),
+                                       decompressor.Get()))
         return false;
 
     // Nearest chroma sample for each luma column and row; JPEG chroma is
@@ -259,7 +281,8 @@ bool CPictureConverter::DecodeYuv(const uint8_t* jpeg, uint32_t size, int subsam
         const uint8_t* su = chromaRow(1, r * 2);
         const uint8_t* sv = chromaRow(2, r * 2);
         if (layout == PICTURE_I420)
-            WriteChroma(su, sv, xShift, chroma + (size_t)r * (w / 2), v420 + (size_t)r * (w / 2), 1);
+            WriteChroma(su, sv, xShift, chroma + (size_t)r * (w / 2), v420 + (size_t)r * (w / 2),
+                        1);
         else
             WriteChroma(su, sv, xShift, chroma + (size_t)r * w, chroma + (size_t)r * w + 1, 2);
     }
@@ -280,8 +303,8 @@ bool CPictureConverter::FromRgb(const RgbImage& picture, uint8_t* sample, uint32
         unsigned char* jpeg = nullptr;
         unsigned long length = 0;
         bool ok = compressor != nullptr &&
-                  tjCompress2(compressor, rgb, (int)w, (int)w * 3, (int)h, TJPF_RGB, &jpeg,
-                              &length, TJSAMP_420, 85, 0) == 0 &&
+                  tjCompress2(compressor, rgb, (int)w, (int)w * 3, (int)h, TJPF_RGB, &jpeg, &length,
+                              TJSAMP_420, 85, 0) == 0 &&
                   length <= capacity;
         if (ok) {
             memcpy(sample, jpeg, length);
@@ -315,7 +338,7 @@ bool CPictureConverter::FromRgb(const RgbImage& picture, uint8_t* sample, uint32
     for (uint32_t r = 0; r < h; r += 2)
         for (uint32_t x = 0; x < w; x += 2) {
             // The 2 x 2 block's luma, and its mean colour for the chroma.
-            int sum[3] = { 0, 0, 0 };
+            int sum[3] = {0, 0, 0};
             uint8_t luma[2][2];
             for (uint32_t dy = 0; dy < 2; ++dy)
                 for (uint32_t dx = 0; dx < 2; ++dx) {

@@ -18,21 +18,21 @@
 #include "turbo_decompressor.h"
 
 enum PictureLayout {
-    PICTURE_I420 = 0,    // Y plane, then U and V planes at half size
-    PICTURE_NV12 = 1,    // Y plane, then one plane of interleaved U V at half size
-    PICTURE_YUY2 = 2,    // packed Y0 U Y1 V
-    PICTURE_RGB32 = 3,   // B G R X
-    PICTURE_RGB24 = 4,   // B G R
-    PICTURE_JPEG = 5,    // the phone's JPEG itself
+    PICTURE_I420 = 0,   // Y plane, then U and V planes at half size
+    PICTURE_NV12 = 1,   // Y plane, then one plane of interleaved U V at half size
+    PICTURE_YUY2 = 2,   // packed Y0 U Y1 V
+    PICTURE_RGB32 = 3,  // B G R X
+    PICTURE_RGB24 = 4,  // B G R
+    PICTURE_JPEG = 5,   // the phone's JPEG itself
 };
 
 struct PictureTarget {
     PictureLayout layout;
-    uint32_t width;         // the sample's picture: the source cut to this size
+    uint32_t width;  // the sample's picture: the source cut to this size
     uint32_t height;
-    uint32_t jpegWidth;     // the size a frame must have
+    uint32_t jpegWidth;  // the size a frame must have
     uint32_t jpegHeight;
-    bool bottomUp;          // RGB rows last row first
+    bool bottomUp;  // RGB rows last row first
 };
 
 // Bytes per row of the (first) plane, and of a whole raw sample; rows are not
@@ -42,8 +42,8 @@ uint32_t PictureSize(PictureLayout layout, uint32_t width, uint32_t height);
 
 enum ConvertResult {
     CONVERT_OK = 0,
-    CONVERT_BAD = 1,          // damaged, truncated or not a JPEG, or no room
-    CONVERT_OTHER_SIZE = 2,   // a whole frame, but not of the expected size
+    CONVERT_BAD = 1,         // damaged, truncated or not a JPEG, or no room
+    CONVERT_OTHER_SIZE = 2,  // a whole frame, but not of the expected size
 };
 
 class CPictureConverter {
@@ -70,12 +70,12 @@ private:
 
     bool DecodeRgb(const uint8_t* jpeg, uint32_t size, uint8_t* sample);
     bool DecodeYuv(const uint8_t* jpeg, uint32_t size, int subsampling, uint8_t* sample);
-    void WriteChroma(const uint8_t* su, const uint8_t* sv, uint32_t xShift, uint8_t* u,
-                     uint8_t* v, uint32_t step) const;
+    void WriteChroma(const uint8_t* su, const uint8_t* sv, uint32_t xShift, uint8_t* u, uint8_t* v,
+                     uint32_t step) const;
 
     PictureTarget target;
     CTurboDecompressor decompressor;
-    tjhandle compressor;   // made on first use, for JPEG placeholders
+    tjhandle compressor;  // made on first use, for JPEG placeholders
     uint8_t* scratch;
     uint32_t scratchSize;
 };

@@ -72,25 +72,6 @@ void ClearMediaType(AM_MEDIA_TYPE& mt)
     memset(&mt, 0, sizeof mt);
 }
 
-bool CopyMediaType(AM_MEDIA_TYPE& to, const AM_MEDIA_TYPE& from)
-{
-    to = from;
-    to.pbFormat = nullptr;
-    to.cbFormat = 0;
-    if (from.cbFormat != 0 && from.pbFormat != nullptr) {
-        to.pbFormat = static_cast<BYTE*>(CoTaskMemAlloc(from.cbFormat));
-        if (to.pbFormat == nullptr) {
-            to.pUnk = nullptr;
-            return false;
-        }
-        memcpy(to.pbFormat, from.pbFormat, from.cbFormat);
-        to.cbFormat = from.cbFormat;
-    }
-    if (to.pUnk != nullptr)
-        to.pUnk->AddRef();
-    return true;
-}
-
 AM_MEDIA_TYPE* NewMediaType(const StreamChoice& choice)
 {
     AM_MEDIA_TYPE* mt = static_cast<AM_MEDIA_TYPE*>(CoTaskMemAlloc(sizeof(AM_MEDIA_TYPE)));
@@ -101,14 +82,6 @@ AM_MEDIA_TYPE* NewMediaType(const StreamChoice& choice)
         return nullptr;
     }
     return mt;
-}
-
-void DeleteMediaType(AM_MEDIA_TYPE* mt)
-{
-    if (mt == nullptr)
-        return;
-    ClearMediaType(*mt);
-    CoTaskMemFree(mt);
 }
 
 int MatchMediaType(const AM_MEDIA_TYPE& mt, const StreamType* types, uint32_t count,

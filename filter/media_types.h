@@ -20,10 +20,8 @@ const GUID& KindSubtype(SampleKind kind);
 bool FillMediaType(AM_MEDIA_TYPE& mt, const StreamChoice& choice);
 // Frees what FillMediaType or a peer put into mt, leaving it empty.
 void ClearMediaType(AM_MEDIA_TYPE& mt);
-bool CopyMediaType(AM_MEDIA_TYPE& to, const AM_MEDIA_TYPE& from);
 // A whole media type in task memory, as enumerators hand out; null on failure.
 AM_MEDIA_TYPE* NewMediaType(const StreamChoice& choice);
-void DeleteMediaType(AM_MEDIA_TYPE* mt);
 
 // The stream type mt describes, with its rate: video, one of the five
 // subtypes with its matching bit count and compression, FORMAT_VideoInfo of

@@ -10,7 +10,7 @@
 
 #include "link_context.h"
 #include "private_shm.h"
-#include "shared_block.h"
+#include "block_writer.h"
 #include "stream_protocol.h"
 
 namespace {

@@ -1,11 +1,8 @@
 #include "source_caps.h"
 
 #include <stdint.h>
-#include <stdio.h>
 
 namespace {
-
-const uint32_t SIZE_LIMIT = 4095;   // 12 bits per side in a table entry
 
 // A table's rate is a single-precision float: 29.97 arrives as 29.9699993.
 // Rounded to a thousandth first, it gives the fraction that was meant.
@@ -49,8 +46,8 @@ GstCaps* CapsWithoutService()
 {
     GstCaps* caps = CapsForFormats(&DEFAULT_VIDEO_FORMAT, 1);
     gst_caps_append(caps, gst_caps_new_simple("image/jpeg", "width", GST_TYPE_INT_RANGE, 1,
-                                              (int)SIZE_LIMIT, "height", GST_TYPE_INT_RANGE, 1,
-                                              (int)SIZE_LIMIT, "framerate",
+                                              (int)PICTURE_SIDE_LIMIT, "height", GST_TYPE_INT_RANGE, 1,
+                                              (int)PICTURE_SIDE_LIMIT, "framerate",
                                               GST_TYPE_FRACTION_RANGE, 1, 1, 240, 1, nullptr));
     return caps;
 }
@@ -67,19 +64,6 @@ void AppendSizeIfMissing(GstCaps* caps, PictureSize size, int fpsN, int fpsD)
             return;
     }
     gst_caps_append(caps, CapsForSize(size, fpsN, fpsD));
-}
-
-bool ParsePictureSize(const char* text, PictureSize& size)
-{
-    if (text == nullptr)
-        return false;
-    unsigned w = 0, h = 0;
-    char tail = 0;
-    if (sscanf(text, "%ux%u%c", &w, &h, &tail) != 2 || w == 0 || h == 0 || w > SIZE_LIMIT ||
-        h > SIZE_LIMIT)
-        return false;
-    size = {w, h};
-    return true;
 }
 
 GstCaps* FixateToSize(GstCaps* caps, PictureSize size)

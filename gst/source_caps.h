@@ -5,12 +5,8 @@
 #include <gst/gst.h>
 #include <stdint.h>
 
+#include "picture_size.h"
 #include "video_formats.h"
-
-struct PictureSize {
-    uint32_t width;
-    uint32_t height;
-};
 
 // One fixed structure per format, in order.
 GstCaps* CapsForFormats(const VideoFormat* formats, uint32_t count);
@@ -24,9 +20,6 @@ GstCaps* CapsWithoutService();
 // them already has that size, so that renegotiating can keep the size that is
 // flowing even when a new table no longer lists it.
 void AppendSizeIfMissing(GstCaps* caps, PictureSize size, int fpsN, int fpsD);
-
-// "WxH" with each side 1..4095 (what the table can hold).
-bool ParsePictureSize(const char* text, PictureSize& size);
 
 // Caps narrowed to the first structure that allows size, then fixated; null
 // when none allows it. Takes caps.

@@ -142,7 +142,7 @@ pids=("$phone_pid")
 shots=${OVALIX_DEMO_SHOTS:-$(mktemp -d /tmp/ovalix-viewer-shots.XXXXXX)}
 mkdir -p "$shots"
 viewer=$win/viewer/OvalixViewer.exe
-driver=$win/tests/viewer_driver.exe
+driver=$win/tests/viewer/viewer_driver.exe
 shoot() { xwd -root -silent | /usr/bin/convert xwd:- "$shots/$1.png"; }
 "$run" "$viewer" >/dev/null 2>&1 &
 viewer_pid=$!

@@ -26,7 +26,9 @@ packages=(
   libavahi-compat-libdnssd-dev avahi-daemon avahi-utils dbus libnss-mdns
   # process tests: namespaces, pty pairs, tools
   util-linux iproute2 procps socat python3
-  # cross build and Windows tests under Wine; nasm for libjpeg-turbo's SIMD
+  # cross build and Windows tests under Wine, nasm for libjpeg-turbo's SIMD
+  # (wine32:i386 installs on a machine that runs 64-bit code only too; it
+  # cannot run there, and the Windows tests take the 64-bit-only path)
   nasm g++-mingw-w64-i686 mingw-w64-i686-dev wine wine32:i386 wine64 xvfb xauth
   g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev
   # DirectShow under Wine: VMR-9 needs Mesa of the program's bitness (the

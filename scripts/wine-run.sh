@@ -46,7 +46,7 @@ case "$bits" in
     exit 2
     ;;
 esac
-# Programs this one starts (the service manager starting a service, say) find
-# the loader of the other bitness from this one's name, by its "64" suffix.
-export WINELOADER="$loader"
+# Programs this one starts find the loader of the other bitness beside this
+# one, by its name's "64" suffix; a WINELOADER from outside would override it.
+unset WINELOADER
 exec "$loader" "$@"

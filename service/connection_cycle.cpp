@@ -13,7 +13,7 @@
 #include "serial/usb_engine.h"
 #include "service_host.h"
 #include "service_signals.h"
-#include "shared_block.h"
+#include "block_writer.h"
 #include "stream_protocol.h"
 #include "ticks.h"
 
@@ -40,7 +40,9 @@ void DeleteSocket(CNetSocket*& socket)
     socket = nullptr;
 }
 
-void DropLinkLocked(LinkLock& lock)
+// Releases every transport and returns to LINK_IDLE. The caller holds the
+// link lock; it is let go while the serial engine is deleted.
+void DropLink(LinkLock& lock)
 {
     DeleteSerialEngine(lock);
     DeleteSocket(g_link.outgoingSocket);
@@ -137,7 +139,7 @@ void AwaitTableStep(LinkLock& lock)
     if (g_link.listenSocket)
         ReceiveFrom(g_link.listenSocket);
     if (GetTickMs() - g_link.lastReceiveTick > AWAIT_TABLE_TIMEOUT_MS)
-        DropLinkLocked(lock);
+        DropLink(lock);
 }
 
 void LinkUpStep(LinkLock& lock)
@@ -158,7 +160,7 @@ void LinkUpStep(LinkLock& lock)
     if (alive && sameSize)
         SendKeepAlive();
     else
-        DropLinkLocked(lock);
+        DropLink(lock);
 }
 
 } // namespace
@@ -195,12 +197,6 @@ void StartLink()
     g_link.fill = 0;
     ClearFrameRing();
     SetLinkState(LINK_AWAIT_TABLE);
-}
-
-void DropLink()
-{
-    LinkLock lock(g_linkLock);
-    DropLinkLocked(lock);
 }
 
 void ReceiveSerialData(const uint8_t* bytes, int count)

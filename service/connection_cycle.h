@@ -16,9 +16,6 @@ void ConnectionStep();
 // Empties the reassembly buffer, clears the frame ring and enters
 // LINK_AWAIT_TABLE; the caller holds g_linkLock.
 void StartLink();
-// Releases every transport and returns to LINK_IDLE; takes g_linkLock itself
-// (and lets it go while the serial engine is deleted).
-void DropLink();
 
 // The serial engine's owner: bytes from the I/O thread go to FeedStream under
 // the link lock.

@@ -1,4 +1,4 @@
-#include "shared_block.h"
+#include "block_writer.h"
 
 #include <mutex>
 

@@ -5,7 +5,7 @@
 #include "connection_cycle.h"
 #include "service_platform.h"
 #include "service_signals.h"
-#include "shared_block.h"
+#include "block_writer.h"
 
 CServiceTimer g_serviceTimer;
 

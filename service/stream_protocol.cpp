@@ -8,7 +8,7 @@
 #include "link_context.h"
 #include "net/net_socket.h"
 #include "serial/usb_engine.h"
-#include "shared_block.h"
+#include "block_writer.h"
 #include "ticks.h"
 
 namespace {

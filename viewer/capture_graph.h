@@ -9,27 +9,27 @@
 enum { FORMAT_LIST_RECORDS = 50 };
 
 struct CFormatList {
-  int32_t count;
-  VIDEOINFOHEADER records[FORMAT_LIST_RECORDS];
-  IGraphBuilder* probeGraph;
-  IMediaControl* probeControl;
+    int32_t count;
+    VIDEOINFOHEADER records[FORMAT_LIST_RECORDS];
+    IGraphBuilder* probeGraph;
+    IMediaControl* probeControl;
 };
 static_assert(sizeof(VIDEOINFOHEADER) == 88, "a format record is the whole VIDEOINFOHEADER");
 
 enum GraphState {
-  GRAPH_CLOSED = 0,
-  GRAPH_RUNNING = 1,
-  GRAPH_PAUSED = 2,
-  GRAPH_STOPPED = 3,
+    GRAPH_CLOSED = 0,
+    GRAPH_RUNNING = 1,
+    GRAPH_PAUSED = 2,
+    GRAPH_STOPPED = 3,
 };
 
 struct CCaptureGraph {
-  int32_t state;
-  HWND videoWindow;
-  IGraphBuilder* graph;
-  IMediaControl* control;
-  IMediaEventEx* events;
-  CVideoRenderer* renderer;
+    int32_t state;
+    HWND videoWindow;
+    IGraphBuilder* graph;
+    IMediaControl* control;
+    IMediaEventEx* events;
+    CVideoRenderer* renderer;
 };
 
 // The message the graph posts to the main window when events are queued.

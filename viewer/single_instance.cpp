@@ -3,7 +3,8 @@
 // process ends.
 #include "viewer_shell.h"
 
-bool AnotherInstanceRuns() {
-  HANDLE mutex = CreateMutexA(nullptr, FALSE, "Local\\OvalixViewerInstance");
-  return mutex && GetLastError() == ERROR_ALREADY_EXISTS;
+bool AnotherInstanceRuns()
+{
+    HANDLE mutex = CreateMutexA(nullptr, FALSE, "Local\\OvalixViewerInstance");
+    return mutex && GetLastError() == ERROR_ALREADY_EXISTS;
 }

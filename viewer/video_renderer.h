@@ -6,21 +6,21 @@
 
 class CVideoRenderer {
 public:
-  virtual ~CVideoRenderer() {}
-  virtual bool IsActive() = 0;
-  virtual HRESULT AddToGraph(IGraphBuilder* graph, HWND videoWindow) = 0;
-  virtual HRESULT DropIfUnconnected(IGraphBuilder* graph) = 0;
-  virtual HRESULT UpdateVideoPosition(HWND window, const RECT* destination) = 0;
-  virtual HRESULT Repaint(HWND window, HDC dc) = 0;
-  virtual HRESULT DisplayModeChanged() = 0;
+    virtual ~CVideoRenderer() {}
+    virtual bool IsActive() = 0;
+    virtual HRESULT AddToGraph(IGraphBuilder* graph, HWND videoWindow) = 0;
+    virtual HRESULT DropIfUnconnected(IGraphBuilder* graph) = 0;
+    virtual HRESULT UpdateVideoPosition(HWND window, const RECT* destination) = 0;
+    virtual HRESULT Repaint(HWND window, HDC dc) = 0;
+    virtual HRESULT DisplayModeChanged() = 0;
 };
 
 // What tells the two variants apart besides their interface types.
 struct VmrVariant {
-  const CLSID* filterClass;
-  LPCWSTR name;
-  const IID* configInterface;
-  const IID* controlInterface;
+    const CLSID* filterClass;
+    LPCWSTR name;
+    const IID* configInterface;
+    const IID* controlInterface;
 };
 inline constexpr VmrVariant VMR9_VARIANT = {&CLSID_VideoMixingRenderer9, L"VMR-9",
                                             &IID_IVMRFilterConfig9, &IID_IVMRWindowlessControl9};
@@ -33,16 +33,16 @@ inline constexpr VmrVariant VMR7_VARIANT = {&CLSID_VideoMixingRenderer, L"VMR-7"
 template <typename Config, typename Control, const VmrVariant* Variant>
 class CVmrRenderer : public CVideoRenderer {
 public:
-  CVmrRenderer() : windowlessControl(nullptr) {}
-  ~CVmrRenderer() override;
-  bool IsActive() override;
-  HRESULT AddToGraph(IGraphBuilder* graph, HWND videoWindow) override;
-  HRESULT DropIfUnconnected(IGraphBuilder* graph) override;
-  HRESULT UpdateVideoPosition(HWND window, const RECT* destination) override;
-  HRESULT Repaint(HWND window, HDC dc) override;
-  HRESULT DisplayModeChanged() override;
+    CVmrRenderer() : windowlessControl(nullptr) {}
+    ~CVmrRenderer() override;
+    bool IsActive() override;
+    HRESULT AddToGraph(IGraphBuilder* graph, HWND videoWindow) override;
+    HRESULT DropIfUnconnected(IGraphBuilder* graph) override;
+    HRESULT UpdateVideoPosition(HWND window, const RECT* destination) override;
+    HRESULT Repaint(HWND window, HDC dc) override;
+    HRESULT DisplayModeChanged() override;
 
-  Control* windowlessControl;
+    Control* windowlessControl;
 };
 
 using CVMR9 = CVmrRenderer<IVMRFilterConfig9, IVMRWindowlessControl9, &VMR9_VARIANT>;

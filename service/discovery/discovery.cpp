@@ -6,7 +6,7 @@
 
 #include "discovery/dns_sd_api.h"
 #include "discovery/dynamic_library.h"
-#include "discovery/resolve_io.h"
+#include "net/net_socket.h"
 
 bool DiscoveryAvailable = false;
 
@@ -90,7 +90,7 @@ void DNSSD_API ResolveCallback(DNSServiceRef, DNSServiceFlags, uint32_t,
     if (errorCode != kDNSServiceErr_NoError || hostTarget == nullptr)
         return;
     uint32_t address;
-    if (!LookUpFirstAddress(hostTarget, address))
+    if (!NetLookUpFirstAddress(hostTarget, address))
         return;
     g_resolvedAddress = address;
     g_resolvedPort = hostPort;
@@ -153,7 +153,7 @@ bool PollResolve(uint32_t& address, uint16_t& port)
         return true;
     }
     dnssd_sock_t socket = RefSockFD(g_resolveRef);
-    if (socket == DNSSD_NO_SOCKET || !ReplyWaiting(socket))
+    if (socket == DNSSD_NO_SOCKET || !NetReadableNow((uintptr_t)socket))
         return false;
     if (ProcessResult(g_resolveRef) != kDNSServiceErr_NoError)
         StopResolve();

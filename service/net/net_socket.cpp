@@ -15,8 +15,10 @@ typedef int SockLen;
 static const PlatformSocket PLATFORM_INVALID_SOCKET = INVALID_SOCKET;
 static const int SEND_FLAGS = 0;
 #else
+#include <arpa/inet.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/ioctl.h>
@@ -122,6 +124,36 @@ bool WaitConnected(PlatformSocket s, uint32_t timeoutMs)
 }
 
 } // namespace
+
+bool NetReadableNow(uintptr_t socket)
+{
+    PlatformSocket s = Native(socket);
+    if (s == PLATFORM_INVALID_SOCKET)
+        return false;
+#ifdef _WIN32
+    fd_set readSet;
+    FD_ZERO(&readSet);
+    FD_SET(s, &readSet);
+    timeval noWait = { 0, 0 };
+    return select(0, &readSet, nullptr, nullptr, &noWait) > 0;
+#else
+    // poll rather than select, for descriptor numbers above FD_SETSIZE.
+    pollfd entry = { s, POLLIN, 0 };
+    return poll(&entry, 1, 0) > 0 && (entry.revents & (POLLIN | POLLHUP | POLLERR)) != 0;
+#endif
+}
+
+bool NetLookUpFirstAddress(const char* hostName, uint32_t& address)
+{
+    hostent* host = gethostbyname(hostName);
+    if (host == nullptr || host->h_addrtype != AF_INET || host->h_length != 4 ||
+        host->h_addr_list == nullptr || host->h_addr_list[0] == nullptr)
+        return false;
+    uint32_t networkOrder;
+    memcpy(&networkOrder, host->h_addr_list[0], sizeof networkOrder);
+    address = ntohl(networkOrder);
+    return true;
+}
 
 bool StartNetworking()
 {

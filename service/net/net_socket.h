@@ -46,3 +46,12 @@ private:
 
 // Winsock start-up (version 2.0) on Windows; on POSIX there is nothing to start.
 bool StartNetworking();
+
+// True when a socket another library owns (the DNS-SD reply socket) has
+// something to read now; never waits. An invalid socket or a failed check
+// counts as nothing waiting.
+bool NetReadableNow(uintptr_t socket);
+
+// Looks up a host name (gethostbyname) and gives the first IPv4 address of the
+// answer in host byte order. False when the name cannot be looked up.
+bool NetLookUpFirstAddress(const char* hostName, uint32_t& address);

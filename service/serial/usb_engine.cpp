@@ -8,7 +8,6 @@
 namespace {
 
 const int INITIAL_READ_SIZE = 12;
-const int REOPEN_READ_SIZE = 16;
 
 char LowerAscii(char c)
 {
@@ -131,15 +130,6 @@ bool CUSBEngine::Send(const uint8_t* bytes, int count)
 void CUSBEngine::SetReadSize(int count)
 {
     worker->SetReadSize(count);
-}
-
-void CUSBEngine::Reopen()
-{
-    connected = 0;
-    worker->Stop();
-    delete worker;
-    worker = new CSerialPort(this);
-    worker->SetReadSize(REOPEN_READ_SIZE);
 }
 
 void CUSBEngine::OnClosed()

@@ -20,7 +20,6 @@ public:
     bool IsPresent();
     bool Send(const uint8_t* bytes, int count);
     void SetReadSize(int count);
-    void Reopen();
     int FindPort();
 
     void OnClosed() override;

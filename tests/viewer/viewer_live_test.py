@@ -20,9 +20,10 @@ import sys
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+TESTS = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+sys.path[:0] = [TESTS, os.path.join(TESTS, "filter")]
 from filter_process_test import FilterRig  # noqa: E402
-from link_process_test import Failure  # noqa: E402
+from rig_support import Failure, wait_until  # noqa: E402
 from viewer_harness import (BADGE, BLACK, EXIT, IDLE, NEXT, PLAY, PLAYING_BAR,  # noqa: E402
                             STOP, STOPPED_BAR, Checks, Driver, Screens, Viewer, same_pixels)
 
@@ -40,13 +41,10 @@ def label_of(width, height):
 
 def ring_full(rig, seconds):
     """True once the ring has filled up: no reader takes frames."""
-    end = time.monotonic() + seconds
-    while time.monotonic() < end:
+    def full():
         b = rig.block()
-        if b and b["occupied"] == RING_SLOTS:
-            return True
-        time.sleep(0.2)
-    return False
+        return bool(b and b["occupied"] == RING_SLOTS)
+    return wait_until(full, seconds, 0.2)
 
 
 def frames_taken(rig, seconds):
@@ -67,13 +65,10 @@ def frames_taken(rig, seconds):
 
 
 def requested(rig, width, height, seconds):
-    end = time.monotonic() + seconds
-    while time.monotonic() < end:
+    def written():
         b = rig.block()
-        if b and "requested: %d x %d" % (width, height) in b["text"]:
-            return True
-        time.sleep(0.2)
-    return False
+        return bool(b and "requested: %d x %d" % (width, height) in b["text"])
+    return wait_until(written, seconds, 0.2)
 
 
 def start_viewer(args, driver):

@@ -147,39 +147,22 @@ void PrintStats(Camera& c)
            c.stats.LatencyPercentile(50), c.stats.LatencyPercentile(99));
 }
 
-}  // namespace
-
-int main(int argc, char** argv)
+// Stop signals end the loop and cancel the feed's wait.
+void InstallStopSignals(CCameraFeed& feed)
 {
-    CameraOptions options;
-    if (!ParseCameraOptions(argc, argv, options)) {
-        fputs(CAMERA_USAGE, stderr);
-        return 2;
-    }
-    Camera* camera = new Camera();
-    Camera& c = *camera;
-    c.collectStats = options.stats;
-    c.lastSentMs = 0;
-    c.largestGapMs = 0;
-    stopFeed = &c.feed;
+    stopFeed = &feed;
     struct sigaction sa;
     memset(&sa, 0, sizeof sa);
     sa.sa_handler = OnStopSignal;
     sigaction(SIGTERM, &sa, nullptr);
     sigaction(SIGINT, &sa, nullptr);
     signal(SIGPIPE, SIG_IGN);
+}
 
-    CameraNodeInfo info = { options.nodeName, options.description };
-    CPipeWireCamera pipewire;
-    if (!c.renderer.Ready() || !pipewire.Start(info)) {
-        fputs(c.renderer.Ready() ? "ovalix-camera: cannot start PipeWire's thread\n"
-                                 : "ovalix-camera: cannot set up the JPEG decoder\n",
-              stderr);
-        stopFeed = nullptr;
-        delete camera;
-        return 1;
-    }
-
+// Streams until a stop signal or the end of --seconds: the block's formats
+// offered, the negotiated size asked for, the feed's output sent.
+void Run(Camera& c, CPipeWireCamera& pipewire, const CameraOptions& options)
+{
     VideoFormat offered[FORMAT_MAX_ENTRIES] = { DEFAULT_VIDEO_FORMAT };
     uint32_t offeredCount = 1;
     uint32_t start = GetTickMs();
@@ -215,7 +198,35 @@ int main(int argc, char** argv)
         }
         SendNext(c, pipewire, logged);
     }
+}
 
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    CameraOptions options;
+    if (!ParseCameraOptions(argc, argv, options)) {
+        fputs(CAMERA_USAGE, stderr);
+        return 2;
+    }
+    Camera* camera = new Camera();
+    Camera& c = *camera;
+    c.collectStats = options.stats;
+    c.lastSentMs = 0;
+    c.largestGapMs = 0;
+    InstallStopSignals(c.feed);
+
+    CameraNodeInfo info = { options.nodeName, options.description };
+    CPipeWireCamera pipewire;
+    if (!c.renderer.Ready() || !pipewire.Start(info)) {
+        fputs(c.renderer.Ready() ? "ovalix-camera: cannot start PipeWire's thread\n"
+                                 : "ovalix-camera: cannot set up the JPEG decoder\n",
+              stderr);
+        stopFeed = nullptr;
+        delete camera;
+        return 1;
+    }
+    Run(c, pipewire, options);
     pipewire.Stop();
     if (options.stats)
         PrintStats(c);

@@ -1,20 +1,12 @@
 // ovalix-monitor: looks at the shared camera block from outside, as a video
-// consumer would.
-//
-//   ovalix-monitor                       print the block once
-//   ovalix-monitor --watch               print it every 500 ms until Ctrl-C
-//   ovalix-monitor --request WxH         ask for another picture size
-//   ovalix-monitor --wait-state N [--timeout MS]
-//   ovalix-monitor --take [--seconds S] [--frames N] [--save DIR] [--quiet]
-//                         [--newest-only]
+// consumer would (commands in monitor_options.h).
 
 #include <stdio.h>
-#include <stdlib.h>
-#include <string.h>
 
 #include "block_consumer.h"
 #include "block_view.h"
 #include "frame_taker.h"
+#include "monitor_options.h"
 #include "ticks.h"
 
 namespace {
@@ -24,38 +16,8 @@ const uint32_t STATE_POLL_MS = 10;
 
 int Usage()
 {
-    fprintf(stderr,
-            "usage: ovalix-monitor [--watch]\n"
-            "       ovalix-monitor --request WxH\n"
-            "       ovalix-monitor --wait-state N [--timeout MS]\n"
-            "       ovalix-monitor --take [--seconds S] [--frames N] [--save DIR] [--quiet]"
-            " [--newest-only]\n");
+    fputs(MONITOR_USAGE, stderr);
     return 2;
-}
-
-bool ParseUnsigned(const char* text, uint64_t& value)
-{
-    if (text == nullptr || *text == '\0')
-        return false;
-    char* end = nullptr;
-    unsigned long long v = strtoull(text, &end, 10);
-    if (*end != '\0' || text[0] == '-')
-        return false;
-    value = v;
-    return true;
-}
-
-bool ParseSize(const char* text, uint32_t& width, uint32_t& height)
-{
-    unsigned w = 0;
-    unsigned h = 0;
-    char x = 0;
-    char extra = 0;
-    if (sscanf(text, "%u%c%u%c", &w, &x, &h, &extra) != 3 || (x != 'x' && x != 'X'))
-        return false;
-    width = w;
-    height = h;
-    return true;
 }
 
 int PrintOnce(bool watch)
@@ -80,16 +42,12 @@ int PrintOnce(bool watch)
     return 0;
 }
 
-int Request(const char* size)
+int Request(PictureSize size)
 {
-    uint32_t width = 0;
-    uint32_t height = 0;
-    if (size == nullptr || !ParseSize(size, width, height))
-        return Usage();
     CCameraClient client;
     if (!OpenBlock(client, false))
         return 1;
-    client.RequestSize(width, height);
+    client.RequestSize(size.width, size.height);
     return 0;
 }
 
@@ -117,65 +75,33 @@ int WaitState(uint64_t state, bool haveTimeout, uint64_t timeoutMs)
     }
 }
 
+int Take(const TakeOptions& options)
+{
+    CCameraClient client;
+    if (!OpenBlock(client, false))
+        return 1;
+    InstallInterruptHandler();
+    return TakeFrames(client, options);
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
-    if (argc == 1)
+    MonitorOptions options;
+    if (!ParseMonitorOptions(argc, argv, options))
+        return Usage();
+    switch (options.command) {
+    case MONITOR_PRINT:
         return PrintOnce(false);
-    const char* command = argv[1];
-    if (strcmp(command, "--watch") == 0 && argc == 2)
+    case MONITOR_WATCH:
         return PrintOnce(true);
-    if (strcmp(command, "--request") == 0 && argc == 3)
-        return Request(argv[2]);
-
-    if (strcmp(command, "--wait-state") == 0) {
-        uint64_t state = 0;
-        uint64_t timeout = 0;
-        bool haveTimeout = false;
-        if (argc < 3 || !ParseUnsigned(argv[2], state))
-            return Usage();
-        for (int i = 3; i < argc; ++i) {
-            if (strcmp(argv[i], "--timeout") == 0 && i + 1 < argc &&
-                ParseUnsigned(argv[i + 1], timeout)) {
-                haveTimeout = true;
-                ++i;
-            } else {
-                return Usage();
-            }
-        }
-        return WaitState(state, haveTimeout, timeout);
-    }
-
-    if (strcmp(command, "--take") == 0) {
-        TakeOptions options;
-        for (int i = 2; i < argc; ++i) {
-            const char* arg = argv[i];
-            const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
-            if (strcmp(arg, "--seconds") == 0 && value != nullptr) {
-                char* end = nullptr;
-                options.seconds = strtod(value, &end);
-                if (*end != '\0' || options.seconds < 0)
-                    return Usage();
-                ++i;
-            } else if (strcmp(arg, "--frames") == 0 && ParseUnsigned(value, options.frames)) {
-                ++i;
-            } else if (strcmp(arg, "--save") == 0 && value != nullptr) {
-                options.saveDir = value;
-                ++i;
-            } else if (strcmp(arg, "--quiet") == 0) {
-                options.quiet = true;
-            } else if (strcmp(arg, "--newest-only") == 0) {
-                options.newestOnly = true;
-            } else {
-                return Usage();
-            }
-        }
-        CCameraClient client;
-        if (!OpenBlock(client, false))
-            return 1;
-        InstallInterruptHandler();
-        return TakeFrames(client, options);
+    case MONITOR_REQUEST:
+        return Request(options.request);
+    case MONITOR_WAIT_STATE:
+        return WaitState(options.state, options.haveTimeout, options.timeoutMs);
+    case MONITOR_TAKE:
+        return Take(options.take);
     }
     return Usage();
 }

@@ -1,8 +1,11 @@
 #include "phone_options.h"
 
+#include <getopt.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+
+#include "picture_size.h"
 
 const char PHONE_USAGE[] =
     "usage: ovalix-phone [transport] [phone] [misbehaviour] [--log] [--seconds S]\n"
@@ -95,26 +98,21 @@ bool ParseFormatList(const char* text, PhoneFormat* formats, uint32_t& count)
     while (*p) {
         if (count == PHONE_MAX_FORMATS)
             return false;
-        char* end = nullptr;
-        unsigned long w = strtoul(p, &end, 10);
-        if (end == p || *end != 'x')
+        PictureSize size;
+        p = ReadPictureSize(p, size);
+        if (p == nullptr)
             return false;
-        p = end + 1;
-        unsigned long h = strtoul(p, &end, 10);
-        if (end == p)
-            return false;
-        p = end;
         double fps = 30.0;
         if (*p == '@') {
+            char* end = nullptr;
             fps = strtod(p + 1, &end);
             if (end == p + 1)
                 return false;
             p = end;
         }
-        // Each side is packed into 12 bits of the table entry.
-        if (w == 0 || h == 0 || w > 4095 || h > 4095 || !(fps > 0 && fps <= 1000))
+        if (!(fps > 0 && fps <= 1000))
             return false;
-        formats[count++] = {(uint32_t)w, (uint32_t)h, (float)fps};
+        formats[count++] = {size.width, size.height, (float)fps};
         if (*p == ',')
             ++p;
         else if (*p)
@@ -140,110 +138,173 @@ static bool ParseHostPort(const char* text, PhoneOptions& o)
     return true;
 }
 
+namespace {
+
+enum Option { OPT_CONNECT = 256, OPT_LISTEN, OPT_NO_ADVERTISE, OPT_SERIAL, OPT_RETRY_MS, OPT_MODE,
+              OPT_FORMATS, OPT_SESSION, OPT_FPS, OPT_QUALITY, OPT_RETAIN_EVERY, OPT_PATTERN,
+              OPT_STAMP_CLOCK, OPT_NOISE, OPT_CHUNK, OPT_CHUNK_PAUSE_US, OPT_CLOSE_EARLY,
+              OPT_CLOSE_MID, OPT_SILENT_AFTER, OPT_BAD_LENGTH, OPT_BAD_TYPE, OPT_CORRUPT_EVERY,
+              OPT_ALIVE_ONLY, OPT_TABLE_ONLY, OPT_LOG, OPT_SECONDS };
+
+const option OPTIONS[] = {
+    {"help", no_argument, nullptr, 'h'},
+    {"connect", required_argument, nullptr, OPT_CONNECT},
+    {"listen", required_argument, nullptr, OPT_LISTEN},
+    {"no-advertise", no_argument, nullptr, OPT_NO_ADVERTISE},
+    {"serial", required_argument, nullptr, OPT_SERIAL},
+    {"retry-ms", required_argument, nullptr, OPT_RETRY_MS},
+    {"mode", required_argument, nullptr, OPT_MODE},
+    {"formats", required_argument, nullptr, OPT_FORMATS},
+    {"session", required_argument, nullptr, OPT_SESSION},
+    {"fps", required_argument, nullptr, OPT_FPS},
+    {"quality", required_argument, nullptr, OPT_QUALITY},
+    {"retain-every", required_argument, nullptr, OPT_RETAIN_EVERY},
+    {"pattern", required_argument, nullptr, OPT_PATTERN},
+    {"stamp-clock", required_argument, nullptr, OPT_STAMP_CLOCK},
+    {"noise", required_argument, nullptr, OPT_NOISE},
+    {"chunk", required_argument, nullptr, OPT_CHUNK},
+    {"chunk-pause-us", required_argument, nullptr, OPT_CHUNK_PAUSE_US},
+    {"close-early", no_argument, nullptr, OPT_CLOSE_EARLY},
+    {"close-mid", no_argument, nullptr, OPT_CLOSE_MID},
+    {"silent-after", required_argument, nullptr, OPT_SILENT_AFTER},
+    {"bad-length", no_argument, nullptr, OPT_BAD_LENGTH},
+    {"bad-type", no_argument, nullptr, OPT_BAD_TYPE},
+    {"corrupt-every", required_argument, nullptr, OPT_CORRUPT_EVERY},
+    {"alive-only", no_argument, nullptr, OPT_ALIVE_ONLY},
+    {"table-only", no_argument, nullptr, OPT_TABLE_ONLY},
+    {"log", no_argument, nullptr, OPT_LOG},
+    {"seconds", required_argument, nullptr, OPT_SECONDS},
+    {nullptr, 0, nullptr, 0},
+};
+
+// An integer option in low..high.
+template <typename T>
+bool ReadInteger(const char* text, uint64_t low, uint64_t high, T& out)
+{
+    uint64_t value = 0;
+    if (!ParseUnsigned(text, high, value) || value < low)
+        return false;
+    out = (T)value;
+    return true;
+}
+
+// The options without a value, and what each sets.
+struct Switch {
+    int option;
+    bool PhoneOptions::*field;
+    bool value;
+};
+
+const Switch SWITCHES[] = {
+    {OPT_NO_ADVERTISE, &PhoneOptions::advertise, false},
+    {OPT_CLOSE_EARLY, &PhoneOptions::closeEarly, true},
+    {OPT_CLOSE_MID, &PhoneOptions::closeMid, true},
+    {OPT_BAD_LENGTH, &PhoneOptions::badLength, true},
+    {OPT_BAD_TYPE, &PhoneOptions::badType, true},
+    {OPT_ALIVE_ONLY, &PhoneOptions::aliveOnly, true},
+    {OPT_TABLE_ONLY, &PhoneOptions::tableOnly, true},
+    {OPT_LOG, &PhoneOptions::log, true},
+};
+
+bool ParseSilence(const char* v, PhoneOptions& o)
+{
+    if (!strcmp(v, "table") || !strcmp(v, "connect"))
+        o.silence = SILENT_TABLE;
+    else if (!strcmp(v, "request"))
+        o.silence = SILENT_REQUEST;
+    else if (!strncmp(v, "frames:", 7) && ReadInteger(v + 7, 0, 0xFFFFFFFFu, o.silentFrames))
+        o.silence = SILENT_FRAMES;
+    else
+        return false;
+    return true;
+}
+
+// Reads one option into o; false on a bad value.
+bool Apply(int option, const char* v, PhoneOptions& o)
+{
+    for (const Switch& s : SWITCHES) {
+        if (s.option == option) {
+            o.*s.field = s.value;
+            return true;
+        }
+    }
+    switch (option) {
+    case OPT_CONNECT:
+        o.transport = PHONE_CONNECT;
+        return ParseHostPort(v, o);
+    case OPT_LISTEN:
+        o.transport = PHONE_LISTEN;
+        return ReadInteger(v, 1, 65535, o.port);
+    case OPT_SERIAL:
+        o.transport = PHONE_SERIAL;
+        if (strlen(v) >= sizeof o.device)
+            return false;
+        snprintf(o.device, sizeof o.device, "%s", v);
+        return true;
+    case OPT_RETRY_MS:
+        return ReadInteger(v, 1, 60000, o.retryMs);
+    case OPT_MODE:
+        return ReadInteger(v, 0, 0xFFFFFFFFu, o.mode);
+    case OPT_SESSION:
+        return ReadInteger(v, 0, 0xFFFFFFFFu, o.session);
+    case OPT_FORMATS:
+        return ParseFormatList(v, o.formats, o.formatCount);
+    case OPT_FPS:
+        return ParseNumber(v, 0.1, 1000, o.fps);
+    case OPT_QUALITY:
+        return ReadInteger(v, 1, 100, o.quality);
+    case OPT_RETAIN_EVERY:
+        return ReadInteger(v, 0, 0xFFFFFFFFu, o.retainEvery);
+    case OPT_PATTERN:
+        o.blocks = !strcmp(v, "blocks");
+        return o.blocks || !strcmp(v, "moving");
+    case OPT_STAMP_CLOCK:
+        o.stampRaw = !strcmp(v, "raw");
+        return o.stampRaw || !strcmp(v, "monotonic");
+    case OPT_CORRUPT_EVERY:
+        return ReadInteger(v, 0, 0xFFFFFFFFu, o.corruptEvery);
+    case OPT_NOISE:
+        return ReadInteger(v, 0, 100000, o.noise);
+    case OPT_CHUNK:
+        return ReadInteger(v, 0, 200000, o.chunk);
+    case OPT_CHUNK_PAUSE_US:
+        return ReadInteger(v, 0, 1000000, o.chunkPauseUs);
+    case OPT_SILENT_AFTER:
+        return ParseSilence(v, o);
+    case OPT_SECONDS:
+        return ParseNumber(v, 0.001, 1e7, o.seconds);
+    }
+    return false;
+}
+
+}  // namespace
+
 int ParsePhoneOptions(int argc, char** argv, PhoneOptions& o, char* error, uint32_t errorSize)
 {
     DefaultPhoneOptions(o);
-    for (int i = 1; i < argc; ++i) {
-        const char* a = argv[i];
-        const char* v = i + 1 < argc ? argv[i + 1] : nullptr;
-        uint64_t u = 0;
-        double d = 0;
-        bool ok = true;
-        bool takesValue = true;
-        if (!strcmp(a, "--help") || !strcmp(a, "-h")) {
+    optind = 0;   // a fresh scan, also when called again
+    opterr = 0;
+    int option;
+    int index = 0;
+    while ((option = getopt_long(argc, argv, ":h", OPTIONS, &index)) != -1) {
+        if (option == 'h')
             return 1;
-        } else if (!strcmp(a, "--connect")) {
-            o.transport = PHONE_CONNECT;
-            ok = v && ParseHostPort(v, o);
-        } else if (!strcmp(a, "--listen")) {
-            o.transport = PHONE_LISTEN;
-            ok = ParseUnsigned(v, 65535, u) && u > 0;
-            o.port = (uint16_t)u;
-        } else if (!strcmp(a, "--serial")) {
-            o.transport = PHONE_SERIAL;
-            ok = v && strlen(v) < sizeof o.device;
-            if (ok)
-                snprintf(o.device, sizeof o.device, "%s", v);
-        } else if (!strcmp(a, "--retry-ms")) {
-            ok = ParseUnsigned(v, 60000, u) && u > 0;
-            o.retryMs = (int)u;
-        } else if (!strcmp(a, "--mode")) {
-            ok = ParseUnsigned(v, 0xFFFFFFFFu, u);
-            o.mode = (uint32_t)u;
-        } else if (!strcmp(a, "--session")) {
-            ok = ParseUnsigned(v, 0xFFFFFFFFu, u);
-            o.session = (uint32_t)u;
-        } else if (!strcmp(a, "--formats")) {
-            ok = v && ParseFormatList(v, o.formats, o.formatCount);
-        } else if (!strcmp(a, "--fps")) {
-            ok = ParseNumber(v, 0.1, 1000, d);
-            o.fps = d;
-        } else if (!strcmp(a, "--quality")) {
-            ok = ParseUnsigned(v, 100, u) && u > 0;
-            o.quality = (int)u;
-        } else if (!strcmp(a, "--retain-every")) {
-            ok = ParseUnsigned(v, 0xFFFFFFFFu, u);
-            o.retainEvery = (uint32_t)u;
-        } else if (!strcmp(a, "--pattern")) {
-            ok = v && (!strcmp(v, "moving") || !strcmp(v, "blocks"));
-            o.blocks = ok && !strcmp(v, "blocks");
-        } else if (!strcmp(a, "--corrupt-every")) {
-            ok = ParseUnsigned(v, 0xFFFFFFFFu, u);
-            o.corruptEvery = (uint32_t)u;
-        } else if (!strcmp(a, "--noise")) {
-            ok = ParseUnsigned(v, 100000, u);
-            o.noise = (uint32_t)u;
-        } else if (!strcmp(a, "--chunk")) {
-            ok = ParseUnsigned(v, 200000, u);
-            o.chunk = (uint32_t)u;
-        } else if (!strcmp(a, "--chunk-pause-us")) {
-            ok = ParseUnsigned(v, 1000000, u);
-            o.chunkPauseUs = (uint32_t)u;
-        } else if (!strcmp(a, "--silent-after")) {
-            if (v && (!strcmp(v, "table") || !strcmp(v, "connect")))
-                o.silence = SILENT_TABLE;
-            else if (v && !strcmp(v, "request"))
-                o.silence = SILENT_REQUEST;
-            else if (v && !strncmp(v, "frames:", 7) && ParseUnsigned(v + 7, 0xFFFFFFFFu, u)) {
-                o.silence = SILENT_FRAMES;
-                o.silentFrames = (uint32_t)u;
-            } else
-                ok = false;
-        } else if (!strcmp(a, "--stamp-clock")) {
-            ok = v && (!strcmp(v, "raw") || !strcmp(v, "monotonic"));
-            o.stampRaw = ok && !strcmp(v, "raw");
-        } else if (!strcmp(a, "--seconds")) {
-            ok = ParseNumber(v, 0.001, 1e7, d);
-            o.seconds = d;
-        } else {
-            takesValue = false;
-            if (!strcmp(a, "--no-advertise"))
-                o.advertise = false;
-            else if (!strcmp(a, "--close-early"))
-                o.closeEarly = true;
-            else if (!strcmp(a, "--close-mid"))
-                o.closeMid = true;
-            else if (!strcmp(a, "--bad-length"))
-                o.badLength = true;
-            else if (!strcmp(a, "--bad-type"))
-                o.badType = true;
-            else if (!strcmp(a, "--alive-only"))
-                o.aliveOnly = true;
-            else if (!strcmp(a, "--table-only"))
-                o.tableOnly = true;
-            else if (!strcmp(a, "--log"))
-                o.log = true;
-            else {
-                snprintf(error, errorSize, "unknown argument: %s", a);
-                return -1;
-            }
-        }
-        if (!ok) {
-            snprintf(error, errorSize, "bad value for %s: %s", a, v ? v : "(missing)");
+        if (option == '?') {
+            snprintf(error, errorSize, "unknown argument: %s", argv[optind - 1]);
             return -1;
         }
-        if (takesValue)
-            ++i;
+        if (option == ':') {
+            snprintf(error, errorSize, "bad value for %s: (missing)", argv[optind - 1]);
+            return -1;
+        }
+        if (!Apply(option, optarg, o)) {
+            snprintf(error, errorSize, "bad value for --%s: %s", OPTIONS[index].name, optarg);
+            return -1;
+        }
+    }
+    if (optind < argc) {
+        snprintf(error, errorSize, "unknown argument: %s", argv[optind]);
+        return -1;
     }
     return 0;
 }

@@ -4,6 +4,8 @@
 #include <string.h>
 #include <turbojpeg.h>
 
+#include "frame_stats.h"
+
 namespace {
 
 // 5 x 7 digits, one byte per row, bit 4 leftmost.
@@ -168,7 +170,7 @@ void TestPattern::DrawMoving(uint32_t counter)
 
 uint32_t TestPattern::Encode(uint32_t counter, int quality, uint8_t* out, uint32_t capacity)
 {
-    if (!rgb || capacity <= PATTERN_COUNTER_PREFIX)
+    if (!rgb || capacity <= FRAME_COUNTER_PREFIX)
         return 0;
     if (!blocks)
         DrawMoving(counter);
@@ -179,16 +181,11 @@ uint32_t TestPattern::Encode(uint32_t counter, int quality, uint8_t* out, uint32
             return 0;
         // The encoder's output starts with its own SOI; the comment goes
         // between that marker and the rest.
-        if (size < 2 || size - 2 + PATTERN_COUNTER_PREFIX > capacity)
+        if (size < 2 || size - 2 + FRAME_COUNTER_PREFIX > capacity)
             continue;
-        const uint8_t prefix[10] = {0xFF, 0xD8, 0xFF, 0xFE, 0x00, 0x0A, 'O', 'V', 'X', 'F'};
-        memcpy(out, prefix, sizeof prefix);
-        out[10] = (uint8_t)counter;
-        out[11] = (uint8_t)(counter >> 8);
-        out[12] = (uint8_t)(counter >> 16);
-        out[13] = (uint8_t)(counter >> 24);
-        memcpy(out + PATTERN_COUNTER_PREFIX, jpeg + 2, size - 2);
-        return (uint32_t)(size - 2 + PATTERN_COUNTER_PREFIX);
+        WriteFrameCounter(out, counter);
+        memcpy(out + FRAME_COUNTER_PREFIX, jpeg + 2, size - 2);
+        return (uint32_t)(size - 2 + FRAME_COUNTER_PREFIX);
     }
     return 0;
 }
@@ -196,7 +193,7 @@ uint32_t TestPattern::Encode(uint32_t counter, int quality, uint8_t* out, uint32
 uint32_t DamageJpeg(uint8_t* jpeg, uint32_t size, uint32_t which)
 {
     if (which % 2 == 1)
-        return size / 3 > PATTERN_COUNTER_PREFIX ? size / 3 : size;
+        return size / 3 > FRAME_COUNTER_PREFIX ? size / 3 : size;
     // Baseline frame header: FF C0, length, precision, height (big-endian).
     for (uint32_t i = 2; i + 7 <= size; ++i)
         if (jpeg[i] == 0xFF && jpeg[i + 1] == 0xC0) {

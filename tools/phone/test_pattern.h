@@ -10,9 +10,6 @@
 
 #include <stdint.h>
 
-// SOI (2 bytes) + the comment segment FF FE 00 0A 'O' 'V' 'X' 'F' + u32 LE.
-const uint32_t PATTERN_COUNTER_PREFIX = 14;
-
 const uint32_t BLOCK_COLUMNS = 4;
 const uint32_t BLOCK_ROWS = 2;
 const uint8_t BLOCK_COLOURS[BLOCK_COLUMNS * BLOCK_ROWS][3] = {

@@ -365,58 +365,79 @@ bool SaveSample(const char* path, const std::vector<uint8_t>& pixels, uint32_t w
     return true;
 }
 
-int Snap(const SnapOptions& o)
-{
+// The graph and what the run needs of it.
+struct SnapGraph {
     ComPtr<IGraphBuilder> graph;
     ComPtr<IMediaControl> control;
     ComPtr<IBaseFilter> source;
     ComPtr<IPin> pin;
-    HRESULT hr = CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER,
-                                  IID_PPV_ARGS(&graph));
-    if (FAILED(hr) || FAILED(hr = graph.As(&control)))
-        return Fail("creating the filter graph", hr);
-    hr = o.device ? FindDevice(source)
-                  : CoCreateInstance(CLSID_OvalixCaptureFilter, nullptr, CLSCTX_INPROC_SERVER,
-                                     IID_PPV_ARGS(&source));
-    if (FAILED(hr))
-        return Fail(o.device ? "finding \"Ovalix Camera\"" : "creating the capture filter", hr);
-    if (FAILED(hr = graph->AddFilter(source.Get(), FILTER_NAME)))
-        return Fail("adding the filter", hr);
-    if (FAILED(hr = FirstPin(source.Get(), PINDIR_OUTPUT, pin)))
-        return Fail("finding the output pin", hr);
-    if (FAILED(hr = ListOrSelect(pin.Get(), o, o.list)))
-        return Fail("selecting the size", hr);
-    if (o.list)
-        return 0;
-
-    ComPtr<IOvalixSourceStats> stats;
-    source.As(&stats);
-    CGrabber* grabber = NewComObject<CGrabber>(stats.Get());
+    ComPtr<IOvalixSourceStats> stats;   // null if the filter has no counters
     ComPtr<ISampleGrabberCB> grabberRef;
-    grabberRef.Attach(grabber);
-    HWND window = nullptr;
+    CGrabber* grabber = nullptr;
     ComPtr<IBaseFilter> vmr;
-    if (o.vmr9) {
-        window = CreateVideoWindow(o.width ? o.width : 640, o.height ? o.height : 480);
-        hr = AddVmr9(graph.Get(), pin.Get(), window, vmr);
-    } else {
-        hr = AddGrabberChain(graph.Get(), source.Get(), pin.Get(), grabber,
-                             SubtypeOf(o.subtype ? o.subtype : "RGB24"), o.builder);
-    }
-    if (FAILED(hr))
-        return Fail("connecting the graph", hr);
-
-    AM_MEDIA_TYPE mt;
-    uint32_t width = 0, height = 0;
+    HWND window = nullptr;
+    uint32_t width = 0, height = 0;     // the connected format
     double fps = 30.0;
     const char* connectedSubtype = "none";
-    if (SUCCEEDED(pin->ConnectionMediaType(&mt))) {
-        connectedSubtype = NameOf(mt.subtype);
+};
+
+// What the run measured.
+struct SnapRun {
+    double seconds, cpu;
+    DWORD stopMs;
+    HRESULT stopHr;
+    SourceStats stats;
+};
+
+// The filter in a new graph, its output pin, and the format asked for.
+int AddSource(SnapGraph& g, const SnapOptions& o)
+{
+    HRESULT hr = CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER,
+                                  IID_PPV_ARGS(&g.graph));
+    if (FAILED(hr) || FAILED(hr = g.graph.As(&g.control)))
+        return Fail("creating the filter graph", hr);
+    hr = o.device ? FindDevice(g.source)
+                  : CoCreateInstance(CLSID_OvalixCaptureFilter, nullptr, CLSCTX_INPROC_SERVER,
+                                     IID_PPV_ARGS(&g.source));
+    if (FAILED(hr))
+        return Fail(o.device ? "finding \"Ovalix Camera\"" : "creating the capture filter", hr);
+    if (FAILED(hr = g.graph->AddFilter(g.source.Get(), FILTER_NAME)))
+        return Fail("adding the filter", hr);
+    if (FAILED(hr = FirstPin(g.source.Get(), PINDIR_OUTPUT, g.pin)))
+        return Fail("finding the output pin", hr);
+    if (FAILED(hr = ListOrSelect(g.pin.Get(), o, o.list)))
+        return Fail("selecting the size", hr);
+    return 0;
+}
+
+// The grabber chain or VMR-9 after the pin.
+int AddSink(SnapGraph& g, const SnapOptions& o)
+{
+    g.source.As(&g.stats);
+    g.grabber = NewComObject<CGrabber>(g.stats.Get());
+    g.grabberRef.Attach(g.grabber);
+    HRESULT hr;
+    if (o.vmr9) {
+        g.window = CreateVideoWindow(o.width ? o.width : 640, o.height ? o.height : 480);
+        hr = AddVmr9(g.graph.Get(), g.pin.Get(), g.window, g.vmr);
+    } else {
+        hr = AddGrabberChain(g.graph.Get(), g.source.Get(), g.pin.Get(), g.grabber,
+                             SubtypeOf(o.subtype ? o.subtype : "RGB24"), o.builder);
+    }
+    return FAILED(hr) ? Fail("connecting the graph", hr) : 0;
+}
+
+// Reads the connected format and prints what the pin is connected to.
+void ReadConnection(SnapGraph& g)
+{
+    AM_MEDIA_TYPE mt;
+    if (SUCCEEDED(g.pin->ConnectionMediaType(&mt))) {
+        g.connectedSubtype = NameOf(mt.subtype);
         if (const VIDEOINFOHEADER* vih = VideoInfo(&mt)) {
-            width = (uint32_t)vih->bmiHeader.biWidth;
-            height = (uint32_t)vih->bmiHeader.biHeight;
+            g.width = (uint32_t)vih->bmiHeader.biWidth;
+            g.height = (uint32_t)vih->bmiHeader.biHeight;
             if (vih->AvgTimePerFrame > 0)
-                fps = 1e7 / (double)vih->AvgTimePerFrame;
+                g.fps = 1e7 / (double)vih->AvgTimePerFrame;
         }
         if (mt.pbFormat)
             CoTaskMemFree(mt.pbFormat);
@@ -425,9 +446,9 @@ int Snap(const SnapOptions& o)
     }
     ComPtr<IPin> peer;
     PIN_INFO peerInfo = {};
-    if (SUCCEEDED(pin->ConnectedTo(&peer)) && SUCCEEDED(peer->QueryPinInfo(&peerInfo))) {
-        printf("connected %u x %u %s at %.3f fps to \"%ls\"\n", width, height, connectedSubtype,
-               fps, peerInfo.achName);
+    if (SUCCEEDED(g.pin->ConnectedTo(&peer)) && SUCCEEDED(peer->QueryPinInfo(&peerInfo))) {
+        printf("connected %u x %u %s at %.3f fps to \"%ls\"\n", g.width, g.height,
+               g.connectedSubtype, g.fps, peerInfo.achName);
         if (peerInfo.pFilter) {
             FILTER_INFO info;
             if (SUCCEEDED(peerInfo.pFilter->QueryFilterInfo(&info))) {
@@ -439,10 +460,16 @@ int Snap(const SnapOptions& o)
         }
     }
     fflush(stdout);
+}
 
+// Runs the graph for the time asked, printing the samples of every second,
+// and stops it.
+int Run(SnapGraph& g, const SnapOptions& o, SnapRun& run)
+{
     double cpuStart = CpuSeconds();
     DWORD start = GetTickCount();
-    if (FAILED(hr = control->Run()))
+    HRESULT hr = g.control->Run();
+    if (FAILED(hr))
         return Fail("running the graph", hr);
     SourceStats before = {}, now = {};
     uint64_t samplesBefore = 0;
@@ -451,9 +478,9 @@ int Snap(const SnapOptions& o)
         DWORD elapsed = GetTickCount() - start;
         DWORD target = second * 1000 < total ? second * 1000 : total;
         PumpFor(target > elapsed ? target - elapsed : 0);
-        if (stats)
-            stats->GetStats(&now);
-        uint64_t samples = grabber->Samples();
+        if (g.stats)
+            g.stats->GetStats(&now);
+        uint64_t samples = g.grabber->Samples();
         if (!o.quiet) {
             printf("second=%lu samples=%llu live=%llu placeholder=%llu skipped=%llu\n",
                    (unsigned long)second, (unsigned long long)(samples - samplesBefore),
@@ -465,38 +492,59 @@ int Snap(const SnapOptions& o)
         before = now;
         samplesBefore = samples;
     }
-    double seconds = (double)(GetTickCount() - start) / 1000.0;
-    double cpu = CpuSeconds() - cpuStart;
+    run.seconds = (double)(GetTickCount() - start) / 1000.0;
+    run.cpu = CpuSeconds() - cpuStart;
     DWORD stopStart = GetTickCount();
-    hr = control->Stop();
-    DWORD stopMs = GetTickCount() - stopStart;
-    if (stats)
-        stats->GetStats(&now);
+    run.stopHr = g.control->Stop();
+    run.stopMs = GetTickCount() - stopStart;
+    if (g.stats)
+        g.stats->GetStats(&now);
+    run.stats = now;
+    return 0;
+}
 
+void PrintSummary(const SnapGraph& g, const SnapRun& run)
+{
+    const SourceStats& s = run.stats;
     // Frames the phone sent between the first and the last one that arrived,
     // by its own send stamps at the connected rate.
-    double stampSpan = (double)(uint32_t)(now.lastStamp - now.firstStamp);
-    double expected = now.liveFrames ? stampSpan * fps / 1000.0 + 1.0 : 0;
-    int decode = StatsPercentile(now.decodeTenthMs, 0.5);
+    double stampSpan = (double)(uint32_t)(s.lastStamp - s.firstStamp);
+    double expected = s.liveFrames ? stampSpan * g.fps / 1000.0 + 1.0 : 0;
+    int decode = StatsPercentile(s.decodeTenthMs, 0.5);
     printf("summary samples=%llu live=%llu placeholder=%llu skipped=%llu other_size=%llu "
            "connected=%ux%u subtype=%s seconds=%.1f live_share=%.3f latency_p50_ms=%d "
            "latency_p99_ms=%d decode_median_ms=%.1f cpu_percent=%.1f stop_ms=%lu stop_hr=0x%08lX "
            "stamps=%u-%u\n",
-           (unsigned long long)grabber->Samples(), (unsigned long long)now.liveFrames,
-           (unsigned long long)now.placeholderFrames, (unsigned long long)now.skippedFrames,
-           (unsigned long long)now.otherSizeFrames, width, height, connectedSubtype, seconds, expected > 0 ? (double)now.liveFrames / expected : 0.0,
-           StatsPercentile(now.latencyMs, 0.5), StatsPercentile(now.latencyMs, 0.99),
-           decode < 0 ? -1.0 : decode / 10.0, seconds > 0 ? cpu * 100.0 / seconds : 0.0,
-           (unsigned long)stopMs, (unsigned long)hr, now.firstStamp, now.lastStamp);
+           (unsigned long long)g.grabber->Samples(), (unsigned long long)s.liveFrames,
+           (unsigned long long)s.placeholderFrames, (unsigned long long)s.skippedFrames,
+           (unsigned long long)s.otherSizeFrames, g.width, g.height, g.connectedSubtype,
+           run.seconds, expected > 0 ? (double)s.liveFrames / expected : 0.0,
+           StatsPercentile(s.latencyMs, 0.5), StatsPercentile(s.latencyMs, 0.99),
+           decode < 0 ? -1.0 : decode / 10.0,
+           run.seconds > 0 ? run.cpu * 100.0 / run.seconds : 0.0, (unsigned long)run.stopMs,
+           (unsigned long)run.stopHr, s.firstStamp, s.lastStamp);
     fflush(stdout);
+}
 
-    int rc = 0;
-    if (o.save && !SaveSample(o.save, grabber->Last(false), width, height))
+int Snap(const SnapOptions& o)
+{
+    SnapGraph g;
+    int rc = AddSource(g, o);
+    if (rc != 0 || o.list)
+        return rc;
+    if ((rc = AddSink(g, o)) != 0)
+        return rc;
+    ReadConnection(g);
+    SnapRun run;
+    if ((rc = Run(g, o, run)) != 0)
+        return rc;
+    PrintSummary(g, run);
+    if (o.save && !SaveSample(o.save, g.grabber->Last(false), g.width, g.height))
         rc = 1;
-    if (o.saveLive && !SaveSample(o.saveLive, grabber->Last(true), width, height))
+    if (o.saveLive && !SaveSample(o.saveLive, g.grabber->Last(true), g.width, g.height))
         rc = 1;
-    if (window)
-        DestroyWindow(window);
+    if (g.window)
+        DestroyWindow(g.window);
     return rc;
 }
 

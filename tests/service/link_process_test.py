@@ -1,0 +1,752 @@
+#!/usr/bin/env python3
+"""Process tests of the service's TCP link: the real OvalixSvc (native, or the
+.exe as a service under Wine), the phone stand-in connecting to port 5055 and
+the monitor reading the shared camera block. Each case starts a fresh service.
+
+    link_process_test.py --case NAME --svc PATH --monitor PATH --phone PATH
+                         --child PATH [--wine-run scripts/wine-run.sh]
+
+Run inside scripts/isolate.sh (private /dev/shm and loopback); under Wine the
+wineserver must be started inside the same namespace.
+"""
+
+import argparse
+import os
+import re
+import shutil
+import signal
+import socket
+import struct
+import subprocess
+import sys
+import tempfile
+import time
+
+TESTS = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, TESTS)
+from rig_support import Failure, check, wait_for  # noqa: E402
+
+
+class PhoneLog:
+    """The stand-in's --log lines: '<event> key=value ... t_ms=<ms>'."""
+
+    def __init__(self, path):
+        self.path = path
+
+    def events(self):
+        out = []
+        with open(self.path, errors="replace") as f:
+            for line in f:
+                line = line.strip()
+                if not line or line.startswith("phone "):
+                    continue
+                fields = dict(re.findall(r"(\w+)=(\S+)", line))
+                if "t_ms" not in fields:
+                    continue
+                name = re.split(r" \w+=", line, 1)[0]
+                out.append((name, fields, int(fields["t_ms"])))
+        return out
+
+    def named(self, name):
+        return [e for e in self.events() if e[0] == name]
+
+    def summary(self):
+        with open(self.path, errors="replace") as f:
+            for line in f:
+                if line.startswith("phone "):
+                    return {k: int(v) for k, v in re.findall(r"(\w+)=(\d+)", line)}
+        return None
+
+
+class Rig:
+    def __init__(self, args):
+        self.args = args
+        self.work = tempfile.mkdtemp(prefix="ovalix-proc-")
+        self.service = None
+        self.keeper = None
+        self.service_err = os.path.join(self.work, "service.err")
+        self.phones = []
+        # Windows programs run through the tree's Wine wrapper (its prefix).
+        self.wine = [args.wine_run] if args.wine_run else []
+        self.env = dict(os.environ)
+
+    # -- service --
+    def start_service(self):
+        if self.wine:
+            subprocess.run(self.wine + [self.args.svc, "install"], env=self.env,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
+            # The service starts automatically with the wineserver; stop it so
+            # that every case begins with a freshly started one.
+            subprocess.run(self.wine + ["net", "stop", "OvalixSvc"], env=self.env,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
+            r = subprocess.run(self.wine + ["net", "start", "OvalixSvc"], env=self.env,
+                               capture_output=True, text=True, timeout=60)
+            check(r.returncode == 0, "net start OvalixSvc failed: %s" % r.stdout + r.stderr)
+            self.service = "wine"
+        else:
+            env = dict(self.env)
+            # The DNS-SD library is unloaded at stop, which orphans its own
+            # blocks; the suppressions name exactly those, the service's own
+            # leaks are still reported.
+            env.setdefault("LSAN_OPTIONS", "suppressions=%s:fast_unwind_on_malloc=0"
+                           % os.path.join(TESTS, "lsan.supp"))
+            env["STATE_DIRECTORY"] = os.path.join(self.work, "state")
+            os.makedirs(env["STATE_DIRECTORY"], exist_ok=True)
+            self.service = subprocess.Popen([self.args.svc], env=env,
+                                            stderr=open(self.service_err, "w"))
+        check(self.monitor("--wait-state", "0", "--timeout", "10000").returncode == 0,
+              "the service did not come up")
+        if self.wine:
+            # Wine ends its services once no ordinary Windows process is left;
+            # a watching monitor keeps the service alive between the calls.
+            cmd = self.wine + [self.args.monitor, "--watch"]
+            self.keeper = subprocess.Popen(cmd, env=self.env, stdout=subprocess.DEVNULL,
+                                           stderr=subprocess.DEVNULL)
+
+    def stop_service(self):
+        """Stops the service and checks that it ended cleanly."""
+        if self.service is None:
+            return
+        if self.wine:
+            r = subprocess.run(self.wine + ["net", "stop", "OvalixSvc"], env=self.env,
+                               capture_output=True, text=True, timeout=60)
+            self.service = None
+            self.stop_keeper()
+            check(r.returncode == 0, "net stop OvalixSvc failed: %s" % r.stdout + r.stderr)
+            return
+        proc, self.service = self.service, None
+        if proc.poll() is None:
+            proc.send_signal(signal.SIGTERM)
+        try:
+            rc = proc.wait(timeout=10)
+        except subprocess.TimeoutExpired:
+            proc.kill()
+            raise Failure("the service did not stop on SIGTERM")
+        err = open(self.service_err, errors="replace").read()
+        check(rc == 0, "the service ended with %s:\n%s" % (rc, err[-4000:]))
+        check("runtime error" not in err and "Sanitizer" not in err,
+              "the service reported:\n" + err[-4000:])
+
+    def stop_keeper(self):
+        if self.keeper is not None:
+            self.keeper.terminate()
+            self.keeper.wait(timeout=10)
+            self.keeper = None
+
+    def service_alive(self):
+        if self.wine:
+            return self.block() is not None
+        return self.service is not None and self.service.poll() is None
+
+    # -- monitor --
+    def monitor(self, *argv, timeout=60):
+        cmd = self.wine + [self.args.monitor] + list(argv)
+        return subprocess.run(cmd, env=self.env, capture_output=True, text=True, timeout=timeout)
+
+    def block(self):
+        r = self.monitor()
+        if r.returncode != 0:
+            return None
+        text = r.stdout
+        out = {"text": text}
+        m = re.search(r"link: \S+ \((\d+)\)", text)
+        out["link"] = int(m.group(1)) if m else None
+        m = re.search(r"formats: mode (\d+), count (\d+)", text)
+        out["mode"], out["count"] = (int(m.group(1)), int(m.group(2))) if m else (None, None)
+        out["entries"] = [(int(w), int(h)) for w, h in re.findall(r"\]\s+(\d+) x (\d+) @", text)]
+        m = re.search(r"currentSlot: (\d+)", text)
+        out["current"] = int(m.group(1)) if m else None
+        m = re.search(r"slots: (\d+) occupied \[([#.]+)\]", text)
+        out["occupied"], out["map"] = (int(m.group(1)), m.group(2)) if m else (None, None)
+        m = re.search(r"retained: size (\d+) stamp (\d+) flags 0x([0-9A-Fa-f]+)", text)
+        out["retained"] = (int(m.group(1)), int(m.group(2)), int(m.group(3), 16)) if m else None
+        return out
+
+    def request(self, width, height):
+        r = self.monitor("--request", "%dx%d" % (width, height))
+        check(r.returncode == 0, "monitor --request failed: " + r.stderr)
+
+    def wait_state(self, state, timeout_ms):
+        return self.monitor("--wait-state", str(state), "--timeout", str(timeout_ms),
+                            timeout=timeout_ms / 1000 + 60).returncode == 0
+
+    def take(self, *argv, timeout=120):
+        r = self.monitor("--take", "--quiet", *argv, timeout=timeout)
+        check(r.returncode == 0, "monitor --take failed: " + r.stderr)
+        m = re.search(r"summary frames=(\d+) drops=(\d+) seconds=(\S+) fps=(\S+) "
+                      r"latency_p50_ms=(-?\d+) latency_p99_ms=(-?\d+)", r.stdout)
+        check(m, "no summary from the monitor: " + r.stdout)
+        return {"frames": int(m.group(1)), "drops": int(m.group(2))}
+
+    def reader(self, seconds, names_only=False):
+        """A monitor taking frames for `seconds` in the background, one line
+        a second. names_only: in a mount namespace of its own that hides the
+        camera socket, so that it opens the names as outside readers do."""
+        self.readers = getattr(self, "readers", 0) + 1
+        out = os.path.join(self.work, "reader%d.out" % self.readers)
+        cmd = self.wine + [self.args.monitor, "--take", "--seconds", str(seconds)]
+        if names_only:
+            cmd = ["unshare", "--mount", "sh", "-c",
+                   'mount -t tmpfs tmpfs "$(dirname "$0")" && exec "$@"',
+                   "/run/ovalix/camera"] + cmd
+        return subprocess.Popen(cmd, env=self.env, stdout=open(out, "w"),
+                                stderr=subprocess.STDOUT), out
+
+    @staticmethod
+    def reader_fps(out):
+        """The per-second frame rates a background reader printed so far."""
+        return [float(x) for x in re.findall(r"^link=\d+ fps=(\S+)", open(out).read(), re.M)]
+
+    def child(self, *argv, timeout=60):
+        """The test's block consumer (block_consumer_child), as a reader that
+        misbehaves."""
+        cmd = self.wine + [self.args.child] + list(argv)
+        r = subprocess.run(cmd, env=self.env, capture_output=True, text=True, timeout=timeout)
+        check(r.returncode == 0, "block_consumer_child %s ended with %d" % (argv, r.returncode))
+
+    # -- phone --
+    def phone(self, *argv):
+        log = os.path.join(self.work, "phone%d.log" % len(self.phones))
+        proc = subprocess.Popen([self.args.phone, "--connect", "127.0.0.1:5055", "--log"]
+                                + list(argv), stdout=open(log, "w"), stderr=subprocess.STDOUT,
+                                env=self.env)
+        self.phones.append(proc)
+        return proc, PhoneLog(log)
+
+    def stop_phone(self, proc):
+        if proc.poll() is None:
+            proc.send_signal(signal.SIGTERM)
+        rc = proc.wait(timeout=10)
+        check(rc == 0, "the phone stand-in ended with %s" % rc)
+
+    def close(self):
+        for p in self.phones:
+            if p.poll() is None:
+                p.kill()
+                p.wait()
+        if self.service is not None:
+            try:
+                self.stop_service()
+            except Exception:
+                pass
+        self.stop_keeper()
+        shutil.rmtree(self.work, ignore_errors=True)
+
+
+def jpeg_size(path):
+    """(width, height) from the first SOF marker of a JPEG file."""
+    data = open(path, "rb").read()
+    check(data[:2] == b"\xff\xd8", "%s is not a JPEG" % path)
+    i = 2
+    while i + 4 <= len(data):
+        check(data[i] == 0xFF, "bad JPEG segment in %s" % path)
+        marker = data[i + 1]
+        length = struct.unpack(">H", data[i + 2:i + 4])[0]
+        if marker in (0xC0, 0xC1, 0xC2):
+            h, w = struct.unpack(">HH", data[i + 5:i + 9])
+            return w, h
+        i += 2 + length
+    raise Failure("no frame header in %s" % path)
+
+
+# The stand-in's default table: mode 1, so the service removes the 720-line
+# entry 0 and the index it sends is one higher than its own position.
+SESSION = "0x5a17c0de"
+
+
+def case_stream(rig):
+    """Table, request and frames: the format chosen for the requested size,
+    the table as the service keeps it, the frames in the ring and retained."""
+    rig.start_service()
+    rig.request(600, 400)
+    proc, log = rig.phone("--session", SESSION, "--retain-every", "7", "--fps", "20")
+    check(rig.wait_state(3, 10000), "the link did not reach streaming")
+    b = rig.block()
+    check(b["mode"] == 1 and b["count"] == 2, "table kept: %s" % b["text"])
+    check(b["entries"] == [(640, 480), (320, 240)], "entries kept: %s" % b["entries"])
+
+    save = os.path.join(rig.work, "frames")
+    taken = rig.take("--frames", "30", "--save", save, timeout=60)
+    check(taken["frames"] >= 30, "taken %s" % taken)
+    files = sorted(os.listdir(save))
+    check(len(files) >= 30, "saved %d frames" % len(files))
+    for name in files[:3] + files[-3:]:
+        check(jpeg_size(os.path.join(save, name)) == (640, 480), "frame %s is not 640x480" % name)
+
+    # Every 7th frame is flagged for retention and replaces the retained one.
+    first = rig.block()["retained"]
+    time.sleep(1.0)
+    second = rig.block()["retained"]
+    check(first[0] > 0 and first[2] == 8 and second[2] == 8, "retained %s" % (first,))
+    check(second[1] != first[1], "retained frame not replaced by a flagged one")
+
+    rig.stop_phone(proc)
+    selects = log.named("select")
+    check(selects, "the phone got no format request")
+    # 600x400: only 640x480 qualifies besides entry 0; the phone's own list
+    # has it at position 1.
+    check(all(e[1]["index"] == "1" for e in selects), "selects: %s" % selects)
+    check(all(e[1]["session"] == SESSION for e in selects), "session not echoed: %s" % selects)
+    rig.stop_service()
+
+
+def case_ring_full(rig):
+    """Nobody takes frames: twenty go into the ring, then every frame is
+    dropped and currentSlot stays; a consumer then gets the ring going."""
+    rig.start_service()
+    rig.request(320, 240)
+    proc, log = rig.phone("--fps", "30")
+    check(rig.wait_state(3, 10000), "the link did not reach streaming")
+    wait_for(lambda: rig.block()["occupied"] == 20, 15, "a full ring")
+    first = rig.block()
+    time.sleep(1.0)
+    second = rig.block()
+    check(second["link"] == 3, "link left streaming: %s" % second["text"])
+    check(first["current"] == second["current"] == 0,
+          "currentSlot moved in a full ring: %s / %s" % (first["current"], second["current"]))
+    check(second["map"] == "#" * 20, "ring %s" % second["map"])
+    # Unflagged frames are only published: the link's first frame stays retained.
+    check(first["retained"][0] > 0 and first["retained"][2] == 0, first["text"])
+    check(first["retained"][:2] == second["retained"][:2], "retained frame replaced")
+    taken = rig.take("--frames", "40", timeout=60)
+    check(taken["frames"] >= 40, "after the ring was freed: %s" % taken)
+    rig.stop_phone(proc)
+    rig.stop_service()
+
+
+def case_renegotiate(rig):
+    """A new requested size while streaming drops the link within a step and
+    the next link asks the phone for the new size."""
+    rig.start_service()
+    rig.request(640, 480)
+    proc, log = rig.phone("--fps", "15")
+    check(rig.wait_state(3, 10000), "the link did not reach streaming")
+    check(log.named("select")[-1][1]["index"] == "1", "first select %s" % log.named("select"))
+    before = len(log.named("closed by peer"))
+    rig.request(320, 240)
+    asked = int(time.monotonic() * 1000)
+    closed = wait_for(lambda: log.named("closed by peer")[before:], 10, "the link to drop")
+    # Dropped on the next step, not by a time-out.
+    check(closed[0][2] - asked < 1000, "dropped %d ms after the request" % (closed[0][2] - asked))
+    wait_for(lambda: [e for e in log.named("select") if e[1]["index"] == "2"], 10,
+             "a select for 320x240 (index 2)")
+    check(rig.wait_state(3, 10000), "the new link did not stream")
+    b = rig.block()
+    check(b["link"] == 3, b["text"])
+    rig.stop_phone(proc)
+    rig.stop_service()
+
+
+def link_time(log, start_event, end_event="closed by peer"):
+    starts = log.named(start_event)
+    ends = log.named(end_event)
+    check(starts and ends, "no %s / %s in the phone's log" % (start_event, end_event))
+    return ends[0][2] - starts[0][2]
+
+
+def case_timeout_table(rig):
+    """A phone that never sends its table is dropped after 1500 ms."""
+    rig.start_service()
+    proc, log = rig.phone("--silent-after", "table")
+    wait_for(lambda: log.named("closed by peer"), 10, "the silent phone to be dropped")
+    dt = link_time(log, "link up")
+    # The service accepts within its 500 ms idle step and counts from there.
+    check(1490 <= dt <= 3500, "dropped %d ms after connecting" % dt)
+    rig.stop_phone(proc)
+    rig.stop_service()
+
+
+def case_timeout_streaming(rig):
+    """2500 ms without a sign of life ends the link, both before the first
+    frame and while streaming."""
+    rig.start_service()
+    rig.request(320, 240)
+    proc, log = rig.phone("--silent-after", "request")
+    check(rig.wait_state(2, 10000), "no AWAIT_FRAME")
+    wait_for(lambda: log.named("closed by peer"), 10, "the quiet phone to be dropped")
+    check(link_time(log, "link up") >= 2490, "dropped %d ms after the table"
+          % link_time(log, "link up"))
+    check(link_time(log, "silent") <= 4000, "dropped %d ms after the request"
+          % link_time(log, "silent"))
+    rig.stop_phone(proc)
+
+    proc, log = rig.phone("--silent-after", "frames:10", "--fps", "20")
+    wait_for(lambda: log.named("closed by peer"), 15, "the stalled phone to be dropped")
+    dt = link_time(log, "silent")
+    check(2490 <= dt <= 4000, "dropped %d ms after the last frame" % dt)
+    rig.stop_phone(proc)
+    rig.stop_service()
+
+
+def case_peer_close(rig):
+    """A peer that closes while the service waits for the table is noticed
+    only by the 1500 ms time-out; one that closes while streaming, at once."""
+    rig.start_service()
+    rig.request(320, 240)
+    proc, log = rig.phone("--close-early")
+    selects = wait_for(lambda: log.named("select"), 10, "the second link's request")
+    dt = selects[0][2] - log.named("close-early")[0][2]
+    check(dt >= 1490, "next link served %d ms after a close in AWAIT_TABLE" % dt)
+    rig.stop_phone(proc)
+
+    proc, log = rig.phone("--close-mid", "--fps", "20")
+    wait_for(lambda: len(log.named("select")) >= 2, 10, "the second link's request")
+    dt = log.named("select")[1][2] - log.named("close-mid")[0][2]
+    check(dt < 1400, "next link served %d ms after a close while streaming" % dt)
+    check(rig.wait_state(3, 10000), "the second link did not stream")
+    rig.stop_phone(proc)
+    rig.stop_service()
+
+
+def case_alive_only(rig):
+    """A phone that never sends frames: each of its signs of life gets the
+    format request again, and the keep-alives come no more often than every
+    500 ms (a request counts as a send)."""
+    rig.start_service()
+    rig.request(320, 240)
+    proc, log = rig.phone("--alive-only", "--seconds", "5.5")
+    check(rig.wait_state(2, 10000), "no AWAIT_FRAME")
+    wait_for(lambda: log.summary() is None and len(log.named("select")) >= 3, 10,
+             "two repeated requests")
+    b = rig.block()
+    check(b["link"] == 2, "link state %s with an ALIVE-only phone" % b["link"])
+    proc.wait(timeout=20)
+    summary = log.summary()
+    selects = log.named("select")
+    check(summary["alives"] >= 3, "summary %s" % summary)
+    # One request for the table, one for each sign of life; the answer to the
+    # last sign of life may still be on its way when the phone stops.
+    check(summary["alives"] - 1 <= len(selects) - 1 <= summary["alives"],
+          "%d selects for %d signs of life" % (len(selects), summary["alives"]))
+    check(all(e[1]["index"] == "2" for e in selects), "selects %s" % selects)
+    sends = [e for e in log.events() if e[0] in ("select", "keepalive")]
+    keeps = log.named("keepalive")
+    check(len(keeps) >= 4, "only %d keep-alives" % len(keeps))
+    for prev, cur in zip(sends, sends[1:]):
+        if cur[0] == "keepalive":
+            check(cur[2] - prev[2] >= 480, "keep-alive %d ms after the previous send"
+                  % (cur[2] - prev[2]))
+    rig.stop_service()
+
+
+def stream_through(rig, *phone_args, frames=10, seconds=20):
+    proc, log = rig.phone(*phone_args)
+    check(rig.wait_state(3, seconds * 1000), "no streaming with %s" % (phone_args,))
+    taken = rig.take("--frames", str(frames), "--seconds", str(seconds), timeout=seconds + 60)
+    check(taken["frames"] >= frames, "%s: took %s" % (phone_args, taken))
+    rig.stop_phone(proc)
+    return log
+
+
+def case_hostile_bytes(rig):
+    """Noise before every message, messages cut into small pieces, oversized
+    lengths and unknown types: the service skips or discards, never fails,
+    and the link carries frames."""
+    rig.start_service()
+    rig.request(320, 240)
+    stream_through(rig, "--noise", "333", "--fps", "15")
+    stream_through(rig, "--chunk", "7", "--chunk-pause-us", "0", "--noise", "5",
+                   "--fps", "5", "--quality", "30", frames=5)
+    stream_through(rig, "--bad-length", "--fps", "15", frames=20)
+    stream_through(rig, "--bad-type", "--fps", "15", frames=20)
+    check(rig.service_alive(), "the service died")
+    rig.stop_service()
+
+
+def link_drops(log):
+    return log.named("link down") + log.named("closed by peer")
+
+
+def case_hostile_state(rig):
+    """A reader that writes linkState while streaming (back to idle, or a
+    value that is no state) changes nothing the service does: the link goes
+    on and the block shows the true state again."""
+    rig.start_service()
+    rig.request(320, 240)
+    proc, log = rig.phone("--fps", "20")
+    check(rig.wait_state(3, 10000), "the link did not reach streaming")
+    for value in (0, 7):
+        rig.child("poke", "8", str(value))
+        check(rig.wait_state(3, 2000), "linkState %d written by a reader stayed" % value)
+        taken = rig.take("--frames", "10", "--seconds", "10", timeout=40)
+        check(taken["frames"] >= 10, "after linkState %d: %s" % (value, taken))
+    check(not link_drops(log), "the link dropped: %s" % link_drops(log))
+    rig.stop_phone(proc)
+    rig.stop_service()
+
+
+def case_hung_reader(rig):
+    """A reader that keeps the mutex for 6 s without dying costs one wait:
+    the keep-alives go on, the phone keeps the link, and frames flow again
+    once the mutex is free."""
+    rig.start_service()
+    rig.request(320, 240)
+    proc, log = rig.phone("--fps", "20")
+    check(rig.wait_state(3, 10000), "the link did not reach streaming")
+    start = time.monotonic() * 1000
+    rig.child("hold-mutex", "6000", timeout=40)
+    end = time.monotonic() * 1000
+    check(not link_drops(log), "the phone dropped the link: %s" % link_drops(log))
+    keeps = [e for e in log.named("keepalive") if start + 1500 <= e[2] <= end]
+    check(len(keeps) >= 6, "%d keep-alives while the mutex was held" % len(keeps))
+    taken = rig.take("--frames", "10", "--seconds", "10", timeout=40)
+    check(taken["frames"] >= 10, "after the mutex was freed: %s" % taken)
+    rig.stop_phone(proc)
+    rig.stop_service()
+
+
+def case_busy_port(rig):
+    """Port 5055 is taken by another program while the service starts; once
+    it is free, a phone gets through."""
+    holder = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+    # An earlier test's connections may still linger on the port; a listener
+    # holds it against the service all the same.
+    holder.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+    holder.bind(("0.0.0.0", 5055))
+    holder.listen(1)
+    try:
+        rig.start_service()
+        time.sleep(1.5)   # idle steps meet the taken port
+    finally:
+        holder.close()
+    rig.request(320, 240)
+    proc, log = rig.phone("--fps", "15")
+    check(rig.wait_state(3, 10000), "no phone got through once the port was free")
+    rig.stop_phone(proc)
+    rig.stop_service()
+
+
+def case_second_instance(rig):
+    """A second copy of the service, started while one streams, leaves the
+    first alone: it stops at once (natively reporting start-pending, then
+    stopped, with a message), and the block, its names and the link stay."""
+    rig.start_service()
+    rig.request(320, 240)
+    proc, log = rig.phone("--fps", "20")
+    check(rig.wait_state(3, 10000), "the link did not reach streaming")
+    before = rig.block()
+    env = dict(rig.env)
+    notify = None
+    if not rig.wine:
+        env["STATE_DIRECTORY"] = os.path.join(rig.work, "state2")
+        os.makedirs(env["STATE_DIRECTORY"], exist_ok=True)
+        env["NOTIFY_SOCKET"] = os.path.join(rig.work, "notify2")
+        notify = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
+        notify.bind(env["NOTIFY_SOCKET"])
+    second = subprocess.Popen(rig.wine + [rig.args.svc], env=env, stdout=subprocess.PIPE,
+                              stderr=subprocess.PIPE, text=True)
+    try:
+        out, err = second.communicate(timeout=30)
+    except subprocess.TimeoutExpired:
+        second.kill()
+        second.communicate()
+        raise Failure("the second copy kept running")
+    check(second.returncode == 0, "the second copy ended with %d" % second.returncode)
+    if notify is not None:
+        notify.setblocking(False)
+        states = []
+        while True:
+            try:
+                states += re.findall(r"STATUS=(\w+)", notify.recv(4096).decode())
+            except BlockingIOError:
+                break
+        notify.close()
+        check(states == ["START_PENDING", "STOPPED"], "second copy reported %s" % states)
+        check("another instance" in err, "second copy said: %r" % err)
+    after = rig.block()
+    check(after is not None and after["link"] == 3, "first service after the second: %s"
+          % (after and after["text"]))
+    check(after["entries"] == before["entries"], "table changed: %s" % after["text"])
+    taken = rig.take("--frames", "10", "--seconds", "10", timeout=40)
+    check(taken["frames"] >= 10, "after the second copy: %s" % taken)
+    check(not link_drops(log), "the link dropped: %s" % link_drops(log))
+    rig.stop_phone(proc)
+    rig.stop_service()
+
+
+def case_truncated_objects(rig):
+    """Any local user may truncate the three objects (they are open to all):
+    the service survives, makes new ones, keeps the link, and a reader that
+    attaches again gets frames from them."""
+    rig.start_service()
+    rig.request(320, 240)
+    proc, log = rig.phone("--fps", "20")
+    check(rig.wait_state(3, 10000), "the link did not reach streaming")
+    for name in ("OvalixSvcMemory", "OvalixSvcMutex", "OvalixReadyEvent"):
+        r = subprocess.run(["truncate", "-s", "0", "/dev/shm/" + name], user="nobody",
+                           group="nogroup", capture_output=True, text=True)
+        check(r.returncode == 0, "truncate %s as nobody: %s" % (name, r.stderr))
+        time.sleep(0.3)
+        check(rig.service_alive(), "the service died after %s was truncated" % name)
+        check(rig.wait_state(3, 5000), "no streaming block after %s was truncated" % name)
+        b = rig.block()
+        check(b["entries"] == [(640, 480), (320, 240)], "table after %s: %s" % (name, b["text"]))
+        check(b["text"].count("requested: 320 x 240"), "request after %s: %s" % (name, b["text"]))
+        taken = rig.take("--frames", "10", "--seconds", "10", timeout=40)
+        check(taken["frames"] >= 10, "after %s was truncated: %s" % (name, taken))
+    check(not link_drops(log), "the link dropped: %s" % link_drops(log))
+    rig.stop_phone(proc)
+    rig.stop_service()
+
+
+def named_block_stamps():
+    """What an outside reader sees through the name: the stamps of the ring."""
+    import mmap
+    with open("/dev/shm/OvalixSvcMemory", "rb") as f:
+        m = mmap.mmap(f.fileno(), 0, prot=mmap.PROT_READ)
+        slots = (len(m) - 200380) // 200012
+        stamps = [struct.unpack_from("<I", m, 200380 + i * 200012 + 200008)[0]
+                  for i in range(slots)]
+        m.close()
+        return stamps
+
+
+def case_cut_and_vanished_objects(rig):
+    """Another local user cuts each object or unlinks the names while
+    readers wait: no reader dies or stays on the placeholder while the phone
+    streams; the service makes new names, which outside readers find, and a
+    reader of the names follows them within a second."""
+    rig.start_service()
+    rig.request(320, 240)
+    proc, log = rig.phone("--fps", "20")
+    check(rig.wait_state(3, 10000), "the link did not reach streaming")
+    reader, out = rig.reader(16)
+    time.sleep(2)
+    for name in ("OvalixSvcMemory", "OvalixSvcMutex", "OvalixReadyEvent"):
+        r = subprocess.run(["truncate", "-s", "0", "/dev/shm/" + name], user="nobody",
+                           group="nogroup", capture_output=True, text=True)
+        check(r.returncode == 0, "truncate %s as nobody: %s" % (name, r.stderr))
+        time.sleep(1.5)
+        check(reader.poll() is None, "the reader died (%s) after %s was cut"
+              % (reader.poll(), name))
+        check(rig.service_alive(), "the service died after %s was cut" % name)
+
+    named, named_out = rig.reader(10, names_only=True)
+    time.sleep(2)
+    check(rig.reader_fps(named_out)[-1:] > [0], "the names reader got no frames: "
+          + open(named_out).read())
+    for name in ("OvalixSvcMemory", "OvalixSvcMutex", "OvalixReadyEvent"):
+        os.unlink("/dev/shm/" + name)
+    end = time.monotonic() + 3
+    while time.monotonic() < end and not os.path.exists("/dev/shm/OvalixSvcMemory"):
+        time.sleep(0.05)
+    check(all(os.path.exists("/dev/shm/" + n) for n in
+              ("OvalixSvcMemory", "OvalixSvcMutex", "OvalixReadyEvent")),
+          "the service did not make its names again")
+    first = named_block_stamps()
+    time.sleep(1)
+    check(named_block_stamps() != first, "nothing is published behind the new names")
+    for r, o in ((reader, out), (named, named_out)):
+        r.wait(timeout=30)
+        fps = rig.reader_fps(o)
+        print("%s: frames per second %s" % (os.path.basename(o), fps))
+        check(r.returncode == 0, "a reader ended with %s:\n%s" % (r.returncode, open(o).read()))
+        # Never more than two seconds without a frame, and live at the end.
+        gaps = "".join("0" if f == 0 else "1" for f in fps[1:])
+        check("000" not in gaps and fps[-1] > 0, "a reader stayed without frames: %s" % fps)
+    check(not link_drops(log), "the link dropped: %s" % link_drops(log))
+    rig.stop_phone(proc)
+    rig.stop_service()
+
+
+def summary_of(text):
+    m = re.search(r"summary frames=(\d+) drops=(\d+)", text)
+    check(m, "no summary from the monitor: " + text)
+    return int(m.group(1)), int(m.group(2))
+
+
+def case_two_readers(rig):
+    """Two consumers at once, newest first, at 30 fps: each gets nearly every
+    frame, and neither stops the ring for the other."""
+    rig.start_service()
+    rig.request(640, 480)
+    proc, log = rig.phone("--fps", "30")
+    check(rig.wait_state(3, 10000), "the link did not reach streaming")
+    cmd = rig.wine + [rig.args.monitor, "--take", "--quiet", "--newest-only", "--seconds", "5"]
+    readers = [subprocess.Popen(cmd, env=rig.env, stdout=subprocess.PIPE, text=True)
+               for _ in range(2)]
+    for r in readers:
+        out, _ = r.communicate(timeout=60)
+        frames, drops = summary_of(out)
+        check(frames >= 100, "a reader took only %d frames" % frames)
+        check(frames >= 0.95 * (frames + drops), "a reader missed %d of %d" % (drops, frames + drops))
+    rig.stop_phone(proc)
+    rig.stop_service()
+
+
+def case_reader_survives_restart(rig):
+    """A consumer attached before the service restarts gets the new run's
+    frames without being started again."""
+    rig.start_service()
+    rig.request(320, 240)
+    proc, log = rig.phone("--fps", "20")
+    check(rig.wait_state(3, 10000), "the link did not reach streaming")
+    out_path = os.path.join(rig.work, "reader.out")
+    reader = subprocess.Popen(rig.wine + [rig.args.monitor, "--take", "--seconds", "120"],
+                              env=rig.env, stdout=open(out_path, "w"))
+    time.sleep(2)
+    rig.stop_service()
+    rig.start_service()
+    check(rig.wait_state(3, 20000), "no streaming after the restart")
+    lines_at_restart = len(open(out_path).readlines())
+    time.sleep(4)
+    reader.terminate()
+    reader.wait(timeout=30)
+    after = open(out_path).readlines()[lines_at_restart:]
+    fps = [float(m.group(1)) for m in (re.search(r"fps=(\S+)", l) for l in after) if m]
+    check(fps and max(fps) > 5, "the reader got no frames after the restart: %s" % after)
+    rig.stop_phone(proc)
+    rig.stop_service()
+
+
+CASES = {
+    "two_readers": case_two_readers,
+    "reader_survives_restart": case_reader_survives_restart,
+    "stream": case_stream,
+    "ring_full": case_ring_full,
+    "renegotiate": case_renegotiate,
+    "timeout_table": case_timeout_table,
+    "timeout_streaming": case_timeout_streaming,
+    "peer_close": case_peer_close,
+    "alive_only": case_alive_only,
+    "hostile_bytes": case_hostile_bytes,
+    "hostile_state": case_hostile_state,
+    "hung_reader": case_hung_reader,
+    "busy_port": case_busy_port,
+    "second_instance": case_second_instance,
+    "truncated_objects": case_truncated_objects,
+    "cut_and_vanished_objects": case_cut_and_vanished_objects,
+}
+
+
+def main():
+    p = argparse.ArgumentParser()
+    p.add_argument("--case", required=True, choices=sorted(CASES))
+    p.add_argument("--svc", required=True)
+    p.add_argument("--monitor", required=True)
+    p.add_argument("--phone", required=True)
+    p.add_argument("--child", required=True, help="block_consumer_child of the same build")
+    p.add_argument("--wine-run", help="run the .exe programs through this Wine wrapper")
+    args = p.parse_args()
+    for path in (args.svc, args.monitor, args.phone, args.child):
+        if not os.path.exists(path):
+            print("missing program: %s" % path)
+            return 1
+    rig = Rig(args)
+    try:
+        CASES[args.case](rig)
+    except Failure as e:
+        print("FAIL %s: %s" % (args.case, e))
+        for i, _ in enumerate(rig.phones):
+            path = os.path.join(rig.work, "phone%d.log" % i)
+            print("--- phone %d log (tail)" % i)
+            print("".join(open(path, errors="replace").readlines()[-40:]))
+        return 1
+    finally:
+        rig.close()
+    print("ok %s" % args.case)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
