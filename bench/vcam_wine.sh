@@ -18,6 +18,6 @@ while [ $# -gt 0 ]; do
 done
 build=$root/build/$preset
 source=$build/vcam/ovalix_vcam.dll
-reader=$build/tests/ovalix-vcam-read.exe
+reader=$build/tests/vcam/ovalix-vcam-read.exe
 require_built vcam_wine "$preset" "$build" "$source" "$reader"
 run_wine_bench vcam_wine "$build" --seconds "$seconds" --source "$source" --reader "$reader"
