@@ -89,6 +89,22 @@ class WineDll:
                                 stdout=open(log, "w"), stderr=subprocess.STDOUT)
         return proc, log
 
+    def output_while(self, program, argv, lead, action):
+        """Runs program, does action lead seconds into its run, and returns
+        its output once it has ended."""
+        proc, log = self.wine_background(program, *argv)
+        time.sleep(lead)
+        action()
+        proc.wait(timeout=120)
+        with open(log) as f:
+            return f.read()
+
+    def restart_service(self):
+        """The service stops, and starts again two seconds later."""
+        self.stop_service()
+        time.sleep(2)
+        self.start_service()
+
 
 def run_case(cases, name, rig, passed):
     """Runs one case, prints its verdict and closes the rig; the exit status."""

@@ -265,13 +265,10 @@ def case_placeholder(rig):
     check_placeholder(path, 640, 480)
 
     rig.start_service()
-    proc, log = rig.snap_background("--seconds", "16")
-    time.sleep(4)
     # Each link: 45 frames, then silence until the service gives up on it.
-    rig.phone("--stamp-clock", "raw", "--mode", "3", "--formats", "640x480@30",
-              "--pattern", "blocks", "--silent-after", "frames:45")
-    proc.wait(timeout=120)
-    out = open(log).read()
+    out = rig.output_while(rig.args.snap, ["--seconds", "16"], 4, lambda: rig.phone(
+        "--stamp-clock", "raw", "--mode", "3", "--formats", "640x480@30", "--pattern", "blocks",
+        "--silent-after", "frames:45"))
     per = seconds(out)
     check(len(per) >= 14, "per-second lines:\n" + out)
     check(all(sec["live"] == 0 and sec["placeholder"] > 0 for sec in per[:3]),
@@ -291,13 +288,7 @@ def case_restart(rig):
     frames."""
     rig.start_service()
     rig.phone_streaming("--mode", "3", "--formats", "640x480@30", "--pattern", "blocks")
-    proc, log = rig.snap_background("--seconds", "20")
-    time.sleep(5)
-    rig.stop_service()
-    time.sleep(2)
-    rig.start_service()
-    proc.wait(timeout=120)
-    out = open(log).read()
+    out = rig.output_while(rig.args.snap, ["--seconds", "20"], 5, rig.restart_service)
     per = seconds(out)
     check(len(per) >= 18, "per-second lines:\n" + out)
     check(sum(sec["live"] for sec in per[:4]) > 30, "no frames before the restart:\n" + out)

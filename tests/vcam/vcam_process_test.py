@@ -176,12 +176,9 @@ def case_placeholder(rig):
     check(all(sec["placeholder"] > 0 for sec in seconds(out)), "a second without one:\n" + out)
 
     rig.start_service()
-    proc, log = rig.read_background("--seconds", "14")
-    time.sleep(4)
-    rig.phone("--stamp-clock", "raw", "--mode", "3", "--formats", "640x480@30",
-              "--pattern", "blocks", "--silent-after", "frames:60")
-    proc.wait(timeout=120)
-    out = open(log).read()
+    out = rig.output_while(rig.args.reader, ["--seconds", "14"], 4, lambda: rig.phone(
+        "--stamp-clock", "raw", "--mode", "3", "--formats", "640x480@30", "--pattern", "blocks",
+        "--silent-after", "frames:60"))
     s, per = summary(out), seconds(out)
     check(s["no_phone"] >= 10 and s["live"] >= 30, "service without phone, then phone: %s" % s)
     first_live = next((i for i, sec in enumerate(per) if sec["live"] > 0), None)
@@ -197,14 +194,8 @@ def case_restart(rig):
     rig.start_service()
     rig.phone_streaming("--formats", TABLE, "--pattern", "blocks")
     listed = types(rig.read("--list", "--seconds", "0"))
-    proc, log = rig.read_background("--type", str(type_index(listed, "NV12", 320, 240)),
-                                    "--seconds", "20")
-    time.sleep(5)
-    rig.stop_service()
-    time.sleep(2)
-    rig.start_service()
-    proc.wait(timeout=120)
-    out = open(log).read()
+    out = rig.output_while(rig.args.reader, ["--type", str(type_index(listed, "NV12", 320, 240)),
+                                             "--seconds", "20"], 5, rig.restart_service)
     per = seconds(out)
     check(sum(sec["live"] for sec in per[:4]) > 20, "no frames before the restart:\n" + out)
     check(sum(sec["placeholder"] for sec in per) > 0, "no placeholder in the gap:\n" + out)
