@@ -5,7 +5,7 @@
 #
 #   bash bench/filter_wine.sh [win32|win64] [--seconds S] [--subtypes I420,MJPG,RGB24]
 set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
+. "$(dirname "$0")/wine_bench_common.sh"
 preset=win32
 seconds=20
 subtypes=I420,MJPG,RGB24
@@ -18,16 +18,8 @@ while [ $# -gt 0 ]; do
   esac
 done
 build=$root/build/$preset
-phone=$root/build/native-release/tools/phone/ovalix-phone
-[ -x "$phone" ] || phone=$root/build/native/tools/phone/ovalix-phone
-for f in "$build/filter/ovalix_filter.dll" "$build/tools/snap/ovalix-snap.exe" \
-         "$build/service/OvalixSvc.exe" "$phone"; do
-  [ -e "$f" ] || { echo "filter_wine: missing $f (build $preset and native-release)" >&2; exit 1; }
-done
-bash "$root/scripts/wine-prefix.sh"
-exec "$root/scripts/isolate.sh" sh "$root/tests/wine_private_prefix.sh" \
-  python3 "$root/bench/filter_wine.py" --seconds "$seconds" --subtypes "$subtypes" \
-  --filter "$build/filter/ovalix_filter.dll" --snap "$build/tools/snap/ovalix-snap.exe" \
-  --svc "$build/service/OvalixSvc.exe" \
-  --monitor "$build/tools/monitor/ovalix-monitor.exe" --phone "$phone" \
-  --wine-run "$root/scripts/wine-run.sh"
+filter=$build/filter/ovalix_filter.dll
+snap=$build/tools/snap/ovalix-snap.exe
+require_built filter_wine "$preset" "$build" "$filter" "$snap"
+run_wine_bench filter_wine "$build" --seconds "$seconds" --subtypes "$subtypes" \
+  --filter "$filter" --snap "$snap"

@@ -6,7 +6,7 @@
 #
 #   bash bench/vcam_wine.sh [win32|win64] [--seconds S]
 set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
+. "$(dirname "$0")/wine_bench_common.sh"
 preset=win32
 seconds=20
 while [ $# -gt 0 ]; do
@@ -17,16 +17,7 @@ while [ $# -gt 0 ]; do
   esac
 done
 build=$root/build/$preset
-phone=$root/build/native-release/tools/phone/ovalix-phone
-[ -x "$phone" ] || phone=$root/build/native/tools/phone/ovalix-phone
-for f in "$build/vcam/ovalix_vcam.dll" "$build/tests/ovalix-vcam-read.exe" \
-         "$build/service/OvalixSvc.exe" "$phone"; do
-  [ -e "$f" ] || { echo "vcam_wine: missing $f (build $preset and native-release)" >&2; exit 1; }
-done
-bash "$root/scripts/wine-prefix.sh"
-exec "$root/scripts/isolate.sh" sh "$root/tests/wine_private_prefix.sh" \
-  python3 "$root/bench/vcam_wine.py" --seconds "$seconds" \
-  --source "$build/vcam/ovalix_vcam.dll" --reader "$build/tests/ovalix-vcam-read.exe" \
-  --svc "$build/service/OvalixSvc.exe" \
-  --monitor "$build/tools/monitor/ovalix-monitor.exe" --phone "$phone" \
-  --wine-run "$root/scripts/wine-run.sh"
+source=$build/vcam/ovalix_vcam.dll
+reader=$build/tests/vcam/ovalix-vcam-read.exe
+require_built vcam_wine "$preset" "$build" "$source" "$reader"
+run_wine_bench vcam_wine "$build" --seconds "$seconds" --source "$source" --reader "$reader"

@@ -1,16 +1,14 @@
-// The in-process server: class factory, unloading, and registration (the
-// class under its identifier, and an entry in the video input device
+// The in-process server: how the filter is created, and its registration
+// (the class under its identifier, and an entry in the video input device
 // category so that capture applications list the camera).
 #define NO_DSHOW_STRSAFE
 #include <dshow.h>
-#include <olectl.h>
 
 #include "capture_filter.h"
 #include "filter_ids.h"
+#include "inproc_server.h"
 
 namespace {
-
-HMODULE module;
 
 HRESULT CreateFilter(REFIID riid, void** out)
 {
@@ -21,8 +19,6 @@ HRESULT CreateFilter(REFIID riid, void** out)
     static_cast<IBaseFilter*>(filter)->Release();
     return hr;
 }
-
-const wchar_t CLASS_KEY[] = L"CLSID\\{5E75F4EE-128D-4972-8CD9-5B82DF38EB55}";
 
 // Runs f with COM and the filter mapper; COM is left as the caller had it.
 template <class F>
@@ -42,32 +38,8 @@ HRESULT WithMapper(F f)
     return hr;
 }
 
-}  // namespace
-
-extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID)
+HRESULT RegisterInCategory()
 {
-    if (reason == DLL_PROCESS_ATTACH) {
-        module = instance;
-        DisableThreadLibraryCalls(instance);
-    }
-    return TRUE;
-}
-
-STDAPI DllGetClassObject(REFCLSID clsid, REFIID riid, void** out)
-{
-    return GetClassObject(clsid, CLSID_OvalixCaptureFilter, CreateFilter, riid, out);
-}
-
-STDAPI DllCanUnloadNow()
-{
-    return moduleUsers == 0 ? S_OK : S_FALSE;
-}
-
-STDAPI DllRegisterServer()
-{
-    HRESULT hr = RegisterInprocServer(module, HKEY_CLASSES_ROOT, CLASS_KEY, FILTER_NAME);
-    if (FAILED(hr))
-        return hr;
     return WithMapper([](IFilterMapper2* mapper) {
         REGPINTYPES type = { &MEDIATYPE_Video, &MEDIASUBTYPE_RGB24 };
         REGFILTERPINS2 pin;
@@ -88,13 +60,24 @@ STDAPI DllRegisterServer()
     });
 }
 
-STDAPI DllUnregisterServer()
+// Not listed in the category (a failure here) leaves nothing to remove there.
+void UnregisterFromCategory()
 {
-    // Both parts go, whichever of them is missing.
-    HRESULT hr = WithMapper([](IFilterMapper2* mapper) {
+    WithMapper([](IFilterMapper2* mapper) {
         return mapper->UnregisterFilter(&CLSID_VideoInputDeviceCategory, nullptr,
                                         CLSID_OvalixCaptureFilter);
     });
-    (void)hr;   // not listed in the category: nothing to remove there
-    return UnregisterInprocServer(HKEY_CLASSES_ROOT, CLASS_KEY);
 }
+
+}  // namespace
+
+extern const InprocServer inprocServer = {
+    &CLSID_OvalixCaptureFilter,
+    CreateFilter,
+    HKEY_CLASSES_ROOT,
+    L"CLSID\\{5E75F4EE-128D-4972-8CD9-5B82DF38EB55}",
+    FILTER_NAME,
+    RegisterInCategory,
+    UnregisterFromCategory,
+};
+

@@ -1,8 +1,11 @@
 """What every Python rig of the tests and benchmarks shares: a failed check,
 waiting for a condition, the phone stand-in's still blocks picture, and the
-lines the capture programs (ovalix-snap, ovalix-vcam-read) print."""
+lines the capture programs (ovalix-snap, ovalix-vcam-read) print, running a
+Windows program or registering a DLL under Wine, and running one case."""
 
+import os
 import re
+import subprocess
 import time
 
 # The stand-in's blocks picture (--pattern blocks): 4 x 2 equal cells, row by
@@ -56,3 +59,61 @@ def seconds(out):
     """The counts of each "second=N k=v ..." line."""
     return [dict((k, int(v)) for k, v in re.findall(r"(\w+)=(\d+)", line))
             for line in out.splitlines() if line.startswith("second=")]
+
+
+class WineDll:
+    """What a rig that registers a COM server DLL under Wine adds to the link
+    rig (self.wine, self.env, self.work): Wine runs with the loader of the
+    DLL's bitness, so regsvr32 writes that bitness's registry view."""
+
+    def use_bits_of(self, dll):
+        from pe_bits import pe_bits
+        self.bits = pe_bits(dll)
+        self.env["OVALIX_WINE_BITS"] = str(self.bits)
+
+    def wine_run(self, *argv, timeout=120):
+        r = subprocess.run(self.wine + list(argv), env=self.env, capture_output=True,
+                           timeout=timeout)
+        return r.returncode, r.stdout.decode(errors="replace").replace("\r", "")
+
+    def regsvr32(self, dll, undo=False):
+        argv = ["regsvr32", "/s"] + (["/u"] if undo else []) + [dll]
+        rc, out = self.wine_run(*argv)
+        check(rc == 0, "regsvr32 %s failed (%d): %s" % (" ".join(argv[1:]), rc, out))
+
+    def wine_background(self, program, *argv):
+        """A running program and the file that gathers its output."""
+        log = os.path.join(self.work, "%s%d.log" % (os.path.basename(program),
+                                                     time.monotonic_ns()))
+        proc = subprocess.Popen(self.wine + [program] + list(argv), env=self.env,
+                                stdout=open(log, "w"), stderr=subprocess.STDOUT)
+        return proc, log
+
+    def output_while(self, program, argv, lead, action):
+        """Runs program, does action lead seconds into its run, and returns
+        its output once it has ended."""
+        proc, log = self.wine_background(program, *argv)
+        time.sleep(lead)
+        action()
+        proc.wait(timeout=120)
+        with open(log) as f:
+            return f.read()
+
+    def restart_service(self):
+        """The service stops, and starts again two seconds later."""
+        self.stop_service()
+        time.sleep(2)
+        self.start_service()
+
+
+def run_case(cases, name, rig, passed):
+    """Runs one case, prints its verdict and closes the rig; the exit status."""
+    try:
+        cases[name](rig)
+    except Failure as e:
+        print("FAIL: %s" % e)
+        return 1
+    finally:
+        rig.close()
+    print(passed)
+    return 0

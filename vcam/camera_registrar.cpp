@@ -101,17 +101,30 @@ bool ReadSourceServer(REGSAM view, wchar_t* path, DWORD capacity)
     return true;
 }
 
-HRESULT CreateCamera(const CSensorGroup& group, ComPtr<IOvxVirtualCamera>& camera)
-{
-    return group.create(OVX_VCAM_TYPE_SOFTWARE_CAMERA_SOURCE, OVX_VCAM_LIFETIME_SYSTEM,
-                        OVX_VCAM_ACCESS_ALL_USERS, CAMERA_FRIENDLY_NAME, MEDIA_SOURCE_CLSID_TEXT,
-                        nullptr, 0, &camera);
-}
-
 void PrintFailure(FILE* out, const char* what, HRESULT hr)
 {
     fprintf(out, "%s failed: 0x%08lX%s\n", what, (unsigned long)hr,
             hr == E_ACCESSDENIED ? " (run it as administrator)" : "");
+}
+
+// Creates the camera's system-wide registration object, has act do its part
+// with it and shuts it down; a failed step is reported (act's as what).
+template <class Act>
+bool WithCamera(const CSensorGroup& group, FILE* out, const char* what, Act act)
+{
+    ComPtr<IOvxVirtualCamera> camera;
+    HRESULT hr = group.create(OVX_VCAM_TYPE_SOFTWARE_CAMERA_SOURCE, OVX_VCAM_LIFETIME_SYSTEM,
+                              OVX_VCAM_ACCESS_ALL_USERS, CAMERA_FRIENDLY_NAME,
+                              MEDIA_SOURCE_CLSID_TEXT, nullptr, 0, &camera);
+    if (FAILED(hr)) {
+        PrintFailure(out, "MFCreateVirtualCamera", hr);
+        return false;
+    }
+    hr = act(camera.Get());
+    camera->Shutdown();
+    if (FAILED(hr))
+        PrintFailure(out, what, hr);
+    return SUCCEEDED(hr);
 }
 
 // The build number as the kernel reports it (GetVersionEx answers what the
@@ -178,18 +191,9 @@ RegistrarResult RegisterCamera(FILE* out)
                      "its regsvr32 on its ovalix_vcam.dll first.\n");
         return REGISTRAR_FAILED;
     }
-    ComPtr<IOvxVirtualCamera> camera;
-    HRESULT hr = CreateCamera(group, camera);
-    if (FAILED(hr)) {
-        PrintFailure(out, "MFCreateVirtualCamera", hr);
+    if (!WithCamera(group, out, "Starting the virtual camera",
+                    [](IOvxVirtualCamera* camera) { return camera->Start(nullptr); }))
         return REGISTRAR_FAILED;
-    }
-    hr = camera->Start(nullptr);
-    camera->Shutdown();
-    if (FAILED(hr)) {
-        PrintFailure(out, "Starting the virtual camera", hr);
-        return REGISTRAR_FAILED;
-    }
     fprintf(out, "\"%ls\" is registered for all users (source %ls).\n", CAMERA_FRIENDLY_NAME,
             path);
     return REGISTRAR_OK;
@@ -201,18 +205,9 @@ RegistrarResult UnregisterCamera(FILE* out)
     CSensorGroup group;
     if (ReportMissingApi(group, out))
         return REGISTRAR_NO_API;
-    ComPtr<IOvxVirtualCamera> camera;
-    HRESULT hr = CreateCamera(group, camera);
-    if (FAILED(hr)) {
-        PrintFailure(out, "MFCreateVirtualCamera", hr);
+    if (!WithCamera(group, out, "Removing the virtual camera",
+                    [](IOvxVirtualCamera* camera) { return camera->Remove(); }))
         return REGISTRAR_FAILED;
-    }
-    hr = camera->Remove();
-    camera->Shutdown();
-    if (FAILED(hr)) {
-        PrintFailure(out, "Removing the virtual camera", hr);
-        return REGISTRAR_FAILED;
-    }
     fprintf(out, "\"%ls\" is removed.\n", CAMERA_FRIENDLY_NAME);
     return REGISTRAR_OK;
 }

@@ -23,7 +23,7 @@ import zlib
 
 TESTS = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, TESTS)
-from rig_support import BLOCK_COLOURS, Failure, check, wait_until  # noqa: E402
+from rig_support import BLOCK_COLOURS, Failure, check, run_case, wait_until  # noqa: E402
 
 NODE = "ovalix-camera"
 
@@ -524,16 +524,7 @@ def main():
     args = parser.parse_args()
     if not args.inside:
         run_isolated(__file__, sys.argv[1:])
-    rig = Rig(args)
-    try:
-        CASES[args.case](rig)
-    except Failure as e:
-        print("FAIL: %s" % e)
-        return 1
-    finally:
-        rig.close()
-    print("PASS")
-    return 0
+    return run_case(CASES, args.case, Rig(args), "PASS")
 
 
 if __name__ == "__main__":

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "filter_com_support.h"
+#include "format_table_of.h"
 #include "jpeg_blocks.h"
 #include "block_writer.h"
 #include "source_stats.h"
@@ -30,20 +31,9 @@ VIDEOINFOHEADER* Editable(AM_MEDIA_TYPE* mt)
 const GUID SUBTYPE_I420 = { 0x30323449, 0x0000, 0x0010,
                             { 0x80, 0x00, 0x00, 0xaa, 0x00, 0x38, 0x9b, 0x71 } };
 
-struct Entry {
-    uint32_t width, height;
-    float fps;
-};
-
-void PublishTable(std::initializer_list<Entry> entries)
+void PublishTable(std::initializer_list<VideoFormat> entries)
 {
-    memset(&g_formats, 0, sizeof g_formats);
-    g_formats.mode = 3;
-    for (const Entry& e : entries) {
-        g_formats.entries[g_formats.count].packed = PackEntry(e.width, e.height, 0);
-        g_formats.entries[g_formats.count].fps = e.fps;
-        ++g_formats.count;
-    }
+    g_formats = TableOf(entries);
     PublishFormats();
 }
 

@@ -20,8 +20,7 @@ import time
 TESTS = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path[:0] = [TESTS, os.path.join(TESTS, "service")]
 from link_process_test import Rig  # noqa: E402
-from pe_bits import pe_bits  # noqa: E402
-from rig_support import BLOCK_COLOURS, Failure, check, seconds, summary  # noqa: E402
+from rig_support import BLOCK_COLOURS, WineDll, check, run_case, seconds, summary  # noqa: E402
 
 CLSID = "{5E75F4EE-128D-4972-8CD9-5B82DF38EB55}"
 VIDEO_INPUT = "{860BB310-5D01-11D0-BD3B-00A0C911CE86}"
@@ -29,33 +28,20 @@ VIDEO_INPUT = "{860BB310-5D01-11D0-BD3B-00A0C911CE86}"
 JPEG_TOLERANCE = 40
 
 
-class FilterRig(Rig):
+class FilterRig(WineDll, Rig):
     def __init__(self, args):
         super().__init__(args)
-        # regsvr32 of the filter's bitness registers it in that bitness's view.
-        self.bits = pe_bits(args.filter)
-        self.env["OVALIX_WINE_BITS"] = str(self.bits)
+        self.use_bits_of(args.filter)
         self.register()
 
-    def wine_run(self, *argv, timeout=120):
-        r = subprocess.run(self.wine + list(argv), env=self.env, capture_output=True,
-                           timeout=timeout)
-        return r.returncode, r.stdout.decode(errors="replace").replace("\r", "")
-
     def register(self, undo=False):
-        argv = ["regsvr32", "/s"] + (["/u"] if undo else []) + [self.args.filter]
-        rc, out = self.wine_run(*argv)
-        check(rc == 0, "regsvr32 %s failed (%d): %s" % (" ".join(argv[1:]), rc, out))
+        self.regsvr32(self.args.filter, undo)
 
     def snap(self, *argv, timeout=120):
-        rc, out = self.wine_run(self.args.snap, *argv, timeout=timeout)
-        return rc, out
+        return self.wine_run(self.args.snap, *argv, timeout=timeout)
 
     def snap_background(self, *argv):
-        log = os.path.join(self.work, "snap%d.log" % time.monotonic_ns())
-        proc = subprocess.Popen(self.wine + [self.args.snap] + list(argv), env=self.env,
-                                stdout=open(log, "w"), stderr=subprocess.STDOUT)
-        return proc, log
+        return self.wine_background(self.args.snap, *argv)
 
     def phone_streaming(self, *argv):
         proc, log = self.phone("--stamp-clock", "raw", *argv)
@@ -279,13 +265,10 @@ def case_placeholder(rig):
     check_placeholder(path, 640, 480)
 
     rig.start_service()
-    proc, log = rig.snap_background("--seconds", "16")
-    time.sleep(4)
     # Each link: 45 frames, then silence until the service gives up on it.
-    rig.phone("--stamp-clock", "raw", "--mode", "3", "--formats", "640x480@30",
-              "--pattern", "blocks", "--silent-after", "frames:45")
-    proc.wait(timeout=120)
-    out = open(log).read()
+    out = rig.output_while(rig.args.snap, ["--seconds", "16"], 4, lambda: rig.phone(
+        "--stamp-clock", "raw", "--mode", "3", "--formats", "640x480@30", "--pattern", "blocks",
+        "--silent-after", "frames:45"))
     per = seconds(out)
     check(len(per) >= 14, "per-second lines:\n" + out)
     check(all(sec["live"] == 0 and sec["placeholder"] > 0 for sec in per[:3]),
@@ -305,13 +288,7 @@ def case_restart(rig):
     frames."""
     rig.start_service()
     rig.phone_streaming("--mode", "3", "--formats", "640x480@30", "--pattern", "blocks")
-    proc, log = rig.snap_background("--seconds", "20")
-    time.sleep(5)
-    rig.stop_service()
-    time.sleep(2)
-    rig.start_service()
-    proc.wait(timeout=120)
-    out = open(log).read()
+    out = rig.output_while(rig.args.snap, ["--seconds", "20"], 5, rig.restart_service)
     per = seconds(out)
     check(len(per) >= 18, "per-second lines:\n" + out)
     check(sum(sec["live"] for sec in per[:4]) > 30, "no frames before the restart:\n" + out)
@@ -378,16 +355,7 @@ def main():
         p.add_argument("--" + name, required=True)
     args = p.parse_args()
     args.filter_win = "Z:" + os.path.abspath(args.filter).replace("/", "\\")
-    rig = FilterRig(args)
-    try:
-        CASES[args.case](rig)
-    except Failure as e:
-        print("FAIL:", e)
-        return 1
-    finally:
-        rig.close()
-    print("passed")
-    return 0
+    return run_case(CASES, args.case, FilterRig(args), "passed")
 
 
 if __name__ == "__main__":

@@ -2,29 +2,15 @@
 // with, and the stream types made of them and their rates.
 #include <gtest/gtest.h>
 
-#include <string.h>
-
+#include "format_table_of.h"
 #include "source_logic.h"
 #include "stream_types.h"
 
 namespace {
 
-FormatTable Table(std::initializer_list<VideoFormat> entries)
-{
-    FormatTable t;
-    memset(&t, 0, sizeof t);
-    t.mode = 3;
-    for (const VideoFormat& f : entries) {
-        t.entries[t.count].packed = PackEntry(f.width, f.height, 0);
-        t.entries[t.count].fps = f.fps;
-        ++t.count;
-    }
-    return t;
-}
-
 TEST(SourceFormats, TableOrderDefaultFromRequestedSizeElseLast)
 {
-    FormatTable t = Table({ { 1280, 720, 30 }, { 640, 480, 15 }, { 320, 240, 10 } });
+    FormatTable t = TableOf({ { 1280, 720, 30 }, { 640, 480, 15 }, { 320, 240, 10 } });
     VideoFormat f[FORMAT_MAX_ENTRIES];
     ASSERT_EQ(OfferedFormats(&t, f), 3u);
     EXPECT_EQ(f[0].width, 1280u);
@@ -41,10 +27,10 @@ TEST(SourceFormats, NoServiceOrEmptyTableOffersTheServiceDefault)
     ASSERT_EQ(OfferedFormats(nullptr, f), 1u);
     EXPECT_EQ(f[0].width, 640u);
     EXPECT_EQ(f[0].height, 480u);
-    FormatTable empty = Table({});
+    FormatTable empty = TableOf({});
     ASSERT_EQ(OfferedFormats(&empty, f), 1u);
     EXPECT_EQ(f[0].width, 640u);
-    FormatTable hostile = Table({ { 320, 240, 30 } });
+    FormatTable hostile = TableOf({ { 320, 240, 30 } });
     hostile.count = 0xFFFFFFFF;   // clamped, never read past the table
     EXPECT_EQ(OfferedFormats(&hostile, f), 1u);
 }

@@ -71,8 +71,25 @@ void ExpectQuickShutdown(const char* condition)
     EXPECT_LT(b.Stop() + (NowMs() - start), 2 * SHUTDOWN_LIMIT_MS);
 }
 
+// Every decoded picture is width x height.
+void ExpectPictureSizes(const std::vector<SeenPicture>& pictures, int width, int height)
+{
+    for (const SeenPicture& picture : pictures) {
+        EXPECT_EQ(width, picture.width);
+        EXPECT_EQ(height, picture.height);
+    }
+}
+
 class GstSourceTest : public ::testing::Test {
 protected:
+    // The service was last asked for width x height.
+    void ExpectRequested(uint32_t width, uint32_t height)
+    {
+        uint32_t w = 0, h = 0;
+        EXPECT_TRUE(rig.ReadRequestedSize(w, h));
+        EXPECT_EQ(width, w);
+        EXPECT_EQ(height, h);
+    }
     void StartStreaming(const char* formats)
     {
         rig.StartService();
@@ -114,14 +131,8 @@ TEST_F(GstSourceTest, CapsMirrorTheTableAndNegotiationRequestsTheSize)
                                     const std::vector<SeenPicture>& pictures) {
         return LiveAtLeast(s, 10) && pictures.size() >= 10;
     }));
-    uint32_t w = 0, h = 0;
-    EXPECT_TRUE(rig.ReadRequestedSize(w, h));
-    EXPECT_EQ(640u, w);
-    EXPECT_EQ(480u, h);
-    for (const SeenPicture& picture : p.Pictures()) {
-        EXPECT_EQ(640, picture.width);
-        EXPECT_EQ(480, picture.height);
-    }
+    ExpectRequested(640, 480);
+    ExpectPictureSizes(p.Pictures(), 640, 480);
     for (const SeenBuffer& b : p.Seen()) {
         EXPECT_TRUE(b.hasPts);
         EXPECT_EQ(b.hasCounter, b.hasPhoneStamp);
@@ -155,17 +166,12 @@ TEST_F(GstSourceTest, RequestSizeAsksTheServiceAndCapsFollow)
         };
     };
     EXPECT_TRUE(p.WaitFor(10000, pictures_of(320, 240)));
-    uint32_t w = 0, h = 0;
-    EXPECT_TRUE(rig.ReadRequestedSize(w, h));
-    EXPECT_EQ(320u, w);
-    EXPECT_EQ(240u, h);
+    ExpectRequested(320, 240);
 
     // Changed while playing: the service renegotiates, the pictures follow.
     g_object_set(p.Source(), "request-size", "1280x720", nullptr);
     EXPECT_TRUE(p.WaitFor(10000, pictures_of(1280, 720)));
-    EXPECT_TRUE(rig.ReadRequestedSize(w, h));
-    EXPECT_EQ(1280u, w);
-    EXPECT_EQ(720u, h);
+    ExpectRequested(1280, 720);
 
     // Not a size: ignored, the request stands.
     g_object_set(p.Source(), "request-size", "big", nullptr);
@@ -214,14 +220,8 @@ TEST_F(GstSourceTest, StartedBeforeThePhoneTheSourceTakesTheRequestedSize)
                                     const std::vector<SeenPicture>& pictures) {
         return LiveAtLeast(s, 10) && pictures.size() >= 10;
     }));
-    for (const SeenPicture& picture : p.Pictures()) {
-        EXPECT_EQ(1280, picture.width);
-        EXPECT_EQ(720, picture.height);
-    }
-    uint32_t w = 0, h = 0;
-    EXPECT_TRUE(rig.ReadRequestedSize(w, h));
-    EXPECT_EQ(1280u, w);
-    EXPECT_EQ(720u, h);
+    ExpectPictureSizes(p.Pictures(), 1280, 720);
+    ExpectRequested(1280, 720);
     EXPECT_LT(p.Stop(), SHUTDOWN_LIMIT_MS);
 }
 
@@ -271,10 +271,7 @@ TEST_F(GstSourceTest, PlaceholderWithoutServiceOrPhoneThenLiveByItself)
         return CountPlaceholders(s, PLACEHOLDER_NO_SERVICE) >= 3 && pictures.size() >= 3;
     }));
     // The placeholder decodes at the negotiated size.
-    for (const SeenPicture& picture : p.Pictures()) {
-        EXPECT_EQ(640, picture.width);
-        EXPECT_EQ(480, picture.height);
-    }
+    ExpectPictureSizes(p.Pictures(), 640, 480);
     ExpectQuickShutdown("no service");
 
     rig.StartService();
@@ -289,10 +286,7 @@ TEST_F(GstSourceTest, PlaceholderWithoutServiceOrPhoneThenLiveByItself)
         return LiveAtLeast(s, 10);
     }));
     // The size negotiated before the service existed was asked for.
-    uint32_t w = 0, h = 0;
-    EXPECT_TRUE(rig.ReadRequestedSize(w, h));
-    EXPECT_EQ(640u, w);
-    EXPECT_EQ(480u, h);
+    ExpectRequested(640, 480);
     EXPECT_LT(p.Stop(), SHUTDOWN_LIMIT_MS);
 }
 
@@ -341,14 +335,8 @@ TEST_F(GstSourceTest, ServiceRestartMidStream)
     EXPECT_TRUE(p.WaitFor(15000, [](const std::vector<SeenBuffer>& s, const std::vector<SeenPicture>&) {
         return LiveAfterPlaceholder(s) >= 10;
     }));
-    uint32_t w = 0, h = 0;
-    EXPECT_TRUE(rig.ReadRequestedSize(w, h));
-    EXPECT_EQ(640u, w);
-    EXPECT_EQ(480u, h);
-    for (const SeenPicture& picture : p.Pictures()) {
-        EXPECT_EQ(640, picture.width);
-        EXPECT_EQ(480, picture.height);
-    }
+    ExpectRequested(640, 480);
+    ExpectPictureSizes(p.Pictures(), 640, 480);
     EXPECT_LT(p.Stop(), SHUTDOWN_LIMIT_MS);
 }
 
@@ -460,10 +448,7 @@ TEST_F(GstSourceTest, AFixedPipelineStarvedByAnotherReaderAsksAgain)
     }));
     printf("live again %llu ms after the first placeholders\n",
            (unsigned long long)(NowMs() - starved));
-    uint32_t w = 0, h = 0;
-    EXPECT_TRUE(rig.ReadRequestedSize(w, h));
-    EXPECT_EQ(640u, w);
-    EXPECT_EQ(480u, h);
+    ExpectRequested(640, 480);
     EXPECT_LT(p.Stop(), SHUTDOWN_LIMIT_MS);
 }
 

@@ -1,6 +1,7 @@
 # Pieces shared by the serial link scripts (sourced). The including script sets
 # work (a temporary folder), phone (the stand-in), pids (an array of the
-# background programs it started) and monitor_cmd (how to run the monitor).
+# background programs it started), monitor_cmd (how to run the monitor) and
+# plug (makes the phone's port appear).
 
 fail() {
   echo "FAIL: $*" >&2
@@ -48,4 +49,28 @@ take_frames() {   # count
     *"summary frames=$1 "*) ;;
     *) fail "took: $out" ;;
   esac
+}
+
+# The cable phone's port appears and a TCP phone connects while the service
+# (its process id given) stands still, so that both wait for the same step.
+plug_beside_tcp_phone() {   # service pid
+  kill -STOP "$1"
+  plug
+  "$phone" --connect 127.0.0.1:5055 --formats 640x480@30 --log >"$work/tcp-phone.log" 2>&1 &
+  pids+=($!)
+  for _ in $(seq 100); do
+    grep -q "link up" "$work/tcp-phone.log" && break
+    sleep 0.02
+  done
+  grep -q "link up" "$work/tcp-phone.log" || fail "the TCP phone did not connect"
+  kill -CONT "$1"
+}
+
+# The serial phone got the format request; the TCP phone never did: its link
+# was not the one.
+check_serial_phone_served() {
+  grep -q "select" "$work/serial-phone.log" || fail "the serial phone got no request"
+  if grep -q "select" "$work/tcp-phone.log"; then
+    fail "the TCP phone was served"
+  fi
 }

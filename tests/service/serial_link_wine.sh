@@ -97,27 +97,13 @@ stream)
 beats-tcp)
   start_service
   serial_phone
-  # Hold the service still while the cable phone appears and the TCP phone
-  # connects, so that both wait for the same step.
   sleep 1.5
   svc_pid=$(service_pid) || fail "service process not found"
-  kill -STOP "$svc_pid"
-  plug
-  "$phone" --connect 127.0.0.1:5055 --formats 640x480@30 --log >"$work/tcp-phone.log" 2>&1 &
-  pids+=($!)
-  for _ in $(seq 100); do
-    grep -q "link up" "$work/tcp-phone.log" && break
-    sleep 0.02
-  done
-  grep -q "link up" "$work/tcp-phone.log" || fail "the TCP phone did not connect"
-  kill -CONT "$svc_pid"
+  plug_beside_tcp_phone "$svc_pid"
   svc_pid=
   monitor --wait-state 3 --timeout 20000 || fail "no link"
   take_frames 10
-  grep -q "select" "$work/serial-phone.log" || fail "the serial phone got no request"
-  if grep -q "select" "$work/tcp-phone.log"; then
-    fail "the TCP phone was served"
-  fi
+  check_serial_phone_served
   ;;
 
 vanish)

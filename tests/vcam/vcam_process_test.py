@@ -16,7 +16,6 @@ import argparse
 import os
 import re
 import shutil
-import subprocess
 import sys
 import time
 
@@ -24,30 +23,22 @@ TESTS = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path[:0] = [TESTS, os.path.join(TESTS, "filter"), os.path.join(TESTS, "service")]
 from filter_process_test import JPEG_TOLERANCE  # noqa: E402
 from link_process_test import Rig  # noqa: E402
-from pe_bits import pe_bits  # noqa: E402
-from rig_support import BLOCK_COLOURS, Failure, check, seconds, summary  # noqa: E402
+from rig_support import (BLOCK_COLOURS, Failure, WineDll, check, run_case, seconds,  # noqa: E402
+                         summary)
 
 CLSID = "{4D34993D-67BD-4538-9C88-5F514A70AB14}"
 SERVER_KEY = "HKLM\\Software\\Classes\\CLSID\\%s\\InprocServer32" % CLSID
 TABLE = "1280x720@30,640x480@15,320x240@10"
 
 
-class CameraRig(Rig):
+class CameraRig(WineDll, Rig):
     def __init__(self, args):
         super().__init__(args)
-        self.bits = pe_bits(args.source)
         # regsvr32, reg and the like run with the loader of the source's bitness.
-        self.env["OVALIX_WINE_BITS"] = str(self.bits)
-
-    def wine_run(self, *argv, timeout=120):
-        r = subprocess.run(self.wine + list(argv), env=self.env, capture_output=True,
-                           timeout=timeout)
-        return r.returncode, r.stdout.decode(errors="replace").replace("\r", "")
+        self.use_bits_of(args.source)
 
     def register_source(self, undo=False):
-        argv = ["regsvr32", "/s"] + (["/u"] if undo else []) + [self.args.source]
-        rc, out = self.wine_run(*argv)
-        check(rc == 0, "regsvr32 %s failed (%d): %s" % (" ".join(argv[1:]), rc, out))
+        self.regsvr32(self.args.source, undo)
 
     def read(self, *argv, timeout=120):
         rc, out = self.wine_run(self.args.reader, *argv, timeout=timeout)
@@ -55,10 +46,7 @@ class CameraRig(Rig):
         return out
 
     def read_background(self, *argv):
-        log = os.path.join(self.work, "read%d.log" % time.monotonic_ns())
-        proc = subprocess.Popen(self.wine + [self.args.reader] + list(argv), env=self.env,
-                                stdout=open(log, "w"), stderr=subprocess.STDOUT)
-        return proc, log
+        return self.wine_background(self.args.reader, *argv)
 
     def phone_streaming(self, *argv):
         proc, log = self.phone("--stamp-clock", "raw", "--mode", "3", *argv)
@@ -188,12 +176,9 @@ def case_placeholder(rig):
     check(all(sec["placeholder"] > 0 for sec in seconds(out)), "a second without one:\n" + out)
 
     rig.start_service()
-    proc, log = rig.read_background("--seconds", "14")
-    time.sleep(4)
-    rig.phone("--stamp-clock", "raw", "--mode", "3", "--formats", "640x480@30",
-              "--pattern", "blocks", "--silent-after", "frames:60")
-    proc.wait(timeout=120)
-    out = open(log).read()
+    out = rig.output_while(rig.args.reader, ["--seconds", "14"], 4, lambda: rig.phone(
+        "--stamp-clock", "raw", "--mode", "3", "--formats", "640x480@30", "--pattern", "blocks",
+        "--silent-after", "frames:60"))
     s, per = summary(out), seconds(out)
     check(s["no_phone"] >= 10 and s["live"] >= 30, "service without phone, then phone: %s" % s)
     first_live = next((i for i, sec in enumerate(per) if sec["live"] > 0), None)
@@ -209,14 +194,8 @@ def case_restart(rig):
     rig.start_service()
     rig.phone_streaming("--formats", TABLE, "--pattern", "blocks")
     listed = types(rig.read("--list", "--seconds", "0"))
-    proc, log = rig.read_background("--type", str(type_index(listed, "NV12", 320, 240)),
-                                    "--seconds", "20")
-    time.sleep(5)
-    rig.stop_service()
-    time.sleep(2)
-    rig.start_service()
-    proc.wait(timeout=120)
-    out = open(log).read()
+    out = rig.output_while(rig.args.reader, ["--type", str(type_index(listed, "NV12", 320, 240)),
+                                             "--seconds", "20"], 5, rig.restart_service)
     per = seconds(out)
     check(sum(sec["live"] for sec in per[:4]) > 20, "no frames before the restart:\n" + out)
     check(sum(sec["placeholder"] for sec in per) > 0, "no placeholder in the gap:\n" + out)
@@ -317,16 +296,7 @@ def main():
                  "wine-run"):
         p.add_argument("--" + name, required=True)
     args = p.parse_args()
-    rig = CameraRig(args)
-    try:
-        CASES[args.case](rig)
-    except Failure as e:
-        print("FAIL:", e)
-        return 1
-    finally:
-        rig.close()
-    print("passed")
-    return 0
+    return run_case(CASES, args.case, CameraRig(args), "passed")
 
 
 if __name__ == "__main__":
