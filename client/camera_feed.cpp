@@ -32,7 +32,8 @@ CCameraFeed::CCameraFeed(uint32_t frameBacklog)
       caughtUp(false), last(FEED_NOTHING), lastStamp(0), attachments(0), lastAskCheckMs(0),
       sizeCount(0), sizesAttachment(0), lastLiveShownMs(0), seenRequest(0),
       seenRequestSinceMs(0), seenRequestByConsumer(false), streamedAtLastLook(false), wanted(0),
-      wantedChanged(false), stallMs(DEFAULT_STALL_MS), periodMs(DEFAULT_PLACEHOLDER_PERIOD_MS)
+      wantedChanged(false), wantedPreferred(false), stallMs(DEFAULT_STALL_MS),
+      periodMs(DEFAULT_PLACEHOLDER_PERIOD_MS)
 {
     if (backlog > 1)
         frames = new (std::nothrow) CameraFrame[backlog];
@@ -60,6 +61,14 @@ void CCameraFeed::Start()
 
 void CCameraFeed::SetWantedSize(uint32_t width, uint32_t height)
 {
+    wantedPreferred = false;
+    wanted = PackSize(width, height);
+    wantedChanged = true;
+}
+
+void CCameraFeed::PreferSize(uint32_t width, uint32_t height)
+{
+    wantedPreferred = true;
     wanted = PackSize(width, height);
     wantedChanged = true;
 }
@@ -134,9 +143,10 @@ void CCameraFeed::AskForSize(uint32_t now)
     // Asked for nothing, the service sends its table's last entry: when that
     // is the wanted size, asking again unprompted (a service that started
     // afresh under a reader) would only make it link again. A size the
-    // consumer has just chosen, or a new attachment, is always written, so
-    // the block says what this consumer shows.
-    if (!force && nobodyAsks && haveTable && IsStartUpSize(table, width, height))
+    // consumer has chosen is written at once and after a new attachment, so
+    // the block says what this consumer shows; a size it only prefers never.
+    if ((!force || wantedPreferred) && nobodyAsks && haveTable &&
+        IsStartUpSize(table, width, height))
         return;
     bool startUp = nobodyAsks ||
                    (!seenRequestByConsumer && haveTable && IsStartUpSize(table, w, h));

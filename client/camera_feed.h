@@ -105,6 +105,10 @@ public:
     // The picture size to ask the service for; 0 x 0 asks for nothing. Each
     // call asks again at the next Next.
     void SetWantedSize(uint32_t width, uint32_t height);
+    // Like SetWantedSize for a size nobody chose (a consumer's default): it
+    // is not written while nobody asks and the service sends it anyway, so
+    // that starting to read never makes the phone link again.
+    void PreferSize(uint32_t width, uint32_t height);
     void SetPacing(uint32_t stallMs, uint32_t periodMs);
     void ReadCounts(FeedCounts& out);
     // Milliseconds from the phone's send stamp to Shown(), one bucket each.
@@ -150,6 +154,7 @@ private:
 
     std::atomic<uint32_t> wanted;        // width | height << 16
     std::atomic<bool> wantedChanged;
+    std::atomic<bool> wantedPreferred;   // PreferSize rather than SetWantedSize
     std::atomic<uint32_t> stallMs;
     std::atomic<uint32_t> periodMs;
 

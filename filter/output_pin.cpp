@@ -363,7 +363,7 @@ HRESULT COutputPin::Active()
     HRESULT hr = allocator->Commit();
     if (FAILED(hr))
         return hr;
-    if (!worker.Start(allocator.Get(), peerInput.Get(), connected)) {
+    if (!worker.Start(allocator.Get(), peerInput.Get(), connected, formatChosen)) {
         allocator->Decommit();
         return E_OUTOFMEMORY;
     }

@@ -33,7 +33,8 @@ CStreamWorker::~CStreamWorker()
     delete[] card;
 }
 
-bool CStreamWorker::Start(IMemAllocator* alloc, IMemInputPin* in, const StreamChoice& c)
+bool CStreamWorker::Start(IMemAllocator* alloc, IMemInputPin* in, const StreamChoice& c,
+                          bool chosen)
 {
     if (thread.joinable()) {
         if (!stopping)
@@ -65,7 +66,10 @@ bool CStreamWorker::Start(IMemAllocator* alloc, IMemInputPin* in, const StreamCh
     choice = c;
     // Asked of the service now that the stream starts, and again after every
     // restart of it; choosing or probing a type never touches the phone.
-    feed.SetWantedSize(t.entry.width, t.entry.height);
+    if (chosen)
+        feed.SetWantedSize(t.entry.width, t.entry.height);
+    else
+        feed.PreferSize(t.entry.width, t.entry.height);
     feed.Resume();
     stopping = false;
     running = false;

@@ -31,9 +31,11 @@ public:
     ~CStreamWorker();
 
     // Begins streaming the given type into the peer's input; the service is
-    // asked for the type's size when it would not send it by itself, and
-    // asked again after every restart of it.
-    bool Start(IMemAllocator* allocator, IMemInputPin* input, const StreamChoice& choice);
+    // asked for the type's size, again after every restart of it. A size the
+    // application chose (SetFormat) is always asked for; the default only
+    // when the service would not send it by itself.
+    bool Start(IMemAllocator* allocator, IMemInputPin* input, const StreamChoice& choice,
+               bool chosen);
     // Asks the thread to end; the caller then decommits the allocator (which
     // frees a thread waiting for a buffer) and calls Join. Called on the
     // thread itself (a downstream filter stopping the graph from a sample's

@@ -208,6 +208,14 @@ TEST_F(CameraFeedTest, AsksForItsSizeAfterEveryRestartButNeverFightsAnotherConsu
     for (start = GetTickMs(); GetTickMs() - start < 4 * ASK_CHECK_MS;)
         quiet.Next(20, *frame, item);
     EXPECT_EQ(RequestedWidth(), 0u);
+    // A size only preferred (a consumer's default) is not written even at
+    // the start, while the service sends it anyway.
+    CCameraFeed preferring;
+    preferring.PreferSize(320, 240);
+    preferring.Start();
+    for (start = GetTickMs(); GetTickMs() - start < 4 * ASK_CHECK_MS;)
+        preferring.Next(20, *frame, item);
+    EXPECT_EQ(RequestedWidth(), 0u);
 }
 
 TEST_F(CameraFeedTest, AttachesWhenTheServiceComesAndFollowsItAcrossARestart)
