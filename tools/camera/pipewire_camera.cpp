@@ -73,6 +73,10 @@ struct CPipeWireCamera::Impl {
     // buffer has come free for STARVED_FRAMES frames.
     bool renew;
     uint32_t starved;      // frames in a row without a free buffer
+    // A buffer has come free since the format was chosen. Until then an
+    // empty queue is a consumer still setting up its pool (slow on a loaded
+    // machine), not a lost one, and renewing would only start it over.
+    bool flowing;
     uint64_t sequence;
     VideoFormat formats[FORMAT_MAX_ENTRIES];
     uint32_t formatCount;
@@ -170,6 +174,7 @@ void OnParamChanged(void* data, uint32_t id, const spa_pod* param)
         return;
     }
     impl->negotiated = true;
+    impl->flowing = false;
     fprintf(stderr, "ovalix-camera: consumer chose %s %ux%u\n", RawFormatName(format),
             info.size.width, info.size.height);
 
@@ -306,6 +311,7 @@ bool CPipeWireCamera::Start(const CameraNodeInfo& info)
     impl->held = nullptr;
     impl->renew = false;
     impl->starved = 0;
+    impl->flowing = false;
     impl->sequence = 0;
     impl->formats[0] = DEFAULT_VIDEO_FORMAT;
     impl->formatCount = 1;
@@ -444,7 +450,8 @@ bool CPipeWireCamera::SendFrame(FillFunction fill, void* context)
         }
         if (b != nullptr) {
             impl->starved = 0;
-        } else if (++impl->starved == STARVED_FRAMES) {
+            impl->flowing = true;
+        } else if (impl->flowing && ++impl->starved == STARVED_FRAMES) {
             fprintf(stderr, "ovalix-camera: no free buffer for %u frames; renewing the pool\n",
                     STARVED_FRAMES);
             impl->renew = true;
