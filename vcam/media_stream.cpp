@@ -173,14 +173,20 @@ void CMediaStream::Shutdown()
         wake.wait_for(hold, std::chrono::milliseconds(END_OF_STREAM_WAIT_MS),
                       [this] { return endTaken; });
     }
-    std::lock_guard<std::mutex> hold(lock);
-    shutdown = true;
-    if (events)
-        events->Shutdown();
-    for (uint32_t i = 0; i < MAX_PENDING_REQUESTS; ++i)
-        tokens[i].Reset();
-    pending = 0;
-    source.Reset();   // the source holds this stream: the cycle ends here
+    ComPtr<IMFMediaSource> owner;
+    {
+        std::lock_guard<std::mutex> hold(lock);
+        shutdown = true;
+        if (events)
+            events->Shutdown();
+        for (uint32_t i = 0; i < MAX_PENDING_REQUESTS; ++i)
+            tokens[i].Reset();
+        pending = 0;
+        owner.Swap(source);   // the source holds this stream: the cycle ends here
+    }
+    // Let go outside the lock: the source may hold the last reference to
+    // this stream, whose destructor takes the lock again.
+    owner.Reset();
 }
 
 void CMediaStream::NoteTaken(HRESULT hr, IMFMediaEvent* event)
