@@ -11,7 +11,7 @@ fi
 
 export DEBIAN_FRONTEND=noninteractive
 
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
+if ! dpkg --print-foreign-architectures | grep -x i386 >/dev/null; then
   dpkg --add-architecture i386
   apt-get update
 fi
@@ -50,7 +50,7 @@ packages=(
 
 missing=()
 for p in "${packages[@]}"; do
-  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep 'install ok installed' >/dev/null; then
     missing+=("$p")
   fi
 done

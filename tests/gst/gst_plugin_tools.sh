@@ -16,8 +16,10 @@ plugin=$build/gst/libgstovalix.so
 [ -f "$plugin" ] || fail "no plugin at $plugin"
 export GST_REGISTRY=$work/registry.bin GST_REGISTRY_FORK=no GST_PLUGIN_PATH=$build/gst
 # A sanitizer build's plugin needs the sanitizer runtimes loaded first; the
-# tools are not ours, so their leaks are not looked at.
-if ldd "$plugin" | grep -q libasan; then
+# tools are not ours, so their leaks are not looked at. grep reads all of
+# ldd's output: one that stopped at the first match could leave ldd to die of
+# SIGPIPE, which pipefail would take for "no sanitizer".
+if ldd "$plugin" | grep libasan >/dev/null; then
   export LD_PRELOAD="$(gcc -print-file-name=libasan.so):$(gcc -print-file-name=libubsan.so)"
   export ASAN_OPTIONS=detect_leaks=0
 fi
