@@ -16,8 +16,11 @@
 namespace {
 
 const uint32_t RECONNECT_INTERVAL_MS = 1000;
-// Frames in a row that found no free buffer before the pool counts as lost.
+// Frames in a row that found no free buffer before the pool counts as lost:
+// once buffers have flowed, or once a consumer has gone (the pool then lacks
+// what it held); a consumer still setting up its pool gets longer.
 const uint32_t STARVED_FRAMES = 5;
+const uint32_t FIRST_BUFFER_FRAMES = 60;
 const uint32_t POD_BUFFER_SIZE = 16384;
 
 const uint32_t SPA_FORMATS[RAW_FORMAT_COUNT] = {
@@ -74,8 +77,8 @@ struct CPipeWireCamera::Impl {
     bool renew;
     uint32_t starved;      // frames in a row without a free buffer
     // A buffer has come free since the format was chosen. Until then an
-    // empty queue is a consumer still setting up its pool (slow on a loaded
-    // machine), not a lost one, and renewing would only start it over.
+    // empty queue is most likely a consumer still setting up its pool (slow
+    // on a loaded machine), and renewing early would only start it over.
     bool flowing;
     uint64_t sequence;
     VideoFormat formats[FORMAT_MAX_ENTRIES];
@@ -451,10 +454,14 @@ bool CPipeWireCamera::SendFrame(FillFunction fill, void* context)
         if (b != nullptr) {
             impl->starved = 0;
             impl->flowing = true;
-        } else if (impl->flowing && ++impl->starved == STARVED_FRAMES) {
-            fprintf(stderr, "ovalix-camera: no free buffer for %u frames; renewing the pool\n",
-                    STARVED_FRAMES);
-            impl->renew = true;
+        } else {
+            uint32_t limit = impl->flowing || impl->renew ? STARVED_FRAMES : FIRST_BUFFER_FRAMES;
+            if (++impl->starved == limit) {
+                fprintf(stderr,
+                        "ovalix-camera: no free buffer for %u frames; renewing the pool\n",
+                        limit);
+                impl->renew = true;
+            }
         }
     }
     pw_thread_loop_unlock(impl->loop);
