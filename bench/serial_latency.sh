@@ -15,5 +15,5 @@ for program in service/OvalixSvc tools/phone/ovalix-phone tools/monitor/ovalix-m
   [ -x "$build/$program" ] || { echo "missing $build/$program: build it first" >&2; exit 1; }
 done
 echo "serial link, 1280x720 at 30 fps, $seconds s ($build)"
-exec bash "$root/tests/serial_link_native.sh" latency "$build/service/OvalixSvc" \
+exec bash "$root/tests/service/serial_link_native.sh" latency "$build/service/OvalixSvc" \
   "$build/tools/phone/ovalix-phone" "$build/tools/monitor/ovalix-monitor" "$seconds"
