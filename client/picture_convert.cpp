@@ -9,24 +9,28 @@
 namespace {
 
 // Full range to video levels, rounded to the nearest step: luma 0-255 to
-// 16-235, chroma 0-255 to 16-240 around 128. One table lookup a byte.
-struct LevelTables {
-    uint8_t luma[256];
-    uint8_t chroma[256];
-    LevelTables()
-    {
-        for (int v = 0; v < 256; ++v) {
-            luma[v] = (uint8_t)(16 + (v * 219 + 127) / 255);
-            chroma[v] = (uint8_t)(16 + (v * 224 + 127) / 255);
-        }
-    }
-};
-const LevelTables LEVELS;
+// 16-235, chroma 0-255 to 16-240 around 128. A multiply and a shift in 16.16
+// fixed point give exactly 16 + round(v * 219 / 255) (224 for chroma) for
+// every byte, and unlike a table lookup the compiler turns a loop of them
+// into vector code: the planes are mapped once a frame.
+inline uint8_t Luma(uint32_t v)
+{
+    return (uint8_t)(16 + ((v * 56284u + 32768u) >> 16));
+}
+inline uint8_t Chroma(uint32_t v)
+{
+    return (uint8_t)(16 + ((v * 57569u + 32768u) >> 16));
+}
 
-void MapPlane(const uint8_t* table, uint8_t* p, size_t n)
+void MapLuma(uint8_t* p, size_t n)
 {
     for (size_t i = 0; i < n; ++i)
-        p[i] = table[p[i]];
+        p[i] = Luma(p[i]);
+}
+void MapChroma(uint8_t* p, size_t n)
+{
+    for (size_t i = 0; i < n; ++i)
+        p[i] = Chroma(p[i]);
 }
 
 // BT.601 at video levels, integer, as the usual converters compute it.
@@ -63,11 +67,11 @@ bool IsRgb(PictureLayout layout)
 
 uint8_t VideoLuma(uint8_t y)
 {
-    return LEVELS.luma[y];
+    return Luma(y);
 }
 uint8_t VideoChroma(uint8_t c)
 {
-    return LEVELS.chroma[c];
+    return Chroma(c);
 }
 
 uint32_t PictureStride(PictureLayout layout, uint32_t width)
@@ -194,8 +198,8 @@ void CPictureConverter::WriteChroma(const uint8_t* su, const uint8_t* sv, uint32
         return;
     }
     for (uint32_t x = 0; x < pairs; ++x) {
-        u[x * step] = LEVELS.chroma[su[(x * 2) >> xShift]];
-        v[x * step] = LEVELS.chroma[sv[(x * 2) >> xShift]];
+        u[x * step] = Chroma(su[(x * 2) >> xShift]);
+        v[x * step] = Chroma(sv[(x * 2) >> xShift]);
     }
 }
 
@@ -220,8 +224,8 @@ bool CPictureConverter::DecodeYuv(const uint8_t* jpeg, uint32_t size, int subsam
                                              jh, DECODE_FLAGS),
                      decompressor.Get()))
             return false;
-        MapPlane(LEVELS.luma, sample, (size_t)w * h);
-        MapPlane(LEVELS.chroma, chroma, (size_t)(w / 2) * (h / 2) * 2);
+        MapLuma(sample, (size_t)w * h);
+        MapChroma(chroma, (size_t)(w / 2) * (h / 2) * 2);
         return true;
     }
 
@@ -262,19 +266,19 @@ bool CPictureConverter::DecodeYuv(const uint8_t* jpeg, uint32_t size, int subsam
             const uint8_t* src = luma + (size_t)r * (uint32_t)pw[0];
             uint8_t* dst = sample + (size_t)r * w * 2;
             for (uint32_t x = 0; x < w; ++x)
-                dst[x * 2] = LEVELS.luma[src[x]];
+                dst[x * 2] = Luma(src[x]);
             WriteChroma(chromaRow(1, r), chromaRow(2, r), xShift, dst + 1, dst + 3, 4);
         }
         return true;
     }
     if (lumaInPlace) {
-        MapPlane(LEVELS.luma, sample, (size_t)w * h);
+        MapLuma(sample, (size_t)w * h);
     } else {
         for (uint32_t r = 0; r < h; ++r) {
             const uint8_t* src = luma + (size_t)r * (uint32_t)pw[0];
             uint8_t* dst = sample + (size_t)r * w;
             for (uint32_t x = 0; x < w; ++x)
-                dst[x] = LEVELS.luma[src[x]];
+                dst[x] = Luma(src[x]);
         }
     }
     for (uint32_t r = 0; r < h / 2; ++r) {
