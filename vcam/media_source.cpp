@@ -47,7 +47,7 @@ const InterfaceEntry CMediaSource::Interfaces[] = {
 };
 
 CMediaSource::CMediaSource()
-    : stream(nullptr), streamAnnounced(false), started(false), shutdown(false),
+    : stream(nullptr), streamAnnounced(false), started(false),
       mediaFoundation(false)
 {
 }
@@ -102,45 +102,6 @@ HRESULT CMediaSource::Init()
         hr = stream ? stream->Init(this, streamDescriptor.Get()) : E_OUTOFMEMORY;
     }
     return hr;
-}
-
-HRESULT CMediaSource::CheckAlive() const
-{
-    return shutdown ? MF_E_SHUTDOWN : S_OK;
-}
-
-STDMETHODIMP CMediaSource::GetEvent(DWORD flags, IMFMediaEvent** event)
-{
-    ComPtr<IMFMediaEventQueue> queue;
-    {
-        std::lock_guard<std::mutex> hold(lock);
-        if (shutdown)
-            return MF_E_SHUTDOWN;
-        queue = events;
-    }
-    return queue->GetEvent(flags, event);
-}
-
-STDMETHODIMP CMediaSource::BeginGetEvent(IMFAsyncCallback* callback, IUnknown* state)
-{
-    std::lock_guard<std::mutex> hold(lock);
-    HRESULT hr = CheckAlive();
-    return SUCCEEDED(hr) ? events->BeginGetEvent(callback, state) : hr;
-}
-
-STDMETHODIMP CMediaSource::EndGetEvent(IMFAsyncResult* result, IMFMediaEvent** event)
-{
-    std::lock_guard<std::mutex> hold(lock);
-    HRESULT hr = CheckAlive();
-    return SUCCEEDED(hr) ? events->EndGetEvent(result, event) : hr;
-}
-
-STDMETHODIMP CMediaSource::QueueEvent(MediaEventType type, REFGUID extended, HRESULT status,
-                                      const PROPVARIANT* value)
-{
-    std::lock_guard<std::mutex> hold(lock);
-    HRESULT hr = CheckAlive();
-    return SUCCEEDED(hr) ? events->QueueEventParamVar(type, extended, status, value) : hr;
 }
 
 STDMETHODIMP CMediaSource::GetCharacteristics(DWORD* characteristics)
@@ -252,28 +213,13 @@ STDMETHODIMP CMediaSource::Shutdown()
 
 STDMETHODIMP CMediaSource::GetSourceAttributes(IMFAttributes** out)
 {
-    if (out == nullptr)
-        return E_POINTER;
-    std::lock_guard<std::mutex> hold(lock);
-    *out = nullptr;
-    HRESULT hr = CheckAlive();
-    if (SUCCEEDED(hr))
-        *out = ComPtr<IMFAttributes>(attributes).Detach();
-    return hr;
+    return HandOut(out, [this] { return attributes.Get(); });
 }
 
 STDMETHODIMP CMediaSource::GetStreamAttributes(DWORD streamId, IMFAttributes** out)
 {
-    if (out == nullptr)
-        return E_POINTER;
-    std::lock_guard<std::mutex> hold(lock);
-    *out = nullptr;
-    HRESULT hr = CheckAlive();
-    if (SUCCEEDED(hr) && streamId != 0)
-        hr = MF_E_INVALIDSTREAMNUMBER;
-    if (SUCCEEDED(hr))
-        *out = ComPtr<IMFAttributes>(stream->Attributes()).Detach();
-    return hr;
+    return HandOut(out, [this] { return stream->Attributes(); },
+                   streamId == 0 ? S_OK : MF_E_INVALIDSTREAMNUMBER);
 }
 
 STDMETHODIMP CMediaSource::SetD3DManager(IUnknown*)

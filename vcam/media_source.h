@@ -9,13 +9,12 @@
 #include <mfapi.h>
 #include <mfidl.h>
 
-#include <mutex>
-
 #include "com_object.h"
+#include "event_generator.h"
 #include "no_camera_controls.h"
 #include "media_stream.h"
 
-class CMediaSource : public IMFMediaSourceEx, public CNoCameraControls {
+class CMediaSource : public CEventGenerator<IMFMediaSourceEx>, public CNoCameraControls {
 public:
     static const InterfaceEntry Interfaces[];
 
@@ -25,12 +24,6 @@ public:
     // service's default entry when there is none).
     HRESULT Init();
 
-    // IMFMediaEventGenerator
-    STDMETHODIMP GetEvent(DWORD flags, IMFMediaEvent** event) override;
-    STDMETHODIMP BeginGetEvent(IMFAsyncCallback* callback, IUnknown* state) override;
-    STDMETHODIMP EndGetEvent(IMFAsyncResult* result, IMFMediaEvent** event) override;
-    STDMETHODIMP QueueEvent(MediaEventType type, REFGUID extended, HRESULT status,
-                            const PROPVARIANT* value) override;
     // IMFMediaSource
     STDMETHODIMP GetCharacteristics(DWORD* characteristics) override;
     STDMETHODIMP CreatePresentationDescriptor(IMFPresentationDescriptor** descriptor) override;
@@ -48,10 +41,6 @@ private:
     CMediaSource(const CMediaSource&);
     CMediaSource& operator=(const CMediaSource&);
 
-    HRESULT CheckAlive() const;
-
-    std::mutex lock;
-    ComPtr<IMFMediaEventQueue> events;
     ComPtr<IMFAttributes> attributes;
     ComPtr<IMFPresentationDescriptor> presentation;
     ComPtr<IMFStreamDescriptor> streamDescriptor;
@@ -59,6 +48,5 @@ private:
     CMediaStream* stream;
     bool streamAnnounced;   // MENewStream went out; later starts send MEUpdatedStream
     bool started;
-    bool shutdown;
     bool mediaFoundation;   // MFStartup succeeded
 };

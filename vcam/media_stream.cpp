@@ -35,7 +35,7 @@ const InterfaceEntry CMediaStream::Interfaces[] = {
 };
 
 CMediaStream::CMediaStream()
-    : state(MF_STREAM_STATE_STOPPED), shutdown(false), quit(false), endTaken(false),
+    : state(MF_STREAM_STATE_STOPPED), quit(false), endTaken(false),
       activeChanged(false), firstToken(0), pending(0), frame(new (std::nothrow) CameraFrame),
       placeholderRgb(nullptr), placeholderFrame(nullptr), placeholderDrawn(false),
       placeholderKind(PLACEHOLDER_NO_SERVICE)
@@ -81,11 +81,6 @@ HRESULT CMediaStream::Init(IMFMediaSource* src, IMFStreamDescriptor* sd)
         thread = std::thread(&CMediaStream::Run, this);
     }
     return hr;
-}
-
-HRESULT CMediaStream::CheckAlive() const
-{
-    return shutdown ? MF_E_SHUTDOWN : S_OK;
 }
 
 HRESULT CMediaStream::ReadCurrentType(CameraType& out)
@@ -189,7 +184,7 @@ void CMediaStream::Shutdown()
     owner.Reset();
 }
 
-void CMediaStream::NoteTaken(HRESULT hr, IMFMediaEvent* event)
+void CMediaStream::EventTaken(HRESULT hr, IMFMediaEvent* event)
 {
     MediaEventType type = MEUnknown;
     if (SUCCEEDED(hr) && event != nullptr && SUCCEEDED(event->GetType(&type)) &&
@@ -199,69 +194,14 @@ void CMediaStream::NoteTaken(HRESULT hr, IMFMediaEvent* event)
     }
 }
 
-STDMETHODIMP CMediaStream::GetEvent(DWORD flags, IMFMediaEvent** event)
-{
-    // Not under the lock: a blocking GetEvent would hold it indefinitely.
-    ComPtr<IMFMediaEventQueue> queue;
-    {
-        std::lock_guard<std::mutex> hold(lock);
-        if (shutdown)
-            return MF_E_SHUTDOWN;
-        queue = events;
-    }
-    HRESULT hr = queue->GetEvent(flags, event);
-    std::lock_guard<std::mutex> hold(lock);
-    NoteTaken(hr, event ? *event : nullptr);
-    return hr;
-}
-
-STDMETHODIMP CMediaStream::BeginGetEvent(IMFAsyncCallback* callback, IUnknown* st)
-{
-    std::lock_guard<std::mutex> hold(lock);
-    HRESULT hr = CheckAlive();
-    return SUCCEEDED(hr) ? events->BeginGetEvent(callback, st) : hr;
-}
-
-STDMETHODIMP CMediaStream::EndGetEvent(IMFAsyncResult* result, IMFMediaEvent** event)
-{
-    std::lock_guard<std::mutex> hold(lock);
-    HRESULT hr = CheckAlive();
-    if (SUCCEEDED(hr))
-        hr = events->EndGetEvent(result, event);
-    NoteTaken(hr, event ? *event : nullptr);
-    return hr;
-}
-
-STDMETHODIMP CMediaStream::QueueEvent(MediaEventType type, REFGUID extended, HRESULT status,
-                                      const PROPVARIANT* value)
-{
-    std::lock_guard<std::mutex> hold(lock);
-    HRESULT hr = CheckAlive();
-    return SUCCEEDED(hr) ? events->QueueEventParamVar(type, extended, status, value) : hr;
-}
-
 STDMETHODIMP CMediaStream::GetMediaSource(IMFMediaSource** out)
 {
-    if (out == nullptr)
-        return E_POINTER;
-    std::lock_guard<std::mutex> hold(lock);
-    *out = nullptr;
-    HRESULT hr = CheckAlive();
-    if (SUCCEEDED(hr))
-        *out = ComPtr<IMFMediaSource>(source).Detach();
-    return hr;
+    return HandOut(out, [this] { return source.Get(); });
 }
 
 STDMETHODIMP CMediaStream::GetStreamDescriptor(IMFStreamDescriptor** out)
 {
-    if (out == nullptr)
-        return E_POINTER;
-    std::lock_guard<std::mutex> hold(lock);
-    *out = nullptr;
-    HRESULT hr = CheckAlive();
-    if (SUCCEEDED(hr))
-        *out = ComPtr<IMFStreamDescriptor>(descriptor).Detach();
-    return hr;
+    return HandOut(out, [this] { return descriptor.Get(); });
 }
 
 STDMETHODIMP CMediaStream::RequestSample(IUnknown* token)

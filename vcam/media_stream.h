@@ -15,6 +15,7 @@
 
 #include "camera_types.h"
 #include "com_object.h"
+#include "event_generator.h"
 #include "no_camera_controls.h"
 #include "camera_feed.h"
 #include "mf_declarations.h"
@@ -25,7 +26,7 @@
 // a few at most.
 const uint32_t MAX_PENDING_REQUESTS = 16;
 
-class CMediaStream : public IMFMediaStream2, public CNoCameraControls {
+class CMediaStream : public CEventGenerator<IMFMediaStream2>, public CNoCameraControls {
 public:
     static const InterfaceEntry Interfaces[];
 
@@ -42,12 +43,6 @@ public:
     HRESULT Pause();
     void Shutdown();
 
-    // IMFMediaEventGenerator
-    STDMETHODIMP GetEvent(DWORD flags, IMFMediaEvent** event) override;
-    STDMETHODIMP BeginGetEvent(IMFAsyncCallback* callback, IUnknown* state) override;
-    STDMETHODIMP EndGetEvent(IMFAsyncResult* result, IMFMediaEvent** event) override;
-    STDMETHODIMP QueueEvent(MediaEventType type, REFGUID extended, HRESULT status,
-                            const PROPVARIANT* value) override;
     // IMFMediaStream
     STDMETHODIMP GetMediaSource(IMFMediaSource** source) override;
     STDMETHODIMP GetStreamDescriptor(IMFStreamDescriptor** descriptor) override;
@@ -60,22 +55,19 @@ private:
     CMediaStream(const CMediaStream&);
     CMediaStream& operator=(const CMediaStream&);
 
-    HRESULT CheckAlive() const;
-    void NoteTaken(HRESULT hr, IMFMediaEvent* event);   // under the lock
+    void EventTaken(HRESULT hr, IMFMediaEvent* event) override;
     HRESULT ReadCurrentType(CameraType& out);
     void Run();
     ComPtr<IMFSample> NextSample(const CameraType& type, bool restarted);
     bool Stamp(IMFSample* sample, const CameraType& type, LONGLONG time, bool restarted);
     const uint8_t* Placeholder(PlaceholderKind kind, const CameraType& type);
 
-    std::mutex lock;   // everything below up to the thread's own state
+    // The base's lock guards everything below up to the thread's own state.
     std::condition_variable wake;
-    ComPtr<IMFMediaEventQueue> events;
     ComPtr<IMFMediaSource> source;   // until Shutdown
     ComPtr<IMFStreamDescriptor> descriptor;
     ComPtr<IMFAttributes> attributes;
     MF_STREAM_STATE state;
-    bool shutdown;
     bool quit;       // the thread ends; Shutdown is under way
     bool endTaken;   // a reader took MEEndOfStream
     CameraType active;
