@@ -2,6 +2,8 @@
 
 #include <stddef.h>
 
+#include "picture_convert.h"
+
 namespace {
 
 const uint8_t NEUTRAL_CHROMA = 128;
@@ -45,8 +47,8 @@ SourceRows RowsFor(const YcbcrPicture& p, uint32_t y, uint32_t frameHeight)
 CRawWriter::CRawWriter()
 {
     for (int v = 0; v < 256; ++v) {
-        lumaRange[v] = (uint8_t)(16 + (v * 219 + 127) / 255);
-        chromaRange[v] = (uint8_t)(16 + (v * 224 + 127) / 255);
+        lumaRange[v] = VideoLuma((uint8_t)v);
+        chromaRange[v] = VideoChroma((uint8_t)v);
         // The JPEG (JFIF) conversion back to RGB.
         int32_t c = v - 128;
         crToR[v] = Fixed(1.402 * c);
