@@ -65,7 +65,7 @@ protected:
     virtual void EventTaken(HRESULT, IMFMediaEvent*) {}
 
     // *out gets a counted reference to what get() returns under the lock, or
-    // NULL once the object is shut down or when check() fails.
+    // NULL with the error once the object is shut down or when check is one.
     template <class Out, class Get>
     HRESULT HandOut(Out** out, Get get, HRESULT check = S_OK)
     {
