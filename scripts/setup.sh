@@ -27,9 +27,12 @@ packages=(
   # process tests: namespaces, pty pairs, tools
   util-linux iproute2 procps socat python3
   # cross build and Windows tests under Wine, nasm for libjpeg-turbo's SIMD
-  # (wine32:i386 installs on a machine that runs 64-bit code only too; it
-  # cannot run there, and the Windows tests take the 64-bit-only path)
   nasm g++-mingw-w64-i686 mingw-w64-i686-dev wine wine32:i386 wine64 xvfb xauth
+  # Wine's 32-bit loader on a machine whose kernel runs 64-bit code only:
+  # qemu-i386 runs it there (scripts/win32-emulation.sh), and the preloader
+  # reserves Wine's address ranges with plain MAP_FIXED, which qemu honours
+  # (without it every 32-bit program fails to map the shared user data)
+  qemu-user wine32-preloader:i386
   g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev
   # DirectShow under Wine: VMR-9 needs Mesa of the program's bitness (the
   # capture filter is tested in both); screenshots of the windows

@@ -2,9 +2,12 @@
 # Runs every test: the native build (AddressSanitizer + UndefinedBehaviorSanitizer)
 # in a private namespace, the Debian package, the fuzz targets for a bounded
 # time, and both Windows builds (with the installer) under Wine in a private
-# namespace of their own. Where the machine runs 64-bit code only, or with
-# OVALIX_WIN32=off, the 32-bit Windows suite is skipped and the 64-bit one
-# runs alone.
+# namespace of their own.
+# The 32-bit Windows suite and the cross-bitness test run natively where the
+# kernel runs 32-bit code, under qemu-user where it runs 64-bit code only
+# (scripts/win32-emulation.sh: a binfmt_misc handler of this run's own, in a
+# prefix of their own, removed again at the end), and not at all with
+# OVALIX_WIN32=off or where emulation cannot be set up; one line says which.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -13,12 +16,18 @@ bash scripts/setup.sh
 
 # Asked once, after set-up has installed Wine; the Windows tests that pair the
 # two bitnesses ask the same.
-if scripts/win32-runs.sh; then
+emulated=
+if how=$(scripts/win32-runs.sh --say); then
   windows_suites=(win32 win64)
+elif [ "${OVALIX_WIN32:-}" != off ] && why=$(scripts/win32-emulation.sh possible); then
+  emulated=yes
+  how="under emulation (qemu-user): this machine runs 64-bit code only"
 else
+  [ "${OVALIX_WIN32:-}" = off ] || how="$how, and $why"
   windows_suites=(win64)
   export OVALIX_WIN32=off
 fi
+win32_line="32-bit Windows tests: $how"
 
 bash scripts/build.sh native native-release fuzz win32 win64
 # The packages the installed-product tests take apart and install.
@@ -37,17 +46,40 @@ echo "== fuzz targets"
 bash scripts/fuzz.sh
 
 echo "== Windows tests under Wine"
+echo "$win32_line"
 # Wine's sockets live in its server: start it inside the namespace.
 export WINEPREFIX="$root/build/wine"
 wineserver -k 2>/dev/null || true
-if [ "${#windows_suites[@]}" -eq 1 ]; then
-  echo "32-bit Windows tests skipped: this machine runs 64-bit code only"
-fi
-# The suites in the same prefix, one after the other.
-scripts/isolate.sh sh -c '
-  rc=0
-  for suite in "$@"; do
-    echo "== $suite"
-    ctest --preset "$suite" -j2 || rc=1
+# The suites in the same prefix, one after the other, in a private namespace:
+# arguments N SUITE... [ARGS...], where ARGS go to the last suite's ctest.
+run_suites='
+  rc=0 n=$1
+  shift
+  while [ $n -gt 1 ]; do
+    echo "== $1"
+    ctest --preset "$1" -j2 || rc=1
+    shift
+    n=$((n - 1))
   done
-  wineserver -k 2>/dev/null; exit $rc' windows-tests "${windows_suites[@]}"
+  echo "== $*"
+  ctest --preset "$@" -j2 || rc=1
+  wineserver -k 2>/dev/null; exit $rc'
+rc=0
+if [ -z "$emulated" ]; then
+  scripts/isolate.sh sh -c "$run_suites" windows-tests \
+    "${#windows_suites[@]}" "${windows_suites[@]}" || rc=1
+else
+  # While qemu-i386 is registered: the prefix for 32-bit programs (made
+  # then, so that its syswow64 holds the 32-bit system; kept for later runs),
+  # the 32-bit suite and the cross-bitness test. The rest of the 64-bit suite
+  # runs after, without the handler, in the usual prefix.
+  emulated_prefix=$root/build/wine-qemu-i386
+  OVALIX_WINEPREFIX=$emulated_prefix WINEPREFIX=$emulated_prefix \
+    scripts/win32-emulation.sh run sh -c '
+      bash scripts/wine-prefix.sh || exit 1
+      scripts/isolate.sh sh -c "$1" windows-tests 2 win32 win64 -R "^cross_bitness_wine\$"' \
+      emulated "$run_suites" || rc=1
+  scripts/isolate.sh sh -c "$run_suites" windows-tests 1 win64 -E '^cross_bitness_wine$' || rc=1
+fi
+echo "$win32_line"
+exit $rc

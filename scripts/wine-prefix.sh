@@ -2,12 +2,22 @@
 # Creates the build tree's Wine prefix once. A prefix made on the fly by the
 # first test would print set-up noise into that test's output.
 # The prefix is a 64-bit one made by Wine's 64-bit loader, which runs on every
-# machine; where 32-bit code runs too, 32-bit programs run in it as well.
+# machine; where 32-bit code runs too (natively, or under qemu-user while
+# scripts/win32-emulation.sh runs), Wine fills its syswow64 folder with the
+# 32-bit system, and 32-bit programs run in it as well.
 root=$(cd "$(dirname "$0")/.." && pwd)
 export WINEPREFIX="${OVALIX_WINEPREFIX:-$root/build/wine}"
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
-[ -f "$WINEPREFIX/system.reg" ] && exit 0
+if [ -f "$WINEPREFIX/system.reg" ]; then
+  # A prefix made where 32-bit code could not run has no 32-bit system, and
+  # every 32-bit program would fail in it (c0000135): say so now.
+  if [ ! -f "$WINEPREFIX/drive_c/windows/syswow64/kernel32.dll" ] && "$root/scripts/win32-runs.sh"; then
+    echo "wine-prefix.sh: $WINEPREFIX was made where 32-bit programs could not run (its syswow64 is empty); remove it, or use another prefix, for 32-bit programs" >&2
+    exit 1
+  fi
+  exit 0
+fi
 
 log=$(mktemp "${TMPDIR:-/tmp}/ovalix-wineboot.XXXXXX") || exit 1
 mkdir -p "$WINEPREFIX" &&

@@ -49,4 +49,23 @@ esac
 # Programs this one starts find the loader of the other bitness beside this
 # one, by its name's "64" suffix; a WINELOADER from outside would override it.
 unset WINELOADER
+
+# Under qemu-user (scripts/win32-emulation.sh run), a 32-bit program's Unix
+# process lingers after its Windows process has ended, and Wine's server kills
+# it (SIGKILL) when it has not vanished a second later: its exit status would
+# then be lost. So the 64-bit loader's start program starts it, waits for it
+# and ends with its Windows exit code; output and input pass through.
+if [ "$bits" = 32 ] && [ -n "${OVALIX_WIN32_EMULATED:-}" ] && [ $# -gt 0 ]; then
+  program=$1
+  shift
+  if [ -f "$program" ]; then
+    exec /usr/lib/wine/wine64 start /wait /b /unix "$program" "$@"
+  fi
+  case "$program" in
+    *[\\/:]*) ;;
+    *.exe | *.EXE) program='C:\windows\syswow64\'$program ;;
+    *) program='C:\windows\syswow64\'$program.exe ;;
+  esac
+  exec /usr/lib/wine/wine64 start /wait /b "$program" "$@"
+fi
 exec "$loader" "$@"
