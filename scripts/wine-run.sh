@@ -59,7 +59,8 @@ if [ "$bits" = 32 ] && [ -n "${OVALIX_WIN32_EMULATED:-}" ] && [ $# -gt 0 ]; then
   program=$1
   shift
   if [ -f "$program" ]; then
-    exec /usr/lib/wine/wine64 start /wait /b /unix "$program" "$@"
+    # start takes a Unix path only whole.
+    exec /usr/lib/wine/wine64 start /wait /b /unix "$(realpath "$program")" "$@"
   fi
   case "$program" in
     *[\\/:]*) ;;

@@ -106,6 +106,28 @@ class WineDll:
         self.start_service()
 
 
+# The exit status by which a rig's case tells ctest it skipped
+# (SKIP_RETURN_CODE).
+SKIPPED = 77
+
+# Why the video renderers cannot run where 32-bit programs run under
+# qemu-user: they draw through Wine's Direct3D, on OpenGL.
+VIDEO_RENDERER_NEEDS_32BIT_KERNEL = (
+    "VMR-9 and VMR-7 draw through Wine's Direct3D on 32-bit Mesa, whose driver "
+    "qemu-i386 cannot map (\"failed to map segment from shared object\"); Wine then "
+    "takes the next fault, which qemu reports without its trap number, for an "
+    "illegal instruction and ends the program")
+
+
+def without_32bit_kernel(bits, why):
+    """The message to skip with where a case of a bits-bit program needs a
+    32-bit kernel and 32-bit programs run under qemu-user instead
+    (scripts/win32-emulation.sh sets OVALIX_WIN32_EMULATED); None elsewhere."""
+    if int(bits) == 32 and os.environ.get("OVALIX_WIN32_EMULATED"):
+        return "skipped: needs a 32-bit kernel, not qemu-user: " + why
+    return None
+
+
 def run_case(cases, name, rig, passed):
     """Runs one case, prints its verdict and closes the rig; the exit status."""
     try:

@@ -20,7 +20,9 @@ import time
 TESTS = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path[:0] = [TESTS, os.path.join(TESTS, "service")]
 from link_process_test import Rig  # noqa: E402
-from rig_support import BLOCK_COLOURS, WineDll, check, run_case, seconds, summary  # noqa: E402
+from pe_bits import pe_bits  # noqa: E402
+from rig_support import (BLOCK_COLOURS, SKIPPED, VIDEO_RENDERER_NEEDS_32BIT_KERNEL,  # noqa: E402
+                         WineDll, check, run_case, seconds, summary, without_32bit_kernel)
 
 CLSID = "{5E75F4EE-128D-4972-8CD9-5B82DF38EB55}"
 VIDEO_INPUT = "{860BB310-5D01-11D0-BD3B-00A0C911CE86}"
@@ -355,6 +357,11 @@ def main():
         p.add_argument("--" + name, required=True)
     args = p.parse_args()
     args.filter_win = "Z:" + os.path.abspath(args.filter).replace("/", "\\")
+    if args.case == "vmr9":
+        skip = without_32bit_kernel(pe_bits(args.filter), VIDEO_RENDERER_NEEDS_32BIT_KERNEL)
+        if skip:
+            print(skip)
+            return SKIPPED
     return run_case(CASES, args.case, FilterRig(args), "passed")
 
 

@@ -9,8 +9,9 @@
 # block; each service starts with the table the one before it saved at stop
 # (both keep it in the 32-bit registry view, nothing in the 64-bit one), and
 # each install registers the path of the program that ran it.
-# Runs where the machine runs 32-bit code; exits 77 (skip) elsewhere, or when
-# the 32-bit build is missing.
+# Runs where 32-bit programs run, natively or under qemu-user
+# (scripts/win32-emulation.sh); exits 77 (skip) elsewhere, or when the 32-bit
+# build is missing.
 set -u
 svc64=$1 monitor64=$2 probe=$3 win32=$4 phone=$5
 root=$(cd "$(dirname "$0")/../.." && pwd)
@@ -18,10 +19,11 @@ run=$root/scripts/wine-run.sh
 svc32=$win32/service/OvalixSvc.exe
 monitor32=$win32/tools/monitor/ovalix-monitor.exe
 
-if ! "$root/scripts/win32-runs.sh"; then
-  echo "cross-bitness test skipped: this machine runs 64-bit code only"
+if ! how32=$("$root/scripts/win32-runs.sh" --say); then
+  echo "cross-bitness test skipped: 32-bit programs here: $how32"
   exit 77
 fi
+echo "32-bit programs here: $how32"
 for program in "$svc32" "$monitor32" "$phone"; do
   if [ ! -f "$program" ]; then
     echo "cross-bitness test skipped: $program has not been built"

@@ -23,7 +23,9 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 TESTS = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path[:0] = [TESTS, os.path.join(TESTS, "filter")]
 from filter_process_test import FilterRig  # noqa: E402
-from rig_support import Failure, wait_until  # noqa: E402
+from pe_bits import pe_bits  # noqa: E402
+from rig_support import (SKIPPED, VIDEO_RENDERER_NEEDS_32BIT_KERNEL, Failure,  # noqa: E402
+                         wait_until, without_32bit_kernel)
 from viewer_harness import (BADGE, BLACK, EXIT, IDLE, NEXT, PLAY, PLAYING_BAR,  # noqa: E402
                             STOP, STOPPED_BAR, Checks, Driver, Screens, Viewer, same_pixels)
 
@@ -176,6 +178,11 @@ def main():
         p.add_argument("--" + name, required=True)
     p.add_argument("--shots")
     args = p.parse_args()
+    # Every case plays the live picture through a video renderer.
+    skip = without_32bit_kernel(pe_bits(args.viewer), VIDEO_RENDERER_NEEDS_32BIT_KERNEL)
+    if skip:
+        print(skip)
+        return SKIPPED
     driver = Driver(args.driver)
     rig = FilterRig(args)   # registers the filter
     try:
