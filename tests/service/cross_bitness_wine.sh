@@ -77,6 +77,13 @@ turn() {
   bits=$1 service=$2 reader=$3 formats=$4
   echo "== $bits-bit service, $((96 - bits))-bit reader"
   w "$probe" delete >/dev/null
+  # A deleted service goes only once its process has ended, which can come
+  # well after it reported "stopped" (on a busy machine, or under qemu-user);
+  # installed before that, the new one would not replace it.
+  for _ in $(seq 100); do
+    w "$probe" status >/dev/null || break
+    sleep 0.1
+  done
   w "$service" install >/dev/null
   windows_path="Z:$(printf %s "$service" | tr / '\\')"
   w "$probe" config | grep -qixF "path=$windows_path" ||

@@ -68,11 +68,13 @@ start_service() {
 
 # The service's process under this prefix (for holding it still): a process
 # whose program is OvalixSvc.exe, not one (like this script) that merely names
-# it among its arguments.
+# it among its arguments. Under qemu-user the command line is the emulator's,
+# and the program follows qemu-i386, Wine's preloader and its loader.
 service_pid() {
   local pid program
   for pid in $(pgrep -f 'OvalixSvc\.exe' || true); do
-    program=$(tr '\0' '\n' <"/proc/$pid/cmdline" 2>/dev/null | head -n 1)
+    program=$(tr '\0' '\n' <"/proc/$pid/cmdline" 2>/dev/null |
+              grep -v -m 1 -e '/qemu-i386$' -e '/wine-preloader$' -e '/wine$')
     case "$program" in
       *[Oo]valix[Ss]vc.exe) ;;
       *) continue ;;
