@@ -163,7 +163,7 @@ void LinkUpStep(LinkLock& lock)
         DropLink(lock);
 }
 
-} // namespace
+}  // namespace
 
 void ConnectionStep()
 {
@@ -194,6 +194,10 @@ void ConnectionStep()
 
 void StartLink()
 {
+    // The table's time-out counts from here, not from the start of the idle
+    // step that found the phone: that step may have spent up to a second on
+    // the serial ports and on a discovered phone's connect before it accepted.
+    g_link.lastReceiveTick = GetTickMs();
     g_link.fill = 0;
     ClearFrameRing();
     SetLinkState(LINK_AWAIT_TABLE);

@@ -48,7 +48,13 @@ protected:
     }
     void SendTable(uint32_t session = 0)
     {
-        ASSERT_TRUE(phone.Send(TableMessage(3, {{1280, 720}, {640, 480}, {320, 240}}, session)));
+        ASSERT_TRUE(phone.Send(TableMessage(3,
+                                            {
+                                                {1280, 720},
+                                                {640,  480},
+                                                {320,  240}
+        },
+                                            session)));
         StepWhile(LINK_AWAIT_TABLE);
         ASSERT_EQ((uint32_t)LINK_AWAIT_FRAME, State());
     }
@@ -117,6 +123,13 @@ TEST_F(ConnectionCycleTest, TableWaitEndsAfter1500Ms)
 
     // The next idle step listens afresh and takes the next phone.
     Connect();
+
+    // A link found at the end of a long idle step still gets its 1500 ms.
+    g_link.lastReceiveTick = GetTickMs() - 1400;
+    StartLink();
+    SleepMs(150);
+    ConnectionStep();
+    EXPECT_EQ((uint32_t)LINK_AWAIT_TABLE, State());
 }
 
 TEST_F(ConnectionCycleTest, SilenceOrAClosedPeerEndsAnEstablishedLink)
@@ -146,7 +159,7 @@ TEST_F(ConnectionCycleTest, NewRequestedSizeIsNegotiatedOnTheNextLink)
 {
     Connect();
     SendTable(7);
-    EXPECT_EQ(SelectFormatBytes(2, 7), phone.Drain(100));   // 0 x 0: the last entry
+    EXPECT_EQ(SelectFormatBytes(2, 7), phone.Drain(100));  // 0 x 0: the last entry
     ConnectionStep();
     EXPECT_EQ((uint32_t)LINK_AWAIT_FRAME, State());
 
@@ -200,4 +213,4 @@ TEST_F(ConnectionCycleTest, PhoneThatOnlySignsLifeGetsRepeatedRequests)
     EXPECT_EQ((uint32_t)LINK_AWAIT_FRAME, State());
 }
 
-} // namespace
+}  // namespace
