@@ -1,0 +1,185 @@
+// The phone's camera: which picture sizes it really delivers, switching it
+// to the size the PC chose, and each new picture as a JPEG of exactly that
+// size.
+
+// Sizes worth offering, largest first. The PC takes widths of 320 to 1280
+// and heights of 144 to 720.
+const CANDIDATES = [
+  [1280, 720], [960, 720], [960, 540], [800, 600], [640, 480], [640, 360],
+  [352, 288], [320, 240],
+];
+const MIN_FPS = 10;
+const MAX_FPS = 30;
+
+// JPEG quality: start here, and move so that frames stay well inside the
+// largest message while looking as good as that allows.
+const QUALITY_START = 0.8;
+const QUALITY_LOWEST = 0.3;
+const QUALITY_HIGHEST = 0.85;
+// Encodes allowed at once: one being encoded while the next is drawn.
+const ENCODES_AT_ONCE = 2;
+
+export class Camera {
+  // video: the <video> element that shows the camera and is drawn from.
+  // maxJpeg: the largest JPEG a frame message can hold.
+  constructor(video, maxJpeg) {
+    this.video = video;
+    this.maxJpeg = maxJpeg;
+    this.stream = null;
+    this.facing = "environment";
+    this.width = 0;
+    this.height = 0;
+    this.canvas = document.createElement("canvas");
+    this.context = this.canvas.getContext("2d", { alpha: false });
+    this.quality = QUALITY_START;
+    this.encoding = 0;
+    this.onPicture = null;   // (stamp, Uint8Array jpeg) for each encoded picture
+    this.wantPicture = null; // () => bool: is there room to send one now?
+    this.running = false;
+  }
+
+  track() {
+    return this.stream ? this.stream.getVideoTracks()[0] : null;
+  }
+
+  async open(facing) {
+    this.close();
+    this.facing = facing;
+    this.stream = await navigator.mediaDevices.getUserMedia({
+      audio: false,
+      video: {
+        facingMode: { ideal: facing },
+        width: { ideal: this.width || 1280 },
+        height: { ideal: this.height || 720 },
+        frameRate: { ideal: MAX_FPS },
+      },
+    });
+    this.video.srcObject = this.stream;
+    await this.video.play().catch(() => {});
+  }
+
+  close() {
+    this.running = false;
+    if (this.stream) this.stream.getTracks().forEach((t) => t.stop());
+    this.stream = null;
+    this.video.srcObject = null;
+  }
+
+  // The sizes the open camera delivers, each tried on the running track:
+  // [{width, height, fps}], largest first. A camera held upright delivers
+  // the size turned; the picture is cut to the landscape size when drawn.
+  async probe() {
+    const track = this.track();
+    const caps = track.getCapabilities ? track.getCapabilities() : {};
+    const longest = Math.max(caps.width ? caps.width.max : 1280, caps.height ? caps.height.max : 720);
+    const found = [];
+    for (const [width, height] of CANDIDATES) {
+      if (width > longest) continue;
+      const s = await this.tryConstraints(width, height, true);
+      if (!s) continue;
+      const fits = (s.width === width && s.height === height) ||
+                   (s.width === height && s.height === width);
+      if (fits) found.push({ width, height, fps: clampFps(s.frameRate) });
+    }
+    if (found.length === 0) {
+      // A camera that takes no exact size at all: offer what it gives,
+      // scaled into the PC's limits.
+      const s = track.getSettings();
+      const scale = Math.min(1, 1280 / Math.max(s.width, s.height), 720 / Math.min(s.width, s.height));
+      found.push({
+        width: Math.max(320, Math.round((Math.max(s.width, s.height) * scale) / 16) * 16),
+        height: Math.max(144, Math.round((Math.min(s.width, s.height) * scale) / 16) * 16),
+        fps: clampFps(s.frameRate),
+      });
+    }
+    return found;
+  }
+
+  async tryConstraints(width, height, exact) {
+    const track = this.track();
+    const want = exact ? { exact: width } : { ideal: width };
+    const wantH = exact ? { exact: height } : { ideal: height };
+    try {
+      await track.applyConstraints({ width: want, height: wantH, frameRate: { ideal: MAX_FPS } });
+      return track.getSettings();
+    } catch (e) {
+      return null;
+    }
+  }
+
+  // Switches the camera to the chosen size; pictures are encoded at exactly
+  // that size even when the camera gives something near it.
+  async configure(width, height) {
+    this.width = width;
+    this.height = height;
+    this.canvas.width = width;
+    this.canvas.height = height;
+    if (!this.track()) return;
+    if (!(await this.tryConstraints(width, height, true)) &&
+        !(await this.tryConstraints(height, width, true)))
+      await this.tryConstraints(width, height, false);
+  }
+
+  // Draws and encodes each new picture of the camera while running.
+  start() {
+    if (this.running) return;
+    this.running = true;
+    const video = this.video;
+    const next = () => {
+      if (!this.running || video.srcObject !== this.stream) return;
+      if (video.requestVideoFrameCallback) video.requestVideoFrameCallback(each);
+      else setTimeout(() => each(), 1000 / MAX_FPS);
+    };
+    const each = () => {
+      this.grab();
+      next();
+    };
+    next();
+  }
+
+  stop() {
+    this.running = false;
+  }
+
+  grab() {
+    const video = this.video;
+    if (!this.width || video.videoWidth === 0 || this.encoding >= ENCODES_AT_ONCE) return;
+    if (this.wantPicture && !this.wantPicture()) return;
+    // The stamp is the phone's clock in milliseconds when the picture was
+    // taken from the camera, so the PC can tell how long it was on its way.
+    const stamp = Math.round(performance.timeOrigin + performance.now());
+    drawCovering(this.context, video, this.width, this.height);
+    this.encoding++;
+    this.canvas.toBlob(async (blob) => {
+      let jpeg = null;
+      if (blob) jpeg = new Uint8Array(await blob.arrayBuffer());
+      this.encoding--;
+      if (!jpeg || !this.running) return;
+      this.adaptQuality(jpeg.length);
+      if (jpeg.length <= this.maxJpeg && this.onPicture) this.onPicture(stamp, jpeg);
+    }, "image/jpeg", this.quality);
+  }
+
+  adaptQuality(size) {
+    if (size > this.maxJpeg) this.quality -= 0.1;
+    else if (size > 0.75 * this.maxJpeg) this.quality -= 0.03;
+    else if (size < 0.4 * this.maxJpeg) this.quality += 0.01;
+    this.quality = Math.min(QUALITY_HIGHEST, Math.max(QUALITY_LOWEST, this.quality));
+  }
+}
+
+function clampFps(fps) {
+  const f = Math.round(fps || MAX_FPS);
+  return Math.min(MAX_FPS, Math.max(MIN_FPS, f));
+}
+
+// Draws the video so that it fills width x height, cutting off what sticks
+// out on either side (a camera held upright, or a size the camera rounded).
+function drawCovering(context, video, width, height) {
+  const vw = video.videoWidth;
+  const vh = video.videoHeight;
+  const scale = Math.max(width / vw, height / vh);
+  const sw = width / scale;
+  const sh = height / scale;
+  context.drawImage(video, (vw - sw) / 2, (vh - sh) / 2, sw, sh, 0, 0, width, height);
+}
