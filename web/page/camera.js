@@ -36,6 +36,8 @@ export class Camera {
     this.onPicture = null;   // (stamp, Uint8Array jpeg) for each encoded picture
     this.wantPicture = null; // () => bool: is there room to send one now?
     this.running = false;
+    // What became of the camera's pictures, for the page to show.
+    this.stats = { pictures: 0, busy: 0, behind: 0, encodeMs: 0 };
   }
 
   track() {
@@ -143,17 +145,28 @@ export class Camera {
 
   grab() {
     const video = this.video;
-    if (!this.width || video.videoWidth === 0 || this.encoding >= ENCODES_AT_ONCE) return;
-    if (this.wantPicture && !this.wantPicture()) return;
+    const stats = this.stats;
+    stats.pictures++;
+    if (!this.width || video.videoWidth === 0) return;
+    if (this.encoding >= ENCODES_AT_ONCE) {
+      stats.busy++;
+      return;
+    }
+    if (this.wantPicture && !this.wantPicture()) {
+      stats.behind++;
+      return;
+    }
     // The stamp is the phone's clock in milliseconds when the picture was
     // taken from the camera, so the PC can tell how long it was on its way.
     const stamp = Math.round(performance.timeOrigin + performance.now());
+    const started = performance.now();
     drawCovering(this.context, video, this.width, this.height);
     this.encoding++;
     this.canvas.toBlob(async (blob) => {
       let jpeg = null;
       if (blob) jpeg = new Uint8Array(await blob.arrayBuffer());
       this.encoding--;
+      stats.encodeMs += (performance.now() - started - stats.encodeMs) / 16;
       if (!jpeg || !this.running) return;
       this.adaptQuality(jpeg.length);
       if (jpeg.length <= this.maxJpeg && this.onPicture) this.onPicture(stamp, jpeg);

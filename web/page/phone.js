@@ -98,6 +98,9 @@ setInterval(() => {
   while (sentTimes.length && now - sentTimes[0] > 1000) sentTimes.shift();
   document.body.dataset.fps = String(sentTimes.length);
   document.body.dataset.frames = String(counter);
+  const c = camera.stats;
+  document.body.dataset.camera = `pictures=${c.pictures} busy=${c.busy} behind=${c.behind} ` +
+    `encode_ms=${c.encodeMs.toFixed(1)} quality=${camera.quality.toFixed(2)}`;
   if (chosen && !document.hidden && link.isOpen() && sentTimes.length > 0)
     show("streaming", `at ${sentTimes.length} fps`);
   else if (chosen && shownState === "streaming")

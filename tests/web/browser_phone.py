@@ -1,0 +1,127 @@
+"""Headless Chromium as the phone: its fake camera plays a Y4M file, it opens
+the phone's page, and the rig reads the page's state, reloads it and takes
+screenshots over the DevTools socket."""
+
+import base64
+import json
+import os
+import shutil
+import subprocess
+import time
+import urllib.request
+
+from ws_client import DevTools
+
+# The picture the fake camera shows: the SMPTE colour bars, 1280 x 720.
+CAMERA_WIDTH, CAMERA_HEIGHT = 1280, 720
+# The seven bars of the top two thirds, left to right.
+SMPTE_BARS = [(191, 191, 191), (191, 191, 0), (0, 191, 191), (0, 191, 0),
+              (191, 0, 191), (191, 0, 0), (0, 0, 191)]
+
+FLAGS = ["--headless=new", "--no-sandbox", "--disable-gpu", "--disable-background-networking",
+         "--disable-component-update", "--disable-sync", "--no-first-run",
+         "--use-fake-ui-for-media-stream", "--use-fake-device-for-media-stream",
+         "--ignore-certificate-errors", "--autoplay-policy=no-user-gesture-required",
+         # A headless page counts as hidden to nobody, but keep timers and
+         # rendering at full rate whatever the window manager thinks.
+         "--disable-background-timer-throttling", "--disable-renderer-backgrounding",
+         "--disable-backgrounding-occluded-windows", "--window-size=412,915"]
+
+
+def make_camera_file(path):
+    """Two seconds of colour bars at 30 fps as Y4M; the fake camera loops it."""
+    if os.path.exists(path):
+        return path
+    subprocess.run(["gst-launch-1.0", "-q", "videotestsrc", "num-buffers=60", "pattern=smpte",
+                    "!", "video/x-raw,width=%d,height=%d,framerate=30/1,format=I420"
+                    % (CAMERA_WIDTH, CAMERA_HEIGHT), "!", "y4menc", "!", "filesink",
+                    "location=" + path], check=True, timeout=60,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    return path
+
+
+def chromium_program():
+    for name in ("chromium", "chromium-browser"):
+        path = shutil.which(name)
+        if path:
+            return path
+    return None
+
+
+class Browser:
+    def __init__(self, work, camera_file, name="phone"):
+        self.work = work
+        self.camera_file = camera_file
+        self.profile = os.path.join(work, name + "-profile")
+        self.log = os.path.join(work, name + ".log")
+        self.proc = None
+        self.page = None
+
+    def open(self, url, timeout=20):
+        shutil.rmtree(self.profile, ignore_errors=True)
+        os.makedirs(self.profile)
+        argv = [chromium_program()] + FLAGS + [
+            "--user-data-dir=" + self.profile,
+            "--use-file-for-fake-video-capture=" + self.camera_file,
+            "--remote-debugging-port=0", url]
+        self.proc = subprocess.Popen(argv, stdout=open(self.log, "w"), stderr=subprocess.STDOUT,
+                                     stdin=subprocess.DEVNULL)
+        active = os.path.join(self.profile, "DevToolsActivePort")
+        end = time.monotonic() + timeout
+        while time.monotonic() < end:
+            if self.proc.poll() is not None:
+                raise RuntimeError("chromium ended: " + open(self.log).read()[-2000:])
+            if os.path.exists(active) and open(active).read().count("\n") >= 1:
+                port = int(open(active).read().split("\n")[0])
+                pages = [t for t in self._targets(port) if t.get("type") == "page"]
+                if pages:
+                    self.page = DevTools(pages[0]["webSocketDebuggerUrl"])
+                    return
+            time.sleep(0.1)
+        raise RuntimeError("chromium's DevTools did not come up")
+
+    @staticmethod
+    def _targets(port):
+        with urllib.request.urlopen("http://127.0.0.1:%d/json/list" % port, timeout=5) as r:
+            return json.load(r)
+
+    def evaluate(self, expression):
+        return self.page.evaluate(expression)
+
+    def state(self):
+        """The page's state word, shown text, frames sent and rate."""
+        return self.evaluate("({state: document.body.dataset.state, "
+                             "text: document.getElementById('state').textContent, "
+                             "frames: +(document.body.dataset.frames || 0), "
+                             "fps: +(document.body.dataset.fps || 0), "
+                             "camera: document.body.dataset.camera || '', "
+                             "formats: document.body.dataset.formats || ''})")
+
+    def reload(self):
+        self.page.call("Page.reload", ignoreCache=True)
+
+    def screenshot(self, path, width=412, height=915, scale=2):
+        """The page as a phone of that size shows it, as a PNG."""
+        self.page.call("Emulation.setDeviceMetricsOverride", width=width, height=height,
+                       deviceScaleFactor=scale, mobile=True)
+        time.sleep(0.5)
+        shot = self.page.call("Page.captureScreenshot", format="png")
+        with open(path, "wb") as f:
+            f.write(base64.b64decode(shot["data"]))
+        return path
+
+    def close(self):
+        if self.page is not None:
+            try:
+                self.page.close()
+            except OSError:
+                pass
+            self.page = None
+        if self.proc is not None:
+            self.proc.terminate()
+            try:
+                self.proc.wait(timeout=10)
+            except subprocess.TimeoutExpired:
+                self.proc.kill()
+                self.proc.wait(timeout=10)
+            self.proc = None
