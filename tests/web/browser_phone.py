@@ -1,12 +1,23 @@
 """Headless Chromium as the phone: its fake camera plays a Y4M file, it opens
 the phone's page, and the rig reads the page's state, reloads it and takes
-screenshots over the DevTools socket."""
+screenshots over the DevTools socket.
 
+Run as a program, it is the demo's phone: it pairs through the bridge's
+pairing page on this PC and streams until interrupted.
+
+    browser_phone.py [--work DIR] [--screenshot PNG]
+"""
+
+import argparse
 import base64
 import json
 import os
+import re
 import shutil
+import signal
 import subprocess
+import sys
+import tempfile
 import time
 import urllib.request
 
@@ -125,3 +136,60 @@ class Browser:
                 self.proc.kill()
                 self.proc.wait(timeout=10)
             self.proc = None
+
+
+def paired_page_url(pair_port=5057, page_port=5056, timeout=15):
+    """The phone's address with the token the local pairing page offers."""
+    end = time.monotonic() + timeout
+    while True:
+        try:
+            with urllib.request.urlopen("http://127.0.0.1:%d/" % pair_port, timeout=2) as r:
+                m = re.search(r"[?&]t=([A-Za-z0-9_\-]+)", r.read().decode(errors="replace"))
+                if m:
+                    return "https://127.0.0.1:%d/?t=%s" % (page_port, m.group(1))
+        except OSError:
+            pass
+        if time.monotonic() > end:
+            return None
+        time.sleep(0.2)
+
+
+def main():
+    p = argparse.ArgumentParser(description="Headless Chromium with colour bars as its camera, "
+                                "paired with this PC's bridge, as the phone.")
+    p.add_argument("--work", help="folder for the browser's profile and camera file")
+    p.add_argument("--screenshot", help="PNG of the phone's page, taken at the end")
+    args = p.parse_args()
+    if chromium_program() is None:
+        sys.exit("browser_phone: chromium is not installed")
+    work = args.work or tempfile.mkdtemp(prefix="ovalix-browser-phone-")
+    url = paired_page_url()
+    if url is None:
+        sys.exit("browser_phone: no pairing page on 127.0.0.1:5057 (is ovalix-web running?)")
+    stop = []
+    signal.signal(signal.SIGTERM, lambda *_: stop.append(1))
+    signal.signal(signal.SIGINT, lambda *_: stop.append(1))
+    browser = Browser(work, make_camera_file(os.path.join(work, "bars.y4m")))
+    try:
+        browser.open(url)
+        print("browser phone: headless Chromium opened %s" % url.split("?")[0], flush=True)
+        shown = None
+        while not stop:
+            text = browser.state()["text"]
+            if text != shown and not text.startswith("Streaming"):
+                print("browser phone: %s" % text, flush=True)
+            elif text.startswith("Streaming") and not (shown or "").startswith("Streaming"):
+                print("browser phone: %s" % text, flush=True)
+            shown = text
+            time.sleep(0.5)
+        if args.screenshot:
+            browser.screenshot(args.screenshot)
+            print("browser phone: its page as a phone shows it: %s" % args.screenshot)
+    finally:
+        browser.close()
+        if not args.work:
+            shutil.rmtree(work, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    main()
