@@ -106,7 +106,8 @@ class Browser:
                              "frames: +(document.body.dataset.frames || 0), "
                              "fps: +(document.body.dataset.fps || 0), "
                              "camera: document.body.dataset.camera || '', "
-                             "formats: document.body.dataset.formats || ''})")
+                             "formats: document.body.dataset.formats || '', "
+                             "probe: document.body.dataset.probe || ''})")
 
     def reload(self):
         self.page.call("Page.reload", ignoreCache=True)

@@ -38,6 +38,7 @@ export class Camera {
     this.running = false;
     // What became of the camera's pictures, for the page to show.
     this.stats = { pictures: 0, busy: 0, behind: 0, encodeMs: 0 };
+    this.probeLog = [];      // what each size tried gave, for a look from outside
   }
 
   track() {
@@ -75,13 +76,18 @@ export class Camera {
     const caps = track.getCapabilities ? track.getCapabilities() : {};
     const longest = Math.max(caps.width ? caps.width.max : 1280, caps.height ? caps.height.max : 720);
     const found = [];
+    this.probeLog = [];
     for (const [width, height] of CANDIDATES) {
       if (width > longest) continue;
-      const s = await this.tryConstraints(width, height, true);
-      if (!s) continue;
-      const fits = (s.width === width && s.height === height) ||
-                   (s.width === height && s.height === width);
-      if (fits) found.push({ width, height, fps: clampFps(s.frameRate) });
+      // A camera busy with the last change may refuse or lag behind the
+      // next one: each size gets a second try before it is left out.
+      let s = null;
+      for (let attempt = 0; attempt < 2 && !fits(s, width, height); attempt++) {
+        if (attempt) await new Promise((r) => setTimeout(r, 150));
+        s = await this.tryConstraints(width, height, true);
+      }
+      this.probeLog.push(`${width}x${height}:${s ? `${s.width}x${s.height}` : "refused"}`);
+      if (fits(s, width, height)) found.push({ width, height, fps: clampFps(s.frameRate) });
     }
     if (found.length === 0) {
       // A camera that takes no exact size at all: offer what it gives,
@@ -105,6 +111,7 @@ export class Camera {
       await track.applyConstraints({ width: want, height: wantH, frameRate: { ideal: MAX_FPS } });
       return track.getSettings();
     } catch (e) {
+      this.lastRefusal = `${e.name} ${e.constraint || e.message}`;
       return null;
     }
   }
@@ -179,6 +186,12 @@ export class Camera {
     else if (size < 0.4 * this.maxJpeg) this.quality += 0.01;
     this.quality = Math.min(QUALITY_HIGHEST, Math.max(QUALITY_LOWEST, this.quality));
   }
+}
+
+// Whether settings s deliver width x height, either way round.
+function fits(s, width, height) {
+  return s !== null && ((s.width === width && s.height === height) ||
+                        (s.width === height && s.height === width));
 }
 
 function clampFps(fps) {

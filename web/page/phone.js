@@ -25,7 +25,7 @@ const TEXTS = {
   streaming: ["Streaming", "The PC receives this camera's picture."],
   reconnecting: ["Reconnecting", "The PC cannot be reached. Trying again…"],
   "in use": ["In use", "Another phone is this PC's camera. Trying again…"],
-  refused: ["Not paired", "This page's pairing is no longer valid. Scan the QR code on the PC again."],
+  refused: ["Not paired", "The PC no longer accepts this page's pairing. Scan the QR code on the PC again."],
   "no token": ["Not paired", "Open this page by scanning the QR code on the PC."],
   "no camera": ["No camera", "Allow this page to use the camera, then try again."],
   paused: ["Paused", "The camera is off while the page is hidden."],
@@ -47,6 +47,7 @@ let counter = 0;         // frames sent since the page opened
 let sentTimes = [];      // when the frames of the last second left
 let wakeLock = null;
 let shownState = "";
+let linkState = "connecting";   // the link's last word, shown when nothing says more
 let starting = null;     // the camera start under way
 
 function show(name, extra) {
@@ -55,12 +56,12 @@ function show(name, extra) {
   ui.state.textContent = extra ? `${title} ${extra}` : title;
   ui.detail.textContent = detail;
   document.body.dataset.state = name;
-  ui.retry.hidden = !(name === "refused" || name === "no camera");
+  ui.retry.hidden = name !== "no camera";
 }
 
 function onLinkState(name) {
-  if (document.hidden) return;
-  show(name);
+  linkState = name;
+  if (!document.hidden) show(name);
 }
 
 async function onSelect(index) {
@@ -122,12 +123,13 @@ function startCamera(facing, probe) {
       return false;
     }
     document.body.dataset.formats = formats.map((f) => `${f.width}x${f.height}`).join(" ");
+    document.body.dataset.probe = camera.probeLog.join(" ") + (camera.lastRefusal ? ` (${camera.lastRefusal})` : "");
     link.start(formats);
     if (chosen) {
       show("linked", `at ${chosen.width} × ${chosen.height}`);
       camera.start();
-    } else if (link.isOpen()) {
-      show("waiting");
+    } else {
+      show(linkState);
     }
     return true;
   };

@@ -26,6 +26,9 @@ const PC_SILENCE_MS = 3000;
 const RETRY_FIRST_MS = 200;
 const RETRY_LONGEST_MS = 3000;
 const IN_USE_RETRY_MS = 3000;
+// A refused token stays refused until the PC shows a new one; looking again
+// now and then costs little and spares the user a reload after a mistake.
+const REFUSED_RETRY_MS = 10000;
 
 function putHeader(view, session, type, length) {
   view.setUint32(0, MAGIC, true);
@@ -130,7 +133,7 @@ export class Reassembler {
 }
 
 // One WebSocket to the bridge at a time, opened again after every loss.
-// Events for the page: state(name, detail) with name one of "connecting",
+// Events for the page: state(name) with name one of "connecting",
 // "waiting", "reconnecting", "in use", "refused"; select(index) when the PC
 // chooses a format; down() when a link that had a format ends.
 export class StreamLink {
@@ -147,6 +150,7 @@ export class StreamLink {
     this.retryTimer = 0;
     this.aliveTimer = 0;
     this.stopped = true;
+    this.failing = false;   // the last attempt failed: say "reconnecting", not "connecting"
     this.reassembler = new Reassembler((type, session, payload) =>
       this.onMessage(type, payload));
   }
@@ -188,13 +192,14 @@ export class StreamLink {
   connect() {
     clearTimeout(this.retryTimer);
     if (this.stopped) return;
-    this.events.state("connecting");
+    if (!this.failing) this.events.state("connecting");
     const socket = new WebSocket(this.url);
     socket.binaryType = "arraybuffer";
     let opened = false;
     this.socket = socket;
     socket.onopen = () => {
       opened = true;
+      this.failing = false;
       this.selected = -1;
       this.reassembler.reset();
       this.lastHeard = performance.now();
@@ -250,9 +255,11 @@ export class StreamLink {
     }
     if (this.stopped) return;
     if (status === 403) {
-      this.stopped = true;
+      this.failing = true;
       this.events.state("refused");
+      this.retryTimer = setTimeout(() => this.connect(), REFUSED_RETRY_MS);
     } else if (status === 409) {
+      this.failing = true;
       this.events.state("in use");
       this.retryTimer = setTimeout(() => this.connect(), IN_USE_RETRY_MS);
     } else {
@@ -262,6 +269,7 @@ export class StreamLink {
 
   retryAfter(ms) {
     if (this.stopped) return;
+    this.failing = true;
     this.events.state("reconnecting");
     // A little spread, so that a restarted PC is not met by every retry at once.
     this.retryTimer = setTimeout(() => this.connect(), ms * (0.8 + 0.4 * Math.random()));
