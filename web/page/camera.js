@@ -89,6 +89,8 @@ export class Camera {
       this.probeLog.push(`${width}x${height}:${s ? `${s.width}x${s.height}` : "refused"}`);
       if (fits(s, width, height)) found.push({ width, height, fps: clampFps(s.frameRate) });
     }
+    // Back to the largest, which the preview shows until the PC chooses.
+    if (found.length) await this.tryConstraints(found[0].width, found[0].height, true);
     if (found.length === 0) {
       // A camera that takes no exact size at all: offer what it gives,
       // scaled into the PC's limits.

@@ -29,6 +29,9 @@ const IN_USE_RETRY_MS = 3000;
 // A refused token stays refused until the PC shows a new one; looking again
 // now and then costs little and spares the user a reload after a mistake.
 const REFUSED_RETRY_MS = 10000;
+// Refusals in a row before the page says so: one may be a bridge that was
+// just starting, or a burst of tries used up.
+const REFUSALS_SHOWN = 3;
 
 function putHeader(view, session, type, length) {
   view.setUint32(0, MAGIC, true);
@@ -151,6 +154,7 @@ export class StreamLink {
     this.aliveTimer = 0;
     this.stopped = true;
     this.failing = false;   // the last attempt failed: say "reconnecting", not "connecting"
+    this.refusals = 0;      // upgrades refused in a row by a bridge that serves the page
     this.reassembler = new Reassembler((type, session, payload) =>
       this.onMessage(type, payload));
   }
@@ -200,6 +204,7 @@ export class StreamLink {
     socket.onopen = () => {
       opened = true;
       this.failing = false;
+      this.refusals = 0;
       this.selected = -1;
       this.reassembler.reset();
       this.lastHeard = performance.now();
@@ -243,26 +248,30 @@ export class StreamLink {
     this.events.select(index);
   }
 
-  // An upgrade that never happened: ask the bridge why with a plain request
-  // for the page, whose answer carries the same verdict as the upgrade.
+  // An upgrade that never happened. The page itself is served whatever the
+  // token, unless another phone holds the link: so a page that loads while
+  // the upgrade keeps failing means the token (or too many tries) was
+  // refused, and no page at all means the PC is out of reach.
   async refusedOrUnreachable() {
     let status = 0;
     try {
-      const r = await fetch(this.probeUrl, { method: "HEAD", cache: "no-store" });
+      const r = await fetch(this.probeUrl, { cache: "no-store" });
       status = r.status;
     } catch (e) {
       status = 0;
     }
     if (this.stopped) return;
-    if (status === 403) {
+    if (status === 409) {
+      this.failing = true;
+      this.refusals = 0;
+      this.events.state("in use");
+      this.retryTimer = setTimeout(() => this.connect(), IN_USE_RETRY_MS);
+    } else if (status === 200 && ++this.refusals >= REFUSALS_SHOWN) {
       this.failing = true;
       this.events.state("refused");
       this.retryTimer = setTimeout(() => this.connect(), REFUSED_RETRY_MS);
-    } else if (status === 409) {
-      this.failing = true;
-      this.events.state("in use");
-      this.retryTimer = setTimeout(() => this.connect(), IN_USE_RETRY_MS);
     } else {
+      if (status !== 200) this.refusals = 0;
       this.retryAfter(this.retryMs);
     }
   }
