@@ -137,7 +137,7 @@ if [ "$browser_phone" -eq 1 ]; then
   bridge_pid=$!
   mkdir -p "$shots"
   python3 "$root/tests/web/browser_phone.py" --work "$state/browser" \
-    --screenshot "$shots/phone-page.png" &
+    --token-file "$state/web/token" --screenshot "$shots/phone-page.png" &
   phone_pid=$!
   echo "== the phone is headless Chromium through the bridge (pairing page: http://127.0.0.1:5057/)"
 else

@@ -139,20 +139,21 @@ class Browser:
             self.proc = None
 
 
-def paired_page_url(pair_port=5057, page_port=5056, timeout=15):
-    """The phone's address with the token the local pairing page offers."""
-    end = time.monotonic() + timeout
-    while True:
-        try:
-            with urllib.request.urlopen("http://127.0.0.1:%d/" % pair_port, timeout=2) as r:
-                m = re.search(r"[?&]t=([A-Za-z0-9_\-]+)", r.read().decode(errors="replace"))
-                if m:
-                    return "https://127.0.0.1:%d/?t=%s" % (page_port, m.group(1))
-        except OSError:
-            pass
-        if time.monotonic() > end:
-            return None
-        time.sleep(0.2)
+def pairing_token(pair_port=5057, token_file=None):
+    """The token the bridge's pairing page offers (in the phone's address it
+    shows), else the one in token_file once the page is up; None while the
+    bridge does not answer."""
+    try:
+        with urllib.request.urlopen("http://127.0.0.1:%d/" % pair_port, timeout=2) as r:
+            text = r.read().decode(errors="replace")
+    except OSError:
+        return None
+    m = re.search(r"[?&]t=([A-Za-z0-9_\-]+)", text)
+    if m:
+        return m.group(1)
+    if token_file and os.path.exists(token_file):
+        return open(token_file).read().strip() or None
+    return None
 
 
 def main():
@@ -160,13 +161,20 @@ def main():
                                 "paired with this PC's bridge, as the phone.")
     p.add_argument("--work", help="folder for the browser's profile and camera file")
     p.add_argument("--screenshot", help="PNG of the phone's page, taken at the end")
+    p.add_argument("--token-file", help="where the bridge keeps its token, for a PC whose "
+                   "pairing page shows no address (no network but loopback)")
     args = p.parse_args()
     if chromium_program() is None:
         sys.exit("browser_phone: chromium is not installed")
     work = args.work or tempfile.mkdtemp(prefix="ovalix-browser-phone-")
-    url = paired_page_url()
-    if url is None:
-        sys.exit("browser_phone: no pairing page on 127.0.0.1:5057 (is ovalix-web running?)")
+    token = None
+    end = time.monotonic() + 15
+    while token is None and time.monotonic() < end:
+        token = pairing_token(token_file=args.token_file)
+        time.sleep(0.2)
+    if token is None:
+        sys.exit("browser_phone: no pairing on 127.0.0.1:5057 (is ovalix-web running?)")
+    url = "https://127.0.0.1:5056/?t=" + token
     stop = []
     signal.signal(signal.SIGTERM, lambda *_: stop.append(1))
     signal.signal(signal.SIGINT, lambda *_: stop.append(1))
