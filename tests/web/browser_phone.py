@@ -87,9 +87,19 @@ class Browser:
                 pages = [t for t in self._targets(port) if t.get("type") == "page"]
                 if pages:
                     self.page = DevTools(pages[0]["webSocketDebuggerUrl"])
+                    self.wait_loaded(end - time.monotonic())
                     return
             time.sleep(0.1)
         raise RuntimeError("chromium's DevTools did not come up")
+
+    def wait_loaded(self, timeout):
+        """Until the page (not the blank one before it) runs its script."""
+        end = time.monotonic() + timeout
+        while time.monotonic() < end:
+            if self.evaluate("!!(document.body && document.body.dataset.state)"):
+                return
+            time.sleep(0.1)
+        raise RuntimeError("the phone's page did not load")
 
     @staticmethod
     def _targets(port):
@@ -100,17 +110,20 @@ class Browser:
         return self.page.evaluate(expression)
 
     def state(self):
-        """The page's state word, shown text, frames sent and rate."""
+        """The page's state word, shown text, frames sent and rate ({} while
+        the page is loading)."""
         return self.evaluate("({state: document.body.dataset.state, "
                              "text: document.getElementById('state').textContent, "
                              "frames: +(document.body.dataset.frames || 0), "
                              "fps: +(document.body.dataset.fps || 0), "
                              "camera: document.body.dataset.camera || '', "
                              "formats: document.body.dataset.formats || '', "
-                             "probe: document.body.dataset.probe || ''})")
+                             "probe: document.body.dataset.probe || ''})") or {}
 
     def reload(self):
         self.page.call("Page.reload", ignoreCache=True)
+        time.sleep(0.2)
+        self.wait_loaded(10)
 
     def screenshot(self, path, width=412, height=915, scale=2):
         """The page as a phone of that size shows it, as a PNG."""
