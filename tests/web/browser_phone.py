@@ -118,7 +118,8 @@ class Browser:
                              "fps: +(document.body.dataset.fps || 0), "
                              "camera: document.body.dataset.camera || '', "
                              "formats: document.body.dataset.formats || '', "
-                             "probe: document.body.dataset.probe || ''})") or {}
+                             "probe: document.body.dataset.probe || '', "
+                             "losses: document.body.dataset.losses || ''})") or {}
 
     def reload(self):
         self.page.call("Page.reload", ignoreCache=True)

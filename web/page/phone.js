@@ -99,6 +99,7 @@ setInterval(() => {
   while (sentTimes.length && now - sentTimes[0] > 1000) sentTimes.shift();
   document.body.dataset.fps = String(sentTimes.length);
   document.body.dataset.frames = String(counter);
+  document.body.dataset.losses = link.losses.slice(-5).join(", ");
   const c = camera.stats;
   document.body.dataset.camera = `pictures=${c.pictures} busy=${c.busy} behind=${c.behind} ` +
     `encode_ms=${c.encodeMs.toFixed(1)} quality=${camera.quality.toFixed(2)}`;

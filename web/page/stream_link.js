@@ -155,6 +155,7 @@ export class StreamLink {
     this.stopped = true;
     this.failing = false;   // the last attempt failed: say "reconnecting", not "connecting"
     this.refusals = 0;      // upgrades refused in a row by a bridge that serves the page
+    this.losses = [];       // "ms:code reason" of each socket that ended, for a look from outside
     this.reassembler = new Reassembler((type, session, payload) =>
       this.onMessage(type, payload));
   }
@@ -217,8 +218,9 @@ export class StreamLink {
       this.lastHeard = performance.now();
       if (e.data instanceof ArrayBuffer) this.reassembler.push(new Uint8Array(e.data));
     };
-    socket.onclose = () => {
+    socket.onclose = (e) => {
       if (socket !== this.socket) return;
+      this.losses.push(`${Math.round(performance.now())}:${e.code}${e.reason ? ` ${e.reason}` : ""}`);
       this.close();
       if (!opened) this.refusedOrUnreachable();
       else this.retryAfter(this.retryMs);
@@ -227,6 +229,7 @@ export class StreamLink {
 
   tick() {
     if (this.selected >= 0 && performance.now() - this.lastHeard > PC_SILENCE_MS) {
+      this.losses.push(`${Math.round(performance.now())}:PC silent`);
       this.drop(RETRY_FIRST_MS);
       return;
     }
