@@ -3,11 +3,12 @@
 // as long as the page is open, linking again by itself after any loss.
 
 import { Camera } from "./camera.js";
-import { MAX_JPEG, MAX_MESSAGE, StreamLink, frameMessage } from "./stream_link.js";
+import { MAX_JPEG, StreamLink, frameMessage } from "./stream_link.js";
 
-// More than this waiting in the socket means the network is behind: a new
-// picture is dropped rather than queued behind older ones.
-const MAX_BUFFERED = MAX_MESSAGE;
+// More than this waiting in the socket (two or three ordinary frames) means
+// the network is behind: a new picture is dropped rather than queued behind
+// older ones, which would only make every later one later too.
+const MAX_BUFFERED = 128 * 1024;
 
 const ui = {
   state: document.getElementById("state"),
@@ -68,7 +69,6 @@ async function onSelect(index) {
   // The index is into this phone's own table; one beyond it means entry 0.
   chosen = formats[index] || formats[0];
   show("linked", `at ${chosen.width} × ${chosen.height}`);
-  ui.video.classList.add("live");
   await camera.configure(chosen.width, chosen.height);
   if (!document.hidden && chosen) camera.start();
   keepAwake(true);
@@ -77,7 +77,6 @@ async function onSelect(index) {
 function onLinkDown() {
   chosen = null;
   camera.stop();
-  ui.video.classList.remove("live");
   keepAwake(false);
 }
 

@@ -14,10 +14,12 @@ const TABLE_PAYLOAD = 336;
 // A table with this mode is taken as sent, entry 0 included.
 const TABLE_MODE = 3;
 
-// Until the PC has chosen a format the table goes out every second; after
+// Until the PC has chosen a format the table goes out twice a second; after
 // that the same message is the sign of life, since its payload is not read
-// then. Should the PC ever be back at waiting for a table, it gets one.
-const ALIVE_INTERVAL_MS = 1000;
+// then. Should the PC ever be back at waiting for a table, it gets one. The
+// PC gives up after 2.5 s of silence, so a timer the browser delays (a busy
+// or hidden page) still leaves room.
+const ALIVE_INTERVAL_MS = 500;
 // The PC sends a keep-alive every 500 ms once it has chosen a format: this
 // much silence means the link is gone even if the socket looks open.
 const PC_SILENCE_MS = 3000;
@@ -25,6 +27,9 @@ const PC_SILENCE_MS = 3000;
 // to renegotiate the size expects the phone straight back), then growing.
 const RETRY_FIRST_MS = 200;
 const RETRY_LONGEST_MS = 3000;
+// A connection or a look at the page that takes longer has gone astray (a
+// network that vanished mid-way drops packets rather than refusing).
+const ATTEMPT_LIMIT_MS = 5000;
 const IN_USE_RETRY_MS = 3000;
 // A refused token stays refused until the PC shows a new one; looking again
 // now and then costs little and spares the user a reload after a mistake.
@@ -202,8 +207,12 @@ export class StreamLink {
     socket.binaryType = "arraybuffer";
     let opened = false;
     this.socket = socket;
+    const limit = setTimeout(() => {
+      if (socket === this.socket && !opened) socket.onclose({ code: 0, reason: "no answer" });
+    }, ATTEMPT_LIMIT_MS);
     socket.onopen = () => {
       opened = true;
+      clearTimeout(limit);
       this.failing = false;
       this.refusals = 0;
       this.selected = -1;
@@ -219,6 +228,7 @@ export class StreamLink {
       if (e.data instanceof ArrayBuffer) this.reassembler.push(new Uint8Array(e.data));
     };
     socket.onclose = (e) => {
+      clearTimeout(limit);
       if (socket !== this.socket) return;
       this.losses.push(`${Math.round(performance.now())}:${e.code}${e.reason ? ` ${e.reason}` : ""}`);
       this.close();
@@ -258,7 +268,10 @@ export class StreamLink {
   async refusedOrUnreachable() {
     let status = 0;
     try {
-      const r = await fetch(this.probeUrl, { cache: "no-store" });
+      const r = await fetch(this.probeUrl, {
+        cache: "no-store",
+        signal: AbortSignal.timeout ? AbortSignal.timeout(ATTEMPT_LIMIT_MS) : undefined,
+      });
       status = r.status;
     } catch (e) {
       status = 0;
