@@ -44,8 +44,9 @@ packages=(
   gstreamer1.0-x
   # PipeWire camera
   libpipewire-0.3-dev pipewire pipewire-bin wireplumber gstreamer1.0-pipewire
-  # the browser phone's tests: headless Chromium with a fake camera as the phone
-  chromium
+  # the browser phone's tests: headless Chromium with a fake camera as the
+  # phone, node for the page's protocol code on its own
+  chromium nodejs
   # packages: the installer, the Debian package and their tests
   nsis lintian dpkg-dev systemd
 )
