@@ -181,6 +181,7 @@ def main():
     if chromium_program() is None:
         sys.exit("browser_phone: chromium is not installed")
     work = args.work or tempfile.mkdtemp(prefix="ovalix-browser-phone-")
+    os.makedirs(work, exist_ok=True)
     token = None
     end = time.monotonic() + 15
     while token is None and time.monotonic() < end:
