@@ -10,6 +10,8 @@ as the consumer. One rig serves every case, in order:
   hostile   garbage, oversized messages, 100 half-open connections and slow
             handshakes from other clients neither break the link nor grow
             the bridge's memory
+  hidden    a hidden page lets the camera go and keeps its link; shown, it
+            streams again
   relink    a page reload, a bridge restart and a service restart each link
             again within a few seconds
 
@@ -382,6 +384,28 @@ def case_hostile(rig):
           % ("/".join("%.0f" % f for _, f in seconds), figures))
 
 
+HIDE = """Object.defineProperty(document, "hidden", {value: %s, configurable: true});
+document.dispatchEvent(new Event("visibilitychange")); true"""
+
+
+def case_hidden(rig):
+    """A hidden page gives the camera back and keeps its link on signs of
+    life alone; shown again, its pictures come back on the same link."""
+    rig.browser.evaluate(HIDE % "true")
+    camera_off = wait_until(lambda: rig.browser.evaluate(
+        "document.getElementById('preview').srcObject === null"), 5)
+    check(camera_off, "the hidden page kept its camera")
+    time.sleep(3.5)   # longer than the service waits for a sign of life
+    check(rig.link_state() == LINK_STREAMING, "the hidden page's link ended")
+    lost = rig.browser.state().get("losses")
+    started = time.monotonic()
+    rig.browser.evaluate(HIDE % "false")
+    shown_s = rig.frames_again(started, "page shown again")
+    check(rig.browser.state().get("losses") == lost, "the page linked anew after being shown")
+    print("hidden: camera off and link kept while hidden; frames again %.1f s after being shown"
+          % shown_s)
+
+
 def case_relink(rig):
     """Each time from the moment the way is open again (the page asked to
     reload, the restarted program up) to the consumer's frames."""
@@ -405,7 +429,7 @@ def case_relink(rig):
 
 
 CASES = {"stream": case_stream, "resize": case_resize, "refused": case_refused,
-         "hostile": case_hostile, "relink": case_relink}
+         "hostile": case_hostile, "hidden": case_hidden, "relink": case_relink}
 
 
 def main():
