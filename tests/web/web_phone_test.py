@@ -360,7 +360,7 @@ def hostile_round(rig, seconds):
 
 
 def case_hostile(rig):
-    """Three rounds of hostile clients while the page streams. The first ones
+    """Three rounds of hostile clients while the page streams. The first two
     take the bridge's allocator to its high-water mark; the last must not
     take it further, or something is kept per client."""
     time.sleep(1)
@@ -378,8 +378,10 @@ def case_hostile(rig):
           "the link broke under hostile clients: %s" % seconds)
     figures = "%d KiB before, peak/after each round %s KiB" % (
         before, ", ".join("%d/%d" % r for r in rounds))
-    check(rounds[2][1] <= rounds[1][1] + 1024 and rounds[2][0] <= rounds[1][0] + 1024,
-          "the bridge keeps growing: " + figures)
+    # What is freed at the end of a round varies with when the bridge notices
+    # each closed client, so the mark is the highest of the first two.
+    mark = max(max(r) for r in rounds[:2])
+    check(max(rounds[2]) <= mark + 1024, "the bridge keeps growing: " + figures)
     print("hostile: link kept at %s fps; bridge %s"
           % ("/".join("%.0f" % f for _, f in seconds), figures))
 
