@@ -29,13 +29,15 @@ export class Camera {
     this.facing = "environment";
     this.width = 0;
     this.height = 0;
-    this.canvas = document.createElement("canvas");
+    this.canvas = typeof OffscreenCanvas === "function" ? new OffscreenCanvas(1, 1)
+                                                        : document.createElement("canvas");
     this.context = this.canvas.getContext("2d", { alpha: false });
     this.quality = QUALITY_START;
     this.encoding = 0;
     this.onPicture = null;   // (stamp, Uint8Array jpeg) for each encoded picture
     this.wantPicture = null; // () => bool: is there room to send one now?
     this.running = false;
+    this.runs = 0;           // counts starts, so that a reader of an earlier run ends
     // What became of the camera's pictures, for the page to show.
     this.stats = { pictures: 0, busy: 0, behind: 0, encodeMs: 0 };
     this.probeLog = [];      // what each size tried gave, for a look from outside
@@ -131,18 +133,21 @@ export class Camera {
       await this.tryConstraints(width, height, false);
   }
 
-  // Draws and encodes each new picture of the camera while running.
+  // Draws and encodes each new picture of the camera while running: the page
+  // learns of one when the preview is handed it.
   start() {
     if (this.running) return;
     this.running = true;
+    const stream = this.stream;
+    const run = ++this.runs;
     const video = this.video;
     const next = () => {
-      if (!this.running || video.srcObject !== this.stream) return;
+      if (this.runs !== run || !this.running || video.srcObject !== stream) return;
       if (video.requestVideoFrameCallback) video.requestVideoFrameCallback(each);
       else setTimeout(() => each(), 1000 / MAX_FPS);
     };
     const each = () => {
-      this.grab();
+      this.grab(video, video.videoWidth, video.videoHeight);
       next();
     };
     next();
@@ -152,11 +157,11 @@ export class Camera {
     this.running = false;
   }
 
-  grab() {
-    const video = this.video;
+  // source: the picture (the video element) of sourceWidth x sourceHeight.
+  grab(source, sourceWidth, sourceHeight) {
     const stats = this.stats;
     stats.pictures++;
-    if (!this.width || video.videoWidth === 0) return;
+    if (!this.width || sourceWidth === 0) return;
     if (this.encoding >= ENCODES_AT_ONCE) {
       stats.busy++;
       return;
@@ -169,9 +174,9 @@ export class Camera {
     // taken from the camera, so the PC can tell how long it was on its way.
     const stamp = Math.round(performance.timeOrigin + performance.now());
     const started = performance.now();
-    drawCovering(this.context, video, this.width, this.height);
+    drawCovering(this.context, source, sourceWidth, sourceHeight, this.width, this.height);
     this.encoding++;
-    this.canvas.toBlob(async (blob) => {
+    this.encode().then(async (blob) => {
       let jpeg = null;
       if (blob) jpeg = new Uint8Array(await blob.arrayBuffer());
       this.encoding--;
@@ -179,7 +184,15 @@ export class Camera {
       if (!jpeg || !this.running) return;
       this.adaptQuality(jpeg.length);
       if (jpeg.length <= this.maxJpeg && this.onPicture) this.onPicture(stamp, jpeg);
-    }, "image/jpeg", this.quality);
+    }, () => { this.encoding--; });
+  }
+
+  // The canvas as a JPEG. An offscreen canvas is encoded at once; a page's
+  // canvas waits for the page to be idle, which a busy page seldom is.
+  encode() {
+    if (this.canvas.convertToBlob)
+      return this.canvas.convertToBlob({ type: "image/jpeg", quality: this.quality });
+    return new Promise((resolve) => this.canvas.toBlob(resolve, "image/jpeg", this.quality));
   }
 
   adaptQuality(size) {
@@ -201,13 +214,11 @@ function clampFps(fps) {
   return Math.min(MAX_FPS, Math.max(MIN_FPS, f));
 }
 
-// Draws the video so that it fills width x height, cutting off what sticks
+// Draws the picture so that it fills width x height, cutting off what sticks
 // out on either side (a camera held upright, or a size the camera rounded).
-function drawCovering(context, video, width, height) {
-  const vw = video.videoWidth;
-  const vh = video.videoHeight;
-  const scale = Math.max(width / vw, height / vh);
+function drawCovering(context, source, sw0, sh0, width, height) {
+  const scale = Math.max(width / sw0, height / sh0);
   const sw = width / scale;
   const sh = height / scale;
-  context.drawImage(video, (vw - sw) / 2, (vh - sh) / 2, sw, sh, 0, 0, width, height);
+  context.drawImage(source, (sw0 - sw) / 2, (sh0 - sh) / 2, sw, sh, 0, 0, width, height);
 }
