@@ -522,6 +522,14 @@ def case_hostile(rig):
         # They time out by themselves (in 10 s) and leave nothing behind.
         time.sleep(11)
         for s in held:
+            s.settimeout(0.5)
+            try:
+                still_open = s.recv(1) != b""
+            except socket.timeout:
+                still_open = True
+            except OSError:
+                still_open = False
+            check(not still_open, "a half-open or slow client was not timed out")
             s.close()
         time.sleep(1)
         rss.append(rig.rss_kb())
