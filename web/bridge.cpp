@@ -210,6 +210,17 @@ void EndLink(uint16_t code)
     memset(&link, 0, sizeof link);
 }
 
+// The link ends from the page's side: its WebSocket is closing by itself
+// (or is being closed now), and the service connection goes at once rather
+// than when the close handshake is over.
+void ReleaseLink(struct lws* wsi)
+{
+    if (wsi == g->link.ws) {
+        g->link.ws = nullptr;
+        EndLink(0);
+    }
+}
+
 void ConnectService()
 {
     Link& link = g->link;
@@ -347,11 +358,9 @@ int ServePhoneHttp(struct lws* wsi, Session* session, const char* path)
     if (lws_hdr_total_length(wsi, WSI_TOKEN_GET_URI) <= 0) {
         return RespondText(wsi, session, HTTP_STATUS_METHOD_NOT_ALLOWED, "Only GET here.\n");
     }
-    const PageFile* file = FindPageFile(path);
-    if (file == nullptr) {
-        return RespondText(wsi, session, HTTP_STATUS_NOT_FOUND, "Not found.\n");
-    }
-    if (strcmp(file->name, "index.html") == 0) {
+    // The page's own address, while another phone is linked, is the "in
+    // use" page; its other files are served as ever.
+    if (strcmp(path, "/") == 0 || strcmp(path, "/index.html") == 0) {
         char peer[RATE_ADDRESS_CHARS];
         PeerAddress(wsi, peer, sizeof peer);
         LinkView view = {g->link.ws != nullptr, g->link.address, g->link.lastReceiveTick};
@@ -359,6 +368,10 @@ int ServePhoneHttp(struct lws* wsi, Session* session, const char* path)
             return Respond(wsi, session, HTTP_STATUS_CONFLICT, "text/html; charset=utf-8",
                            kInUsePage, strlen(kInUsePage));
         }
+    }
+    const PageFile* file = FindPageFile(path);
+    if (file == nullptr) {
+        return RespondText(wsi, session, HTTP_STATUS_NOT_FOUND, "Not found.\n");
     }
     return Respond(wsi, session, HTTP_STATUS_OK, ContentTypeOf(file->name), file->data, file->size);
 }
@@ -380,6 +393,7 @@ int ReceiveFromPage(struct lws* wsi, Session* session, const void* in, size_t le
         lws_close_reason(wsi, LWS_CLOSE_STATUS_MESSAGE_TOO_LARGE,
                          reinterpret_cast<unsigned char*>(const_cast<char*>(kReason)),
                          sizeof kReason - 1);
+        ReleaseLink(wsi);
         return -1;
     }
     // Text messages are reserved for later use.
@@ -388,6 +402,7 @@ int ReceiveFromPage(struct lws* wsi, Session* session, const void* in, size_t le
     }
     if (!RelayToService(static_cast<const unsigned char*>(in), length)) {
         lws_close_reason(wsi, LWS_CLOSE_STATUS_UNEXPECTED_CONDITION, nullptr, 0);
+        ReleaseLink(wsi);
         return -1;
     }
     return 0;
@@ -406,6 +421,7 @@ int WriteToPage(struct lws* wsi, Session* session)
     if (link.toPageFill > 0) {
         int n = lws_write(wsi, g->toPage + LWS_PRE, link.toPageFill, LWS_WRITE_BINARY);
         if (n < static_cast<int>(link.toPageFill)) {
+            ReleaseLink(wsi);
             return -1;
         }
         link.toPageFill = 0;
@@ -447,10 +463,7 @@ int PhoneCallback(struct lws* wsi, enum lws_callback_reasons reason, void* user,
         }
         return 0;
     case LWS_CALLBACK_CLOSED:
-        if (wsi == g->link.ws) {
-            g->link.ws = nullptr;
-            EndLink(0);
-        }
+        ReleaseLink(wsi);
         return 0;
     default:
         return lws_callback_http_dummy(wsi, reason, user, in, length);

@@ -238,7 +238,10 @@ bool LoadCredentials(const char* stateDir, const HostInfo& host, Credentials* ou
         return false;
     }
     if (!MakePrivateDir(out->dir)) {
-        fprintf(stderr, "ovalix-web: cannot make the private folder %s\n", out->dir);
+        fprintf(stderr,
+                "ovalix-web: cannot open the private folder %s: it belongs to the service's "
+                "account (run as root or administrator)\n",
+                out->dir);
         return false;
     }
     Random random;

@@ -47,6 +47,7 @@ int main(int argc, char** argv)
         return 1;
     }
     if (g_options.command == WEB_PAIR) {
+        PrepareTerminal();
         PrintPairing(g_credentials, g_host, g_options.port, g_options.pairPort, stdout);
         return 0;
     }

@@ -7,3 +7,8 @@
 // the service manager's thread to end it. asService: started by the Windows
 // service manager (ignored elsewhere). The exit status.
 int RunHosted(bool asService, int (*run)(), void (*stop)());
+
+// Makes the terminal show what `pair` prints: UTF-8 text with colour
+// sequences (on Windows the console's code page and escape handling; other
+// terminals do so already).
+void PrepareTerminal();

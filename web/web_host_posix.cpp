@@ -23,3 +23,5 @@ int RunHosted(bool, int (*run)(), void (*stop)())
     signal(SIGPIPE, SIG_IGN);
     return run();
 }
+
+void PrepareTerminal() {}

@@ -70,3 +70,13 @@ int RunHosted(bool asService, int (*run)(), void (*stop)())
     SetConsoleCtrlHandler(ConsoleControl, TRUE);
     return run();
 }
+
+void PrepareTerminal()
+{
+    SetConsoleOutputCP(CP_UTF8);
+    HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+    DWORD mode = 0;
+    if (out != INVALID_HANDLE_VALUE && GetConsoleMode(out, &mode)) {
+        SetConsoleMode(out, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
+    }
+}
