@@ -14,7 +14,12 @@
 #   every second into build/demo-snapshots/, and at the end a contact sheet of
 #   them, build/demo-snapshots/contact-sheet.png.
 #
-#   bash scripts/demo.sh [--seconds S] [--no-build] [--snapshots]
+#   bash scripts/demo.sh [--seconds S] [--no-build] [--snapshots] [--browser-phone]
+#
+# With --browser-phone the phone is a browser instead of the stand-in:
+# headless Chromium, whose fake camera shows colour bars, opens the phone's
+# page through the bridge ovalix-web (paired by its token, over HTTPS) and
+# streams into the service, the whole way a real phone's browser goes.
 #
 # Ctrl-C ends it. Without a terminal on stdin, or with --seconds, it ends by
 # itself (20 s unless told otherwise).
@@ -27,13 +32,16 @@ seconds=""
 build=1
 inside=0
 snapshots=0
+browser_phone=0
 while [ $# -gt 0 ]; do
   case "$1" in
     --seconds) seconds=$2; shift 2 ;;
     --no-build) build=0; shift ;;
     --snapshots) snapshots=1; shift ;;
     --inside) inside=1; shift ;;
-    *) echo "usage: bash scripts/demo.sh [--seconds S] [--no-build] [--snapshots]" >&2; exit 2 ;;
+    --browser-phone) browser_phone=1; shift ;;
+    *) echo "usage: bash scripts/demo.sh [--seconds S] [--no-build] [--snapshots] [--browser-phone]" >&2
+       exit 2 ;;
   esac
 done
 
@@ -59,7 +67,8 @@ if [ "$inside" -eq 0 ]; then
     snapshots=1
   fi
   exec scripts/isolate.sh bash "$root/scripts/demo.sh" --inside ${seconds:+--seconds "$seconds"} \
-    $([ "$snapshots" -eq 1 ] && echo --snapshots)
+    $([ "$snapshots" -eq 1 ] && echo --snapshots) \
+    $([ "$browser_phone" -eq 1 ] && echo --browser-phone)
 fi
 
 # ---- inside the private namespace ----
@@ -72,6 +81,7 @@ state=$(mktemp -d /tmp/ovalix-demo.XXXXXX)
 shots=$root/build/demo-snapshots
 pids=()
 picture_pid=""
+bridge_pid=""
 
 # A contact sheet of at most 24 snapshots, evenly spread over the run.
 contact_sheet() {
@@ -120,9 +130,21 @@ if [ -n "${OVALIX_PIPEWIRE_DIR:-}" ]; then
 else
   echo "== no PipeWire daemon for this user: ovalix-camera not started"
 fi
-"$phone" --connect 127.0.0.1:5055 --mode 3 --formats 1280x720@30,640x480@30,320x240@30 \
-  >"$state/phone.log" &
-phone_pid=$!
+if [ "$browser_phone" -eq 1 ]; then
+  # The bridge serves the page and relays it to port 5055; the browser finds
+  # the token on the bridge's pairing page, as a person would on the PC.
+  "$rel/web/ovalix-web" run --state-dir "$state" >"$state/bridge.log" 2>&1 &
+  bridge_pid=$!
+  mkdir -p "$shots"
+  python3 "$root/tests/web/browser_phone.py" --work "$state/browser" \
+    --token-file "$state/web/token" --screenshot "$shots/phone-page.png" &
+  phone_pid=$!
+  echo "== the phone is headless Chromium through the bridge (pairing page: http://127.0.0.1:5057/)"
+else
+  "$phone" --connect 127.0.0.1:5055 --mode 3 --formats 1280x720@30,640x480@30,320x240@30 \
+    >"$state/phone.log" &
+  phone_pid=$!
+fi
 
 # The picture, through the GStreamer element of this build tree.
 export GST_PLUGIN_PATH=$rel/gst GST_REGISTRY=$state/gst-registry.bin
@@ -154,7 +176,7 @@ fi
 monitor_pid=$!
 pids=("$monitor_pid")
 if [ -n "$camera_pid" ]; then pids+=("$camera_pid"); fi
-pids+=("$phone_pid" "$svc_pid")
+pids+=("$phone_pid" $bridge_pid "$svc_pid")
 
 wait "$monitor_pid" || true
 if [ -n "$camera_pid" ]; then
@@ -162,9 +184,9 @@ if [ -n "$camera_pid" ]; then
   wait "$camera_pid" 2>/dev/null || true
   cat "$state/camera.log"
 fi
-pids=("$phone_pid" "$svc_pid")
+pids=("$phone_pid" $bridge_pid "$svc_pid")
 kill -TERM "$phone_pid" 2>/dev/null || true
 wait "$phone_pid" 2>/dev/null || true
-cat "$state/phone.log"
-pids=("$svc_pid")
+[ "$browser_phone" -eq 1 ] || cat "$state/phone.log"
+pids=($bridge_pid "$svc_pid")
 stop_all

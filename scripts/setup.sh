@@ -22,6 +22,8 @@ packages=(
   g++ clang libclang-rt-14-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   libturbojpeg0-dev libsystemd-dev libudev-dev
+  # the browser phone's bridge: TLS and certificates, WebSocket and HTTP, QR codes
+  libmbedtls-dev libwebsockets-dev libqrencode-dev
   # DNS-SD: client library loaded at run time, daemon and tools for the real test
   libavahi-compat-libdnssd-dev avahi-daemon avahi-utils dbus libnss-mdns
   # process tests: namespaces, pty pairs, tools
@@ -47,6 +49,9 @@ packages=(
   gstreamer1.0-x
   # PipeWire camera
   libpipewire-0.3-dev pipewire pipewire-bin wireplumber gstreamer1.0-pipewire
+  # the browser phone's tests: headless Chromium with a fake camera as the
+  # phone, node for the page's protocol code on its own
+  chromium nodejs
   # packages: the installer, the Debian package and their tests
   nsis lintian dpkg-dev systemd
 )
@@ -89,3 +94,20 @@ if ! ls "$jpeg_dir"/libjpeg-turbo_*.orig.tar.gz >/dev/null 2>&1; then
   version=$(dpkg-query -W -f='${source:Version}' libturbojpeg0)
   (cd "$jpeg_dir" && apt-get source --download-only "libjpeg-turbo=$version")
 fi
+
+# The browser phone's bridge for the Windows builds: mbedTLS, libwebsockets
+# and qrencode from Debian's source packages, the versions the native build
+# links, each into its folder under /var/cache/ovalix (OVALIX_WEB_SOURCE_DIR).
+# Only the upstream tarball is needed; a mirror that lacks a Debian patch
+# file still serves it.
+for pair in mbedtls:libmbedtls-dev libwebsockets:libwebsockets-dev qrencode:libqrencode-dev; do
+  source=${pair%%:*}
+  binary=${pair#*:}
+  dir=/var/cache/ovalix/$source
+  if ! ls "$dir/${source}_"*.orig.tar.* >/dev/null 2>&1; then
+    mkdir -p "$dir"
+    version=$(dpkg-query -W -f='${source:Version}' "$binary")
+    (cd "$dir" && apt-get source --download-only "$source=$version" || true)
+    ls "$dir/${source}_"*.orig.tar.* >/dev/null
+  fi
+done

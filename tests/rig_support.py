@@ -139,3 +139,29 @@ def run_case(cases, name, rig, passed):
         rig.close()
     print(passed)
     return 0
+
+
+def jpeg_dimensions(data):
+    """(width, height) from the first frame header of a JPEG, else None."""
+    import struct
+    if data[:2] != b"\xff\xd8":
+        return None
+    i = 2
+    while i + 9 <= len(data) and data[i] == 0xFF:
+        marker = data[i + 1]
+        length = struct.unpack(">H", data[i + 2:i + 4])[0]
+        if marker in (0xC0, 0xC1, 0xC2):
+            h, w = struct.unpack(">HH", data[i + 5:i + 9])
+            return w, h
+        i += 2 + length
+    return None
+
+
+def decode_jpeg_rgb(path):
+    """The RGB bytes of a JPEG file, decoded by GStreamer (no image library
+    needed)."""
+    r = subprocess.run(["gst-launch-1.0", "-q", "filesrc", "location=" + path, "!", "jpegdec",
+                        "!", "videoconvert", "!", "video/x-raw,format=RGB", "!", "fdsink"],
+                       capture_output=True, timeout=60)
+    check(r.returncode == 0, "could not decode %s: %s" % (path, r.stderr[-500:]))
+    return r.stdout
