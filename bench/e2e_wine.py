@@ -19,20 +19,23 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 from link_process_test import Rig  # noqa: E402
 
 
-def service_pid():
-    """The Wine process that runs OvalixSvc.exe."""
-    for pid in filter(str.isdigit, os.listdir("/proc")):
-        try:
-            if b"OvalixSvc.exe" in open("/proc/%s/cmdline" % pid, "rb").read():
-                return int(pid)
-        except OSError:
-            pass
-    return None
-
-
 def cpu_seconds(pid):
     fields = open("/proc/%d/stat" % pid).read().rsplit(")", 1)[1].split()
     return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+
+def service_pid():
+    """The Wine process that runs OvalixSvc.exe as a service: of the processes
+    that name it (the install and the wrappers end early), the busiest."""
+    found = []
+    for pid in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            argv = open("/proc/%s/cmdline" % pid, "rb").read().split(b"\0")
+            if argv and argv[0].endswith(b"OvalixSvc.exe"):
+                found.append((cpu_seconds(int(pid)), int(pid)))
+        except (OSError, IndexError):
+            pass
+    return max(found)[1] if found else None
 
 
 def main():
