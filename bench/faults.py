@@ -21,6 +21,12 @@ def now_ms():
     return time.monotonic() * 1000
 
 
+def cpu_seconds(pid):
+    """utime + stime of a process, all threads, in seconds."""
+    fields = open("/proc/%d/stat" % pid).read().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+
 def process_figures(pid):
     fds = len(os.listdir("/proc/%d/fd" % pid))
     status = open("/proc/%d/status" % pid).read()
@@ -95,6 +101,8 @@ def main():
     kinds = ["killed", "stalled", "flood", "reader died"]
     recovery = {k: [] for k in kinds}
     failures = 0
+    flood_cpu = 0.0
+    flood_seconds = 0.0
     for cycle in range(args.cycles):
         kind = kinds[cycle % len(kinds)]
         extra = ["--bad-length"] if kind == "flood" else []
@@ -104,7 +112,10 @@ def main():
             stop(current)
             current, log = bench.phone(*extra)
             bench.streaming()
+            cpu0, t0 = cpu_seconds(svc.pid), time.monotonic()
             time.sleep(1.2)
+            flood_cpu += cpu_seconds(svc.pid) - cpu0
+            flood_seconds += time.monotonic() - t0
         t0 = now_ms()
         if kind == "reader died":
             # The link goes on; the next frames must reach the ring again.
@@ -142,6 +153,9 @@ def main():
             print("  %-12s n=%-3d recovery ms p50 %6.0f  max %6.0f%s"
                   % (kind, len(times), statistics.median(times), max(times),
                      ("  (%d without recovery)" % missing) if missing else ""))
+    if flood_seconds > 0:
+        print("  service CPU while a phone floods: %.2f %% of one core over %.1f s"
+              % (100 * flood_cpu / flood_seconds, flood_seconds))
     print("  service before: %d descriptors, %d threads, %d kB resident" % before)
     print("  service after:  %d descriptors, %d threads, %d kB resident" % after)
 

@@ -23,6 +23,27 @@ typedef std::unique_lock<std::mutex> LinkLock;
 
 const int FIRST_SERIAL_READ = 16;
 
+// What a socket may deliver. Steps woken by the socket come more often than
+// the timer's, but together they read no more than the timer's pace allows,
+// 200,000 bytes per 20 ms step: a peer that floods the link costs what it did.
+// The allowance refills with the tick and holds at most one step's worth.
+const uint32_t RECEIVE_BYTES_PER_MS = LINK_BUFFER_SIZE / STEP_BUSY_MS;
+uint32_t g_receiveAllowance = LINK_BUFFER_SIZE;
+uint32_t g_allowanceTick = 0;
+
+// The socket's readiness is one no step can clear (see LinkSocketToWatch).
+bool g_socketSpent = false;
+
+uint32_t ReceiveAllowance()
+{
+    uint32_t now = GetTickMs();
+    uint64_t refilled =
+        g_receiveAllowance + (uint64_t)(now - g_allowanceTick) * RECEIVE_BYTES_PER_MS;
+    g_allowanceTick = now;
+    g_receiveAllowance = refilled > LINK_BUFFER_SIZE ? LINK_BUFFER_SIZE : (uint32_t)refilled;
+    return g_receiveAllowance;
+}
+
 void DeleteSerialEngine(LinkLock& lock)
 {
     CUSBEngine* engine = g_link.serialEngine;
@@ -38,6 +59,7 @@ void DeleteSocket(CNetSocket*& socket)
 {
     delete socket;
     socket = nullptr;
+    g_socketSpent = false;
 }
 
 // Releases every transport and returns to LINK_IDLE. The caller holds the
@@ -54,11 +76,14 @@ void DropLink(LinkLock& lock)
 // and hands it to the protocol. False when the peer closed or the read failed.
 bool ReceiveFrom(CNetSocket* socket)
 {
-    int size = (int)StreamFreeRoom();
+    uint32_t room = StreamFreeRoom();
+    uint32_t allowance = ReceiveAllowance();
+    int size = (int)(room < allowance ? room : allowance);
     if (size <= 0)
         return true;
     if (socket->Receive(g_link.receiveBuffer, size) != NET_OK)
         return false;
+    g_receiveAllowance -= (uint32_t)size;
     if (size > 0)
         FeedStream(g_link.receiveBuffer, (uint32_t)size);
     return true;
@@ -117,7 +142,9 @@ int64_t IdleStep(LinkLock& lock)
         }
         g_link.listenSocket->Listen();
     }
-    if (g_link.listenSocket->Accept() == NET_OK) {
+    int accepted = g_link.listenSocket->Accept();
+    g_socketSpent = accepted == NET_ACCEPT_FAILED;
+    if (accepted == NET_OK) {
         DeleteSerialEngine(lock);
         StopResolve();
         DeleteSocket(g_link.outgoingSocket);
@@ -134,10 +161,10 @@ void AwaitTableStep(LinkLock& lock)
         SetLinkState(LINK_IDLE);
     }
     // A closed peer is not acted on here; the table time-out ends the link.
-    if (g_link.outgoingSocket)
-        ReceiveFrom(g_link.outgoingSocket);
-    if (g_link.listenSocket)
-        ReceiveFrom(g_link.listenSocket);
+    if (g_link.outgoingSocket && !ReceiveFrom(g_link.outgoingSocket))
+        g_socketSpent = true;
+    if (g_link.listenSocket && !ReceiveFrom(g_link.listenSocket))
+        g_socketSpent = true;
     if (GetTickMs() - g_link.lastReceiveTick > AWAIT_TABLE_TIMEOUT_MS)
         DropLink(lock);
 }
@@ -192,12 +219,22 @@ void ConnectionStep()
     g_serviceTimer.Arm(due);
 }
 
+uintptr_t LinkSocketToWatch()
+{
+    // Only this thread creates and deletes the sockets, so no lock is needed.
+    CNetSocket* socket = g_link.listenSocket ? g_link.listenSocket : g_link.outgoingSocket;
+    if (!socket || g_socketSpent)
+        return SOCKET_WATCH_NONE;
+    return socket->Handle();
+}
+
 void StartLink()
 {
     // The table's time-out counts from here, not from the start of the idle
     // step that found the phone: that step may have spent up to a second on
     // the serial ports and on a discovered phone's connect before it accepted.
     g_link.lastReceiveTick = GetTickMs();
+    g_socketSpent = false;
     g_link.fill = 0;
     ClearFrameRing();
     SetLinkState(LINK_AWAIT_TABLE);

@@ -13,6 +13,10 @@ namespace {
 
 const char* const SERVICE_NAME = "OvalixSvc";
 const uint32_t START_WAIT_HINT_MS = 3000;
+// After a step that the link's socket woke, the socket is left out of the
+// wait for this long, so that a peer sending as fast as it can wakes at most
+// one step a millisecond. The stop and the timer are always waited on.
+const uint32_t SOCKET_STEP_GAP_MS = 1;
 
 // The status record, its checkpoint counter (never reset) and the lock that
 // keeps the handler's and the service thread's reports from interleaving.
@@ -105,15 +109,27 @@ void RunService(int, char**)
     ReportServiceStatus(SERVICE_STATE_RUNNING, 0, 0);
     g_serviceTimer.Arm(STEP_FIRST_DUE);
 
-    // The wait reports the stop event first when both are signalled, so a
-    // stop wins over a pending step.
+    // Besides the timer, the link's socket wakes a step: a frame is published
+    // as it arrives and a phone that connects is taken at once. The wait
+    // reports the stop event first whatever else is signalled, so a stop wins
+    // over a pending step.
+    CSocketWatch watch;
+    watch.Create();  // without it the timer alone paces the steps
+    bool socketStepRan = false;
     for (;;) {
-        int which = WaitForStopOrTimer(g_stopEvent, g_serviceTimer);
-        if (which == 0)
+        watch.Watch(LinkSocketToWatch());
+        int wake = socketStepRan
+                       ? WaitForServiceWork(g_stopEvent, g_serviceTimer, NULL, SOCKET_STEP_GAP_MS)
+                       : WaitForServiceWork(g_stopEvent, g_serviceTimer, &watch, WAIT_FOREVER);
+        socketStepRan = false;
+        if (wake == WAKE_STOP)
             break;
-        if (which == 1)
+        if (wake == WAKE_TIMER || wake == WAKE_SOCKET) {
             ConnectionStep();
+            socketStepRan = wake == WAKE_SOCKET;
+        }
     }
+    watch.Close();
 
     CloseServiceResources();
     g_serviceTimer.Close();

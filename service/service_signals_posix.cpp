@@ -31,7 +31,7 @@ void CStopEvent::Set()
         return;
     uint64_t one = 1;
     ssize_t written = write((int)handle, &one, sizeof(one));
-    (void)written;   // a full counter is still readable, i.e. still set
+    (void)written;  // a full counter is still readable, i.e. still set
 }
 
 CServiceTimer::CServiceTimer() : handle(-1) {}
@@ -71,27 +71,61 @@ void CServiceTimer::Close()
     }
 }
 
-int WaitForStopOrTimer(const CStopEvent& stop, const CServiceTimer& timer)
+// The socket's descriptor goes into the same poll as the other two; there is
+// nothing to bind to it.
+CSocketWatch::CSocketWatch() : event(-1), socket(SOCKET_WATCH_NONE) {}
+
+CSocketWatch::~CSocketWatch() {}
+
+bool CSocketWatch::Create()
 {
-    struct pollfd fds[2];
+    return true;
+}
+
+void CSocketWatch::Watch(uintptr_t s)
+{
+    socket = s;
+}
+
+void CSocketWatch::Close()
+{
+    socket = SOCKET_WATCH_NONE;
+}
+
+int WaitForServiceWork(const CStopEvent& stop, const CServiceTimer& timer, CSocketWatch* watch,
+                       uint32_t timeoutMs)
+{
+    struct pollfd fds[3];
     fds[0].fd = (int)stop.Handle();
     fds[0].events = POLLIN;
     fds[1].fd = (int)timer.Handle();
     fds[1].events = POLLIN;
+    nfds_t count = 2;
+    if (watch != NULL && watch->Watched() != SOCKET_WATCH_NONE) {
+        fds[2].fd = (int)watch->Watched();
+        fds[2].events = POLLIN;
+        count = 3;
+    }
+    int timeout = timeoutMs == WAIT_FOREVER ? -1 : (int)timeoutMs;
     for (;;) {
-        fds[0].revents = 0;
-        fds[1].revents = 0;
-        int n = poll(fds, 2, -1);
+        for (nfds_t i = 0; i < count; ++i)
+            fds[i].revents = 0;
+        int n = poll(fds, count, timeout);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
-            return -1;
+            return WAKE_FAILED;
         }
+        if (n == 0)
+            return WAKE_TIMED_OUT;
         if (fds[0].revents & POLLIN)
-            return 0;
+            return WAKE_STOP;
         if (fds[1].revents & POLLIN)
-            return 1;
+            return WAKE_TIMER;
         if ((fds[0].revents | fds[1].revents) & (POLLERR | POLLNVAL))
-            return -1;
+            return WAKE_FAILED;
+        // A hang-up or an error is news for the step too: its receive says so.
+        if (count == 3 && fds[2].revents != 0)
+            return WAKE_SOCKET;
     }
 }

@@ -1,8 +1,12 @@
 #include "service_signals.h"
 
+#include <winsock2.h>
 #include <windows.h>
 
-static HANDLE AsHandle(intptr_t h) { return (HANDLE)h; }
+static HANDLE AsHandle(intptr_t h)
+{
+    return (HANDLE)h;
+}
 
 CStopEvent::CStopEvent() : handle(0) {}
 
@@ -55,13 +59,70 @@ void CServiceTimer::Close()
     }
 }
 
-int WaitForStopOrTimer(const CStopEvent& stop, const CServiceTimer& timer)
+// The socket is bound to an event of its own with WSAEventSelect; binding
+// another socket moves the event over to it.
+CSocketWatch::CSocketWatch() : event(0), socket(SOCKET_WATCH_NONE) {}
+
+CSocketWatch::~CSocketWatch()
 {
-    HANDLE handles[2] = { AsHandle(stop.Handle()), AsHandle(timer.Handle()) };
-    DWORD result = WaitForMultipleObjects(2, handles, FALSE, INFINITE);
+    Close();
+}
+
+bool CSocketWatch::Create()
+{
+    WSAEVENT e = WSACreateEvent();
+    if (e == WSA_INVALID_EVENT)
+        return false;
+    event = (intptr_t)e;
+    return true;
+}
+
+void CSocketWatch::Watch(uintptr_t s)
+{
+    if (s == socket || event == 0)
+        return;
+    // The old socket may be gone already; unbinding it then fails harmlessly.
+    if (socket != SOCKET_WATCH_NONE)
+        WSAEventSelect((SOCKET)socket, NULL, 0);
+    WSAResetEvent((WSAEVENT)event);
+    socket = s;
+    if (socket != SOCKET_WATCH_NONE &&
+        WSAEventSelect((SOCKET)socket, (WSAEVENT)event, FD_READ | FD_ACCEPT | FD_CLOSE) != 0)
+        socket = SOCKET_WATCH_NONE;
+}
+
+void CSocketWatch::Close()
+{
+    if (event != 0) {
+        Watch(SOCKET_WATCH_NONE);
+        WSACloseEvent((WSAEVENT)event);
+        event = 0;
+    }
+}
+
+int WaitForServiceWork(const CStopEvent& stop, const CServiceTimer& timer, CSocketWatch* watch,
+                       uint32_t timeoutMs)
+{
+    HANDLE handles[3] = {AsHandle(stop.Handle()), AsHandle(timer.Handle()), NULL};
+    DWORD count = 2;
+    if (watch != NULL && watch->Watched() != SOCKET_WATCH_NONE) {
+        handles[2] = AsHandle(watch->Handle());
+        count = 3;
+    }
+    DWORD result = WaitForMultipleObjects(count, handles, FALSE,
+                                          timeoutMs == WAIT_FOREVER ? INFINITE : timeoutMs);
     if (result == WAIT_OBJECT_0)
-        return 0;
+        return WAKE_STOP;
     if (result == WAIT_OBJECT_0 + 1)
-        return 1;
-    return -1;
+        return WAKE_TIMER;
+    if (result == WAIT_OBJECT_0 + 2) {
+        // Taking the recorded events resets the event; a receive that leaves
+        // bytes behind, or an accept that leaves a connection, records anew.
+        WSANETWORKEVENTS events;
+        WSAEnumNetworkEvents((SOCKET)watch->Watched(), (WSAEVENT)watch->Handle(), &events);
+        return WAKE_SOCKET;
+    }
+    if (result == WAIT_TIMEOUT)
+        return WAKE_TIMED_OUT;
+    return WAKE_FAILED;
 }

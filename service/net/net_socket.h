@@ -35,6 +35,8 @@ public:
     uint32_t LocalAddress();
     int Accept();
     int Close();
+    // The platform's socket, for a wait on its readiness; the object keeps it.
+    uintptr_t Handle() const { return socket; }
 
 private:
     CNetSocket();

@@ -35,10 +35,22 @@ void* operator new[](size_t size, const std::nothrow_t& tag) noexcept
 {
     return operator new(size, tag);
 }
-void operator delete(void* p) noexcept { free(p); }
-void operator delete[](void* p) noexcept { free(p); }
-void operator delete(void* p, size_t) noexcept { free(p); }
-void operator delete[](void* p, size_t) noexcept { free(p); }
+void operator delete(void* p) noexcept
+{
+    free(p);
+}
+void operator delete[](void* p) noexcept
+{
+    free(p);
+}
+void operator delete(void* p, size_t) noexcept
+{
+    free(p);
+}
+void operator delete[](void* p, size_t) noexcept
+{
+    free(p);
+}
 
 namespace {
 
@@ -91,7 +103,9 @@ TEST_F(FramePathAllocationTest, SocketStepsAllocateNothingWhileStreaming)
         SleepMs(5);
         ConnectionStep();
     }
-    ASSERT_TRUE(phone.Send(TableMessage(3, {{640, 480}})));
+    ASSERT_TRUE(phone.Send(TableMessage(3, {
+                                               {640, 480}
+    })));
     const Bytes frame = FrameMessage(100000, 0, 3);
     ASSERT_TRUE(phone.Send(frame));
     for (int i = 0; i < 200 && g_block->linkState != LINK_STREAMING; ++i) {
@@ -110,7 +124,7 @@ TEST_F(FramePathAllocationTest, SocketStepsAllocateNothingWhileStreaming)
             ConnectionStep();
             inSteps += g_allocations - before;
             published += TakeFrames();
-            SleepMs(1);
+            SleepMs(4);  // the link reads no more than 10,000 bytes a millisecond
         }
     }
     EXPECT_EQ(0u, inSteps);
@@ -118,4 +132,4 @@ TEST_F(FramePathAllocationTest, SocketStepsAllocateNothingWhileStreaming)
     EXPECT_EQ((uint32_t)LINK_STREAMING, g_block->linkState);
 }
 
-} // namespace
+}  // namespace

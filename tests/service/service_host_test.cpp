@@ -24,7 +24,7 @@ std::vector<Report> ReportsFrom(uint32_t first)
     std::vector<Report> out;
     ServiceStatusRecord r;
     for (uint32_t i = first; ServiceStatusReportAt(i, r); ++i)
-        out.push_back({ r.currentState, r.checkPoint, r.waitHint, r.controlsAccepted });
+        out.push_back({r.currentState, r.checkPoint, r.waitHint, r.controlsAccepted});
     return out;
 }
 
@@ -35,19 +35,19 @@ TEST(ServiceHostTest, StartAndStopReportTheCheckpointSequence)
     ASSERT_EQ(ServiceStatusReportCount(), 0u);
     ReportServiceStatus(SERVICE_STATE_START_PENDING, 0, 3000);
     ReportServiceStatus(SERVICE_STATE_RUNNING, 0, 0);
-    ServiceCtrlHandler(4);    // interrogate: ignored, no report
-    ServiceCtrlHandler(5);    // shutdown: ignored as well
+    ServiceCtrlHandler(4);  // interrogate: ignored, no report
+    ServiceCtrlHandler(5);  // shutdown: ignored as well
     ServiceCtrlHandler(SERVICE_CONTROL_CODE_STOP);
     ReportServiceStatus(SERVICE_STATE_STOPPED, 0, 0);
 
     std::vector<Report> got = ReportsFrom(0);
     ASSERT_EQ(got.size(), 5u);
     const Report want[] = {
-        { SERVICE_STATE_START_PENDING, 1, 3000, 0 },
-        { SERVICE_STATE_RUNNING, 0, 0, 1 },
-        { SERVICE_STATE_STOP_PENDING, 2, 0, 1 },
-        { SERVICE_STATE_STOP_PENDING, 3, 0, 1 },
-        { SERVICE_STATE_STOPPED, 0, 0, 1 },
+        {SERVICE_STATE_START_PENDING, 1, 3000, 0},
+        {SERVICE_STATE_RUNNING,       0, 0,    1},
+        {SERVICE_STATE_STOP_PENDING,  2, 0,    1},
+        {SERVICE_STATE_STOP_PENDING,  3, 0,    1},
+        {SERVICE_STATE_STOPPED,       0, 0,    1},
     };
     for (size_t i = 0; i < got.size(); ++i) {
         EXPECT_EQ(got[i].state, want[i].state) << i;
@@ -75,13 +75,13 @@ TEST(ServiceSignalsTest, StopWinsOverAPendingTimerExpiry)
     CServiceTimer timer;
     ASSERT_TRUE(stop.Create());
     ASSERT_TRUE(timer.Create());
-    timer.Arm(-10000);   // 1 ms
-    EXPECT_EQ(WaitForStopOrTimer(stop, timer), 1);
+    timer.Arm(-10000);  // 1 ms
+    EXPECT_EQ(WaitForServiceWork(stop, timer, NULL, WAIT_FOREVER), 1);
     // Manual reset: the expiry stays signalled until the timer is re-armed.
-    EXPECT_EQ(WaitForStopOrTimer(stop, timer), 1);
+    EXPECT_EQ(WaitForServiceWork(stop, timer, NULL, WAIT_FOREVER), 1);
     stop.Set();
-    EXPECT_EQ(WaitForStopOrTimer(stop, timer), 0);
-    EXPECT_EQ(WaitForStopOrTimer(stop, timer), 0);
+    EXPECT_EQ(WaitForServiceWork(stop, timer, NULL, WAIT_FOREVER), 0);
+    EXPECT_EQ(WaitForServiceWork(stop, timer, NULL, WAIT_FOREVER), 0);
 }
 
 TEST(ServiceSignalsTest, ReArmingClearsTheExpiry)
@@ -91,13 +91,13 @@ TEST(ServiceSignalsTest, ReArmingClearsTheExpiry)
     ASSERT_TRUE(stop.Create());
     ASSERT_TRUE(timer.Create());
     timer.Arm(-10000);
-    EXPECT_EQ(WaitForStopOrTimer(stop, timer), 1);
-    timer.Arm(-100000000);   // 10 s: no longer signalled
+    EXPECT_EQ(WaitForServiceWork(stop, timer, NULL, WAIT_FOREVER), 1);
+    timer.Arm(-100000000);  // 10 s: no longer signalled
     std::thread stopper([&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
         stop.Set();
     });
-    EXPECT_EQ(WaitForStopOrTimer(stop, timer), 0);
+    EXPECT_EQ(WaitForServiceWork(stop, timer, NULL, WAIT_FOREVER), 0);
     stopper.join();
 }
 

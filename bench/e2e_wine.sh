@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# End-to-end figures under Wine (see e2e_wine.py) for the service and monitor
+# of the 32-bit or the 64-bit build; the phone stand-in is the native release
+# build's. Runs in a private namespace and a prefix copy.
+#
+#   bash bench/e2e_wine.sh [win32|win64] [--seconds S]
+set -euo pipefail
+. "$(dirname "$0")/wine_bench_common.sh"
+preset=win32
+seconds=20
+while [ $# -gt 0 ]; do
+  case "$1" in
+    win32|win64) preset=$1; shift ;;
+    --seconds) seconds=$2; shift 2 ;;
+    *) echo "usage: bash bench/e2e_wine.sh [win32|win64] [--seconds S]" >&2; exit 2 ;;
+  esac
+done
+build=$root/build/$preset
+require_built e2e_wine "$preset" "$build" "$build/tools/monitor/ovalix-monitor.exe"
+run_wine_bench e2e_wine "$build" --seconds "$seconds"
