@@ -18,9 +18,8 @@ import sys
 import time
 
 TESTS = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-sys.path[:0] = [TESTS, os.path.join(TESTS, "service")]
-from link_process_test import Rig  # noqa: E402
-from rig_support import BLOCK_COLOURS, WineDll, check, run_case, seconds, summary  # noqa: E402
+sys.path.insert(0, TESTS)
+from rig_support import BLOCK_COLOURS, Rig, WineDll, check, run_case, seconds, summary  # noqa: E402
 
 CLSID = "{5E75F4EE-128D-4972-8CD9-5B82DF38EB55}"
 VIDEO_INPUT = "{860BB310-5D01-11D0-BD3B-00A0C911CE86}"
