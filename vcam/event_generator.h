@@ -52,7 +52,7 @@ public:
         ComPtr<IMFMediaEventQueue> queue;
         {
             std::lock_guard<std::mutex> hold(core->lock);
-            HRESULT hr = CheckQueue();
+            HRESULT hr = CheckReachable();
             if (FAILED(hr))
                 return hr;
             queue = events;
@@ -65,13 +65,13 @@ public:
     STDMETHODIMP BeginGetEvent(IMFAsyncCallback* callback, IUnknown* state) override
     {
         std::lock_guard<std::mutex> hold(core->lock);
-        HRESULT hr = CheckQueue();
+        HRESULT hr = CheckReachable();
         return SUCCEEDED(hr) ? events->BeginGetEvent(callback, state) : hr;
     }
     STDMETHODIMP EndGetEvent(IMFAsyncResult* result, IMFMediaEvent** event) override
     {
         std::lock_guard<std::mutex> hold(core->lock);
-        HRESULT hr = CheckQueue();
+        HRESULT hr = CheckReachable();
         if (SUCCEEDED(hr))
             hr = events->EndGetEvent(result, event);
         EventTaken(hr, event ? *event : nullptr);
@@ -86,15 +86,22 @@ public:
     }
 
 protected:
-    explicit CEventGenerator(CSourceCore* shared) : core(shared) { core->AddRef(); }
+    CEventGenerator(CSourceCore* shared, bool eventsUntilShutDown)
+        : core(shared), endsWithStream(eventsUntilShutDown)
+    {
+        core->AddRef();
+    }
     virtual ~CEventGenerator() { core->Release(); }
 
-    // Under the lock: the object's own calls fail once Shutdown has begun;
-    // its events can be taken until Shutdown is over.
+    // Under the lock: the object's own calls fail once Shutdown has begun.
     HRESULT CheckAlive() const { return core->state >= SOURCE_ENDING ? MF_E_SHUTDOWN : S_OK; }
-    HRESULT CheckQueue() const
+    // Under the lock: its events, and the objects it hands out, stay within
+    // reach until the end of the stream has been taken (a reader looks the
+    // stream up by its descriptor when it takes an event).
+    HRESULT CheckReachable() const
     {
-        return core->state == SOURCE_SHUT_DOWN || !events ? MF_E_SHUTDOWN : S_OK;
+        SourceState last = endsWithStream ? SOURCE_SHUT_DOWN : SOURCE_ENDING;
+        return core->state >= last || !events ? MF_E_SHUTDOWN : S_OK;
     }
 
     // A reader took an event (hr says whether it did); under the lock.
@@ -108,7 +115,7 @@ protected:
             return E_POINTER;
         std::lock_guard<std::mutex> hold(core->lock);
         *out = nullptr;
-        HRESULT hr = CheckAlive();
+        HRESULT hr = CheckReachable();
         if (SUCCEEDED(hr))
             hr = check;
         if (SUCCEEDED(hr))
@@ -118,4 +125,7 @@ protected:
 
     CSourceCore* core;
     ComPtr<IMFMediaEventQueue> events;
+    // The stream stays within reach while Shutdown is under way (the end of
+    // the stream is taken then); the source is out of reach at once.
+    bool endsWithStream;
 };

@@ -41,7 +41,7 @@ const InterfaceEntry CMediaSource::Interfaces[] = {
 };
 
 CMediaSource::CMediaSource()
-    : CEventGenerator<IMFMediaSourceEx>(new CSourceCore), streamAnnounced(false),
+    : CEventGenerator<IMFMediaSourceEx>(new CSourceCore, false), streamAnnounced(false),
       mediaFoundation(false)
 {
     core->Release();  // the base holds it

@@ -35,7 +35,7 @@ const InterfaceEntry CMediaStream::Interfaces[] = {
 };
 
 CMediaStream::CMediaStream(CSourceCore* shared)
-    : CEventGenerator<IMFMediaStream2>(shared), endTaken(false), activeChanged(true),
+    : CEventGenerator<IMFMediaStream2>(shared, true), endTaken(false), activeChanged(true),
       frame(new (std::nothrow) CameraFrame), placeholderRgb(nullptr), placeholderFrame(nullptr),
       placeholderDrawn(false), placeholderKind(PLACEHOLDER_NO_SERVICE)
 {

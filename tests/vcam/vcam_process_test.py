@@ -221,6 +221,9 @@ def case_shutdown(rig):
     s = summary(out)
     check(s["ended"] != "0x00000000", "the read did not end: %s" % s)
     check(s["shutdown_to_return_ms"] < 5000, "the read came back only after %s ms" % s)
+    # Shutdown gives the reader a moment to take the end of the stream: the
+    # read ends with it, not with an error.
+    check(s["end_of_stream"] == 1, "the read did not end with the end of the stream: %s" % s)
 
 
 def case_two_readers(rig):

@@ -193,6 +193,7 @@ int Run(const Options& o)
     std::vector<BYTE> last;
     bool lastLive = false;
     HRESULT ended = S_OK;
+    bool endOfStream = false;
     LONGLONG previousTime = -1;
     uint32_t backwards = 0;
     while (GetTickMs() - start < (uint32_t)(o.seconds * 1000)) {
@@ -210,6 +211,7 @@ int Run(const Options& o)
         }
         if (FAILED(hr) || (flags & (MF_SOURCE_READERF_ERROR | MF_SOURCE_READERF_ENDOFSTREAM))) {
             ended = FAILED(hr) ? hr : E_FAIL;
+            endOfStream = SUCCEEDED(hr) && (flags & MF_SOURCE_READERF_ENDOFSTREAM) != 0;
             break;
         }
         if (!sample)
@@ -270,7 +272,8 @@ int Run(const Options& o)
            sent > 0 ? total[0] / sent : 0.0, Percentile(decode, 0.5), Percentile(latency, 0.5),
            Percentile(latency, 0.99), (unsigned long)ended);
     if (shutdownAt != 0)
-        printf(" shutdown_to_return_ms=%u", readEnded - shutdownAt);
+        printf(" shutdown_to_return_ms=%u end_of_stream=%d", readEnded - shutdownAt,
+               endOfStream ? 1 : 0);
     printf("\n");
     reader.Reset();
     source->Shutdown();
