@@ -35,10 +35,10 @@
 #include <stdint.h>
 
 enum NamedWaitResult {
-    NAMED_WAIT_ACQUIRED = 0,   // also when the previous holder died holding it
+    NAMED_WAIT_ACQUIRED = 0,  // also when the previous holder died holding it
     NAMED_WAIT_TIMEOUT = 1,
     NAMED_WAIT_FAILED = 2,
-    NAMED_WAIT_WOKEN = 3,      // a CWakeSignal ended the wait
+    NAMED_WAIT_WOKEN = 3,  // a CWakeSignal ended the wait
 };
 
 class CNamedEvent;
@@ -61,38 +61,40 @@ public:
     bool Woken() const;
     // Sleeps up to timeoutMs unless woken: NAMED_WAIT_TIMEOUT or _WOKEN.
     NamedWaitResult Sleep(uint32_t timeoutMs);
+
 private:
     friend class CNamedEvent;
     CWakeSignal(const CWakeSignal&);
     CWakeSignal& operator=(const CWakeSignal&);
-    intptr_t handle;    // Windows: the local event
-    void* state;        // the flag; on POSIX also the word being waited on
+    intptr_t handle;  // Windows: the local event
+    void* state;      // the flag; on POSIX also the word being waited on
 };
 
 class CNamedMapping {
 public:
     CNamedMapping();
     ~CNamedMapping();
-    bool Create(const char* name, uint32_t size);   // creator: read/write, open to every user
-    bool Open(const char* name, uint32_t size);     // consumer
+    bool Create(const char* name, uint32_t size);  // creator: read/write, open to every user
+    bool Open(const char* name, uint32_t size);    // consumer
     void* View() const { return view; }
-    void Close();                                   // unmaps the view, then closes the mapping
+    void Close();  // unmaps the view, then closes the mapping
     bool NameReplaced() const;
     bool NameLeadsHere() const;
     bool Shrunk() const;
     bool InUseByAnotherCreator() const { return inUseElsewhere; }
     void* MappedRegion(size_t& length) const;
     bool CreateSealed(uint32_t size);
-    bool Adopt(intptr_t descriptor, uint32_t size);   // takes the descriptor in every case
+    bool Adopt(intptr_t descriptor, uint32_t size);  // takes the descriptor in every case
     intptr_t Descriptor() const { return handle; }
+
 private:
     CNamedMapping(const CNamedMapping&);
     CNamedMapping& operator=(const CNamedMapping&);
     void* view;
     uint32_t size;
     intptr_t handle;
-    bool owner;          // made by Create: the name goes away with the owner
-    bool inUseElsewhere; // the last Create met a live creator of the same name
+    bool owner;           // made by Create: the name goes away with the owner
+    bool inUseElsewhere;  // the last Create met a live creator of the same name
     char path[64];
 };
 
@@ -102,14 +104,14 @@ private:
 class CNamedSyncObject {
 public:
     void Close();
-    bool IsOpen() const;
     bool NameReplaced() const;
     bool NameLeadsHere() const;
     bool Shrunk() const;
     void* MappedRegion(size_t& length) const;
     bool CreateSealed();
-    bool Adopt(intptr_t descriptor);   // takes the descriptor in every case
+    bool Adopt(intptr_t descriptor);  // takes the descriptor in every case
     intptr_t Descriptor() const { return handle; }
+
 protected:
     enum Kind { SYNC_MUTEX, SYNC_EVENT };
     explicit CNamedSyncObject(Kind kind);
@@ -121,6 +123,7 @@ protected:
     void* shared;
     bool owner;
     char path[64];
+
 private:
     CNamedSyncObject(const CNamedSyncObject&);
     CNamedSyncObject& operator=(const CNamedSyncObject&);
@@ -138,15 +141,15 @@ public:
 class CNamedEvent : public CNamedSyncObject {
 public:
     CNamedEvent() : CNamedSyncObject(SYNC_EVENT) {}
-    bool Create(const char* name) { return CreateNamed(name); }   // manual reset, not signalled
+    bool Create(const char* name) { return CreateNamed(name); }  // manual reset, not signalled
     bool Open(const char* name) { return OpenNamed(name); }
-    void Set();     // no system call when the event is set already
+    void Set();  // no system call when the event is set already
     void Reset();
     NamedWaitResult Wait(uint32_t timeoutMs);
     // Also returns NAMED_WAIT_WOKEN as soon as wake is woken.
     NamedWaitResult Wait(uint32_t timeoutMs, CWakeSignal& wake);
 };
 
-extern const char* const SHARED_MEMORY_NAME;   // "OvalixSvcMemory"
-extern const char* const SHARED_MUTEX_NAME;    // "OvalixSvcMutex"
-extern const char* const READY_EVENT_NAME;     // "OvalixReadyEvent"
+extern const char* const SHARED_MEMORY_NAME;  // "OvalixSvcMemory"
+extern const char* const SHARED_MUTEX_NAME;   // "OvalixSvcMutex"
+extern const char* const READY_EVENT_NAME;    // "OvalixReadyEvent"

@@ -28,7 +28,7 @@ const char* const READY_EVENT_NAME = "OvalixReadyEvent";
 
 namespace {
 
-const uint32_t INIT_MAGIC = 0x4F56494Eu;   // "NIVO"
+const uint32_t INIT_MAGIC = 0x4F56494Eu;  // "NIVO"
 const uint32_t INIT_WAIT_MS = 1000;
 const uint32_t WAIT_FOREVER = 0xFFFFFFFFu;
 
@@ -54,7 +54,7 @@ uint64_t NowMs()
 
 void SleepMs(long ms)
 {
-    struct timespec t = { ms / 1000, (ms % 1000) * 1000000L };
+    struct timespec t = {ms / 1000, (ms % 1000) * 1000000L};
     while (nanosleep(&t, &t) != 0 && errno == EINTR) {
     }
 }
@@ -247,11 +247,11 @@ void CloseObject(void*& map, size_t length, intptr_t& fd, bool& owner, const cha
 }
 
 struct WakeState {
-    std::atomic<uint32_t> flag;                      // 1 once woken, until Clear
-    std::atomic<std::atomic<uint32_t>*> waitingOn;   // the event word slept on
+    std::atomic<uint32_t> flag;                     // 1 once woken, until Clear
+    std::atomic<std::atomic<uint32_t>*> waitingOn;  // the event word slept on
 };
 
-const uint32_t WAKE_REPEATS = 50;   // 50 x 200 us: a waiter has left well within 10 ms
+const uint32_t WAKE_REPEATS = 50;  // 50 x 200 us: a waiter has left well within 10 ms
 const long WAKE_REPEAT_NS = 200000;
 
 struct timespec Timespec(uint64_t ms)
@@ -335,7 +335,8 @@ NameTarget FollowName(intptr_t fd, const char* path)
     if (current < 0)
         return errno == ENOENT ? NAME_GONE : NAME_LEADS_HERE;
     struct stat now;
-    bool other = fstat(current, &now) != 0 || now.st_ino != held.st_ino || now.st_dev != held.st_dev;
+    bool other =
+        fstat(current, &now) != 0 || now.st_ino != held.st_ino || now.st_dev != held.st_dev;
     close(current);
     return other ? NAME_LEADS_ELSEWHERE : NAME_LEADS_HERE;
 }
@@ -453,8 +454,7 @@ const SyncLayout& LayoutOf(bool mutex)
 
 }  // namespace
 
-CNamedSyncObject::CNamedSyncObject(Kind k)
-    : kind(k), handle(-1), shared(NULL), owner(false), path()
+CNamedSyncObject::CNamedSyncObject(Kind k) : kind(k), handle(-1), shared(NULL), owner(false), path()
 {
 }
 
@@ -495,11 +495,6 @@ bool CNamedSyncObject::OpenNamed(const char* name)
 void CNamedSyncObject::Close()
 {
     CloseObject(shared, LayoutOf(kind == SYNC_MUTEX).length, handle, owner, path);
-}
-
-bool CNamedSyncObject::IsOpen() const
-{
-    return shared != NULL;
 }
 
 bool CNamedSyncObject::NameReplaced() const
@@ -604,10 +599,19 @@ bool CNamedMapping::NameReplaced() const
     }
 }
 
-bool CNamedMapping::NameLeadsHere() const { return NameLeadsTo(handle, path); }
-bool CNamedSyncObject::NameLeadsHere() const { return NameLeadsTo(handle, path); }
+bool CNamedMapping::NameLeadsHere() const
+{
+    return NameLeadsTo(handle, path);
+}
+bool CNamedSyncObject::NameLeadsHere() const
+{
+    return NameLeadsTo(handle, path);
+}
 
-bool CNamedMapping::Shrunk() const { return ShorterThan(handle, size); }
+bool CNamedMapping::Shrunk() const
+{
+    return ShorterThan(handle, size);
+}
 
 void* CNamedMapping::MappedRegion(size_t& length) const
 {
@@ -770,7 +774,7 @@ void CWakeSignal::Wake()
         if (word == NULL)
             break;
         Futex(word, FUTEX_WAKE, INT_MAX, NULL);
-        struct timespec pause = { 0, WAKE_REPEAT_NS };
+        struct timespec pause = {0, WAKE_REPEAT_NS};
         nanosleep(&pause, NULL);
     }
 }
@@ -796,7 +800,7 @@ NamedWaitResult CWakeSignal::Sleep(uint32_t timeoutMs)
         if (elapsed >= timeoutMs)
             return NAMED_WAIT_TIMEOUT;
         struct timespec remaining = Timespec(timeoutMs - elapsed);
-        syscall(SYS_futex, reinterpret_cast<uint32_t*>(&w->flag), FUTEX_WAIT_PRIVATE, 0,
-                &remaining, NULL, 0);
+        syscall(SYS_futex, reinterpret_cast<uint32_t*>(&w->flag), FUTEX_WAIT_PRIVATE, 0, &remaining,
+                NULL, 0);
     }
 }

@@ -34,7 +34,10 @@ struct OpenToEveryone {
     }
 };
 
-HANDLE AsHandle(intptr_t h) { return (HANDLE)h; }
+HANDLE AsHandle(intptr_t h)
+{
+    return (HANDLE)h;
+}
 
 NamedWaitResult WaitOn(intptr_t handle, uint32_t timeoutMs)
 {
@@ -69,8 +72,8 @@ bool CNamedMapping::Create(const char* name, uint32_t bytes)
     if (!GlobalName(name, full))
         return false;
     OpenToEveryone security;
-    HANDLE h = CreateFileMappingA(INVALID_HANDLE_VALUE, &security.attributes, PAGE_READWRITE,
-                                  0, bytes, full);
+    HANDLE h = CreateFileMappingA(INVALID_HANDLE_VALUE, &security.attributes, PAGE_READWRITE, 0,
+                                  bytes, full);
     if (h == NULL)
         return false;
     // Exactly the size asked for: a smaller mapping that someone else made
@@ -121,8 +124,7 @@ void CNamedMapping::Close()
 
 // ---- mutex and event ----
 
-CNamedSyncObject::CNamedSyncObject(Kind k)
-    : kind(k), handle(0), shared(NULL), owner(false), path()
+CNamedSyncObject::CNamedSyncObject(Kind k) : kind(k), handle(0), shared(NULL), owner(false), path()
 {
 }
 
@@ -165,11 +167,6 @@ void CNamedSyncObject::Close()
     }
 }
 
-bool CNamedSyncObject::IsOpen() const
-{
-    return handle != 0;
-}
-
 NamedWaitResult CNamedMutex::Lock(uint32_t timeoutMs)
 {
     return WaitOn(handle, timeoutMs);
@@ -203,7 +200,7 @@ NamedWaitResult CNamedEvent::Wait(uint32_t timeoutMs, CWakeSignal& wake)
     if (handle == 0)
         return NAMED_WAIT_FAILED;
     // The event first: a frame and a wake-up at once give the frame.
-    HANDLE both[2] = { AsHandle(handle), AsHandle(wake.handle) };
+    HANDLE both[2] = {AsHandle(handle), AsHandle(wake.handle)};
     DWORD result = WaitForMultipleObjects(2, both, FALSE, timeoutMs);
     if (result == WAIT_OBJECT_0 || result == WAIT_ABANDONED_0)
         return wake.Woken() ? NAMED_WAIT_WOKEN : NAMED_WAIT_ACQUIRED;
@@ -216,14 +213,32 @@ NamedWaitResult CNamedEvent::Wait(uint32_t timeoutMs, CWakeSignal& wake)
 
 // While a handle is open the object and its name exist, and a service started
 // again opens this same object instead of making a new one.
-bool CNamedMapping::NameReplaced() const { return false; }
-bool CNamedSyncObject::NameReplaced() const { return false; }
-bool CNamedMapping::NameLeadsHere() const { return true; }
-bool CNamedSyncObject::NameLeadsHere() const { return true; }
+bool CNamedMapping::NameReplaced() const
+{
+    return false;
+}
+bool CNamedSyncObject::NameReplaced() const
+{
+    return false;
+}
+bool CNamedMapping::NameLeadsHere() const
+{
+    return true;
+}
+bool CNamedSyncObject::NameLeadsHere() const
+{
+    return true;
+}
 
 // A section cannot be made smaller while it is mapped.
-bool CNamedMapping::Shrunk() const { return false; }
-bool CNamedSyncObject::Shrunk() const { return false; }
+bool CNamedMapping::Shrunk() const
+{
+    return false;
+}
+bool CNamedSyncObject::Shrunk() const
+{
+    return false;
+}
 
 void* CNamedMapping::MappedRegion(size_t& length) const
 {
@@ -240,10 +255,22 @@ void* CNamedSyncObject::MappedRegion(size_t& length) const
 
 // No object here can shrink, so there is nothing to seal and no descriptor
 // is ever handed over.
-bool CNamedMapping::CreateSealed(uint32_t) { return false; }
-bool CNamedMapping::Adopt(intptr_t, uint32_t) { return false; }
-bool CNamedSyncObject::CreateSealed() { return false; }
-bool CNamedSyncObject::Adopt(intptr_t) { return false; }
+bool CNamedMapping::CreateSealed(uint32_t)
+{
+    return false;
+}
+bool CNamedMapping::Adopt(intptr_t, uint32_t)
+{
+    return false;
+}
+bool CNamedSyncObject::CreateSealed()
+{
+    return false;
+}
+bool CNamedSyncObject::Adopt(intptr_t)
+{
+    return false;
+}
 
 // ---- wake signal ----
 

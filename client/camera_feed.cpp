@@ -30,11 +30,10 @@ bool IsStartUpSize(const FormatTable& table, uint32_t width, uint32_t height)
 CCameraFeed::CCameraFeed(uint32_t frameBacklog)
     : frames(nullptr), backlog(frameBacklog > 0 ? frameBacklog : 1), pending(0), next(0),
       caughtUp(false), last(FEED_NOTHING), lastStamp(0), attachments(0), lastAskCheckMs(0),
-      sizeCount(0), sizesAttachment(0), lastLiveShownMs(0), seenRequest(0),
-      seenRequestSinceMs(0), seenRequestByConsumer(false), streamedAtLastLook(false), wanted(0),
-      wantedChanged(false), wantedPreferred(false), stallMs(DEFAULT_STALL_MS),
-      periodMs(DEFAULT_PLACEHOLDER_PERIOD_MS)
+      sizeCount(0), sizesAttachment(0), wanted(0), wantedChanged(false), wantedPreferred(false),
+      stallMs(DEFAULT_STALL_MS), periodMs(DEFAULT_PLACEHOLDER_PERIOD_MS)
 {
+    memset(&ask, 0, sizeof ask);
     if (backlog > 1)
         frames = new (std::nothrow) CameraFrame[backlog];
     ResetCounters();
@@ -46,17 +45,31 @@ CCameraFeed::~CCameraFeed()
     delete[] frames;
 }
 
+bool CCameraFeed::Attach()
+{
+    uint32_t now = GetTickMs();
+    bool attached = client.Attach(now);
+    view.Update(client, now);
+    return attached;
+}
+
+void CCameraFeed::Detach()
+{
+    client.Detach();
+    view.Update(client, GetTickMs());
+}
+
 void CCameraFeed::Start()
 {
     uint32_t now = GetTickMs();
     client.Attach(now);
+    view.Update(client, now);
     PacingStart(pacing, now, stallMs.load(), periodMs.load());
     pending = next = 0;
     caughtUp = false;
     last = FEED_NOTHING;
     wantedChanged = true;
-    lastLiveShownMs = now;
-    seenRequestSinceMs = now;
+    SizeAskStart(ask, now);
 }
 
 void CCameraFeed::SetWantedSize(uint32_t width, uint32_t height)
@@ -104,66 +117,45 @@ void CCameraFeed::ResetCounters()
     memset(latencyMs, 0, sizeof latencyMs);
 }
 
-void CCameraFeed::AskForSize(uint32_t now)
+// Every ASK_CHECK_MS, and at once for a new wanted size or new objects: the
+// view, and the size this consumer asks for.
+void CCameraFeed::Look(uint32_t now)
 {
-    if (!client.IsAttached())
-        return;
-    bool force = wantedChanged.exchange(false);
-    if (client.Attachments() != attachments) {
-        attachments = client.Attachments();
-        force = true;
-        lastLiveShownMs = now;
-    }
-    if (!force && now - lastAskCheckMs < ASK_CHECK_MS)
+    bool attached = client.IsAttached();
+    bool newObjects = attached && client.Attachments() != attachments;
+    if (!newObjects && !(attached && wantedChanged.load()) && now - lastAskCheckMs < ASK_CHECK_MS)
         return;
     lastAskCheckMs = now;
-    FormatTable table;
-    bool haveTable = ReadSizes(table);
-    uint32_t w = 0, h = 0;
-    if (!client.ReadRequestedSize(w, h))
-        return;
-    // A service that has just started writes its size into an empty ring.
-    // A size that changed while the link streamed at this look or the one
-    // before, with frames still in the ring, was asked for by a consumer (the
-    // service drops the link for it and empties the ring only when the phone
-    // is back).
-    bool streaming = client.LinkStreaming();
-    bool linkWasUp = streaming || streamedAtLastLook;
-    streamedAtLastLook = streaming;
-    if (PackSize(w, h) != seenRequest) {
-        seenRequest = PackSize(w, h);
-        seenRequestSinceMs = now;
-        seenRequestByConsumer = linkWasUp && !client.RingEmpty();
-    }
-    uint32_t packed = wanted.load();
-    uint32_t width = packed & 0xFFFF, height = packed >> 16;
-    if (width == 0 || height == 0 || (w == width && h == height))
-        return;
-    bool nobodyAsks = w == 0 && h == 0;
-    // Asked for nothing, the service sends its table's last entry: when that
-    // is the wanted size, asking again unprompted (a service that started
-    // afresh under a reader) would only make it link again. A size the
-    // consumer has chosen is written at once and after a new attachment, so
-    // the block says what this consumer shows; a size it only prefers never.
-    if ((!force || wantedPreferred) && nobodyAsks && haveTable &&
-        IsStartUpSize(table, width, height))
-        return;
-    bool startUp = nobodyAsks ||
-                   (!seenRequestByConsumer && haveTable && IsStartUpSize(table, w, h));
-    if (force || startUp || Starved(now))
-        client.RequestSize(width, height);
+    view.Update(client, now);
+    if (attached)
+        AskForSize(now, newObjects);
 }
 
-// The rule in the header: no live frame shown, and the requested size
-// unchanged, for STARVED_ASK_MS while the phone streams. Asking starts the
-// wait again.
-bool CCameraFeed::Starved(uint32_t now)
+void CCameraFeed::AskForSize(uint32_t now, bool newObjects)
 {
-    if (now - lastLiveShownMs < STARVED_ASK_MS || now - seenRequestSinceMs < STARVED_ASK_MS ||
-        !client.LinkStreaming())
-        return false;
-    lastLiveShownMs = now;
-    return true;
+    bool force = wantedChanged.exchange(false) || newObjects;
+    if (newObjects) {
+        attachments = client.Attachments();
+        ask.lastLiveShownMs = now;
+    }
+    FormatTable table;
+    bool haveTable = ReadSizes(table);
+    SizeLook look;
+    if (!client.ReadRequestedSize(look.requestedWidth, look.requestedHeight))
+        return;
+    uint32_t packed = wanted.load();
+    look.nowMs = now;
+    look.force = force;
+    look.preferredOnly = wantedPreferred.load();
+    look.wantedWidth = packed & 0xFFFF;
+    look.wantedHeight = packed >> 16;
+    look.streaming = client.LinkStreaming();
+    look.ringEmpty = client.RingEmpty();
+    look.requestedIsStartUp =
+        haveTable && IsStartUpSize(table, look.requestedWidth, look.requestedHeight);
+    look.wantedIsStartUp = haveTable && IsStartUpSize(table, look.wantedWidth, look.wantedHeight);
+    if (DecideSizeAsk(ask, look))
+        client.RequestSize(look.wantedWidth, look.wantedHeight);
 }
 
 // The sizes of the block's table; kept when the table cannot be read whole.
@@ -209,10 +201,10 @@ FeedResult CCameraFeed::TakeLive(uint32_t now, uint32_t timeoutMs, CameraFrame& 
 {
     uint32_t taken = 0;
     bool all = caughtUp && frames != nullptr;
-    ClientResult got = frames != nullptr
-                           ? client.WaitFrames(now, timeoutMs, frames, all ? backlog : 1, all,
-                                               &wake, taken)
-                           : client.WaitFrames(now, timeoutMs, &into, 1, false, &wake, taken);
+    ClientResult got =
+        frames != nullptr
+            ? client.WaitFrames(now, timeoutMs, frames, all ? backlog : 1, all, &wake, taken)
+            : client.WaitFrames(now, timeoutMs, &into, 1, false, &wake, taken);
     if (got == CLIENT_WOKEN)
         return FEED_CANCELLED;
     // The ring may hold frames from long before this reader came (or came
@@ -257,7 +249,7 @@ FeedResult CCameraFeed::Next(uint32_t timeoutMs, CameraFrame& into, FeedItem& it
     uint32_t now = GetTickMs();
     uint32_t start = now;
     for (;;) {
-        AskForSize(now);
+        Look(now);
         bool streaming = client.LinkStreaming();
         uint32_t due = PacingDueInMs(pacing, now, streaming);
         if (due == 0) {
@@ -292,7 +284,7 @@ void CCameraFeed::Shown()
         ++counts.placeholders;
     } else {
         PacingLiveSent(pacing, now);
-        lastLiveShownMs = now;
+        ask.lastLiveShownMs = now;
         if (counts.live == 0)
             counts.firstStamp = lastStamp;
         ++counts.live;

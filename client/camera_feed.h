@@ -32,43 +32,49 @@
 // ones: a frame's header, which anyone able to write the block can forge,
 // never sets the size a consumer allocates for.
 //
+// The feed also keeps the block view (block_view.h) up to date at every
+// look at the requested size, and every ASK_CHECK_MS while there is no
+// service, so a consumer's other threads read the formats, the link state
+// and the requested size from View() without touching the block.
+//
 // Threads: one streaming thread calls Start, Next, Shown, Dropped and
-// Client; Cancel, Resume, SetWantedSize, SetPacing and the counters' calls may come
-// from any thread.
+// Client; Cancel, Resume, SetWantedSize, SetPacing, View and the counters'
+// calls may come from any thread.
 
 #include <stdint.h>
 
 #include <atomic>
 #include <mutex>
 
+#include "block_view.h"
 #include "camera_client.h"
 #include "named_objects.h"
 #include "placeholder_pacing.h"
+#include "size_request.h"
 #include "video_formats.h"
 
 enum FeedResult {
-    FEED_NOTHING = 0,       // nothing to show within the time-out
-    FEED_LIVE = 1,          // a whole phone frame, in the caller's CameraFrame
-    FEED_PLACEHOLDER = 2,   // show the placeholder of FeedItem::placeholder
-    FEED_CANCELLED = 3,     // Cancel() was called; every Next says so until Resume()
+    FEED_NOTHING = 0,      // nothing to show within the time-out
+    FEED_LIVE = 1,         // a whole phone frame, in the caller's CameraFrame
+    FEED_PLACEHOLDER = 2,  // show the placeholder of FeedItem::placeholder
+    FEED_CANCELLED = 3,    // Cancel() was called; every Next says so until Resume()
 };
 
 struct FeedItem {
-    PlaceholderKind placeholder;   // FEED_PLACEHOLDER: why there is nothing live
-    uint32_t width;                // FEED_LIVE: the picture size the JPEG declares
+    PlaceholderKind placeholder;  // FEED_PLACEHOLDER: why there is nothing live
+    uint32_t width;               // FEED_LIVE: the picture size the JPEG declares
     uint32_t height;
 };
 
-const uint32_t FEED_LATENCY_BUCKETS = 1000;   // 1 ms each; the last holds the rest
-const uint32_t ASK_CHECK_MS = 100;            // how often the requested size is checked
-const uint32_t STARVED_ASK_MS = 3000;         // see "A consumer that can show only its own size"
+const uint32_t FEED_LATENCY_BUCKETS = 1000;  // 1 ms each; the last holds the rest
+const uint32_t ASK_CHECK_MS = 100;           // how often the requested size is checked
 
 struct FeedCounts {
-    uint64_t live;           // phone frames shown
-    uint64_t placeholders;   // placeholders shown
-    uint64_t dropped;        // phone frames the consumer could not show
-    uint64_t damaged;        // phone frames refused: not whole JPEGs, or of a size in no table
-    uint32_t firstStamp;     // phone stamps of the first and last frame shown
+    uint64_t live;          // phone frames shown
+    uint64_t placeholders;  // placeholders shown
+    uint64_t dropped;       // phone frames the consumer could not show
+    uint64_t damaged;       // phone frames refused: not whole JPEGs, or of a size in no table
+    uint32_t firstStamp;    // phone stamps of the first and last frame shown
     uint32_t lastStamp;
 };
 
@@ -85,10 +91,11 @@ public:
     // first Next gives a live frame when the phone streams, the placeholder
     // at once otherwise.
     void Start();
-    // For a consumer that reads the block's formats before it streams:
-    // attaches when it can (one try a second).
-    bool Attach() { return client.Attach(); }
-    void Detach() { client.Detach(); }
+    // For a consumer that offers formats before it streams: attaches when it
+    // can (one try a second) and reads the block view again.
+    bool Attach();
+    // Lets go of the objects; the view then says what there is without them.
+    void Detach();
     // Waits up to ms unless cancelled, for a consumer with nothing to show.
     void Pause(uint32_t ms) { wake.Sleep(ms); }
 
@@ -117,6 +124,8 @@ public:
 
     // The block's other fields (formats, link state), for the streaming thread.
     const CCameraClient& Client() const { return client; }
+    // The same, as last read, for any thread.
+    const CBlockView& View() const { return view; }
 
 private:
     CCameraFeed(const CCameraFeed&);
@@ -125,36 +134,33 @@ private:
     FeedResult TakeLive(uint32_t now, uint32_t timeoutMs, CameraFrame& into, FeedItem& item);
     bool HandOut(CameraFrame& into, FeedItem& item);
     FeedResult HandOutPending(CameraFrame& into, FeedItem& item);
-    void AskForSize(uint32_t now);
-    bool Starved(uint32_t now);
+    void Look(uint32_t now);
+    void AskForSize(uint32_t now, bool newObjects);
     bool ReadSizes(FormatTable& table);
     bool ListedSize(uint32_t width, uint32_t height);
     void ApplyPacing();
 
     CCameraClient client;
+    CBlockView view;
     CWakeSignal wake;
     PlaceholderPacing pacing;
-    CameraFrame* frames;   // the backlog, when larger than 1
+    CameraFrame* frames;  // the backlog, when larger than 1
     uint32_t backlog;
-    uint32_t pending;      // frames[next..pending) still to hand out
+    uint32_t pending;  // frames[next..pending) still to hand out
     uint32_t next;
-    bool caughtUp;         // the first take after an attachment is the newest alone
+    bool caughtUp;  // the first take after an attachment is the newest alone
     FeedResult last;
     uint32_t lastStamp;
     uint32_t attachments;
     uint32_t lastAskCheckMs;
-    VideoFormat sizes[FORMAT_MAX_ENTRIES];   // the table's sizes, read with the requested size
+    VideoFormat sizes[FORMAT_MAX_ENTRIES];  // the table's sizes, read with the requested size
     uint32_t sizeCount;
-    uint32_t sizesAttachment;    // the attachment the sizes were read from
-    uint32_t lastLiveShownMs;    // or the start, or the last attachment
-    uint32_t seenRequest;        // the requested size last read, packed
-    uint32_t seenRequestSinceMs;
-    bool seenRequestByConsumer;  // it changed while the link was up and frames were in the ring
-    bool streamedAtLastLook;
+    uint32_t sizesAttachment;  // the attachment the sizes were read from
+    SizeAskState ask;
 
-    std::atomic<uint32_t> wanted;        // width | height << 16
+    std::atomic<uint32_t> wanted;  // width | height << 16
     std::atomic<bool> wantedChanged;
-    std::atomic<bool> wantedPreferred;   // PreferSize rather than SetWantedSize
+    std::atomic<bool> wantedPreferred;  // PreferSize rather than SetWantedSize
     std::atomic<uint32_t> stallMs;
     std::atomic<uint32_t> periodMs;
 

@@ -9,6 +9,7 @@
 
 #include <mutex>
 
+#include "block_view.h"
 #include "camera_client.h"
 #include "com_object.h"
 #include "media_types.h"
@@ -80,21 +81,21 @@ private:
     void ReleaseConnection();
 
     CCaptureFilter& filter;
-    CCameraClient tableReader;   // formats and requested size
+    CCameraClient tableReader;  // formats and requested size
     ComPtr<IPin> peer;
     ComPtr<IMemInputPin> peerInput;
     ComPtr<IMemAllocator> allocator;
 
     bool typesTaken;
     uint32_t typeCount;
-    StreamType types[STREAM_TYPE_MAX];    // every type, for IAMStreamConfig
+    StreamType types[STREAM_TYPE_MAX];  // every type, for IAMStreamConfig
     uint32_t previewCount;
-    StreamType previews[STREAM_TYPE_MAX]; // one per size, for EnumMediaTypes
-    StreamChoice defaultChoice;           // at the block's requested size, else the last
+    StreamType previews[STREAM_TYPE_MAX];  // one per size, for EnumMediaTypes
+    StreamChoice defaultChoice;            // at the block's requested size, else the last
 
     StreamChoice connected;
     bool formatChosen;
-    StreamChoice chosen;                  // set with SetFormat
+    StreamChoice chosen;  // set with SetFormat
     CStreamWorker worker;
 };
 
@@ -137,7 +138,7 @@ private:
     std::recursive_mutex lock;
     FILTER_STATE state;
     ComPtr<IReferenceClock> clock;
-    IFilterGraph* graph;   // not counted: the graph holds the filter
+    IFilterGraph* graph;  // not counted: the graph holds the filter
     wchar_t name[MAX_FILTER_NAME];
     COutputPin pin;
 };

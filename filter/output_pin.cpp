@@ -10,13 +10,13 @@
 namespace {
 typedef std::lock_guard<std::recursive_mutex> Hold;
 const long MIN_BUFFERS = 3;
-}
+}  // namespace
 
 const InterfaceEntry COutputPin::Interfaces[] = {
-    { &IID_IPin, InterfaceOf<COutputPin, IPin> },
-    { &IID_IAMStreamConfig, InterfaceOf<COutputPin, IAMStreamConfig> },
-    { &IID_IKsPropertySet, InterfaceOf<COutputPin, IKsPropertySet> },
-    { nullptr, nullptr },
+    {&IID_IPin,               InterfaceOf<COutputPin, IPin>},
+    {&IID_IAMStreamConfig,                       InterfaceOf<COutputPin,                          IAMStreamConfig>},
+    {&IID_IKsPropertySet,       InterfaceOf<COutputPin,    IKsPropertySet>},
+    {nullptr,nullptr},
 };
 
 COutputPin::COutputPin(CCaptureFilter& owner)
@@ -53,25 +53,13 @@ void COutputPin::RenewTypes()
 {
     if (typesTaken && (peer || filter.State() != State_Stopped))
         return;
-    // Without a service, the table it would start with: an application that
-    // opens the camera before the service finds the phone's sizes.
-    FormatTable table;
-    uint32_t requestedWidth = 0, requestedHeight = 0;
-    bool haveTable = tableReader.Attach()
-                         ? tableReader.ReadFormats(table) &&
-                               tableReader.ReadRequestedSize(requestedWidth, requestedHeight)
-                         : ReadStoredTable(table);
-    if (haveTable && !tableReader.IsAttached()) {
-        // A starting service asks for the stored table's last entry.
-        const FormatEntry& last = table.entries[table.count - 1];
-        requestedWidth = EntryWidth(last);
-        requestedHeight = EntryHeight(last);
-    }
-    VideoFormat formats[FORMAT_MAX_ENTRIES];
-    uint32_t count = OfferedFormats(haveTable ? &table : nullptr, formats);
+    FormatOffer offer;
+    FormatsToOffer(tableReader, offer);
+    const VideoFormat* formats = offer.formats;
+    uint32_t count = offer.count;
     typeCount = BuildStreamTypes(formats, count, types);
     previewCount = PreviewTypes(types, typeCount, previews);
-    uint32_t start = DefaultFormatIndex(formats, count, requestedWidth, requestedHeight);
+    uint32_t start = offer.preferred;
     uint32_t width = 0, height = 0;
     SamplePictureSize(DEFAULT_KIND, formats[start].width, formats[start].height, width, height);
     int found = FindStreamType(types, typeCount, DEFAULT_KIND, width, height, 0);
@@ -149,7 +137,7 @@ STDMETHODIMP COutputPin::Connect(IPin* receivePin, const AM_MEDIA_TYPE* mt)
             if (sameEntry != (pass == 0) || !KindAllowed(mt, t) ||
                 (sameEntry && t.kind == defaultChoice.type.kind))
                 continue;
-            StreamChoice choice = { t, MinFrameDuration(t) };
+            StreamChoice choice = {t, MinFrameDuration(t)};
             hr = TryConnect(receivePin, choice);
         }
     return FAILED(hr) ? VFW_E_NO_ACCEPTABLE_TYPES : S_OK;
@@ -168,10 +156,9 @@ HRESULT COutputPin::TryConnect(IPin* receivePin, const StreamChoice& choice)
     ComPtr<IMemAllocator> alloc;
     hr = receivePin->QueryInterface(IID_PPV_ARGS(&input));
     if (SUCCEEDED(hr))
-        hr = DecideAllocator(input.Get(),
-                             SampleImageSize(choice.type.kind, choice.type.width,
-                                             choice.type.height),
-                             alloc);
+        hr = DecideAllocator(
+            input.Get(), SampleImageSize(choice.type.kind, choice.type.width, choice.type.height),
+            alloc);
     if (FAILED(hr)) {
         // Leave the peer as it was before this attempt.
         receivePin->Disconnect();
@@ -220,7 +207,7 @@ HRESULT COutputPin::DecideAllocator(IMemInputPin* input, uint32_t sampleSize,
 
 STDMETHODIMP COutputPin::ReceiveConnection(IPin*, const AM_MEDIA_TYPE*)
 {
-    return E_UNEXPECTED;   // an output pin only connects out
+    return E_UNEXPECTED;  // an output pin only connects out
 }
 
 void COutputPin::ReleaseConnection()
@@ -325,7 +312,7 @@ STDMETHODIMP COutputPin::EnumMediaTypes(IEnumMediaTypes** out)
         return NewMediaTypeEnumerator(this, &chosen, 1, 0, out);
     StreamChoice choices[STREAM_TYPE_MAX];
     for (uint32_t i = 0; i < previewCount; ++i)
-        choices[i] = { previews[i], MinFrameDuration(previews[i]) };
+        choices[i] = {previews[i], MinFrameDuration(previews[i])};
     return NewMediaTypeEnumerator(this, choices, previewCount, 0, out);
 }
 
@@ -359,7 +346,7 @@ STDMETHODIMP COutputPin::NewSegment(REFERENCE_TIME, REFERENCE_TIME, double)
 HRESULT COutputPin::Active()
 {
     if (!peer)
-        return S_OK;   // nothing downstream: nothing to stream
+        return S_OK;  // nothing downstream: nothing to stream
     HRESULT hr = allocator->Commit();
     if (FAILED(hr))
         return hr;
@@ -447,7 +434,7 @@ STDMETHODIMP COutputPin::GetStreamCaps(int index, AM_MEDIA_TYPE** mt, BYTE* caps
     if (index < 0 || (uint32_t)index >= typeCount)
         return E_INVALIDARG;
     const StreamType& t = types[index];
-    StreamChoice choice = { t, MinFrameDuration(t) };
+    StreamChoice choice = {t, MinFrameDuration(t)};
     *mt = NewMediaType(choice);
     if (*mt == nullptr)
         return E_OUTOFMEMORY;

@@ -6,19 +6,3 @@ int64_t FrameDuration(float fps)
         fps = DEFAULT_VIDEO_FORMAT.fps;
     return (int64_t)(10000000.0 / (double)fps + 0.5);
 }
-
-uint32_t OfferedFormats(const FormatTable* table, VideoFormat (&out)[FORMAT_MAX_ENTRIES])
-{
-    if (table == nullptr) {
-        out[0] = DEFAULT_VIDEO_FORMAT;
-        return 1;
-    }
-    return UsableFormats(*table, out);
-}
-
-uint32_t DefaultFormatIndex(const VideoFormat* formats, uint32_t count, uint32_t requestedWidth,
-                            uint32_t requestedHeight)
-{
-    int found = FindFormat(formats, count, requestedWidth, requestedHeight);
-    return found >= 0 ? (uint32_t)found : count - 1;
-}

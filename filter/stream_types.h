@@ -17,11 +17,11 @@
 #include "video_formats.h"
 
 enum SampleKind {
-    SAMPLE_I420 = 0,    // planar 4:2:0: Y, then U, then V, rows unpadded
-    SAMPLE_YUY2 = 1,    // packed 4:2:2: Y0 U Y1 V
-    SAMPLE_RGB32 = 2,   // B G R 0xFF, bottom-up
-    SAMPLE_RGB24 = 3,   // B G R, bottom-up
-    SAMPLE_MJPG = 4,    // the phone's JPEG as it came
+    SAMPLE_I420 = 0,   // planar 4:2:0: Y, then U, then V, rows unpadded
+    SAMPLE_YUY2 = 1,   // packed 4:2:2: Y0 U Y1 V
+    SAMPLE_RGB32 = 2,  // B G R 0xFF, bottom-up
+    SAMPLE_RGB24 = 3,  // B G R, bottom-up
+    SAMPLE_MJPG = 4,   // the phone's JPEG as it came
     SAMPLE_KIND_COUNT = 5,
 };
 
@@ -35,9 +35,9 @@ const SampleKind DEFAULT_KIND = SAMPLE_RGB24;
 
 struct StreamType {
     SampleKind kind;
-    uint32_t width;      // of the picture in the sample
+    uint32_t width;  // of the picture in the sample
     uint32_t height;
-    VideoFormat entry;   // the table entry: the size the service is asked for, the highest rate
+    VideoFormat entry;  // the table entry: the size the service is asked for, the highest rate
 };
 
 // Every table entry times every kind, plus one per size for the preview.
@@ -48,11 +48,9 @@ const float MIN_STREAM_FPS = 5.0f;
 
 // The picture size of kind for an entry of the given size; false when
 // nothing is left of it.
-bool SamplePictureSize(SampleKind kind, uint32_t entryWidth, uint32_t entryHeight,
-                       uint32_t& width, uint32_t& height);
-// Bytes of one row of the first plane (0 for MJPG), and of a whole sample
-// (for MJPG the largest frame the block carries).
-uint32_t SampleStride(SampleKind kind, uint32_t width);
+bool SamplePictureSize(SampleKind kind, uint32_t entryWidth, uint32_t entryHeight, uint32_t& width,
+                       uint32_t& height);
+// Bytes of a whole sample (for MJPG the largest frame the block carries).
 uint32_t SampleImageSize(SampleKind kind, uint32_t width, uint32_t height);
 uint32_t SampleBitCount(SampleKind kind);
 // What the converter makes of a type's samples: RGB rows bottom-up, as
@@ -89,9 +87,9 @@ uint32_t StreamBitRate(const StreamType& type, int64_t frameDuration);
 // is taken.
 // Times are the wrapping millisecond tick.
 struct RatePacing {
-    uint64_t intervalUs;   // 0: every frame
-    uint64_t elapsedUs;    // since the first frame taken
-    uint64_t dueUs;        // when the next frame is due, on the same scale
+    uint64_t intervalUs;  // 0: every frame
+    uint64_t elapsedUs;   // since the first frame taken
+    uint64_t dueUs;       // when the next frame is due, on the same scale
     uint32_t lastMs;
     bool started;
 };

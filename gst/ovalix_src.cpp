@@ -10,9 +10,11 @@
 //   reach the feed only through its thread-safe calls (cancel, pacing, the
 //   wanted size, the counters).
 //
-// create() waits in the feed, which a frame wakes at once and unlock()
-// cancels at once. The frame is copied once, straight from its slot into a
-// pooled buffer.
+// create() waits in the feed, which a frame wakes at once, which hands out a
+// placeholder when one is due, and which unlock() cancels at once. The frame
+// is copied once, straight from its slot into a pooled buffer. The formats,
+// the link state and the requested size come from the feed's block view,
+// which any thread may read.
 
 #include "ovalix_src.h"
 
@@ -31,8 +33,9 @@ GST_DEBUG_CATEGORY_STATIC(ovalix_src_debug);
 
 namespace {
 
-// How often the table, link state and requested size are read again.
-const uint32_t BLOCK_VIEW_MS = 100;
+// create() waits for as long as it takes: the feed itself gives a
+// placeholder when one is due, and unlock() ends the wait.
+const uint32_t CREATE_WAIT_MS = 0xFFFFFFFFu;
 const guint DEFAULT_TIMEOUT_MS = DEFAULT_STALL_MS;
 const gdouble DEFAULT_PLACEHOLDER_FPS = 1000.0 / DEFAULT_PLACEHOLDER_PERIOD_MS;
 const guint POOL_MIN_BUFFERS = 4;
@@ -58,10 +61,8 @@ struct SourceState {
     CPlaceholderImages placeholders;
     GstBufferPool* pool;
     GstCaps* stampCaps;
-    uint32_t attachments;      // the block's attachment count at the last look
-    uint32_t lastViewMs;       // last read of the block's other fields
-    PictureSize rejected;      // a frame size downstream refused, not asked again
-    bool following;            // caps set to follow the frames, not negotiated
+    PictureSize rejected;  // a frame size downstream refused, not asked again
+    bool following;        // caps set to follow the frames, not negotiated
 };
 
 }  // namespace
@@ -76,12 +77,6 @@ struct _OvalixSrc {
     gchar* requestText;
     gboolean haveRequest;
     PictureSize request;
-    gboolean attached;
-    guint32 linkState;
-    VideoFormat formats[FORMAT_MAX_ENTRIES];
-    guint formatCount;
-    gboolean phoneTable;       // the table came from a phone, not the defaults
-    PictureSize blockRequested;
     gboolean haveCaps;
     PictureSize current;
     gint fpsN, fpsD;
@@ -90,44 +85,6 @@ struct _OvalixSrc {
 G_DEFINE_TYPE(OvalixSrc, ovalix_src, GST_TYPE_PUSH_SRC)
 
 namespace {
-
-// Copies what the streaming thread needs to show to other threads.
-void RefreshBlockView(OvalixSrc* self, bool force)
-{
-    SourceState& st = *self->state;
-    const CCameraClient& client = st.feed.Client();
-    gboolean attached = client.IsAttached();
-    uint32_t now = GetTickMs();
-    bool changed = attached != self->attached || client.Attachments() != st.attachments;
-    if (!force && !changed && now - st.lastViewMs < BLOCK_VIEW_MS)
-        return;
-    st.lastViewMs = now;
-    uint32_t state = LINK_IDLE;
-    VideoFormat formats[FORMAT_MAX_ENTRIES];
-    uint32_t count = 0;
-    bool phoneTable = false;
-    PictureSize requested = {0, 0};
-    if (attached) {
-        FormatTable table;
-        if (client.ReadFormats(table)) {
-            count = UsableFormats(table, formats);
-            phoneTable = IsPhoneTable(table);
-        }
-        client.ReadLinkState(state);
-        client.ReadRequestedSize(requested.width, requested.height);
-        st.attachments = client.Attachments();
-    }
-    GST_OBJECT_LOCK(self);
-    self->attached = attached;
-    self->linkState = state;
-    if (count > 0) {
-        memcpy(self->formats, formats, sizeof(VideoFormat) * count);
-        self->formatCount = count;
-        self->phoneTable = phoneTable;
-    }
-    self->blockRequested = requested;
-    GST_OBJECT_UNLOCK(self);
-}
 
 // The size the feed asks the service for: request-size, else the negotiated
 // size; none before either is known. Called whenever one of them changes.
@@ -163,13 +120,15 @@ bool AcceptFrame(OvalixSrc* self, const FeedItem& item)
 {
     SourceState& st = *self->state;
     PictureSize size = {item.width, item.height};
+    BlockViewState view;
+    st.feed.View().Read(view);
     GST_OBJECT_LOCK(self);
     PictureSize current = self->current;
     int fpsN = self->fpsN, fpsD = self->fpsD;
-    int index = FindFormat(self->formats, self->formatCount, size.width, size.height);
-    if (index >= 0)
-        FormatRate(self->formats[index], fpsN, fpsD);
     GST_OBJECT_UNLOCK(self);
+    int index = FindFormat(view.offer.formats, view.offer.count, size.width, size.height);
+    if (index >= 0)
+        FormatRate(view.offer.formats[index], fpsN, fpsD);
     if (size.width == current.width && size.height == current.height)
         return true;
     if (size.width == st.rejected.width && size.height == st.rejected.height)
@@ -204,8 +163,8 @@ void SetPhoneStamp(OvalixSrc* self, GstBuffer* buffer, bool live, uint32_t stamp
         return;
     }
     if (meta == nullptr) {
-        meta = gst_buffer_add_reference_timestamp_meta(buffer, st.stampCaps, 0,
-                                                       GST_CLOCK_TIME_NONE);
+        meta =
+            gst_buffer_add_reference_timestamp_meta(buffer, st.stampCaps, 0, GST_CLOCK_TIME_NONE);
         meta->parent.flags = (GstMetaFlags)(meta->parent.flags | GST_META_FLAG_POOLED);
     }
     meta->timestamp = (GstClockTime)stampMs * GST_MSECOND;
@@ -229,8 +188,7 @@ GstFlowReturn Create(GstPushSrc* push, GstBuffer** out)
     bool live = false;
     for (;;) {
         FeedItem item;
-        FeedResult got = st.feed.Next(BLOCK_VIEW_MS, frame, item);
-        RefreshBlockView(self, false);
+        FeedResult got = st.feed.Next(CREATE_WAIT_MS, frame, item);
         if (got == FEED_CANCELLED) {
             flow = GST_FLOW_FLUSHING;
             break;
@@ -278,14 +236,14 @@ gboolean Start(GstBaseSrc* base)
     gst_allocation_params_init(&params);
     params.align = alignof(CameraFrame) - 1;
     gst_buffer_pool_config_set_allocator(config, nullptr, &params);
-    if (!gst_buffer_pool_set_config(st.pool, config) || !gst_buffer_pool_set_active(st.pool, TRUE)) {
+    if (!gst_buffer_pool_set_config(st.pool, config) ||
+        !gst_buffer_pool_set_active(st.pool, TRUE)) {
         GST_ELEMENT_ERROR(self, RESOURCE, NO_SPACE_LEFT, ("cannot allocate frame buffers"),
                           (nullptr));
         gst_object_unref(st.pool);
         st.pool = nullptr;
         return FALSE;
     }
-    st.attachments = 0;
     st.rejected = {0, 0};
     st.following = false;
     GST_OBJECT_LOCK(self);
@@ -295,7 +253,6 @@ gboolean Start(GstBaseSrc* base)
     UpdatePacing(self);
     UpdateWantedSize(self);
     st.feed.Start();
-    RefreshBlockView(self, true);
     return TRUE;
 }
 
@@ -310,7 +267,6 @@ gboolean Stop(GstBaseSrc* base)
     }
     st.feed.Detach();
     GST_OBJECT_LOCK(self);
-    self->attached = FALSE;
     self->haveCaps = FALSE;
     GST_OBJECT_UNLOCK(self);
     return TRUE;
@@ -331,11 +287,10 @@ gboolean UnlockStop(GstBaseSrc* base)
 GstCaps* GetCaps(GstBaseSrc* base, GstCaps* filter)
 {
     OvalixSrc* self = OVALIX_SRC(base);
+    BlockViewState view;
+    self->state->feed.View().Read(view);
+    GstCaps* caps = CapsForOffer(view.offer);
     GST_OBJECT_LOCK(self);
-    // Until a phone's table is known, any size may be asked for.
-    GstCaps* caps = self->attached && self->formatCount > 0 && self->phoneTable
-                        ? CapsForFormats(self->formats, self->formatCount)
-                        : CapsWithoutService();
     if (self->haveCaps)
         AppendSizeIfMissing(caps, self->current, self->fpsN, self->fpsD);
     GST_OBJECT_UNLOCK(self);
@@ -348,18 +303,23 @@ GstCaps* GetCaps(GstBaseSrc* base, GstCaps* filter)
 }
 
 // Prefers the size asked for by request-size, then the size the block asks
-// for (what the phone is probably sending already), then the first entry.
+// for (what the phone is probably sending already), then the offer's own
+// choice, then the first entry.
 GstCaps* Fixate(GstBaseSrc* base, GstCaps* caps)
 {
     OvalixSrc* self = OVALIX_SRC(base);
-    GST_OBJECT_LOCK(self);
-    PictureSize preferred[2];
+    BlockViewState view;
+    self->state->feed.View().Read(view);
+    PictureSize preferred[3];
     int count = 0;
+    GST_OBJECT_LOCK(self);
     if (self->haveRequest)
         preferred[count++] = self->request;
-    if (self->blockRequested.width != 0 && self->blockRequested.height != 0)
-        preferred[count++] = self->blockRequested;
     GST_OBJECT_UNLOCK(self);
+    if (view.requestedWidth != 0 && view.requestedHeight != 0)
+        preferred[count++] = {view.requestedWidth, view.requestedHeight};
+    const VideoFormat& start = view.offer.formats[view.offer.preferred];
+    preferred[count++] = {start.width, start.height};
     for (int i = 0; i < count; ++i) {
         GstCaps* fixed = FixateToSize(gst_caps_ref(caps), preferred[i]);
         if (fixed != nullptr) {
@@ -462,13 +422,26 @@ void GetProperty(GObject* object, guint id, GValue* value, GParamSpec* pspec)
     }
     GST_OBJECT_LOCK(self);
     switch (id) {
-    case PROP_TIMEOUT: g_value_set_uint(value, self->timeoutMs); break;
-    case PROP_PLACEHOLDER_FPS: g_value_set_double(value, self->placeholderFps); break;
-    case PROP_REQUEST_SIZE: g_value_set_string(value, self->requestText); break;
-    case PROP_LIVE_FRAMES: g_value_set_uint64(value, counts.live); break;
-    case PROP_PLACEHOLDER_FRAMES: g_value_set_uint64(value, counts.placeholders); break;
-    case PROP_DROPPED_FRAMES: g_value_set_uint64(value, counts.dropped + counts.damaged); break;
-    default: G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec);
+    case PROP_TIMEOUT:
+        g_value_set_uint(value, self->timeoutMs);
+        break;
+    case PROP_PLACEHOLDER_FPS:
+        g_value_set_double(value, self->placeholderFps);
+        break;
+    case PROP_REQUEST_SIZE:
+        g_value_set_string(value, self->requestText);
+        break;
+    case PROP_LIVE_FRAMES:
+        g_value_set_uint64(value, counts.live);
+        break;
+    case PROP_PLACEHOLDER_FRAMES:
+        g_value_set_uint64(value, counts.placeholders);
+        break;
+    case PROP_DROPPED_FRAMES:
+        g_value_set_uint64(value, counts.dropped + counts.damaged);
+        break;
+    default:
+        G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec);
     }
     GST_OBJECT_UNLOCK(self);
 }
@@ -510,8 +483,8 @@ static void ovalix_src_class_init(OvalixSrcClass* klass)
     object->get_property = GetProperty;
     object->finalize = Finalize;
 
-    const GParamFlags rw = (GParamFlags)(G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS |
-                                         GST_PARAM_MUTABLE_PLAYING);
+    const GParamFlags rw =
+        (GParamFlags)(G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS | GST_PARAM_MUTABLE_PLAYING);
     const GParamFlags ro = (GParamFlags)(G_PARAM_READABLE | G_PARAM_STATIC_STRINGS);
     g_object_class_install_property(
         object, PROP_TIMEOUT,
@@ -533,20 +506,21 @@ static void ovalix_src_class_init(OvalixSrcClass* klass)
                             "caps prefer it when downstream allows. Empty: the size caps "
                             "negotiation fixes",
                             "", rw));
-    g_object_class_install_property(
-        object, PROP_LIVE_FRAMES,
-        g_param_spec_uint64("live-frames", "Live frames", "Phone frames sent since start", 0,
-                            G_MAXUINT64, 0, ro));
-    g_object_class_install_property(
-        object, PROP_PLACEHOLDER_FRAMES,
-        g_param_spec_uint64("placeholder-frames", "Placeholder frames",
-                            "Placeholder pictures sent since start", 0, G_MAXUINT64, 0, ro));
+    g_object_class_install_property(object, PROP_LIVE_FRAMES,
+                                    g_param_spec_uint64("live-frames", "Live frames",
+                                                        "Phone frames sent since start", 0,
+                                                        G_MAXUINT64, 0, ro));
+    g_object_class_install_property(object, PROP_PLACEHOLDER_FRAMES,
+                                    g_param_spec_uint64("placeholder-frames", "Placeholder frames",
+                                                        "Placeholder pictures sent since start", 0,
+                                                        G_MAXUINT64, 0, ro));
     g_object_class_install_property(
         object, PROP_DROPPED_FRAMES,
-        g_param_spec_uint64("dropped-frames", "Dropped frames",
-                            "Phone frames not sent since start: damaged or cut short, or of a picture "
-                            "size downstream does not take",
-                            0, G_MAXUINT64, 0, ro));
+        g_param_spec_uint64(
+            "dropped-frames", "Dropped frames",
+            "Phone frames not sent since start: damaged or cut short, or of a picture "
+            "size downstream does not take",
+            0, G_MAXUINT64, 0, ro));
 
     gst_element_class_add_static_pad_template(element, &SRC_TEMPLATE);
     gst_element_class_set_static_metadata(

@@ -13,7 +13,9 @@
 
 #include "placeholder_pacing.h"
 
-// True when data is a placeholder JPEG; kind says which.
+// True when data is a placeholder JPEG; kind says which. Only the tests
+// read the mark back (their rigs count placeholders this way); it stays
+// beside the code that writes it so that the two cannot drift apart.
 bool ReadPlaceholderKind(const uint8_t* data, uint32_t size, PlaceholderKind& kind);
 
 class CPlaceholderImages {

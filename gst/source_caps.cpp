@@ -25,8 +25,8 @@ void FormatRate(const VideoFormat& format, int& fpsN, int& fpsD)
 GstCaps* CapsForSize(PictureSize size, int fpsN, int fpsD)
 {
     return gst_caps_new_simple("image/jpeg", "width", G_TYPE_INT, (int)size.width, "height",
-                               G_TYPE_INT, (int)size.height, "framerate", GST_TYPE_FRACTION,
-                               fpsN, fpsD, nullptr);
+                               G_TYPE_INT, (int)size.height, "framerate", GST_TYPE_FRACTION, fpsN,
+                               fpsD, nullptr);
 }
 
 GstCaps* CapsForFormats(const VideoFormat* formats, uint32_t count)
@@ -42,12 +42,14 @@ GstCaps* CapsForFormats(const VideoFormat* formats, uint32_t count)
     return caps;
 }
 
-GstCaps* CapsWithoutService()
+GstCaps* CapsForOffer(const FormatOffer& offer)
 {
-    GstCaps* caps = CapsForFormats(&DEFAULT_VIDEO_FORMAT, 1);
+    GstCaps* caps = CapsForFormats(offer.formats, offer.count);
+    if (offer.final)
+        return caps;
     gst_caps_append(caps, gst_caps_new_simple("image/jpeg", "width", GST_TYPE_INT_RANGE, 1,
-                                              (int)PICTURE_SIDE_LIMIT, "height", GST_TYPE_INT_RANGE, 1,
-                                              (int)PICTURE_SIDE_LIMIT, "framerate",
+                                              (int)PICTURE_SIDE_LIMIT, "height", GST_TYPE_INT_RANGE,
+                                              1, (int)PICTURE_SIDE_LIMIT, "framerate",
                                               GST_TYPE_FRACTION_RANGE, 1, 1, 240, 1, nullptr));
     return caps;
 }
@@ -80,8 +82,8 @@ GstCaps* FixateToSize(GstCaps* caps, PictureSize size)
     }
     both = gst_caps_truncate(both);
     both = gst_caps_make_writable(both);
-    gst_structure_fixate_field_nearest_fraction(gst_caps_get_structure(both, 0), "framerate",
-                                                30, 1);
+    gst_structure_fixate_field_nearest_fraction(gst_caps_get_structure(both, 0), "framerate", 30,
+                                                1);
     return gst_caps_fixate(both);
 }
 

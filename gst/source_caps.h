@@ -5,16 +5,18 @@
 #include <gst/gst.h>
 #include <stdint.h>
 
+#include "block_view.h"
 #include "picture_size.h"
 #include "video_formats.h"
 
 // One fixed structure per format, in order.
 GstCaps* CapsForFormats(const VideoFormat* formats, uint32_t count);
 
-// Without a service there is no table: the service's default format first,
-// then any size, so that a pipeline fixed to some size still starts and
-// shows the placeholder at that size.
-GstCaps* CapsWithoutService();
+// The offer's formats, in order; until they are a phone's table in a
+// running service (the offer is not final), then any size, so that a
+// pipeline fixed to some size still starts and shows the placeholder at
+// that size.
+GstCaps* CapsForOffer(const FormatOffer& offer);
 
 // Adds a structure for size at rate fpsN/fpsD after the others unless one of
 // them already has that size, so that renegotiating can keep the size that is

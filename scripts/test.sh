@@ -14,6 +14,9 @@ root=$PWD
 
 bash scripts/setup.sh
 
+echo "== C++ format of the changed files"
+bash scripts/check-format.sh
+
 # Asked once, after set-up has installed Wine; the Windows tests that pair the
 # two bitnesses ask the same.
 # (Another run's qemu handler may answer for the kernel meanwhile: only

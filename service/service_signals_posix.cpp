@@ -57,10 +57,10 @@ void CServiceTimer::Arm(int64_t dueTime100ns)
     int64_t ns = (dueTime100ns < 0 ? -dueTime100ns : dueTime100ns) * 100;
     if (ns == 0)
         ns = 1;
-    struct itimerspec spec = {};
-    spec.it_value.tv_sec = (time_t)(ns / 1000000000);
-    spec.it_value.tv_nsec = (long)(ns % 1000000000);
-    timerfd_settime((int)handle, 0, &spec, NULL);
+    struct itimerspec expiry = {};
+    expiry.it_value.tv_sec = (time_t)(ns / 1000000000);
+    expiry.it_value.tv_nsec = (long)(ns % 1000000000);
+    timerfd_settime((int)handle, 0, &expiry, NULL);
 }
 
 void CServiceTimer::Close()

@@ -7,9 +7,12 @@ namespace {
 const GUID& SubtypeGuid(CameraSubtype subtype)
 {
     switch (subtype) {
-    case CAMERA_NV12: return MFVideoFormat_NV12;
-    case CAMERA_YUY2: return MFVideoFormat_YUY2;
-    default: return MFVideoFormat_RGB32;
+    case CAMERA_NV12:
+        return MFVideoFormat_NV12;
+    case CAMERA_YUY2:
+        return MFVideoFormat_YUY2;
+    default:
+        return MFVideoFormat_RGB32;
     }
 }
 
@@ -50,6 +53,11 @@ HRESULT CreateCameraMediaType(const CameraType& type, IMFMediaType** out)
         hr = t->SetUINT32(MF_MT_SAMPLE_SIZE, size);
     if (SUCCEEDED(hr))
         hr = t->SetUINT32(MF_MT_DEFAULT_STRIDE, (UINT32)stride);
+    // The YUV pictures are the phone's JPEG colours in BT.601 at studio
+    // range. Unsaid, a reader takes BT.709 for HD sizes, and greens and reds
+    // come out up to 40 levels off.
+    if (SUCCEEDED(hr) && type.subtype != CAMERA_RGB32)
+        hr = t->SetUINT32(MF_MT_YUV_MATRIX, MFVideoTransferMatrix_BT601);
     if (SUCCEEDED(hr) && type.subtype != CAMERA_RGB32)
         hr = t->SetUINT32(MF_MT_VIDEO_NOMINAL_RANGE, MFNominalRange_16_235);
     if (SUCCEEDED(hr))

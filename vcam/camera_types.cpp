@@ -16,8 +16,8 @@ float UsableRate(float fps)
 
 PictureLayout LayoutOf(CameraSubtype subtype)
 {
-    static const PictureLayout layouts[CAMERA_SUBTYPE_COUNT] = { PICTURE_NV12, PICTURE_YUY2,
-                                                                 PICTURE_RGB32 };
+    static const PictureLayout layouts[CAMERA_SUBTYPE_COUNT] = {PICTURE_NV12, PICTURE_YUY2,
+                                                                PICTURE_RGB32};
     return layouts[subtype];
 }
 
@@ -30,14 +30,14 @@ uint32_t OfferedCameraTypes(const VideoFormat* formats, uint32_t count,
     for (int s = 0; s < CAMERA_SUBTYPE_COUNT; ++s)
         for (uint32_t i = 0; i < count && n < CAMERA_MAX_TYPES; ++i)
             if (Fits((CameraSubtype)s, formats[i].width, formats[i].height))
-                out[n++] = CameraType{ (CameraSubtype)s, formats[i] };
+                out[n++] = CameraType{(CameraSubtype)s, formats[i]};
     return n;
 }
 
 PictureTarget CameraPicture(const CameraType& type)
 {
     const VideoFormat& f = type.format;
-    PictureTarget t = { LayoutOf(type.subtype), f.width, f.height, f.width, f.height, true };
+    PictureTarget t = {LayoutOf(type.subtype), f.width, f.height, f.width, f.height, true};
     return t;
 }
 
@@ -65,14 +65,4 @@ void CameraFrameRate(float fps, uint32_t& numerator, uint32_t& denominator)
 int64_t CameraFrameDuration(float fps)
 {
     return (int64_t)(10000000.0 / (double)UsableRate(fps) + 0.5);
-}
-
-const char* CameraSubtypeName(CameraSubtype subtype)
-{
-    switch (subtype) {
-    case CAMERA_NV12: return "NV12";
-    case CAMERA_YUY2: return "YUY2";
-    case CAMERA_RGB32: return "RGB32";
-    default: return "?";
-    }
 }

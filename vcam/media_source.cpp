@@ -4,34 +4,28 @@
 
 #include <utility>
 
+#include "block_view.h"
 #include "camera_client.h"
 #include "camera_media_type.h"
 
 namespace {
 
-// The table the service holds now, or none when there is no service.
+// The types of the formats every consumer offers now, and the first type of
+// the size to start with.
 uint32_t CurrentTypes(CameraType (&types)[CAMERA_MAX_TYPES], uint32_t& firstIndex)
 {
-    VideoFormat formats[FORMAT_MAX_ENTRIES];
-    uint32_t count = 0, requestedWidth = 0, requestedHeight = 0;
     CCameraClient client;
-    FormatTable table;
-    if (client.Attach() && client.ReadFormats(table)) {
-        count = UsableFormats(table, formats);
-        client.ReadRequestedSize(requestedWidth, requestedHeight);
-    } else {
-        formats[count++] = DEFAULT_VIDEO_FORMAT;
-    }
-    uint32_t n = OfferedCameraTypes(formats, count, types);
+    FormatOffer offer;
+    FormatsToOffer(client, offer);
+    uint32_t n = OfferedCameraTypes(offer.formats, offer.count, types);
     if (n == 0) {
-        formats[0] = DEFAULT_VIDEO_FORMAT;
-        n = OfferedCameraTypes(formats, 1, types);
+        OfferFromTable(nullptr, offer.source, 0, 0, offer);
+        n = OfferedCameraTypes(offer.formats, offer.count, types);
     }
-    // The first type of the size the block asks for (another reader's
-    // choice), else the first.
+    const VideoFormat& start = offer.formats[offer.preferred];
     firstIndex = 0;
     for (uint32_t i = n; i-- > 0;)
-        if (types[i].format.width == requestedWidth && types[i].format.height == requestedHeight)
+        if (types[i].format.width == start.width && types[i].format.height == start.height)
             firstIndex = i;
     return n;
 }
@@ -39,22 +33,24 @@ uint32_t CurrentTypes(CameraType (&types)[CAMERA_MAX_TYPES], uint32_t& firstInde
 }  // namespace
 
 const InterfaceEntry CMediaSource::Interfaces[] = {
-    { &__uuidof(IMFMediaSourceEx), InterfaceOf<CMediaSource, IMFMediaSourceEx> },
-    { &__uuidof(IMFMediaSource), InterfaceOf<CMediaSource, IMFMediaSource> },
-    { &__uuidof(IMFMediaEventGenerator), InterfaceOf<CMediaSource, IMFMediaEventGenerator> },
-    { &__uuidof(IKsControl), InterfaceOf<CMediaSource, IKsControl> },
-    { nullptr, nullptr },
+    {&__uuidof(IMFMediaSourceEx), InterfaceOf<CMediaSource,         IMFMediaSourceEx>},
+    {&__uuidof(IMFMediaSource),                           InterfaceOf<CMediaSource,                                   IMFMediaSource>},
+    {&__uuidof(IMFMediaEventGenerator),            InterfaceOf<CMediaSource,          IMFMediaEventGenerator>},
+    {&__uuidof(IKsControl),InterfaceOf<CMediaSource,IKsControl>},
+    {nullptr,       nullptr                       },
 };
 
 CMediaSource::CMediaSource()
-    : stream(nullptr), streamAnnounced(false), started(false),
+    : CEventGenerator<IMFMediaSourceEx>(new CSourceCore, false), streamAnnounced(false),
       mediaFoundation(false)
 {
+    core->Release();  // the base holds it
 }
 
 CMediaSource::~CMediaSource()
 {
     Shutdown();
+    stream.Reset();
     presentation.Reset();
     streamDescriptor.Reset();
     attributes.Reset();
@@ -87,7 +83,7 @@ HRESULT CMediaSource::Init()
     for (uint32_t i = 0; i < count; ++i)
         if (mediaTypes[i] != nullptr)
             mediaTypes[i]->Release();
-    IMFStreamDescriptor* descriptors[1] = { streamDescriptor.Get() };
+    IMFStreamDescriptor* descriptors[1] = {streamDescriptor.Get()};
     if (SUCCEEDED(hr))
         hr = MFCreatePresentationDescriptor(1, descriptors, &presentation);
     if (SUCCEEDED(hr))
@@ -97,9 +93,9 @@ HRESULT CMediaSource::Init()
     if (SUCCEEDED(hr))
         hr = MFCreateAttributes(&attributes, 1);
     if (SUCCEEDED(hr)) {
-        stream = NewComObject<CMediaStream>();
-        streamRef.Attach(stream);
-        hr = stream ? stream->Init(this, streamDescriptor.Get()) : E_OUTOFMEMORY;
+        CMediaStream* made = NewComObject<CMediaStream>(core);
+        stream.Attach(made);
+        hr = made ? made->Init(this, streamDescriptor.Get()) : E_OUTOFMEMORY;
     }
     return hr;
 }
@@ -108,7 +104,7 @@ STDMETHODIMP CMediaSource::GetCharacteristics(DWORD* characteristics)
 {
     if (characteristics == nullptr)
         return E_POINTER;
-    std::lock_guard<std::mutex> hold(lock);
+    std::lock_guard<std::mutex> hold(core->lock);
     *characteristics = MFMEDIASOURCE_IS_LIVE;
     return CheckAlive();
 }
@@ -118,7 +114,7 @@ STDMETHODIMP CMediaSource::CreatePresentationDescriptor(IMFPresentationDescripto
     if (out == nullptr)
         return E_POINTER;
     *out = nullptr;
-    std::lock_guard<std::mutex> hold(lock);
+    std::lock_guard<std::mutex> hold(core->lock);
     HRESULT hr = CheckAlive();
     return SUCCEEDED(hr) ? presentation->Clone(out) : hr;
 }
@@ -133,7 +129,7 @@ STDMETHODIMP CMediaSource::Start(IMFPresentationDescriptor* descriptor, const GU
     // A live source starts now, wherever it is asked to start.
     if (startPosition != nullptr && startPosition->vt != VT_EMPTY && startPosition->vt != VT_I8)
         return MF_E_UNSUPPORTED_TIME_FORMAT;
-    std::lock_guard<std::mutex> hold(lock);
+    std::lock_guard<std::mutex> hold(core->lock);
     HRESULT hr = CheckAlive();
     if (FAILED(hr))
         return hr;
@@ -147,18 +143,18 @@ STDMETHODIMP CMediaSource::Start(IMFPresentationDescriptor* descriptor, const GU
     PropVariantInit(&now);
     now.vt = VT_I8;
     now.hVal.QuadPart = MFGetSystemTime();
+    bool restart = core->state != SOURCE_STOPPED;
     if (selected) {
-        hr = events->QueueEventParamUnk(streamAnnounced ? MEUpdatedStream : MENewStream,
-                                        GUID_NULL, S_OK,
-                                        streamRef.Get());
+        hr = events->QueueEventParamUnk(streamAnnounced ? MEUpdatedStream : MENewStream, GUID_NULL,
+                                        S_OK, stream.Get());
         streamAnnounced = true;
         if (SUCCEEDED(hr))
-            hr = stream->Start(now, started);
+            hr = Stream()->StartLocked(now, restart);
     } else {
-        hr = stream->Stop();
+        hr = Stream()->StopLocked();
     }
     if (SUCCEEDED(hr)) {
-        started = true;
+        core->state = selected ? SOURCE_RUNNING : SOURCE_STOPPED;
         hr = events->QueueEventParamVar(MESourceStarted, GUID_NULL, S_OK, &now);
     }
     return hr;
@@ -166,11 +162,12 @@ STDMETHODIMP CMediaSource::Start(IMFPresentationDescriptor* descriptor, const GU
 
 STDMETHODIMP CMediaSource::Stop()
 {
-    std::lock_guard<std::mutex> hold(lock);
+    std::lock_guard<std::mutex> hold(core->lock);
     HRESULT hr = CheckAlive();
-    if (SUCCEEDED(hr))
-        hr = stream->Stop();
-    started = false;
+    if (FAILED(hr))
+        return hr;
+    core->state = SOURCE_STOPPED;
+    hr = Stream()->StopLocked();
     if (SUCCEEDED(hr))
         hr = events->QueueEventParamVar(MESourceStopped, GUID_NULL, S_OK, nullptr);
     return hr;
@@ -178,12 +175,14 @@ STDMETHODIMP CMediaSource::Stop()
 
 STDMETHODIMP CMediaSource::Pause()
 {
-    std::lock_guard<std::mutex> hold(lock);
+    std::lock_guard<std::mutex> hold(core->lock);
     HRESULT hr = CheckAlive();
-    if (SUCCEEDED(hr) && !started)
+    if (SUCCEEDED(hr) && core->state == SOURCE_STOPPED)
         hr = MF_E_INVALID_STATE_TRANSITION;
-    if (SUCCEEDED(hr))
-        hr = stream->Pause();
+    if (SUCCEEDED(hr)) {
+        core->state = SOURCE_PAUSED;
+        hr = Stream()->PauseLocked();
+    }
     if (SUCCEEDED(hr))
         hr = events->QueueEventParamVar(MESourcePaused, GUID_NULL, S_OK, nullptr);
     return hr;
@@ -191,21 +190,24 @@ STDMETHODIMP CMediaSource::Pause()
 
 STDMETHODIMP CMediaSource::Shutdown()
 {
-    ComPtr<IMFMediaStream2> held;
-    CMediaStream* s = nullptr;
+    bool started;
     ComPtr<IMFMediaEventQueue> queue;
     {
-        std::lock_guard<std::mutex> hold(lock);
-        if (shutdown)
+        std::lock_guard<std::mutex> hold(core->lock);
+        if (core->state >= SOURCE_ENDING)
             return MF_E_SHUTDOWN;
-        shutdown = true;
-        held.Swap(streamRef);
-        std::swap(s, stream);
+        started = core->state != SOURCE_STOPPED;
+        core->state = SOURCE_ENDING;
         queue = events;
     }
-    // Outside the lock: the stream's thread may be handing out a sample.
-    if (s)
-        s->Shutdown();
+    // Outside the lock: the stream's thread may be handing out a sample, and
+    // a reader may still take the stream's end.
+    if (stream) {
+        Stream()->Shutdown(started);
+    } else {
+        std::lock_guard<std::mutex> hold(core->lock);
+        core->state = SOURCE_SHUT_DOWN;
+    }
     if (queue)
         queue->Shutdown();
     return S_OK;
@@ -218,13 +220,14 @@ STDMETHODIMP CMediaSource::GetSourceAttributes(IMFAttributes** out)
 
 STDMETHODIMP CMediaSource::GetStreamAttributes(DWORD streamId, IMFAttributes** out)
 {
-    return HandOut(out, [this] { return stream->Attributes(); },
-                   streamId == 0 ? S_OK : MF_E_INVALIDSTREAMNUMBER);
+    return HandOut(
+        out, [this] { return Stream()->Attributes(); },
+        streamId == 0 ? S_OK : MF_E_INVALIDSTREAMNUMBER);
 }
 
 STDMETHODIMP CMediaSource::SetD3DManager(IUnknown*)
 {
     // Samples are in system memory, which every consumer takes.
-    std::lock_guard<std::mutex> hold(lock);
+    std::lock_guard<std::mutex> hold(core->lock);
     return CheckAlive();
 }

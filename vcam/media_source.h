@@ -4,6 +4,9 @@
 // source's attribute store, and an IKsControl that has no controls. It runs
 // inside the camera frame server (a service in session 0: no window, no
 // user profile, no console) as well as in any application's process.
+//
+// The source and its stream take one lock and keep one state (SourceState,
+// event_generator.h), which the source's Start, Stop, Pause and Shutdown move.
 
 #include <windows.h>
 #include <mfapi.h>
@@ -44,9 +47,10 @@ private:
     ComPtr<IMFAttributes> attributes;
     ComPtr<IMFPresentationDescriptor> presentation;
     ComPtr<IMFStreamDescriptor> streamDescriptor;
-    ComPtr<IMFMediaStream2> streamRef;   // holds stream
-    CMediaStream* stream;
-    bool streamAnnounced;   // MENewStream went out; later starts send MEUpdatedStream
-    bool started;
-    bool mediaFoundation;   // MFStartup succeeded
+    // The stream's one counted reference, through the interface it is
+    // handed out as (CMediaStream has two IUnknown bases).
+    ComPtr<IMFMediaStream2> stream;
+    CMediaStream* Stream() const { return static_cast<CMediaStream*>(stream.Get()); }
+    bool streamAnnounced;  // MENewStream went out; later starts send MEUpdatedStream
+    bool mediaFoundation;  // MFStartup succeeded
 };

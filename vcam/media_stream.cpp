@@ -27,18 +27,17 @@ bool SameType(const CameraType& a, const CameraType& b)
 }  // namespace
 
 const InterfaceEntry CMediaStream::Interfaces[] = {
-    { &__uuidof(IMFMediaStream2), InterfaceOf<CMediaStream, IMFMediaStream2> },
-    { &__uuidof(IMFMediaStream), InterfaceOf<CMediaStream, IMFMediaStream> },
-    { &__uuidof(IMFMediaEventGenerator), InterfaceOf<CMediaStream, IMFMediaEventGenerator> },
-    { &__uuidof(IKsControl), InterfaceOf<CMediaStream, IKsControl> },
-    { nullptr, nullptr },
+    {&__uuidof(IMFMediaStream2), InterfaceOf<CMediaStream,         IMFMediaStream2>},
+    {&__uuidof(IMFMediaStream),                          InterfaceOf<CMediaStream,                                  IMFMediaStream>},
+    {&__uuidof(IMFMediaEventGenerator),           InterfaceOf<CMediaStream,          IMFMediaEventGenerator>},
+    {&__uuidof(IKsControl),InterfaceOf<CMediaStream,IKsControl>},
+    {nullptr,      nullptr                      },
 };
 
-CMediaStream::CMediaStream()
-    : state(MF_STREAM_STATE_STOPPED), quit(false), endTaken(false),
-      activeChanged(false), firstToken(0), pending(0), frame(new (std::nothrow) CameraFrame),
-      placeholderRgb(nullptr), placeholderFrame(nullptr), placeholderDrawn(false),
-      placeholderKind(PLACEHOLDER_NO_SERVICE)
+CMediaStream::CMediaStream(CSourceCore* shared)
+    : CEventGenerator<IMFMediaStream2>(shared, true), endTaken(false), activeChanged(true),
+      frame(new (std::nothrow) CameraFrame), placeholderRgb(nullptr), placeholderFrame(nullptr),
+      placeholderDrawn(false), placeholderKind(PLACEHOLDER_NO_SERVICE)
 {
     active.subtype = CAMERA_NV12;
     active.format = DEFAULT_VIDEO_FORMAT;
@@ -47,7 +46,7 @@ CMediaStream::CMediaStream()
 
 CMediaStream::~CMediaStream()
 {
-    Shutdown();
+    EndThread();
     delete frame;
     delete[] placeholderRgb;
     delete[] placeholderFrame;
@@ -55,6 +54,7 @@ CMediaStream::~CMediaStream()
 
 HRESULT CMediaStream::Init(IMFMediaSource* src, IMFStreamDescriptor* sd)
 {
+    std::lock_guard<std::mutex> hold(core->lock);
     source = src;
     descriptor = sd;
     HRESULT hr = MFCreateEventQueue(&events);
@@ -62,7 +62,7 @@ HRESULT CMediaStream::Init(IMFMediaSource* src, IMFStreamDescriptor* sd)
         hr = MFCreateAttributes(&attributes, 4);
     // What the frame server reads of a camera stream: a colour capture
     // stream, id 0, that several applications may share.
-    for (IMFAttributes* a : { attributes.Get(), static_cast<IMFAttributes*>(sd) }) {
+    for (IMFAttributes* a : {attributes.Get(), static_cast<IMFAttributes*>(sd)}) {
         if (SUCCEEDED(hr))
             hr = a->SetGUID(OVX_MF_DEVICESTREAM_STREAM_CATEGORY, OVX_PINNAME_VIDEO_CAPTURE);
         if (SUCCEEDED(hr))
@@ -74,7 +74,9 @@ HRESULT CMediaStream::Init(IMFMediaSource* src, IMFStreamDescriptor* sd)
                               OVX_MFFrameSourceTypes_Color);
     }
     // The converter's scratch sized for the largest picture here, once.
-    CameraType largest = { CAMERA_RGB32, { CAMERA_MAX_WIDTH, CAMERA_MAX_HEIGHT, 0 } };
+    CameraType largest = {
+        CAMERA_RGB32, {CAMERA_MAX_WIDTH, CAMERA_MAX_HEIGHT, 0}
+    };
     if (SUCCEEDED(hr) && (!converter.Start(CameraPicture(largest)) || frame == nullptr))
         hr = E_OUTOFMEMORY;
     if (SUCCEEDED(hr)) {
@@ -95,92 +97,74 @@ HRESULT CMediaStream::ReadCurrentType(CameraType& out)
     return hr;
 }
 
-HRESULT CMediaStream::Start(const PROPVARIANT& startTime, bool restart)
+HRESULT CMediaStream::StartLocked(const PROPVARIANT& startTime, bool restart)
 {
     CameraType type;
     HRESULT hr = ReadCurrentType(type);
     if (FAILED(hr))
         return hr;
-    {
-        std::lock_guard<std::mutex> hold(lock);
-        if (shutdown)
-            return MF_E_SHUTDOWN;
-        if (restart || !SameType(type, active) || state == MF_STREAM_STATE_STOPPED) {
-            active = type;
-            activeChanged = true;
-        }
-        state = MF_STREAM_STATE_RUNNING;
-        feed.Resume();
+    if (restart || !SameType(type, active)) {
+        active = type;
+        activeChanged = true;
     }
-    wake.notify_all();
+    feed.Resume();
+    core->wake.notify_all();
     return events->QueueEventParamVar(MEStreamStarted, GUID_NULL, S_OK, &startTime);
 }
 
-HRESULT CMediaStream::Stop()
+HRESULT CMediaStream::StopLocked()
 {
-    {
-        std::lock_guard<std::mutex> hold(lock);
-        if (shutdown)
-            return MF_E_SHUTDOWN;
-        state = MF_STREAM_STATE_STOPPED;
-        // A stopped stream forgets its requests.
-        for (uint32_t i = 0; i < MAX_PENDING_REQUESTS; ++i)
-            tokens[i].Reset();
-        pending = 0;
-        feed.Cancel();
-    }
-    wake.notify_all();
+    // A stopped stream forgets its requests, and starts afresh.
+    requests.clear();
+    activeChanged = true;
+    feed.Cancel();
     return events->QueueEventParamVar(MEStreamStopped, GUID_NULL, S_OK, nullptr);
 }
 
-HRESULT CMediaStream::Pause()
+HRESULT CMediaStream::PauseLocked()
 {
-    {
-        std::lock_guard<std::mutex> hold(lock);
-        if (shutdown)
-            return MF_E_SHUTDOWN;
-        state = MF_STREAM_STATE_PAUSED;
-        feed.Cancel();
-    }
+    feed.Cancel();
     return events->QueueEventParamVar(MEStreamPaused, GUID_NULL, S_OK, nullptr);
 }
 
-void CMediaStream::Shutdown()
+// Ends the thread, which finishes the sample it is making and sees the state.
+void CMediaStream::EndThread()
 {
-    bool started;
     {
-        std::lock_guard<std::mutex> hold(lock);
-        if (shutdown || quit)
-            return;
-        quit = true;
-        started = state != MF_STREAM_STATE_STOPPED;
+        std::lock_guard<std::mutex> hold(core->lock);
+        if (core->state < SOURCE_ENDING)
+            core->state = SOURCE_ENDING;
         feed.Cancel();
     }
-    wake.notify_all();
+    core->wake.notify_all();
     if (thread.joinable())
         thread.join();
+}
+
+void CMediaStream::Shutdown(bool started)
+{
+    EndThread();
     if (started && events) {
         // A reader waiting for a sample would wait for ever: end the stream
         // first, and give the reader a moment to take that event before
-        // every call here answers MF_E_SHUTDOWN.
+        // every call here answers MF_E_SHUTDOWN (vcam_process.shutdown shows
+        // the read then ends with the end of the stream).
         events->QueueEventParamVar(MEEndOfStream, GUID_NULL, S_OK, nullptr);
-        std::unique_lock<std::mutex> hold(lock);
-        wake.wait_for(hold, std::chrono::milliseconds(END_OF_STREAM_WAIT_MS),
-                      [this] { return endTaken; });
+        std::unique_lock<std::mutex> hold(core->lock);
+        core->wake.wait_for(hold, std::chrono::milliseconds(END_OF_STREAM_WAIT_MS),
+                            [this] { return endTaken; });
     }
     ComPtr<IMFMediaSource> owner;
     {
-        std::lock_guard<std::mutex> hold(lock);
-        shutdown = true;
+        std::lock_guard<std::mutex> hold(core->lock);
+        core->state = SOURCE_SHUT_DOWN;
         if (events)
             events->Shutdown();
-        for (uint32_t i = 0; i < MAX_PENDING_REQUESTS; ++i)
-            tokens[i].Reset();
-        pending = 0;
-        owner.Swap(source);   // the source holds this stream: the cycle ends here
+        requests.clear();
+        owner.Swap(source);  // the source holds this stream: the cycle ends here
     }
     // Let go outside the lock: the source may hold the last reference to
-    // this stream, whose destructor takes the lock again.
+    // this stream.
     owner.Reset();
 }
 
@@ -190,7 +174,7 @@ void CMediaStream::EventTaken(HRESULT hr, IMFMediaEvent* event)
     if (SUCCEEDED(hr) && event != nullptr && SUCCEEDED(event->GetType(&type)) &&
         type == MEEndOfStream) {
         endTaken = true;
-        wake.notify_all();
+        core->wake.notify_all();
     }
 }
 
@@ -207,32 +191,44 @@ STDMETHODIMP CMediaStream::GetStreamDescriptor(IMFStreamDescriptor** out)
 STDMETHODIMP CMediaStream::RequestSample(IUnknown* token)
 {
     {
-        std::lock_guard<std::mutex> hold(lock);
-        if (shutdown)
-            return MF_E_SHUTDOWN;
-        if (state == MF_STREAM_STATE_STOPPED)
+        std::lock_guard<std::mutex> hold(core->lock);
+        HRESULT hr = CheckAlive();
+        if (FAILED(hr))
+            return hr;
+        if (core->state == SOURCE_STOPPED)
             return MF_E_MEDIA_SOURCE_WRONGSTATE;
-        if (pending == MAX_PENDING_REQUESTS)
+        if (requests.size() == MAX_PENDING_REQUESTS)
             return MF_E_SAMPLEALLOCATOR_EMPTY;
-        tokens[(firstToken + pending) % MAX_PENDING_REQUESTS] = token;
-        ++pending;
+        requests.push_back(token);
     }
-    wake.notify_all();
+    core->wake.notify_all();
     return S_OK;
 }
 
 STDMETHODIMP CMediaStream::SetStreamState(MF_STREAM_STATE value)
 {
+    std::lock_guard<std::mutex> hold(core->lock);
+    HRESULT hr = CheckAlive();
+    if (FAILED(hr))
+        return hr;
     PROPVARIANT now;
     PropVariantInit(&now);
     switch (value) {
     case MF_STREAM_STATE_RUNNING:
         now.vt = VT_I8;
         now.hVal.QuadPart = MFGetSystemTime();
-        return Start(now, false);
-    case MF_STREAM_STATE_PAUSED: return Pause();
-    case MF_STREAM_STATE_STOPPED: return Stop();
-    default: return E_INVALIDARG;
+        hr = StartLocked(now, false);
+        if (SUCCEEDED(hr))
+            core->state = SOURCE_RUNNING;
+        return hr;
+    case MF_STREAM_STATE_PAUSED:
+        core->state = SOURCE_PAUSED;
+        return PauseLocked();
+    case MF_STREAM_STATE_STOPPED:
+        core->state = SOURCE_STOPPED;
+        return StopLocked();
+    default:
+        return E_INVALIDARG;
     }
 }
 
@@ -240,8 +236,10 @@ STDMETHODIMP CMediaStream::GetStreamState(MF_STREAM_STATE* value)
 {
     if (value == nullptr)
         return E_POINTER;
-    std::lock_guard<std::mutex> hold(lock);
-    *value = state;
+    std::lock_guard<std::mutex> hold(core->lock);
+    *value = core->state == SOURCE_RUNNING  ? MF_STREAM_STATE_RUNNING
+             : core->state == SOURCE_PAUSED ? MF_STREAM_STATE_PAUSED
+                                            : MF_STREAM_STATE_STOPPED;
     return CheckAlive();
 }
 
@@ -262,12 +260,12 @@ const uint8_t* CMediaStream::Placeholder(PlaceholderKind kind, const CameraType&
         if (placeholderRgb == nullptr || placeholderFrame == nullptr)
             return nullptr;
     }
-    RgbImage image = { placeholderRgb, f.width, f.height };
+    RgbImage image = {placeholderRgb, f.width, f.height};
     DrawPlaceholderCard(kind, image);
     uint32_t written = 0;
-    placeholderDrawn = converter.Start(CameraPicture(type)) &&
-                       converter.FromRgb(image, placeholderFrame,
-                                         (uint32_t)f.width * f.height * 4, written);
+    placeholderDrawn =
+        converter.Start(CameraPicture(type)) &&
+        converter.FromRgb(image, placeholderFrame, (uint32_t)f.width * f.height * 4, written);
     if (!placeholderDrawn)
         return nullptr;
     placeholderKind = kind;
@@ -290,8 +288,7 @@ ComPtr<IMFSample> CMediaStream::NextSample(const CameraType& type, bool restarte
     ComPtr<IMFMediaBuffer> buffer;
     BYTE* data = nullptr;
     if ((got == FEED_PLACEHOLDER && picture == nullptr) ||
-        FAILED(pool.Take(size, sample, buffer)) ||
-        FAILED(buffer->Lock(&data, nullptr, nullptr))) {
+        FAILED(pool.Take(size, sample, buffer)) || FAILED(buffer->Lock(&data, nullptr, nullptr))) {
         feed.Dropped();
         return nullptr;
     }
@@ -325,8 +322,7 @@ ComPtr<IMFSample> CMediaStream::NextSample(const CameraType& type, bool restarte
 
 // Sample times are the system clock's, which the presentation clock of a
 // live source runs on: the moment the frame was taken from the block.
-bool CMediaStream::Stamp(IMFSample* sample, const CameraType& type, LONGLONG time,
-                         bool restarted)
+bool CMediaStream::Stamp(IMFSample* sample, const CameraType& type, LONGLONG time, bool restarted)
 {
     if (FAILED(sample->SetSampleTime(time)) ||
         FAILED(sample->SetSampleDuration(CameraFrameDuration(type.format.fps))))
@@ -339,11 +335,13 @@ bool CMediaStream::Stamp(IMFSample* sample, const CameraType& type, LONGLONG tim
 void CMediaStream::Run()
 {
     bool restarted = true;
-    std::unique_lock<std::mutex> hold(lock);
+    std::unique_lock<std::mutex> hold(core->lock);
     for (;;) {
-        wake.wait(hold,
-                  [this] { return quit || (state == MF_STREAM_STATE_RUNNING && pending > 0); });
-        if (quit)
+        core->wake.wait(hold, [this] {
+            return core->state >= SOURCE_ENDING ||
+                   (core->state == SOURCE_RUNNING && !requests.empty());
+        });
+        if (core->state >= SOURCE_ENDING)
             break;
         CameraType type = active;
         bool begin = activeChanged;
@@ -359,16 +357,15 @@ void CMediaStream::Run()
         // The stream may have stopped or switched type while this one was made.
         if (!sample)
             continue;
-        if (quit || state != MF_STREAM_STATE_RUNNING || pending == 0 || activeChanged) {
+        if (core->state != SOURCE_RUNNING || requests.empty() || activeChanged) {
             feed.Dropped();
             continue;
         }
         feed.Shown();
         restarted = false;
         ComPtr<IUnknown> token;
-        token.Swap(tokens[firstToken]);
-        firstToken = (firstToken + 1) % MAX_PENDING_REQUESTS;
-        --pending;
+        token.Swap(requests.front());
+        requests.pop_front();
         if (token)
             sample->SetUnknown(MFSampleExtension_Token, token.Get());
         events->QueueEventParamUnk(MEMediaSample, GUID_NULL, S_OK, sample.Get());

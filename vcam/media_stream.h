@@ -1,24 +1,27 @@
 #pragma once
 // The camera's one video stream. Its thread answers each RequestSample with
 // the next picture from the feed (the phone's frame decoded into the chosen
-// type, or the placeholder card) as an MEMediaSample, while the stream runs.
+// type, or the placeholder card) as an MEMediaSample, while the source runs.
 // Every wait in it is bounded or woken, so Stop and Shutdown return at once
 // even while a request waits for a frame.
+//
+// The stream shares its source's lock and state (event_generator.h): the
+// source moves the state and calls the *Locked operations with the lock
+// held; SetStreamState does the same for a reader that drives the stream.
 
 #include <windows.h>
 #include <mfapi.h>
 #include <mfidl.h>
 
-#include <condition_variable>
-#include <mutex>
+#include <deque>
 #include <thread>
 
+#include "camera_feed.h"
 #include "camera_types.h"
 #include "com_object.h"
 #include "event_generator.h"
-#include "no_camera_controls.h"
-#include "camera_feed.h"
 #include "mf_declarations.h"
+#include "no_camera_controls.h"
 #include "picture_convert.h"
 #include "sample_pool.h"
 
@@ -30,18 +33,20 @@ class CMediaStream : public CEventGenerator<IMFMediaStream2>, public CNoCameraCo
 public:
     static const InterfaceEntry Interfaces[];
 
-    CMediaStream();
+    explicit CMediaStream(CSourceCore* core);
     virtual ~CMediaStream();
 
     HRESULT Init(IMFMediaSource* source, IMFStreamDescriptor* descriptor);
     IMFAttributes* Attributes() const { return attributes.Get(); }
 
-    // From the source, which holds its own lock around each. Start takes the
+    // With the lock held, after the source has set the state. Start takes the
     // descriptor's current media type; a restart with another type switches.
-    HRESULT Start(const PROPVARIANT& startTime, bool restart);
-    HRESULT Stop();
-    HRESULT Pause();
-    void Shutdown();
+    HRESULT StartLocked(const PROPVARIANT& startTime, bool restart);
+    HRESULT StopLocked();
+    HRESULT PauseLocked();
+    // Without the lock, once the source is SOURCE_ENDING: ends the thread,
+    // gives a reader of a started stream its end, and shuts the stream down.
+    void Shutdown(bool started);
 
     // IMFMediaStream
     STDMETHODIMP GetMediaSource(IMFMediaSource** source) override;
@@ -56,30 +61,26 @@ private:
     CMediaStream& operator=(const CMediaStream&);
 
     void EventTaken(HRESULT hr, IMFMediaEvent* event) override;
+    void EndThread();
     HRESULT ReadCurrentType(CameraType& out);
     void Run();
     ComPtr<IMFSample> NextSample(const CameraType& type, bool restarted);
     bool Stamp(IMFSample* sample, const CameraType& type, LONGLONG time, bool restarted);
     const uint8_t* Placeholder(PlaceholderKind kind, const CameraType& type);
 
-    // The base's lock guards everything below up to the thread's own state.
-    std::condition_variable wake;
-    ComPtr<IMFMediaSource> source;   // until Shutdown
+    // Under the core's lock.
+    ComPtr<IMFMediaSource> source;  // until Shutdown
     ComPtr<IMFStreamDescriptor> descriptor;
     ComPtr<IMFAttributes> attributes;
-    MF_STREAM_STATE state;
-    bool quit;       // the thread ends; Shutdown is under way
-    bool endTaken;   // a reader took MEEndOfStream
+    bool endTaken;  // a reader took MEEndOfStream
     CameraType active;
     bool activeChanged;
-    ComPtr<IUnknown> tokens[MAX_PENDING_REQUESTS];   // a ring; a token may be null
-    uint32_t firstToken;
-    uint32_t pending;
+    std::deque<ComPtr<IUnknown>> requests;  // oldest first; a token may be null
     std::thread thread;
 
     // The thread's own.
     CCameraFeed feed;
-    CameraFrame* frame;   // allocated once
+    CameraFrame* frame;  // allocated once
     CPictureConverter converter;
     CSamplePool pool;
     uint8_t* placeholderRgb;

@@ -1,10 +1,13 @@
 #pragma once
-// The stream's samples, each with one memory buffer, handed out again once
-// every reader has let go of them: frames are allocated once per stream and
-// size, not once per frame. A slot is free when the pool holds the only
-// reference to its sample and no one but the pool and that sample holds its
-// buffer; then no one else can take a new reference either, so the check
-// cannot race with a reader.
+// The stream's samples, each with one memory buffer, allocated once per
+// stream and size and handed out again once every reader has let go of
+// them. Each is a tracked sample: when its last outside reference goes, the
+// sample itself calls the pool back (IMFTrackedSample), and the pool puts it
+// on its free list. The pool never reads a reference count.
+//
+// A handed-out sample holds the pool's reference; its callback gives it
+// back. The callback object outlives the pool for as long as samples are
+// out, and drops what comes back after the pool is gone.
 
 #include <windows.h>
 #include <mfapi.h>
@@ -13,19 +16,27 @@
 
 #include "com_object.h"
 
+class CSampleReturn;
+
 class CSamplePool {
 public:
-    // A sample no one else holds, with one buffer of at least size bytes
-    // and no attributes left from its last use. Fails when every slot is in
-    // use or memory runs out.
+    CSamplePool();
+    ~CSamplePool();
+
+    // A sample no reader holds, with one buffer of at least size bytes and
+    // no attributes left from its last use. Fails when every sample is out
+    // or memory runs out.
     HRESULT Take(DWORD size, ComPtr<IMFSample>& sample, ComPtr<IMFMediaBuffer>& buffer);
 
-    // Lets go of every slot; samples still held elsewhere live on there.
-    void Clear();
+    // Samples made so far (at most SAMPLE_POOL_SIZE), and of those on the free list.
+    void Counts(uint32_t& made, uint32_t& free);
 
 private:
-    // Enough for the readers' queues; slots are filled only as needed.
-    static const int SLOTS = 8;
-    ComPtr<IMFSample> samples[SLOTS];
-    ComPtr<IMFMediaBuffer> buffers[SLOTS];
+    CSamplePool(const CSamplePool&);
+    CSamplePool& operator=(const CSamplePool&);
+
+    CSampleReturn* returns;  // one reference, null when memory ran out
 };
+
+// Enough for the readers' queues; samples are made only as needed.
+const uint32_t SAMPLE_POOL_SIZE = 8;

@@ -21,6 +21,8 @@ const int NET_BUFFER_SIZE = 2000000;
 class CNetSocket {
 public:
     static CNetSocket* CreateTcp();
+    // Datagrams and the local address complete the class; the service uses
+    // neither, and only the socket's own tests call them.
     static CNetSocket* CreateUdp();
     ~CNetSocket();
 
@@ -30,9 +32,9 @@ public:
     int Listen();
     int Connect(uint32_t address, uint16_t port, uint32_t timeoutMs);
     int Send(const void* data, int length);
-    int SendTo(const void* data, int length, uint32_t address, uint16_t port);
+    int SendTo(const void* data, int length, uint32_t address, uint16_t port);  // tests only
     int Receive(void* buffer, int& size);
-    uint32_t LocalAddress();
+    uint32_t LocalAddress();  // tests only
     int Accept();
     int Close();
     // The platform's socket, for a wait on its readiness; the object keeps it.

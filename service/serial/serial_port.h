@@ -59,6 +59,8 @@ public:
     // The I/O thread's body.
     void Run();
 
+    // The read size SetReadSize settled on, after clamping. Only the tests
+    // look: the I/O thread reads the field itself.
     int ReadSize() const;
 
     // The worker's fields (flags, buffers, the platform's port, signals and

@@ -25,6 +25,8 @@ public:
     void OnClosed() override;
     void OnData(const uint8_t* bytes, int count) override;
 
+    // The number the last Connect stored, which IsPresent looks for; only
+    // the tests read it, to see presence follow it.
     int PortNumber() const { return portNumber; }
     CSerialPort* Worker() const { return worker; }
 

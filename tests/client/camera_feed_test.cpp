@@ -26,10 +26,33 @@ namespace {
 // that carries the stamp, a baseline frame header, the end marker.
 std::vector<uint8_t> Jpeg(uint32_t stamp, uint32_t width, uint32_t height)
 {
-    std::vector<uint8_t> j = {0xFF, 0xD8, 0xFF, 0xFE, 0x00, 0x06, 0, 0, 0, 0,
-                              0xFF, 0xC0, 0x00, 0x0B, 0x08, (uint8_t)(height >> 8),
-                              (uint8_t)height, (uint8_t)(width >> 8), (uint8_t)width,
-                              0x01, 0x01, 0x11, 0x00, 0x12, 0x34, 0xFF, 0xD9};
+    std::vector<uint8_t> j = {0xFF,
+                              0xD8,
+                              0xFF,
+                              0xFE,
+                              0x00,
+                              0x06,
+                              0,
+                              0,
+                              0,
+                              0,
+                              0xFF,
+                              0xC0,
+                              0x00,
+                              0x0B,
+                              0x08,
+                              (uint8_t)(height >> 8),
+                              (uint8_t)height,
+                              (uint8_t)(width >> 8),
+                              (uint8_t)width,
+                              0x01,
+                              0x01,
+                              0x11,
+                              0x00,
+                              0x12,
+                              0x34,
+                              0xFF,
+                              0xD9};
     memcpy(&j[6], &stamp, 4);
     return j;
 }
@@ -59,8 +82,8 @@ protected:
     static void OfferSizes()
     {
         g_formats.count = 2;
-        g_formats.entries[0] = { PackEntry(640, 480, 0), 30.0f };
-        g_formats.entries[1] = { PackEntry(320, 240, 0), 30.0f };
+        g_formats.entries[0] = {PackEntry(640, 480, 0), 30.0f};
+        g_formats.entries[1] = {PackEntry(320, 240, 0), 30.0f};
         PublishFormats();
     }
     // The size the service takes from the block, as it reads it per step.
@@ -190,32 +213,82 @@ TEST_F(CameraFeedTest, AsksForItsSizeAfterEveryRestartButNeverFightsAnotherConsu
         feed.Next(20, *frame, item);
     EXPECT_EQ(RequestedWidth(), 320u);
     EXPECT_LT(GetTickMs() - start, 1000u);
+}
 
-    // A size the consumer chooses is written even when it is the table's
-    // last entry. Afterwards nobody asks (a new run in place with no stored
-    // table) while the service sends that entry anyway: asking again would
-    // only make it link again.
-    SetRequestedSize(0, 0);
-    g_formats.count = 1;
-    g_formats.entries[0].packed = PackEntry(320, 240, 0);
-    PublishFormats();
-    CCameraFeed quiet;
-    quiet.SetWantedSize(320, 240);
-    quiet.Start();
-    quiet.Next(20, *frame, item);
-    EXPECT_EQ(RequestedWidth(), 320u);
-    SetRequestedSize(0, 0);
-    for (start = GetTickMs(); GetTickMs() - start < 4 * ASK_CHECK_MS;)
-        quiet.Next(20, *frame, item);
-    EXPECT_EQ(RequestedWidth(), 0u);
-    // A size only preferred (a consumer's default) is not written even at
-    // the start, while the service sends it anyway.
-    CCameraFeed preferring;
-    preferring.PreferSize(320, 240);
-    preferring.Start();
-    for (start = GetTickMs(); GetTickMs() - start < 4 * ASK_CHECK_MS;)
-        preferring.Next(20, *frame, item);
-    EXPECT_EQ(RequestedWidth(), 0u);
+// The rule for asking, one look at a time. Every row wants 320 x 240 and
+// looks at t = 10 s; the state before it saw the requested size it gives
+// unchanged since t = 0, a live frame at t = 9 s and a link that was down.
+TEST(SizeAsk, WhenAFeedWritesItsSize)
+{
+    const uint32_t NOW = 10000;
+    struct Row {
+        const char* what;
+        uint32_t reqW, reqH;  // the block's requested size
+        bool force, preferredOnly, streaming, ringEmpty, requestedIsStartUp, wantedIsStartUp;
+        bool changed;     // the requested size is new at this look
+        bool starving;    // no live frame since t = 0
+        bool byConsumer;  // the size seen was asked for by a consumer
+        bool ask;
+    };
+    const Row rows[] = {
+        {"already asked for",                                 320,  240, true,  false, true,  false, false, false, false, true,  false,
+         false                                                                                                                               },
+        {"chosen: written at once",                           1024, 768, true,  false, true,  false, false, false, false, false,
+         true,                                                                                                                          true },
+        {"another consumer's size is left alone",             1024, 768, false, false, true,  false, false,
+         false,                                                                                                    false, false, true,  false},
+        {"nobody asks: a new run in place",                   0,    0,   false, false, false, true,  false, false, false,
+         false,                                                                                                                  false, true },
+        {"nobody asks and the service sends it anyway",       0,    0,   false, false, false, true,  false,
+         true,                                                                                                     false, false, false, false},
+        {"a default is not written even at the start",        0,    0,   true,  true,  false, true,  false, true,
+         false,                                                                                                           false, false, false},
+        {"a chosen size is written even so",                  0,    0,   true,  false, false, true,  false, true,  false,
+         false,                                                                                                                  false, true },
+        {"a starting service's size",                         640,  480, false, false, false, true,  true,  false, false,
+         false,                                                                                                                  false, true },
+        {"changed while streaming with frames: a consumer's", 640,  480, false, false, true,  false,
+         true,                                                                                              false, true,  false, false, false},
+        {"starved while it streams",                          1024, 768, false, false, true,  false, false, false, false,
+         true,                                                                                                                   true,  true },
+        {"starved, but the size is new",                      1024, 768, false, false, true,  false, false, false, true,
+         true,                                                                                                                   false, false},
+        {"starved, but no link",                              1024, 768, false, false, false, false, false, false, false, true,
+         true,                                                                                                                          false},
+    };
+    for (const Row& r : rows) {
+        SizeAskState state;
+        SizeAskStart(state, 0);
+        state.seenRequest = r.changed ? 0xFFFFFFFFu : (r.reqW | r.reqH << 16);
+        state.seenRequestByConsumer = r.byConsumer;
+        state.streamedAtLastLook = false;
+        state.lastLiveShownMs = r.starving ? 0 : NOW - 1000;
+        SizeLook look = {NOW,
+                         r.force,
+                         r.preferredOnly,
+                         320,
+                         240,
+                         r.reqW,
+                         r.reqH,
+                         r.streaming,
+                         r.ringEmpty,
+                         r.requestedIsStartUp,
+                         r.wantedIsStartUp};
+        EXPECT_EQ(DecideSizeAsk(state, look), r.ask) << r.what;
+        if (r.starving && r.ask) {
+            EXPECT_EQ(state.lastLiveShownMs, NOW) << "asking starts the wait again";
+        }
+    }
+    // A link that was up at the last look counts as up: a size that changed
+    // while it dropped for that very change was still a consumer's.
+    SizeAskState state;
+    SizeAskStart(state, 0);
+    state.seenRequest = 0;
+    state.seenRequestByConsumer = false;
+    state.streamedAtLastLook = true;
+    SizeLook look = {NOW, false, false, 320, 240, 640, 480, false, false, true, false};
+    EXPECT_FALSE(DecideSizeAsk(state, look));
+    EXPECT_TRUE(state.seenRequestByConsumer);
 }
 
 TEST_F(CameraFeedTest, AttachesWhenTheServiceComesAndFollowsItAcrossARestart)

@@ -18,10 +18,9 @@ import sys
 import time
 
 TESTS = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-sys.path[:0] = [TESTS, os.path.join(TESTS, "service")]
-from link_process_test import Rig  # noqa: E402
+sys.path.insert(0, TESTS)
 from pe_bits import pe_bits  # noqa: E402
-from rig_support import (BLOCK_COLOURS, SKIPPED, VIDEO_RENDERER_NEEDS_32BIT_KERNEL,  # noqa: E402
+from rig_support import (BLOCK_COLOURS, SKIPPED, VIDEO_RENDERER_NEEDS_32BIT_KERNEL, Rig,  # noqa: E402
                          WineDll, check, run_case, seconds, summary, without_32bit_kernel)
 
 CLSID = "{5E75F4EE-128D-4972-8CD9-5B82DF38EB55}"

@@ -22,14 +22,18 @@ std::string Text(const GstCaps* caps)
 TEST(SourceCaps, OneStructurePerEntryInTableOrderAndFixationPrefersASize)
 {
     // Two entries of one size at different rates stay two structures.
-    const VideoFormat formats[] = {{1280, 720, 30.0f}, {640, 480, 30.0f}, {640, 480, 15.0f},
-                                   {320, 240, 29.97f}};
+    const VideoFormat formats[] = {
+        {1280, 720, 30.0f },
+        {640,  480, 30.0f },
+        {640,  480, 15.0f },
+        {320,  240, 29.97f}
+    };
     GstCaps* caps = CapsForFormats(formats, 4);
-    GstCaps* expected = gst_caps_from_string(
-        "image/jpeg, width=1280, height=720, framerate=30/1; "
-        "image/jpeg, width=640, height=480, framerate=30/1; "
-        "image/jpeg, width=640, height=480, framerate=15/1; "
-        "image/jpeg, width=320, height=240, framerate=2997/100");
+    GstCaps* expected =
+        gst_caps_from_string("image/jpeg, width=1280, height=720, framerate=30/1; "
+                             "image/jpeg, width=640, height=480, framerate=30/1; "
+                             "image/jpeg, width=640, height=480, framerate=15/1; "
+                             "image/jpeg, width=320, height=240, framerate=2997/100");
     EXPECT_TRUE(gst_caps_is_strictly_equal(caps, expected)) << Text(caps);
     gst_caps_unref(expected);
 
@@ -52,8 +56,10 @@ TEST(SourceCaps, OneStructurePerEntryInTableOrderAndFixationPrefersASize)
     ASSERT_EQ(5u, gst_caps_get_size(caps));
     gst_caps_unref(caps);
 
-    // Without a service: the default first, then any size.
-    caps = CapsWithoutService();
+    // Until a phone's table is known: the offer first, then any size.
+    FormatOffer offer;
+    OfferFromTable(nullptr, OFFER_DEFAULT, 0, 0, offer);
+    caps = CapsForOffer(offer);
     fixed = FixateToSize(gst_caps_ref(caps), {1920, 1080});
     ASSERT_NE(nullptr, fixed);
     EXPECT_TRUE(ReadCapsFormat(fixed, size, n, d));
@@ -85,7 +91,11 @@ std::vector<uint8_t> Decode(const uint8_t* jpeg, uint32_t size, int& width, int&
 TEST(Placeholder, EveryKindEncodesAtTheSizeWithItsMarkAndVisibleText)
 {
     CPlaceholderImages images;
-    const PictureSize sizes[] = {{640, 480}, {176, 144}, {1280, 720}};
+    const PictureSize sizes[] = {
+        {640,  480},
+        {176,  144},
+        {1280, 720}
+    };
     for (const PictureSize& s : sizes) {
         images.SetSize(s.width, s.height);
         for (int k = 0; k < PLACEHOLDER_KIND_COUNT; ++k) {
@@ -125,7 +135,7 @@ TEST(Placeholder, PhoneFramesAndDamagedCommentsAreNotPlaceholders)
     const uint8_t* jpeg = images.Jpeg(PLACEHOLDER_NO_SERVICE, 200000, size);
     ASSERT_NE(nullptr, jpeg);
     std::vector<uint8_t> copy(jpeg, jpeg + size);
-    copy[5] = 0xFF;   // a comment length past the end
+    copy[5] = 0xFF;  // a comment length past the end
     EXPECT_FALSE(ReadPlaceholderKind(copy.data(), (uint32_t)copy.size(), kind));
     EXPECT_FALSE(ReadPlaceholderKind(copy.data(), 8, kind));
 }

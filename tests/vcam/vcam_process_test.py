@@ -20,10 +20,9 @@ import sys
 import time
 
 TESTS = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-sys.path[:0] = [TESTS, os.path.join(TESTS, "filter"), os.path.join(TESTS, "service")]
+sys.path[:0] = [TESTS, os.path.join(TESTS, "filter")]
 from filter_process_test import JPEG_TOLERANCE  # noqa: E402
-from link_process_test import Rig  # noqa: E402
-from rig_support import (BLOCK_COLOURS, Failure, WineDll, check, run_case, seconds,  # noqa: E402
+from rig_support import (BLOCK_COLOURS, Failure, Rig, WineDll, check, run_case, seconds,  # noqa: E402
                          summary)
 
 CLSID = "{4D34993D-67BD-4538-9C88-5F514A70AB14}"
@@ -66,7 +65,7 @@ class CameraRig(WineDll, Rig):
 
 def types(out):
     return [(s, int(w), int(h), r) for s, w, h, r in
-            re.findall(r"^type \d+: (\w+) (\d+)x(\d+) (\d+/\d+)$", out, re.M)]
+            re.findall(r"^type \d+: (\w+) (\d+)x(\d+) (\d+/\d+)(?: matrix=\S+ range=\S+)?$", out, re.M)]
 
 
 def pixel_reader(data, subtype, w, h):
@@ -128,6 +127,11 @@ def case_formats(rig):
     sizes = [(1280, 720, "30/1"), (640, 480, "15/1"), (320, 240, "10/1")]
     want = [(s,) + z for s in ("NV12", "YUY2", "RGB32") for z in sizes]
     check(types(out) == want, "types %s, not %s" % (types(out), want))
+    # BT.601 at studio range on every YUV type, said outright: unsaid, HD
+    # sizes read as BT.709.
+    yuv = re.findall(r"^type \d+: (?:NV12|YUY2) .*$", out, re.M)
+    check(len(yuv) == 6 and all(l.endswith(" matrix=bt601 range=16-235") for l in yuv),
+          "the YUV types' colours:\n" + out)
 
 
 def case_pixels(rig):
@@ -217,6 +221,9 @@ def case_shutdown(rig):
     s = summary(out)
     check(s["ended"] != "0x00000000", "the read did not end: %s" % s)
     check(s["shutdown_to_return_ms"] < 5000, "the read came back only after %s ms" % s)
+    # Shutdown gives the reader a moment to take the end of the stream: the
+    # read ends with it, not with an error.
+    check(s["end_of_stream"] == 1, "the read did not end with the end of the stream: %s" % s)
 
 
 def case_two_readers(rig):

@@ -62,9 +62,12 @@ bool ParseOptions(int argc, char** argv, Options& o)
 
 const char* SubtypeName(const GUID& g)
 {
-    if (IsEqualGUID(g, MFVideoFormat_NV12)) return "NV12";
-    if (IsEqualGUID(g, MFVideoFormat_YUY2)) return "YUY2";
-    if (IsEqualGUID(g, MFVideoFormat_RGB32)) return "RGB32";
+    if (IsEqualGUID(g, MFVideoFormat_NV12))
+        return "NV12";
+    if (IsEqualGUID(g, MFVideoFormat_YUY2))
+        return "YUY2";
+    if (IsEqualGUID(g, MFVideoFormat_RGB32))
+        return "RGB32";
     return "other";
 }
 
@@ -75,7 +78,15 @@ void Describe(IMFMediaType* t, char* out, size_t size)
     t->GetGUID(MF_MT_SUBTYPE, &subtype);
     MFGetAttributeSize(t, MF_MT_FRAME_SIZE, &w, &h);
     MFGetAttributeRatio(t, MF_MT_FRAME_RATE, &num, &den);
-    snprintf(out, size, "%s %ux%u %u/%u", SubtypeName(subtype), w, h, num, den);
+    // The colours a YUV type says it carries, when it says.
+    UINT32 matrix = 0, range = 0;
+    char colours[40] = "";
+    if (SUCCEEDED(t->GetUINT32(MF_MT_YUV_MATRIX, &matrix)) &&
+        SUCCEEDED(t->GetUINT32(MF_MT_VIDEO_NOMINAL_RANGE, &range)))
+        snprintf(colours, sizeof colours, " matrix=%s range=%s",
+                 matrix == MFVideoTransferMatrix_BT601 ? "bt601" : "other",
+                 range == MFNominalRange_16_235 ? "16-235" : "other");
+    snprintf(out, size, "%s %ux%u %u/%u%s", SubtypeName(subtype), w, h, num, den, colours);
 }
 
 // The value below which the given share of v lies (v sorted).
@@ -166,7 +177,7 @@ int Run(const Options& o)
     printf("reading %s\n", text);
 
     std::thread stopper;
-    std::atomic<uint32_t> shutdownAt{ 0 };
+    std::atomic<uint32_t> shutdownAt{0};
     if (o.shutdownAfterMs >= 0) {
         stopper = std::thread([&] {
             Sleep((DWORD)o.shutdownAfterMs);
@@ -175,13 +186,14 @@ int Run(const Options& o)
         });
     }
 
-    uint32_t start = GetTickMs(), second = 0, live = 0, placeholders = 0, total[2] = { 0, 0 };
-    uint32_t kinds[4] = { 0, 0, 0, 0 };
+    uint32_t start = GetTickMs(), second = 0, live = 0, placeholders = 0, total[2] = {0, 0};
+    uint32_t kinds[4] = {0, 0, 0, 0};
     std::vector<uint32_t> decode, latency;
     uint32_t firstStamp = 0, lastStamp = 0;
     std::vector<BYTE> last;
     bool lastLive = false;
     HRESULT ended = S_OK;
+    bool endOfStream = false;
     LONGLONG previousTime = -1;
     uint32_t backwards = 0;
     while (GetTickMs() - start < (uint32_t)(o.seconds * 1000)) {
@@ -199,6 +211,7 @@ int Run(const Options& o)
         }
         if (FAILED(hr) || (flags & (MF_SOURCE_READERF_ERROR | MF_SOURCE_READERF_ENDOFSTREAM))) {
             ended = FAILED(hr) ? hr : E_FAIL;
+            endOfStream = SUCCEEDED(hr) && (flags & MF_SOURCE_READERF_ENDOFSTREAM) != 0;
             break;
         }
         if (!sample)
@@ -259,7 +272,8 @@ int Run(const Options& o)
            sent > 0 ? total[0] / sent : 0.0, Percentile(decode, 0.5), Percentile(latency, 0.5),
            Percentile(latency, 0.99), (unsigned long)ended);
     if (shutdownAt != 0)
-        printf(" shutdown_to_return_ms=%u", readEnded - shutdownAt);
+        printf(" shutdown_to_return_ms=%u end_of_stream=%d", readEnded - shutdownAt,
+               endOfStream ? 1 : 0);
     printf("\n");
     reader.Reset();
     source->Shutdown();

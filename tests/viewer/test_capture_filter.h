@@ -11,22 +11,22 @@
 enum { TEST_FILTER_MAX_FORMATS = 64 };
 
 struct TestFormat {
-  int32_t width;
-  int32_t height;
-  bool rgb32;          // second subtype of the same size
-  uint32_t formatBytes;  // size of the format block; 88 is a bare VIDEOINFOHEADER
+    int32_t width;
+    int32_t height;
+    bool rgb32;            // second subtype of the same size
+    uint32_t formatBytes;  // size of the format block; 88 is a bare VIDEOINFOHEADER
 };
 
 struct TestFilterConfig {
-  TestFormat formats[TEST_FILTER_MAX_FORMATS];
-  int formatCount;
-  bool noPins;
-  bool enumPinsFails;
-  bool enumTypesFails;
-  bool audioPin;           // a second, audio pin
-  bool unrenderableVideo;  // the video pin offers a type no renderer takes
-  bool endOfStream;   // the stream ends before its first sample
-  bool stream;        // the video pin sends samples while the graph runs
+    TestFormat formats[TEST_FILTER_MAX_FORMATS];
+    int formatCount;
+    bool noPins;
+    bool enumPinsFails;
+    bool enumTypesFails;
+    bool audioPin;           // a second, audio pin
+    bool unrenderableVideo;  // the video pin offers a type no renderer takes
+    bool endOfStream;        // the stream ends before its first sample
+    bool stream;             // the video pin sends samples while the graph runs
 };
 
 // Settings for filters created from now on.
@@ -34,12 +34,12 @@ extern TestFilterConfig TestFilterSettings;
 // Filters and enumerators alive, and what the last filter was told.
 extern volatile LONG TestFilterObjects;
 struct TestFilterRecord {
-  int setFormatCalls;
-  int32_t lastWidth, lastHeight;
-  bool lastRgb32;
-  int32_t connectedWidth, connectedHeight;
-  volatile LONG samplesDelivered;  // accepted by the downstream pin
-  LARGE_INTEGER firstSample;       // when the first was accepted
+    int setFormatCalls;
+    int32_t lastWidth, lastHeight;
+    bool lastRgb32;
+    int32_t connectedWidth, connectedHeight;
+    volatile LONG samplesDelivered;  // accepted by the downstream pin
+    LARGE_INTEGER firstSample;       // when the first was accepted
 };
 extern TestFilterRecord TestFilterSeen;
 

@@ -7,16 +7,21 @@
 #include "capture_graph.h"
 #include "test_capture_filter.h"
 
-extern "C" HRESULT __stdcall DllGetClassObject(REFCLSID filterClass, REFIID iid, void** out) {
-  static bool configured = false;
-  if (!configured) {
-    const char* text = getenv("OVALIX_TEST_FILTER");
-    ParseTestFilterConfig(text ? text : "1280x720,640x480,320x240", &TestFilterSettings);
-    configured = true;
-  }
-  *out = nullptr;
-  if (filterClass != CLSID_OvalixCaptureFilter) return CLASS_E_CLASSNOTAVAILABLE;
-  return TestFilterFactory()->QueryInterface(iid, out);
+extern "C" HRESULT __stdcall DllGetClassObject(REFCLSID filterClass, REFIID iid, void** out)
+{
+    static bool configured = false;
+    if (!configured) {
+        const char* text = getenv("OVALIX_TEST_FILTER");
+        ParseTestFilterConfig(text ? text : "1280x720,640x480,320x240", &TestFilterSettings);
+        configured = true;
+    }
+    *out = nullptr;
+    if (filterClass != CLSID_OvalixCaptureFilter)
+        return CLASS_E_CLASSNOTAVAILABLE;
+    return TestFilterFactory()->QueryInterface(iid, out);
 }
 
-extern "C" HRESULT __stdcall DllCanUnloadNow() { return S_FALSE; }
+extern "C" HRESULT __stdcall DllCanUnloadNow()
+{
+    return S_FALSE;
+}

@@ -6,11 +6,14 @@ import io
 import json
 import os
 import subprocess
+import sys
 import time
 
 from PIL import Image
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+sys.path.insert(0, os.path.join(ROOT, "tests"))
+from rig_support import wait_until  # noqa: E402
 RUN = os.path.join(ROOT, "scripts", "wine-run.sh")
 ART = os.path.join(ROOT, "viewer", "resources")
 FILTER_KEY = r"HKCR\CLSID\{5E75F4EE-128D-4972-8CD9-5B82DF38EB55}"
@@ -80,11 +83,7 @@ class Screens:
 
     def eventually(self, predicate, timeout=5):
         """Screens are drawn a moment after the state changes: look again for a while."""
-        deadline = time.time() + timeout
-        while True:
-            if predicate(self()) or time.time() > deadline:
-                return predicate(self())
-            time.sleep(0.3)
+        return wait_until(lambda: predicate(self()), timeout, 0.3)
 
 
 def same_pixels(shot, x, y, bitmap_file):

@@ -79,7 +79,7 @@ PhoneSession::PhoneSession(const PhoneOptions& o, PhoneTransport& t)
     : options(o), transport(t), pattern(o.blocks), frameMessage((uint8_t*)malloc(MESSAGE_CAPACITY)),
       frameMessageSize(0), noise(nullptr), pendingFill(0), frameCounter(0), closedEarly(false),
       closedMid(false), selected(false), silent(false), formatIndex(0), framePeriodUs(0),
-      nextFrameUs(0), nextAliveMs(0), lastHeardMs(0), linkFrames(0)
+      nextFrameUs(0), nextAliveMs(0), nextTableMs(0), nextBadMs(0), lastHeardMs(0), linkFrames(0)
 {
     memset(&counters, 0, sizeof counters);
 
@@ -149,8 +149,8 @@ PhoneSession::LinkEnd PhoneSession::RunLink(volatile sig_atomic_t& stop)
     silent = options.silence == SILENT_TABLE;
     linkFrames = 0;
     lastHeardMs = now;
-    uint64_t nextTableMs = now;
-    uint64_t nextBadMs = now + BAD_HEADER_INTERVAL_MS / 2;
+    nextTableMs = now;
+    nextBadMs = now + BAD_HEADER_INTERVAL_MS / 2;
     nextAliveMs = now + ALIVE_INTERVAL_MS;
 
     if (options.closeEarly && !closedEarly) {
@@ -162,65 +162,17 @@ PhoneSession::LinkEnd PhoneSession::RunLink(volatile sig_atomic_t& stop)
         Log("silent");
 
     while (!stop) {
-        now = MonotonicMs();
         if (!silent) {
-            if (!selected && now >= nextTableMs) {
-                if (!SendTable())
-                    return LINK_ENDS;
-                nextTableMs = now + TABLE_REPEAT_MS;
-            }
-            if (selected && now >= nextAliveMs) {
-                if (!SendAlive())
-                    return LINK_ENDS;
-                nextAliveMs = now + ALIVE_INTERVAL_MS;
-            }
-            if ((options.badLength || options.badType) && now >= nextBadMs) {
-                if (!SendBadHeader())
-                    return LINK_ENDS;
-                nextBadMs = now + BAD_HEADER_INTERVAL_MS;
-            }
-            uint64_t nowUs = MonotonicUs();
-            if (selected && !options.aliveOnly && frameMessageSize && nowUs >= nextFrameUs) {
-                bool cut = options.closeMid && !closedMid && linkFrames == 1;
-                if (!SendFrame(now, cut))
-                    return LINK_ENDS;
-                if (cut) {
-                    closedMid = true;
-                    Log("close-mid");
-                    return LINK_ENDS;
-                }
-                // Keep to the schedule, but never send a burst to catch up.
-                nextFrameUs += framePeriodUs;
-                if (nextFrameUs + framePeriodUs < nowUs)
-                    nextFrameUs = nowUs;
-                if (options.silence == SILENT_FRAMES && linkFrames >= options.silentFrames) {
-                    silent = true;
-                    Log("silent frames=%u", linkFrames);
-                }
-                PrepareFrame();
-            }
+            LinkEnd end = SendDue(MonotonicMs());
+            if (end != LINK_GOES_ON)
+                return end;
         }
         now = MonotonicMs();
         if (selected && now - lastHeardMs > SERVICE_SILENCE_MS) {
             Log("service silent");
             return LINK_ENDS;
         }
-
-        int64_t wait = LONGEST_WAIT_MS;
-        if (!silent) {
-            int64_t untilNext = selected ? (int64_t)(nextAliveMs - now) : (int64_t)(nextTableMs - now);
-            if (untilNext < wait)
-                wait = untilNext;
-            if ((options.badLength || options.badType) && (int64_t)(nextBadMs - now) < wait)
-                wait = (int64_t)(nextBadMs - now);
-            if (selected && !options.aliveOnly && frameMessageSize) {
-                int64_t us = (int64_t)nextFrameUs - (int64_t)MonotonicUs();
-                int64_t ms = us <= 0 ? 0 : (us + 999) / 1000;
-                if (ms < wait)
-                    wait = ms;
-            }
-        }
-        int n = transport.Receive(receiveBuffer, sizeof receiveBuffer, wait < 0 ? 0 : (int)wait);
+        int n = transport.Receive(receiveBuffer, sizeof receiveBuffer, WaitMs(now));
         if (n < 0) {
             Log("closed by peer");
             return LINK_ENDS;
@@ -232,6 +184,68 @@ PhoneSession::LinkEnd PhoneSession::RunLink(volatile sig_atomic_t& stop)
         }
     }
     return PHONE_DONE;
+}
+
+// Whatever is due now: the table until a format is selected, then the
+// keep-alive, the damaged headers asked for, and the next frame.
+PhoneSession::LinkEnd PhoneSession::SendDue(uint64_t now)
+{
+    if (!selected && now >= nextTableMs) {
+        if (!SendTable())
+            return LINK_ENDS;
+        nextTableMs = now + TABLE_REPEAT_MS;
+    }
+    if (selected && now >= nextAliveMs) {
+        if (!SendAlive())
+            return LINK_ENDS;
+        nextAliveMs = now + ALIVE_INTERVAL_MS;
+    }
+    if ((options.badLength || options.badType) && now >= nextBadMs) {
+        if (!SendBadHeader())
+            return LINK_ENDS;
+        nextBadMs = now + BAD_HEADER_INTERVAL_MS;
+    }
+    uint64_t nowUs = MonotonicUs();
+    if (!selected || options.aliveOnly || frameMessageSize == 0 || nowUs < nextFrameUs)
+        return LINK_GOES_ON;
+    bool cut = options.closeMid && !closedMid && linkFrames == 1;
+    if (!SendFrame(now, cut))
+        return LINK_ENDS;
+    if (cut) {
+        closedMid = true;
+        Log("close-mid");
+        return LINK_ENDS;
+    }
+    // Keep to the schedule, but never send a burst to catch up.
+    nextFrameUs += framePeriodUs;
+    if (nextFrameUs + framePeriodUs < nowUs)
+        nextFrameUs = nowUs;
+    if (options.silence == SILENT_FRAMES && linkFrames >= options.silentFrames) {
+        silent = true;
+        Log("silent frames=%u", linkFrames);
+    }
+    PrepareFrame();
+    return LINK_GOES_ON;
+}
+
+// How long the link may wait for the service before something is due.
+int PhoneSession::WaitMs(uint64_t now)
+{
+    int64_t wait = LONGEST_WAIT_MS;
+    if (!silent) {
+        int64_t untilNext = selected ? (int64_t)(nextAliveMs - now) : (int64_t)(nextTableMs - now);
+        if (untilNext < wait)
+            wait = untilNext;
+        if ((options.badLength || options.badType) && (int64_t)(nextBadMs - now) < wait)
+            wait = (int64_t)(nextBadMs - now);
+        if (selected && !options.aliveOnly && frameMessageSize) {
+            int64_t us = (int64_t)nextFrameUs - (int64_t)MonotonicUs();
+            int64_t ms = us <= 0 ? 0 : (us + 999) / 1000;
+            if (ms < wait)
+                wait = ms;
+        }
+    }
+    return wait < 0 ? 0 : (int)wait;
 }
 
 PhoneSession::LinkEnd PhoneSession::HandleReceived(const uint8_t* bytes, uint32_t length,

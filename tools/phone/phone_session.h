@@ -36,6 +36,8 @@ private:
     enum LinkEnd { LINK_GOES_ON, LINK_ENDS, PHONE_DONE };
 
     LinkEnd RunLink(volatile sig_atomic_t& stop);
+    LinkEnd SendDue(uint64_t now);
+    int WaitMs(uint64_t now);
     LinkEnd HandleReceived(const uint8_t* bytes, uint32_t length, uint64_t now);
     LinkEnd HandleSelect(uint32_t index, uint32_t session, uint64_t now);
 
@@ -55,14 +57,14 @@ private:
     PhoneCounters counters;
 
     uint8_t table[352];
-    uint8_t* frameMessage;       // header + sub-header + JPEG of the next frame
+    uint8_t* frameMessage;  // header + sub-header + JPEG of the next frame
     uint32_t frameMessageSize;
     uint8_t* noise;
     uint8_t receiveBuffer[4096];
-    uint8_t pending[8192];       // service's bytes not yet parsed
+    uint8_t pending[8192];  // service's bytes not yet parsed
     uint32_t pendingFill;
 
-    uint32_t frameCounter;       // counts frames sent, across links
+    uint32_t frameCounter;  // counts frames sent, across links
     bool closedEarly;
     bool closedMid;
 
@@ -73,6 +75,8 @@ private:
     uint64_t framePeriodUs;
     uint64_t nextFrameUs;
     uint64_t nextAliveMs;
+    uint64_t nextTableMs;  // while no format is selected
+    uint64_t nextBadMs;    // the next damaged header asked for
     uint64_t lastHeardMs;
     uint32_t linkFrames;
 };

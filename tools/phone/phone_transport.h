@@ -24,10 +24,6 @@ public:
     // Ends the current link. A serial device stays open: the cable is still
     // there, and the next link starts on the same device.
     virtual void EndLink() = 0;
-
-    // True when a link can be ended by closing it (TCP); false for a serial
-    // device, where the phone instead starts announcing itself again.
-    virtual bool CanClose() const = 0;
 };
 
 // Each transport owns one file descriptor for the link's life; the three
@@ -39,7 +35,6 @@ public:
     int Receive(uint8_t* buffer, uint32_t capacity, int timeoutMs) override;
     bool Send(const uint8_t* bytes, uint32_t length) override;
     void EndLink() override;
-    bool CanClose() const override { return true; }
 
 protected:
     int fd;

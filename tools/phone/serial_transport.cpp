@@ -15,10 +15,7 @@ namespace {
 
 class SerialTransport : public FdTransport {
 public:
-    explicit SerialTransport(const char* d)
-    {
-        snprintf(device, sizeof device, "%s", d);
-    }
+    explicit SerialTransport(const char* d) { snprintf(device, sizeof device, "%s", d); }
 
     bool WaitForLink(const volatile sig_atomic_t& stop) override
     {
@@ -52,8 +49,6 @@ public:
         if (fd >= 0)
             tcflush(fd, TCIOFLUSH);
     }
-
-    bool CanClose() const override { return false; }
 
 private:
     bool Open()

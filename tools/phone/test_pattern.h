@@ -13,8 +13,14 @@
 const uint32_t BLOCK_COLUMNS = 4;
 const uint32_t BLOCK_ROWS = 2;
 const uint8_t BLOCK_COLOURS[BLOCK_COLUMNS * BLOCK_ROWS][3] = {
-    {255, 255, 255}, {255, 255, 0}, {0, 255, 255}, {0, 255, 0},
-    {255, 0, 255},   {255, 0, 0},   {0, 0, 255},   {0, 0, 0},
+    {255, 255, 255},
+    {255, 255, 0  },
+    {0,   255, 255},
+    {0,   255, 0  },
+    {255, 0,   255},
+    {255, 0,   0  },
+    {0,   0,   255},
+    {0,   0,   0  },
 };
 
 // Damages a finished JPEG so that decoders reject it or find it cut short:
@@ -37,9 +43,6 @@ public:
     // when even the lowest quality does not fit.
     uint32_t Encode(uint32_t counter, int quality, uint8_t* out, uint32_t capacity);
 
-    uint32_t Width() const { return width; }
-    uint32_t Height() const { return height; }
-
 private:
     TestPattern(const TestPattern&);
     TestPattern& operator=(const TestPattern&);
@@ -56,7 +59,7 @@ private:
     uint32_t width, height;
     uint32_t barRows;
     uint8_t* rgb;
-    uint8_t* barRow;      // two periods of the bar row, so any shift is one copy
+    uint8_t* barRow;  // two periods of the bar row, so any shift is one copy
     uint8_t* jpeg;
     unsigned long jpegCapacity;
 };
