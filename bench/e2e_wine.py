@@ -15,8 +15,8 @@ import subprocess
 import sys
 import time
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "service"))
-from link_process_test import Rig  # noqa: E402
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests"))
+from rig_support import Rig  # noqa: E402
 
 
 def cpu_seconds(pid):
