@@ -1,13 +1,10 @@
 #pragma once
 // What the capture source decides without a graph: which formats it offers
-// and which one it starts with, and the length of a frame at a rate.
+// and which one it starts with.
 
 #include <stdint.h>
 
 #include "video_formats.h"
-
-// 100-ns units per frame at the rate; a rate outside 1..240 counts as 30.
-int64_t FrameDuration(float fps);
 
 // The formats to offer for the block's table (the default entry when there
 // is no table), and the one to start with: the block's requested size if a

@@ -3,8 +3,8 @@
 #include "camera_block.h"
 #include "source_logic.h"
 
-bool SamplePictureSize(SampleKind kind, uint32_t entryWidth, uint32_t entryHeight,
-                       uint32_t& width, uint32_t& height)
+bool SamplePictureSize(SampleKind kind, uint32_t entryWidth, uint32_t entryHeight, uint32_t& width,
+                       uint32_t& height)
 {
     width = entryWidth;
     height = entryHeight;
@@ -20,8 +20,7 @@ namespace {
 PictureLayout LayoutOf(SampleKind kind)
 {
     static const PictureLayout layouts[SAMPLE_KIND_COUNT] = {
-        PICTURE_I420, PICTURE_YUY2, PICTURE_RGB32, PICTURE_RGB24, PICTURE_JPEG
-    };
+        PICTURE_I420, PICTURE_YUY2, PICTURE_RGB32, PICTURE_RGB24, PICTURE_JPEG};
     return layouts[kind];
 }
 
@@ -29,8 +28,8 @@ PictureLayout LayoutOf(SampleKind kind)
 
 PictureTarget StreamPicture(const StreamType& type)
 {
-    PictureTarget t = { LayoutOf(type.kind), type.width,        type.height,
-                        type.entry.width,    type.entry.height, true };
+    PictureTarget t = {LayoutOf(type.kind), type.width, type.height, type.entry.width,
+                       type.entry.height,   true,       false};
     return t;
 }
 
@@ -46,7 +45,7 @@ uint32_t SampleImageSize(SampleKind kind, uint32_t width, uint32_t height)
 
 uint32_t SampleBitCount(SampleKind kind)
 {
-    static const uint32_t bits[SAMPLE_KIND_COUNT] = { 12, 16, 32, 24, 24 };
+    static const uint32_t bits[SAMPLE_KIND_COUNT] = {12, 16, 32, 24, 24};
     return bits[kind];
 }
 

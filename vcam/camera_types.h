@@ -10,9 +10,9 @@
 #include "video_formats.h"
 
 enum CameraSubtype {
-    CAMERA_NV12 = 0,    // Y plane, then one plane of interleaved U V at half size
-    CAMERA_YUY2 = 1,    // packed Y0 U Y1 V
-    CAMERA_RGB32 = 2,   // B G R X, bottom-up as RGB media types are by default
+    CAMERA_NV12 = 0,   // Y plane, then one plane of interleaved U V at half size
+    CAMERA_YUY2 = 1,   // packed Y0 U Y1 V
+    CAMERA_RGB32 = 2,  // B G R X, bottom-up as RGB media types are by default
     CAMERA_SUBTYPE_COUNT = 3,
 };
 
@@ -38,10 +38,5 @@ uint32_t CameraFrameSize(CameraSubtype subtype, uint32_t width, uint32_t height)
 // What the converter makes of a type's frames: RGB rows bottom-up, as RGB
 // media types are by default.
 PictureTarget CameraPicture(const CameraType& type);
-
-// Frame rate as a ratio (30 -> 30/1, 29.97 -> 2997/100); a rate outside 1..240
-// counts as 30.
-void CameraFrameRate(float fps, uint32_t& numerator, uint32_t& denominator);
-int64_t CameraFrameDuration(float fps);   // 100-ns units
 
 const char* CameraSubtypeName(CameraSubtype subtype);

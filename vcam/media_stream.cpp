@@ -329,7 +329,7 @@ bool CMediaStream::Stamp(IMFSample* sample, const CameraType& type, LONGLONG tim
                          bool restarted)
 {
     if (FAILED(sample->SetSampleTime(time)) ||
-        FAILED(sample->SetSampleDuration(CameraFrameDuration(type.format.fps))))
+        FAILED(sample->SetSampleDuration(FrameDuration(type.format.fps))))
         return false;
     if (restarted)
         sample->SetUINT32(MFSampleExtension_Discontinuity, TRUE);

@@ -229,7 +229,7 @@ class Rig:
         return (int(m.group(1)), int(m.group(2))) if m else None
 
     def start_camera(self, *argv):
-        self.start("camera", [self.program("tools", "camera", "ovalix-camera")] + list(argv),
+        self.start("camera", [self.program("pipewire", "ovalix-camera")] + list(argv),
                    stdout=open(self.path("camera.out"), "w"))
 
     def stop_camera(self):
@@ -325,9 +325,9 @@ def case_stream(rig):
     check(last.blocks_mismatch() is None, "640x480: " + str(last.blocks_mismatch()))
     check(rig.requested_size() == (640, 480), "requested size %s" % (rig.requested_size(),))
 
-    # Two at once, with the same caps (packed RGB this time).
-    a, fa, _ = rig.consume(640, 480, 30, "both_a", "RGB")
-    b, fb, _ = rig.consume(640, 480, 30, "both_b", "RGB")
+    # Two at once, with the same caps (packed BGR this time).
+    a, fa, _ = rig.consume(640, 480, 30, "both_a", "BGR")
+    b, fb, _ = rig.consume(640, 480, 30, "both_b", "BGR")
     for name, folder in ((a, fa), (b, fb)):
         rig.finish_consumer(name)
         check(len(rig.frames(folder)) == 30, "%s received %d frames" % (name, len(rig.frames(folder))))
@@ -357,7 +357,7 @@ def case_stream(rig):
     rig.shot(small, "camera-320x240")
     check(small.blocks_mismatch() is None, "320x240: " + str(small.blocks_mismatch()))
 
-    for chosen in ("I420 640x480", "RGB 640x480", "YUY2 320x240"):
+    for chosen in ("I420 640x480", "BGR 640x480", "YUY2 320x240"):
         check("consumer chose " + chosen in rig.log("camera"),
               "never negotiated %s:\n%s" % (chosen, rig.log("camera")[-2000:]))
     stats = rig.stop_camera()
