@@ -44,6 +44,9 @@ packages=(
   gstreamer1.0-x
   # PipeWire camera
   libpipewire-0.3-dev pipewire pipewire-bin wireplumber gstreamer1.0-pipewire
+  # the camera in a real browser: headless Chromium through the desktop portal,
+  # whose stand-in Access backend runs on Debian's Python D-Bus bindings
+  chromium xdg-desktop-portal python3-dbus python3-gi dbus-bin
   # packages: the installer, the Debian package and their tests
   nsis lintian dpkg-dev systemd
 )
