@@ -49,7 +49,9 @@ CCameraFeed::~CCameraFeed()
 void CCameraFeed::Start()
 {
     uint32_t now = GetTickMs();
-    client.Attach(now);
+    // After an idle time the ring's newest frame may be long gone by.
+    if (client.Attach(now))
+        client.SkipJammedRing();
     PacingStart(pacing, now, stallMs.load(), periodMs.load());
     pending = next = 0;
     caughtUp = false;
