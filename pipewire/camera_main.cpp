@@ -55,6 +55,7 @@ struct Camera {
     // For --stats: frame counters and latency as the phone numbered them.
     bool collectStats;
     CFrameStats stats;
+    bool sentInRun;  // a frame went out since the last consumer came
     uint32_t lastSentMs;
     uint32_t largestGapMs;
 };
@@ -103,8 +104,9 @@ void NoteSent(Camera& c, uint32_t now, bool live)
 {
     if (!c.collectStats)
         return;
-    if (c.stats.Frames() > 0 && now - c.lastSentMs > c.largestGapMs)
+    if (c.sentInRun && now - c.lastSentMs > c.largestGapMs)
         c.largestGapMs = now - c.lastSentMs;
+    c.sentInRun = true;
     c.lastSentMs = now;
     if (live) {
         uint32_t counter = 0;
@@ -208,8 +210,11 @@ void Run(Camera& c, CPipeWireCamera& pipewire, const CameraOptions& options)
             continue;
         }
         if (!wasStreaming) {
+            // Frames while nobody took any are neither gaps nor losses.
             wasStreaming = true;
             c.feed.Start();
+            c.stats.NewRun();
+            c.sentInRun = false;
         }
         // Each new negotiation asks the service for its size; the feed asks
         // again after a restart of the service.
@@ -237,6 +242,7 @@ int main(int argc, char** argv)
     c.converterReady = false;
     c.converted = CONVERT_OK;
     c.collectStats = options.stats;
+    c.sentInRun = false;
     c.lastSentMs = 0;
     c.largestGapMs = 0;
     InstallStopSignals(c.feed);

@@ -67,6 +67,7 @@ struct CPipeWireCamera::Impl {
     void UpdateOffers();
     void Suspend();
     void Disconnect();
+    bool FrameWaiting();
     pw_buffer* TakeBuffer();
     void Queue(pw_buffer* b);
 };
@@ -255,6 +256,25 @@ void CPipeWireCamera::Impl::Disconnect()
     PoolWatchStart(pool);
 }
 
+// Caller holds the loop lock, with a stream. A frame queued earlier still
+// waits for the consumer (one setting up, or a slow one): a frame queued
+// behind it would be older still by the time the consumer came to it, so
+// none is; the graph runs again, so that the waiting one goes as soon as
+// the consumer can take it, and the next frame is the newest.
+bool CPipeWireCamera::Impl::FrameWaiting()
+{
+    pw_time t;
+    memset(&t, 0, sizeof t);
+    if (pw_stream_get_time_n(stream, &t, sizeof t) < 0 || t.queued_buffers == 0)
+        return false;
+    pw_stream_trigger_process(stream);
+    if (PoolWatchFrame(pool, false) && !renew) {
+        fprintf(stderr, "ovalix-camera: no frame taken; renewing the pool\n");
+        renew = true;
+    }
+    return true;
+}
+
 // Caller holds the loop lock, with a negotiated stream: the held buffer, or
 // a free one. The pool watch learns whether one came.
 pw_buffer* CPipeWireCamera::Impl::TakeBuffer()
@@ -422,6 +442,10 @@ bool CPipeWireCamera::SendFrame(FillFunction fill, void* context)
         return false;
     pw_thread_loop_lock(impl->loop);
     if (impl->stream == nullptr || !impl->negotiated || !impl->streaming) {
+        pw_thread_loop_unlock(impl->loop);
+        return false;
+    }
+    if (impl->FrameWaiting()) {
         pw_thread_loop_unlock(impl->loop);
         return false;
     }
