@@ -55,7 +55,9 @@ struct Camera {
     // For --stats: frame counters and latency as the phone numbered them.
     bool collectStats;
     CFrameStats stats;
-    bool sentInRun;  // a frame went out since the last consumer came
+    bool sentInRun;      // a frame went out since the last consumer came
+    uint32_t runFrames;  // frames sent since then
+    uint32_t runStartMs;
     uint32_t lastSentMs;
     uint32_t largestGapMs;
 };
@@ -107,6 +109,7 @@ void NoteSent(Camera& c, uint32_t now, bool live)
     if (c.sentInRun && now - c.lastSentMs > c.largestGapMs)
         c.largestGapMs = now - c.lastSentMs;
     c.sentInRun = true;
+    ++c.runFrames;
     c.lastSentMs = now;
     if (live) {
         uint32_t counter = 0;
@@ -160,6 +163,14 @@ void SendNext(Camera& c, CPipeWireCamera& pipewire, int& logged)
     }
 }
 
+// With --stats, one line each time the consumers go: what this stream sent.
+void EndRun(Camera& c)
+{
+    if (c.collectStats)
+        printf("camera run frames=%u ms=%u\n", c.runFrames, GetTickMs() - c.runStartMs);
+    fflush(stdout);
+}
+
 void PrintStats(Camera& c)
 {
     FeedCounts counts;
@@ -205,6 +216,8 @@ void Run(Camera& c, CPipeWireCamera& pipewire, const CameraOptions& options)
             UpdateFormats(c, pipewire, offered, offeredCount);
         }
         if (!pipewire.Streaming()) {
+            if (wasStreaming)
+                EndRun(c);
             wasStreaming = false;
             c.feed.Pause(IDLE_SLEEP_MS);
             continue;
@@ -215,6 +228,8 @@ void Run(Camera& c, CPipeWireCamera& pipewire, const CameraOptions& options)
             c.feed.Start();
             c.stats.NewRun();
             c.sentInRun = false;
+            c.runFrames = 0;
+            c.runStartMs = GetTickMs();
         }
         // Each new negotiation asks the service for its size; the feed asks
         // again after a restart of the service.
@@ -243,6 +258,7 @@ int main(int argc, char** argv)
     c.converted = CONVERT_OK;
     c.collectStats = options.stats;
     c.sentInRun = false;
+    c.runFrames = c.runStartMs = 0;
     c.lastSentMs = 0;
     c.largestGapMs = 0;
     InstallStopSignals(c.feed);

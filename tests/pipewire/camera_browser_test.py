@@ -17,6 +17,7 @@ import http.server
 import json
 import os
 import queue
+import re
 import shutil
 import sys
 import threading
@@ -108,6 +109,12 @@ class BrowserRig(pw.Rig):
                                 "--autoplay-policy=no-user-gesture-required", url])
 
 
+def camera_runs(rig):
+    """(frames, ms) of each stream the camera has ended, oldest first."""
+    out = open(rig.path("camera.out")).read()
+    return [(int(f), int(ms)) for f, ms in re.findall(r"camera run frames=(\d+) ms=(\d+)", out)]
+
+
 def near_blocks(cells, tolerance=40):
     for i, (got, want) in enumerate(zip(cells, BLOCK_COLOURS)):
         if not all(abs(a - b) <= tolerance for a, b in zip(got, want)):
@@ -145,11 +152,26 @@ def run(rig, args, server):
     check(listed["ours"], "the browser lists %s:\n%s" % (listed["labels"], rig.log("camera")[-2000:]))
     hd = server.expect("/hd", 30)
     fps = hd["rate"]["frames"] * 1000.0 / max(hd["rate"]["ms"], 1)
-    print("Chromium: opened 1280x720 in %.0f ms, %.1f fps over %.1f s"
-          % (hd["opened"], fps, hd["rate"]["ms"] / 1000.0))
+    print("Chromium: opened 1280x720 in %.0f ms, showed %.1f fps over %.1f s; its track "
+          "received %s" % (hd["opened"], fps, hd["rate"]["ms"] / 1000.0, hd["received"]))
     save_png(args, "chromium-1280x720", hd["png"])
     check((hd["width"], hd["height"]) == (1280, 720), "picture %dx%d" % (hd["width"], hd["height"]))
-    check(fps >= 25, "%.1f fps in Chromium" % fps)
+    check(hd["rate"]["frames"] > 0, "Chromium showed no frame")
+    # What the browser received against what the camera queued for it while
+    # that track was open (the camera's first run): a busy machine may let
+    # the browser show fewer, and the camera then sends only the newest, but
+    # every frame the camera queued must arrive. The rates themselves are
+    # the benchmark's.
+    check(wait_until(lambda: camera_runs(rig), 10), "the camera ended no run:\n"
+          + open(rig.path("camera.out")).read())
+    run = camera_runs(rig)[0]
+    print("camera: queued %d frames in %.1f s (%.1f fps)"
+          % (run[0], run[1] / 1000.0, run[0] * 1000.0 / max(run[1], 1)))
+    check(hd["received"] is not None, "Chromium gives no track statistics")
+    ratio = hd["received"]["total"] / max(run[0], 1)
+    print("Chromium received %.3f of the frames the camera queued" % ratio)
+    check(run[0] > 0 and ratio >= 0.9, "Chromium received %d of %d frames"
+          % (hd["received"]["total"], run[0]))
     check(near_blocks(hd["cells"]) is None, "1280x720: %s" % near_blocks(hd["cells"]))
 
     small = server.expect("/small", 30)
@@ -164,7 +186,9 @@ def run(rig, args, server):
     check(near_blocks(again["cells"]) is None, "reopened: %s" % near_blocks(again["cells"]))
     rig.stop("chromium", expect_zero=False)
     stats = rig.stop_camera()
-    check(stats and stats["frames"] > 300, "camera stats: %s" % stats)
+    print("camera: %s" % open(rig.path("camera.out")).read().strip().splitlines()[-1])
+    check(stats and stats["frames"] + stats["placeholders"] >= sum(f for f, _ in camera_runs(rig)),
+          "camera stats: %s" % stats)
 
 
 def main():
