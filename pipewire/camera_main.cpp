@@ -55,8 +55,9 @@ struct Camera {
     // For --stats: frame counters and latency as the phone numbered them.
     bool collectStats;
     CFrameStats stats;
-    bool sentInRun;      // a frame went out since the last consumer came
-    uint32_t runFrames;  // frames sent since then
+    bool sentInRun;         // a frame went out since the last consumer came
+    uint32_t runFrames;     // frames sent since then
+    int32_t runFirstAgeMs;  // its first live frame: phone stamp to queued, or -1
     uint32_t runStartMs;
     uint32_t lastSentMs;
     uint32_t largestGapMs;
@@ -115,6 +116,8 @@ void NoteSent(Camera& c, uint32_t now, bool live)
         uint32_t counter = 0;
         bool has = ReadFrameCounter(c.frame.data, c.frame.size, counter);
         c.stats.Add(has, counter, (int32_t)(now - c.frame.stamp));
+        if (c.runFirstAgeMs < 0)
+            c.runFirstAgeMs = (int32_t)(now - c.frame.stamp);
     }
 }
 
@@ -167,7 +170,8 @@ void SendNext(Camera& c, CPipeWireCamera& pipewire, int& logged)
 void EndRun(Camera& c)
 {
     if (c.collectStats)
-        printf("camera run frames=%u ms=%u\n", c.runFrames, GetTickMs() - c.runStartMs);
+        printf("camera run frames=%u ms=%u first_frame_age_ms=%d\n", c.runFrames,
+               GetTickMs() - c.runStartMs, c.runFirstAgeMs);
     fflush(stdout);
 }
 
@@ -229,6 +233,7 @@ void Run(Camera& c, CPipeWireCamera& pipewire, const CameraOptions& options)
             c.stats.NewRun();
             c.sentInRun = false;
             c.runFrames = 0;
+            c.runFirstAgeMs = -1;
             c.runStartMs = GetTickMs();
         }
         // Each new negotiation asks the service for its size; the feed asks
@@ -259,6 +264,7 @@ int main(int argc, char** argv)
     c.collectStats = options.stats;
     c.sentInRun = false;
     c.runFrames = c.runStartMs = 0;
+    c.runFirstAgeMs = -1;
     c.lastSentMs = 0;
     c.largestGapMs = 0;
     InstallStopSignals(c.feed);

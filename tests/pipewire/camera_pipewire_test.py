@@ -486,6 +486,13 @@ def case_idle_restart(rig):
     rig.stop_camera()
 
 
+def rate(rig, folder, seconds=3.0):
+    """Frames per second a running consumer writes out."""
+    before, t0 = len(rig.frames(folder)), time.monotonic()
+    time.sleep(seconds)
+    return (len(rig.frames(folder)) - before) / (time.monotonic() - t0)
+
+
 def case_consumer_churn(rig):
     """Another user cutting the named objects under the camera leaves its
     consumer's picture live; consumers killed in the middle of their streams
@@ -493,6 +500,8 @@ def case_consumer_churn(rig):
     rate."""
     rig.start_streaming("--stats")
     name, folder, _ = rig.consume(640, 480, 100000, "while_cut")
+    check(wait_until(lambda: len(rig.frames(folder)) >= 1, 15, 0.02), "no first consumer")
+    before = rate(rig, folder)
     for obj in ("OvalixSvcMemory", "OvalixSvcMutex", "OvalixReadyEvent"):
         os.truncate("/dev/shm/" + obj, 0)
         seen = len(rig.frames(folder))
@@ -512,11 +521,14 @@ def case_consumer_churn(rig):
     name, folder, _ = rig.consume(640, 480, 100000, "after_kills")
     check(wait_until(lambda: len(rig.frames(folder)) >= 1, 10, 0.02),
           "no frame after 20 consumers were killed:\n" + rig.log("camera")[-2000:])
-    before, t0 = len(rig.frames(folder)), time.monotonic()
-    time.sleep(3.0)
-    fps = (len(rig.frames(folder)) - before) / (time.monotonic() - t0)
-    print("consumer after 20 killed ones: %.1f fps (the phone sends 30)" % fps)
-    check(fps >= 15, "%.1f fps after 20 consumers were killed" % fps)
+    after = rate(rig, folder)
+    print("consumer before the kills: %.1f fps, after 20 killed ones: %.1f fps (the phone "
+          "sends 30)" % (before, after))
+    # Against the same kind of consumer on the same machine a minute
+    # earlier: a busy machine slows both, a pool that lost buffers only
+    # the second.
+    check(after >= 0.5 * before, "%.1f fps after 20 consumers were killed, %.1f before"
+          % (after, before))
     rig.stop(name, expect_zero=False)
     rig.stop_camera()
 
