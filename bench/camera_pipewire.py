@@ -17,7 +17,7 @@ import signal
 import sys
 import time
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "camera"))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "pipewire"))
 import camera_pipewire_test as rigmod  # noqa: E402
 
 

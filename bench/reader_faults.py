@@ -15,7 +15,7 @@ import sys
 import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-sys.path.insert(0, os.path.join(ROOT, "tests", "camera"))
+sys.path.insert(0, os.path.join(ROOT, "tests", "pipewire"))
 sys.path.insert(0, os.path.join(ROOT, "bench"))
 
 from camera_pipewire_test import Picture, Rig, check  # noqa: E402

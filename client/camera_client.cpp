@@ -13,6 +13,8 @@ namespace {
 const uint32_t RETRY_INTERVAL_MS = 1000;
 const uint32_t SIZE_CHECK_INTERVAL_MS = 1000;
 const int FORMAT_READ_TRIES = 16;
+// How long SkipJammedRing waits for the mutex; without it the ring stays as it is.
+const uint32_t SKIP_LOCK_MS = 100;
 
 // The table is written without the mutex, so it is read byte by byte through
 // a volatile pointer: two copies must really be two reads of the block.
@@ -241,6 +243,21 @@ ClientResult CCameraClient::WaitFrames(uint32_t now, uint32_t timeoutMs, CameraF
         // wake-up the tick is read again only if the look finds nothing.
         lastLook = woke == NAMED_WAIT_TIMEOUT;
     }
+}
+
+bool CCameraClient::SkipJammedRing()
+{
+    if (block == nullptr || mutex.Lock(SKIP_LOCK_MS) != NAMED_WAIT_ACQUIRED)
+        return false;
+    SharedCameraBlock& b = *block;
+    // The service's own test: the slot after the newest is not free.
+    uint32_t newest = ReadWord(b.currentSlot) % FRAME_SLOT_COUNT;
+    bool jammed = ReadWord(b.slots[(newest + 1) % FRAME_SLOT_COUNT].size) != 0;
+    if (jammed)
+        for (uint32_t i = 0; i < FRAME_SLOT_COUNT; ++i)
+            b.slots[i].size = 0;
+    mutex.Unlock();
+    return jammed;
 }
 
 ClientResult CCameraClient::WaitNewest(uint32_t timeoutMs, CameraFrame& out)

@@ -70,6 +70,13 @@ public:
     ClientResult WaitFrames(uint32_t nowMs, uint32_t timeoutMs, CameraFrame* out,
                             uint32_t capacity, bool all, CWakeSignal* wake, uint32_t& taken);
 
+    // A ring with no free slot means that no reader has taken a frame for a
+    // whole turn and the service has dropped every frame since the newest
+    // one: that frame is old. Then every slot is freed, so that the next
+    // take waits for a frame published after this call. For a reader that
+    // starts after an idle time. True when the ring was full.
+    bool SkipJammedRing();
+
     // Block fields outside the ring; false when detached.
     bool ReadLinkState(uint32_t& state) const;
     bool LinkStreaming() const;                  // attached, and the link streams

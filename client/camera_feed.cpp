@@ -62,7 +62,9 @@ void CCameraFeed::Detach()
 void CCameraFeed::Start()
 {
     uint32_t now = GetTickMs();
-    client.Attach(now);
+    // After an idle time the ring's newest frame may be long gone by.
+    if (client.Attach(now))
+        client.SkipJammedRing();
     view.Update(client, now);
     PacingStart(pacing, now, stallMs.load(), periodMs.load());
     pending = next = 0;

@@ -88,8 +88,8 @@ public:
     bool Ready() const { return backlog == 1 || frames != nullptr; }
 
     // Begins a stream: attaches when it can and starts the pacing, so that the
-    // first Next gives a live frame when the phone streams, the placeholder
-    // at once otherwise.
+    // first Next gives a live frame when the phone streams (never one the
+    // ring kept from before an idle time), the placeholder at once otherwise.
     void Start();
     // For a consumer that offers formats before it streams: attaches when it
     // can (one try a second) and reads the block view again.

@@ -22,6 +22,9 @@ public:
     CFrameStats();
     // One taken frame; hasCounter tells whether counter is meaningful.
     void Add(bool hasCounter, uint32_t counter, int32_t latencyMs);
+    // The frames skipped before the next one are no loss (a consumer that
+    // took none for a while).
+    void NewRun() { haveCounter = false; }
     uint64_t Frames() const { return frames; }
     uint64_t Drops() const { return drops; }
     int32_t LastLatency() const { return lastLatency; }

@@ -26,6 +26,22 @@ void MapPlane(uint8_t* p, size_t n, uint32_t range)
         p[i] = VideoLevel(p[i], range);
 }
 
+// A plane's rows of width bytes, stride apart: in one run when packed.
+void MapRows(uint8_t* p, uint32_t stride, uint32_t width, uint32_t rows, uint32_t range)
+{
+    if (stride == width) {
+        MapPlane(p, (size_t)width * rows, range);
+        return;
+    }
+    for (uint32_t r = 0; r < rows; ++r)
+        MapPlane(p + (size_t)r * stride, width, range);
+}
+
+uint32_t Pad(uint32_t bytes, bool padded)
+{
+    return padded ? (bytes + 3) & ~3u : bytes;
+}
+
 // The same values as tables, for the loops that place bytes one by one
 // (interleaved and resampled layouts): there the lookup is the cheaper.
 struct LevelTables {
@@ -82,33 +98,60 @@ uint8_t VideoChroma(uint8_t c)
     return VideoLevel(c, CHROMA_RANGE);
 }
 
-uint32_t PictureStride(PictureLayout layout, uint32_t width)
+bool PlanesOf(PictureLayout layout, uint32_t width, uint32_t height, bool padded,
+              PicturePlanes& out)
 {
+    memset(&out, 0, sizeof out);
+    if (width == 0 || height == 0)
+        return false;
+    out.count = 1;
     switch (layout) {
     case PICTURE_I420:
+        out.count = 3;
+        out.stride[0] = Pad(width, padded);
+        out.stride[1] = out.stride[2] = Pad(width / 2, padded);
+        out.offset[1] = out.stride[0] * height;
+        out.offset[2] = out.offset[1] + out.stride[1] * (height / 2);
+        out.size = out.offset[2] + out.stride[2] * (height / 2);
+        return true;
     case PICTURE_NV12:
-        return width;
+        out.count = 2;
+        out.stride[0] = out.stride[1] = Pad(width, padded);
+        out.offset[1] = out.stride[0] * height;
+        out.size = out.offset[1] + out.stride[1] * (height / 2);
+        return true;
     case PICTURE_YUY2:
-        return width * 2;
+        out.stride[0] = Pad(width * 2, padded);
+        break;
     case PICTURE_RGB32:
-        return width * 4;
+        out.stride[0] = width * 4;
+        break;
     case PICTURE_RGB24:
-        return width * 3;
+        out.stride[0] = Pad(width * 3, padded);
+        break;
     default:
-        return 0;
+        return false;
     }
+    out.size = out.stride[0] * height;
+    return true;
+}
+
+uint32_t PictureStride(PictureLayout layout, uint32_t width)
+{
+    PicturePlanes p;
+    return PlanesOf(layout, width, 2, false, p) ? p.stride[0] : 0;
 }
 
 uint32_t PictureSize(PictureLayout layout, uint32_t width, uint32_t height)
 {
-    if (layout == PICTURE_I420 || layout == PICTURE_NV12)
-        return width * height + 2 * (width / 2) * (height / 2);
-    return PictureStride(layout, width) * height;
+    PicturePlanes p;
+    return PlanesOf(layout, width, height, false, p) ? p.size : 0;
 }
 
 CPictureConverter::CPictureConverter() : compressor(nullptr), scratch(nullptr), scratchSize(0)
 {
     memset(&target, 0, sizeof target);
+    memset(&planes, 0, sizeof planes);
 }
 
 CPictureConverter::~CPictureConverter()
@@ -121,6 +164,7 @@ CPictureConverter::~CPictureConverter()
 bool CPictureConverter::Start(const PictureTarget& t)
 {
     target = t;
+    PlanesOf(t.layout, t.width, t.height, t.padded, planes);
     if (decompressor.Get() == nullptr)
         decompressor.Reset();
     if (decompressor.Get() == nullptr)
@@ -153,9 +197,8 @@ ConvertResult CPictureConverter::FromJpeg(const uint8_t* jpeg, uint32_t size, ui
         written = size;
         return CONVERT_OK;
     }
-    uint32_t image = PictureSize(target.layout, target.width, target.height);
     int w = 0, h = 0, subsampling = 0, colourspace = 0;
-    if (capacity < image || image == 0)
+    if (capacity < planes.size || planes.size == 0)
         return CONVERT_BAD;
     bool ok = tjDecompressHeader3(decompressor.Get(), jpeg, size, &w, &h, &subsampling,
                                   &colourspace) == 0 &&
@@ -165,7 +208,7 @@ ConvertResult CPictureConverter::FromJpeg(const uint8_t* jpeg, uint32_t size, ui
         decompressor.Reset();
         return CONVERT_BAD;
     }
-    written = image;
+    written = planes.size;
     return CONVERT_OK;
 }
 
@@ -174,7 +217,7 @@ bool CPictureConverter::DecodeRgb(const uint8_t* jpeg, uint32_t size, uint8_t* s
     int format = target.layout == PICTURE_RGB32 ? TJPF_BGRX : TJPF_BGR;
     int flags = DECODE_FLAGS | (target.bottomUp ? TJFLAG_BOTTOMUP : 0);
     uint32_t pixel = (uint32_t)tjPixelSize[format];
-    uint32_t stride = PictureStride(target.layout, target.width);
+    uint32_t stride = planes.stride[0];
     int jw = (int)target.jpegWidth, jh = (int)target.jpegHeight;
     if (target.width == target.jpegWidth && target.height == target.jpegHeight)
         return Decoded(tjDecompress2(decompressor.Get(), jpeg, size, sample, jw, (int)stride, jh,
@@ -211,150 +254,197 @@ void CPictureConverter::WriteChroma(const uint8_t* su, const uint8_t* sv, uint32
     }
 }
 
+// The JPEG's planes as decoded: luma in the sample's own plane where it fits
+// there, the rest in the scratch buffer.
+struct CPictureConverter::DecodedYuv {
+    const uint8_t* plane[3];
+    int width[3];
+    int height[3];
+    bool grey;
+    bool lumaInPlace;
+    uint32_t xShift;  // chroma is as wide as luma, or half or a quarter of it
+
+    // The nearest chroma row for luma row y; null for a grey JPEG.
+    const uint8_t* ChromaRow(int c, uint32_t y) const
+    {
+        if (grey)
+            return nullptr;
+        uint32_t sy = (uint32_t)((uint64_t)y * (uint32_t)height[c] / (uint32_t)height[0]);
+        return plane[c] + (size_t)sy * (uint32_t)width[c];
+    }
+};
+
 bool CPictureConverter::DecodeYuv(const uint8_t* jpeg, uint32_t size, int subsampling,
                                   uint8_t* sample)
 {
-    PictureLayout layout = target.layout;
-    uint32_t w = target.width, h = target.height;
     int jw = (int)target.jpegWidth, jh = (int)target.jpegHeight;
-    uint8_t* chroma = sample + (size_t)w * h;  // I420's U plane, NV12's U V plane
-    uint8_t* v420 = chroma + (size_t)(w / 2) * (h / 2);
-    bool grey = subsampling == TJSAMP_GRAY;
-    // The luma plane goes straight into the sample when it is the sample's
-    // own plane, unpadded and uncut.
-    bool lumaInPlace = layout != PICTURE_YUY2 && tjPlaneWidth(0, jw, subsampling) == (int)w &&
-                       tjPlaneHeight(0, jh, subsampling) == (int)h;
-    if (layout == PICTURE_I420 && subsampling == TJSAMP_420 && lumaInPlace) {
-        // All three planes straight into the sample's.
-        unsigned char* planes[3] = {sample, chroma, v420};
-        int strides[3] = {(int)w, (int)w / 2, (int)w / 2};
-        if (!Decoded(tjDecompressToYUVPlanes(decompressor.Get(), jpeg, size, planes, jw, strides,
-                                             jh, DECODE_FLAGS),
-                     decompressor.Get()))
-            return false;
-        MapPlane(sample, (size_t)w * h, LUMA_RANGE);
-        MapPlane(chroma, (size_t)(w / 2) * (h / 2) * 2, CHROMA_RANGE);
-        return true;
-    }
+    bool lumaFits = tjPlaneWidth(0, jw, subsampling) == (int)target.width &&
+                    tjPlaneHeight(0, jh, subsampling) == (int)target.height;
+    if (target.layout == PICTURE_I420 && subsampling == TJSAMP_420 && lumaFits)
+        return DecodeI420InPlace(jpeg, size, sample);
+    DecodedYuv d;
+    if (!DecodePlanes(jpeg, size, subsampling, sample, d))
+        return false;
+    if (target.layout == PICTURE_YUY2)
+        WriteYuy2(d, sample);
+    else
+        WriteSemiPlanar(d, sample);
+    return true;
+}
 
-    // Otherwise the chroma planes (and luma where it cannot go in place) in
-    // the scratch buffer, then resampled.
-    int pw[3], ph[3];
-    unsigned char* planes[3] = {nullptr, nullptr, nullptr};
+// All three planes straight into the sample's, then mapped to video levels.
+bool CPictureConverter::DecodeI420InPlace(const uint8_t* jpeg, uint32_t size, uint8_t* sample)
+{
+    uint32_t w = target.width, h = target.height;
+    unsigned char* p[3] = {sample, sample + planes.offset[1], sample + planes.offset[2]};
+    int strides[3] = {(int)planes.stride[0], (int)planes.stride[1], (int)planes.stride[2]};
+    if (!Decoded(tjDecompressToYUVPlanes(decompressor.Get(), jpeg, size, p, (int)target.jpegWidth,
+                                         strides, (int)target.jpegHeight, DECODE_FLAGS),
+                 decompressor.Get()))
+        return false;
+    MapRows(p[0], planes.stride[0], w, h, LUMA_RANGE);
+    MapRows(p[1], planes.stride[1], w / 2, h / 2, CHROMA_RANGE);
+    MapRows(p[2], planes.stride[2], w / 2, h / 2, CHROMA_RANGE);
+    return true;
+}
+
+bool CPictureConverter::DecodePlanes(const uint8_t* jpeg, uint32_t size, int subsampling,
+                                     uint8_t* sample, DecodedYuv& d)
+{
+    int jw = (int)target.jpegWidth, jh = (int)target.jpegHeight;
+    d.grey = subsampling == TJSAMP_GRAY;
+    // The luma plane goes straight into the sample when it is the sample's
+    // own plane, uncut.
+    d.lumaInPlace = target.layout != PICTURE_YUY2 &&
+                    tjPlaneWidth(0, jw, subsampling) == (int)target.width &&
+                    tjPlaneHeight(0, jh, subsampling) == (int)target.height;
+    unsigned char* p[3] = {nullptr, nullptr, nullptr};
+    int strides[3] = {0, 0, 0};
     size_t used = 0;
     for (int c = 0; c < 3; ++c) {
-        pw[c] = tjPlaneWidth(grey ? 0 : c, jw, subsampling);
-        ph[c] = tjPlaneHeight(grey ? 0 : c, jh, subsampling);
-        if (pw[c] <= 0 || ph[c] <= 0)
+        d.width[c] = strides[c] = tjPlaneWidth(d.grey ? 0 : c, jw, subsampling);
+        d.height[c] = tjPlaneHeight(d.grey ? 0 : c, jh, subsampling);
+        if (d.width[c] <= 0 || d.height[c] <= 0)
             return false;
-        if (c == 0 && lumaInPlace) {
-            planes[0] = sample;
-        } else if (c == 0 || !grey) {
-            planes[c] = scratch + used;
-            used += (size_t)pw[c] * ph[c];
+        if (c == 0 && d.lumaInPlace) {
+            p[0] = sample;
+            strides[0] = (int)planes.stride[0];
+        } else if (c == 0 || !d.grey) {
+            p[c] = scratch + used;
+            used += (size_t)d.width[c] * d.height[c];
         }
+        d.plane[c] = p[c];
     }
-    if (used > scratchSize || !Decoded(tjDecompressToYUVPlanes(decompressor.Get(), jpeg, size,
-                                                               planes, jw, pw, jh, DECODE_FLAGS),
-                                       decompressor.Get()))
-        return false;
+    d.xShift = d.width[1] * 4 <= d.width[0] ? 2 : d.width[1] * 2 <= d.width[0] ? 1 : 0;
+    return used <= scratchSize && Decoded(tjDecompressToYUVPlanes(decompressor.Get(), jpeg, size, p,
+                                                                  jw, strides, jh, DECODE_FLAGS),
+                                          decompressor.Get());
+}
 
-    // Nearest chroma sample for each luma column and row; JPEG chroma is
-    // as wide as luma, or half or a quarter of it.
-    uint32_t xShift = pw[1] * 4 <= pw[0] ? 2 : pw[1] * 2 <= pw[0] ? 1 : 0;
-    auto chromaRow = [&](int plane, uint32_t yy) -> const uint8_t* {
-        if (grey)
-            return nullptr;
-        uint32_t sy = (uint32_t)((uint64_t)yy * (uint32_t)ph[plane] / (uint32_t)ph[0]);
-        return planes[plane] + (size_t)sy * (uint32_t)pw[plane];
-    };
-    const uint8_t* luma = planes[0];
-    if (layout == PICTURE_YUY2) {
-        for (uint32_t r = 0; r < h; ++r) {
-            const uint8_t* src = luma + (size_t)r * (uint32_t)pw[0];
-            uint8_t* dst = sample + (size_t)r * w * 2;
-            for (uint32_t x = 0; x < w; ++x)
-                dst[x * 2] = LEVELS.luma[src[x]];
-            WriteChroma(chromaRow(1, r), chromaRow(2, r), xShift, dst + 1, dst + 3, 4);
-        }
-        return true;
+void CPictureConverter::WriteYuy2(const DecodedYuv& d, uint8_t* sample) const
+{
+    for (uint32_t r = 0; r < target.height; ++r) {
+        const uint8_t* src = d.plane[0] + (size_t)r * (uint32_t)d.width[0];
+        uint8_t* dst = sample + (size_t)r * planes.stride[0];
+        for (uint32_t x = 0; x < target.width; ++x)
+            dst[x * 2] = LEVELS.luma[src[x]];
+        WriteChroma(d.ChromaRow(1, r), d.ChromaRow(2, r), d.xShift, dst + 1, dst + 3, 4);
     }
-    if (lumaInPlace) {
-        MapPlane(sample, (size_t)w * h, LUMA_RANGE);
+}
+
+// I420 and NV12 from planes of any subsampling: luma mapped (or copied from
+// the scratch plane), chroma resampled to half size.
+void CPictureConverter::WriteSemiPlanar(const DecodedYuv& d, uint8_t* sample) const
+{
+    uint32_t w = target.width, h = target.height;
+    if (d.lumaInPlace) {
+        MapRows(sample, planes.stride[0], w, h, LUMA_RANGE);
     } else {
         for (uint32_t r = 0; r < h; ++r) {
-            const uint8_t* src = luma + (size_t)r * (uint32_t)pw[0];
-            uint8_t* dst = sample + (size_t)r * w;
+            const uint8_t* src = d.plane[0] + (size_t)r * (uint32_t)d.width[0];
+            uint8_t* dst = sample + (size_t)r * planes.stride[0];
             for (uint32_t x = 0; x < w; ++x)
                 dst[x] = VideoLevel(src[x], LUMA_RANGE);
         }
     }
     for (uint32_t r = 0; r < h / 2; ++r) {
-        const uint8_t* su = chromaRow(1, r * 2);
-        const uint8_t* sv = chromaRow(2, r * 2);
-        if (layout == PICTURE_I420)
-            WriteChroma(su, sv, xShift, chroma + (size_t)r * (w / 2), v420 + (size_t)r * (w / 2),
-                        1);
+        const uint8_t* su = d.ChromaRow(1, r * 2);
+        const uint8_t* sv = d.ChromaRow(2, r * 2);
+        uint8_t* row = sample + planes.offset[1] + (size_t)r * planes.stride[1];
+        if (target.layout == PICTURE_I420)
+            WriteChroma(su, sv, d.xShift, row,
+                        sample + planes.offset[2] + (size_t)r * planes.stride[2], 1);
         else
-            WriteChroma(su, sv, xShift, chroma + (size_t)r * w, chroma + (size_t)r * w + 1, 2);
+            WriteChroma(su, sv, d.xShift, row, row + 1, 2);
     }
-    return true;
 }
 
 bool CPictureConverter::FromRgb(const RgbImage& picture, uint8_t* sample, uint32_t capacity,
                                 uint32_t& written)
 {
     written = 0;
+    if (picture.width != target.width || picture.height != target.height)
+        return false;
+    if (target.layout == PICTURE_JPEG)
+        return RgbToJpeg(picture, sample, capacity, written);
+    if (capacity < planes.size || planes.size == 0)
+        return false;
+    if (IsRgb(target.layout))
+        RgbToRgb(picture, sample);
+    else
+        RgbToYuv(picture, sample);
+    written = planes.size;
+    return true;
+}
+
+bool CPictureConverter::RgbToJpeg(const RgbImage& picture, uint8_t* sample, uint32_t capacity,
+                                  uint32_t& written)
+{
+    if (compressor == nullptr)
+        compressor = tjInitCompress();
+    unsigned char* jpeg = nullptr;
+    unsigned long length = 0;
+    int w = (int)picture.width, h = (int)picture.height;
+    bool ok = compressor != nullptr &&
+              tjCompress2(compressor, picture.pixels, w, w * 3, h, TJPF_RGB, &jpeg, &length,
+                          TJSAMP_420, 85, 0) == 0 &&
+              length <= capacity;
+    if (ok) {
+        memcpy(sample, jpeg, length);
+        written = (uint32_t)length;
+    }
+    tjFree(jpeg);
+    return ok;
+}
+
+void CPictureConverter::RgbToRgb(const RgbImage& picture, uint8_t* sample) const
+{
     uint32_t w = target.width, h = target.height;
-    if (picture.width != w || picture.height != h)
-        return false;
-    const uint8_t* rgb = picture.pixels;
-    if (target.layout == PICTURE_JPEG) {
-        if (compressor == nullptr)
-            compressor = tjInitCompress();
-        unsigned char* jpeg = nullptr;
-        unsigned long length = 0;
-        bool ok = compressor != nullptr &&
-                  tjCompress2(compressor, rgb, (int)w, (int)w * 3, (int)h, TJPF_RGB, &jpeg, &length,
-                              TJSAMP_420, 85, 0) == 0 &&
-                  length <= capacity;
-        if (ok) {
-            memcpy(sample, jpeg, length);
-            written = (uint32_t)length;
+    uint32_t pixel = target.layout == PICTURE_RGB32 ? 4 : 3;
+    for (uint32_t r = 0; r < h; ++r) {
+        const uint8_t* src = picture.pixels + (size_t)(target.bottomUp ? h - 1 - r : r) * w * 3;
+        uint8_t* dst = sample + (size_t)r * planes.stride[0];
+        for (uint32_t x = 0; x < w; ++x, src += 3, dst += pixel) {
+            dst[0] = src[2];
+            dst[1] = src[1];
+            dst[2] = src[0];
+            if (pixel == 4)
+                dst[3] = 0xFF;
         }
-        tjFree(jpeg);
-        return ok;
     }
-    uint32_t image = PictureSize(target.layout, w, h);
-    if (capacity < image || image == 0)
-        return false;
-    uint32_t stride = PictureStride(target.layout, w);
-    if (IsRgb(target.layout)) {
-        uint32_t pixel = target.layout == PICTURE_RGB32 ? 4 : 3;
-        for (uint32_t r = 0; r < h; ++r) {
-            const uint8_t* src = rgb + (size_t)(target.bottomUp ? h - 1 - r : r) * w * 3;
-            uint8_t* dst = sample + (size_t)r * stride;
-            for (uint32_t x = 0; x < w; ++x, src += 3, dst += pixel) {
-                dst[0] = src[2];
-                dst[1] = src[1];
-                dst[2] = src[0];
-                if (pixel == 4)
-                    dst[3] = 0xFF;
-            }
-        }
-        written = image;
-        return true;
-    }
-    uint8_t* chroma = sample + (size_t)w * h;
-    uint8_t* v420 = chroma + (size_t)(w / 2) * (h / 2);
-    for (uint32_t r = 0; r < h; r += 2)
-        for (uint32_t x = 0; x < w; x += 2) {
-            // The 2 x 2 block's luma, and its mean colour for the chroma.
+}
+
+// Each 2 x 2 block: its four lumas, and its mean colour as the chroma.
+void CPictureConverter::RgbToYuv(const RgbImage& picture, uint8_t* sample) const
+{
+    uint32_t w = target.width, h = target.height;
+    for (uint32_t r = 0; r + 1 < h; r += 2)
+        for (uint32_t x = 0; x + 1 < w; x += 2) {
             int sum[3] = {0, 0, 0};
             uint8_t luma[2][2];
             for (uint32_t dy = 0; dy < 2; ++dy)
                 for (uint32_t dx = 0; dx < 2; ++dx) {
-                    const uint8_t* p = rgb + ((size_t)(r + dy) * w + x + dx) * 3;
+                    const uint8_t* p = picture.pixels + ((size_t)(r + dy) * w + x + dx) * 3;
                     luma[dy][dx] = RgbToY(p[0], p[1], p[2]);
                     for (int c = 0; c < 3; ++c)
                         sum[c] += p[c];
@@ -363,7 +453,7 @@ bool CPictureConverter::FromRgb(const RgbImage& picture, uint8_t* sample, uint32
             uint8_t cv = RgbToV(sum[0] / 4, sum[1] / 4, sum[2] / 4);
             if (target.layout == PICTURE_YUY2) {
                 for (uint32_t dy = 0; dy < 2; ++dy) {
-                    uint8_t* dst = sample + (size_t)(r + dy) * stride + x * 2;
+                    uint8_t* dst = sample + (size_t)(r + dy) * planes.stride[0] + x * 2;
                     dst[0] = luma[dy][0];
                     dst[1] = cu;
                     dst[2] = luma[dy][1];
@@ -372,15 +462,14 @@ bool CPictureConverter::FromRgb(const RgbImage& picture, uint8_t* sample, uint32
                 continue;
             }
             for (uint32_t dy = 0; dy < 2; ++dy)
-                memcpy(sample + (size_t)(r + dy) * w + x, luma[dy], 2);
+                memcpy(sample + (size_t)(r + dy) * planes.stride[0] + x, luma[dy], 2);
+            uint8_t* u = sample + planes.offset[1] + (size_t)(r / 2) * planes.stride[1];
             if (target.layout == PICTURE_I420) {
-                chroma[(size_t)(r / 2) * (w / 2) + x / 2] = cu;
-                v420[(size_t)(r / 2) * (w / 2) + x / 2] = cv;
+                u[x / 2] = cu;
+                sample[planes.offset[2] + (size_t)(r / 2) * planes.stride[2] + x / 2] = cv;
             } else {
-                chroma[(size_t)(r / 2) * w + x] = cu;
-                chroma[(size_t)(r / 2) * w + x + 1] = cv;
+                u[x] = cu;
+                u[x + 1] = cv;
             }
         }
-    written = image;
-    return true;
 }

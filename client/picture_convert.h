@@ -10,7 +10,9 @@
 //
 // YUV samples carry video levels (BT.601: Y 16-235, U and V 16-240 around
 // 128), as decoders, renderers and applications read them; JPEG's full-range
-// values are mapped through one table. RGB samples are full range.
+// values are mapped by one formula, over whole planes where they lie in the
+// sample as decoded, and through tables made from it where bytes are placed
+// one by one. RGB samples are full range.
 
 #include <stdint.h>
 
@@ -33,10 +35,26 @@ struct PictureTarget {
     uint32_t jpegWidth;  // the size a frame must have
     uint32_t jpegHeight;
     bool bottomUp;  // RGB rows last row first
+    // Every row starts on a 4-byte boundary, in each plane: the layout
+    // GStreamer and PipeWire consumers assume for raw video. Otherwise rows
+    // are packed, as DirectShow and Media Foundation samples are.
+    bool padded;
 };
 
-// Bytes per row of the (first) plane, and of a whole raw sample; rows are not
-// padded. The JPEG layout has no fixed size: 0.
+// Where each plane of a raw sample lies; YUV layouts take an even size.
+struct PicturePlanes {
+    uint32_t count;
+    uint32_t offset[3];
+    uint32_t stride[3];
+    uint32_t size;  // bytes of the whole sample
+};
+
+// False for the JPEG layout (it has no fixed size) and a zero size.
+bool PlanesOf(PictureLayout layout, uint32_t width, uint32_t height, bool padded,
+              PicturePlanes& out);
+
+// Bytes per row of the (first) plane, and of a whole raw sample, with packed
+// rows. The JPEG layout: 0.
 uint32_t PictureStride(PictureLayout layout, uint32_t width);
 uint32_t PictureSize(PictureLayout layout, uint32_t width, uint32_t height);
 
@@ -68,12 +86,23 @@ private:
     CPictureConverter(const CPictureConverter&);
     CPictureConverter& operator=(const CPictureConverter&);
 
+    struct DecodedYuv;
+
     bool DecodeRgb(const uint8_t* jpeg, uint32_t size, uint8_t* sample);
     bool DecodeYuv(const uint8_t* jpeg, uint32_t size, int subsampling, uint8_t* sample);
+    bool DecodeI420InPlace(const uint8_t* jpeg, uint32_t size, uint8_t* sample);
+    bool DecodePlanes(const uint8_t* jpeg, uint32_t size, int subsampling, uint8_t* sample,
+                      DecodedYuv& out);
+    void WriteYuy2(const DecodedYuv& d, uint8_t* sample) const;
+    void WriteSemiPlanar(const DecodedYuv& d, uint8_t* sample) const;
     void WriteChroma(const uint8_t* su, const uint8_t* sv, uint32_t xShift, uint8_t* u, uint8_t* v,
                      uint32_t step) const;
+    bool RgbToJpeg(const RgbImage& picture, uint8_t* sample, uint32_t capacity, uint32_t& written);
+    void RgbToRgb(const RgbImage& picture, uint8_t* sample) const;
+    void RgbToYuv(const RgbImage& picture, uint8_t* sample) const;
 
     PictureTarget target;
+    PicturePlanes planes;  // of the target, for the raw layouts
     CTurboDecompressor decompressor;
     tjhandle compressor;  // made on first use, for JPEG placeholders
     uint8_t* scratch;

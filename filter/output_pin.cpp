@@ -5,7 +5,7 @@
 
 #include "filter_ids.h"
 #include "media_types.h"
-#include "source_logic.h"
+#include "video_formats.h"
 
 namespace {
 typedef std::lock_guard<std::recursive_mutex> Hold;

@@ -1,7 +1,7 @@
 #include "stream_types.h"
 
 #include "camera_block.h"
-#include "source_logic.h"
+#include "video_formats.h"
 
 bool SamplePictureSize(SampleKind kind, uint32_t entryWidth, uint32_t entryHeight, uint32_t& width,
                        uint32_t& height)
@@ -28,8 +28,8 @@ PictureLayout LayoutOf(SampleKind kind)
 
 PictureTarget StreamPicture(const StreamType& type)
 {
-    PictureTarget t = {LayoutOf(type.kind), type.width,        type.height,
-                       type.entry.width,    type.entry.height, true};
+    PictureTarget t = {LayoutOf(type.kind), type.width, type.height, type.entry.width,
+                       type.entry.height,   true,       false};
     return t;
 }
 

@@ -4,7 +4,6 @@
 
 #include <new>
 
-#include "placeholder_card.h"
 #include "ticks.h"
 
 static_assert(FEED_LATENCY_BUCKETS == STATS_BUCKETS, "the feed's latency buckets are the stats'");
@@ -15,9 +14,7 @@ const uint32_t FEED_WAIT_MS = 1000;
 }  // namespace
 
 CStreamWorker::CStreamWorker()
-    : stopping(false), running(false), startTime(0), feed(FRAMES_PER_TAKE), frame(nullptr),
-      placeholder(nullptr), card(nullptr), placeholderCapacity(0), placeholderLength(0),
-      cardCapacity(0), placeholderKind(-1)
+    : stopping(false), running(false), startTime(0), feed(FRAMES_PER_TAKE), frame(nullptr)
 {
     memset(&choice, 0, sizeof choice);
     memset(&rate, 0, sizeof rate);
@@ -29,8 +26,6 @@ CStreamWorker::~CStreamWorker()
     SignalStop();
     Join();
     delete frame;
-    delete[] placeholder;
-    delete[] card;
 }
 
 bool CStreamWorker::Start(IMemAllocator* alloc, IMemInputPin* in, const StreamChoice& c,
@@ -39,27 +34,13 @@ bool CStreamWorker::Start(IMemAllocator* alloc, IMemInputPin* in, const StreamCh
     if (thread.joinable()) {
         if (!stopping)
             return false;
-        thread.join();   // ended by a Stop from its own sample callback
+        thread.join();  // ended by a Stop from its own sample callback
     }
     if (frame == nullptr)
         frame = new (std::nothrow) CameraFrame;
     const StreamType& t = c.type;
-    uint32_t size = SampleImageSize(t.kind, t.width, t.height);
-    if (size > placeholderCapacity) {
-        delete[] placeholder;
-        placeholder = new (std::nothrow) uint8_t[size];
-        placeholderCapacity = placeholder ? size : 0;
-    }
-    uint32_t cardSize = t.width * t.height * 3;
-    if (cardSize > cardCapacity) {
-        delete[] card;
-        card = new (std::nothrow) uint8_t[cardSize];
-        cardCapacity = card ? cardSize : 0;
-    }
-    if (frame == nullptr || placeholderCapacity < size || cardCapacity < cardSize ||
-        !feed.Ready() || !converter.Start(StreamPicture(t)))
+    if (frame == nullptr || !feed.Ready() || !converter.Start(StreamPicture(t)))
         return false;
-    placeholderKind = -1;
     RatePacingStart(rate, t, c.frameDuration);
     allocator = alloc;
     input = in;
@@ -211,22 +192,16 @@ void CStreamWorker::DeliverFrame(bool& discontinuity)
 
 bool CStreamWorker::DeliverPlaceholder(PlaceholderKind kind, bool& discontinuity)
 {
-    if (placeholderKind != (int)kind) {
-        RgbImage image = { card, choice.type.width, choice.type.height };
-        DrawPlaceholderCard(kind, image);
-        placeholderKind = converter.FromRgb(image, placeholder, placeholderCapacity,
-                                            placeholderLength)
-                              ? (int)kind
-                              : -1;
-    }
-    if (placeholderKind < 0)
+    uint32_t cardLength = 0;
+    const uint8_t* card = placeholder.Get(kind, StreamPicture(choice.type), cardLength);
+    if (card == nullptr)
         return false;
     return Deliver(
         [&](BYTE* data, uint32_t capacity, uint32_t& length) {
-            if (capacity < placeholderLength)
+            if (capacity < cardLength)
                 return false;
-            memcpy(data, placeholder, placeholderLength);
-            length = placeholderLength;
+            memcpy(data, card, cardLength);
+            length = cardLength;
             return true;
         },
         [&]() { feed.Shown(); }, discontinuity);

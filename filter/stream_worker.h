@@ -16,6 +16,7 @@
 #include "camera_feed.h"
 #include "com_object.h"
 #include "picture_convert.h"
+#include "placeholder_sample.h"
 #include "media_types.h"
 #include "source_stats.h"
 
@@ -57,8 +58,7 @@ private:
     void Run();
     // Fills and sends one sample; fill(data, capacity, length) returns false
     // to drop it, count records it just before it goes downstream.
-    template <class Fill, class Count>
-    bool Deliver(Fill fill, Count count, bool& discontinuity);
+    template <class Fill, class Count> bool Deliver(Fill fill, Count count, bool& discontinuity);
     void DeliverFrame(bool& discontinuity);
     bool DeliverPlaceholder(PlaceholderKind kind, bool& discontinuity);
     void StampSample(IMediaSample* sample);
@@ -73,19 +73,14 @@ private:
     CPictureConverter converter;
     RatePacing rate;
 
-    std::mutex timing;   // clock and start time, set from the graph's thread
+    std::mutex timing;  // clock and start time, set from the graph's thread
     ComPtr<IReferenceClock> clock;
     REFERENCE_TIME startTime;
 
     std::mutex statsLock;
-    SourceStats stats;   // what the feed does not count: decoding, frames of another size
+    SourceStats stats;  // what the feed does not count: decoding, frames of another size
 
     CCameraFeed feed;
-    CameraFrame* frame;     // allocated once and reused
-    uint8_t* placeholder;   // the card as a sample, drawn again when its kind changes
-    uint8_t* card;          // the card as drawn, RGB
-    uint32_t placeholderCapacity;
-    uint32_t placeholderLength;
-    uint32_t cardCapacity;
-    int placeholderKind;    // the kind drawn, or -1
+    CameraFrame* frame;              // allocated once and reused
+    CPlaceholderSample placeholder;  // the card as a sample of the stream's type
 };

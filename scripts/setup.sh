@@ -49,9 +49,11 @@ packages=(
   gstreamer1.0-x
   # PipeWire camera
   libpipewire-0.3-dev pipewire pipewire-bin wireplumber gstreamer1.0-pipewire
-  # the browser phone's tests: headless Chromium with a fake camera as the
-  # phone, node for the page's protocol code on its own
-  chromium nodejs
+  # the camera in a real browser: headless Chromium through the desktop portal,
+  # whose stand-in Access backend runs on Debian's Python D-Bus bindings; and
+  # the browser phone's tests: Chromium with a fake camera as the phone, node
+  # for the page's protocol code on its own
+  chromium xdg-desktop-portal python3-dbus python3-gi dbus-bin nodejs
   # packages: the installer, the Debian package and their tests
   nsis lintian dpkg-dev systemd
 )

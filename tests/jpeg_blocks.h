@@ -12,9 +12,16 @@
 #include <vector>
 
 // Row by row, left to right.
-const uint8_t BLOCK_CELLS[8][3] = { { 255, 255, 255 }, { 255, 255, 0 }, { 0, 255, 255 },
-                                    { 0, 255, 0 },     { 255, 0, 255 }, { 255, 0, 0 },
-                                    { 0, 0, 255 },     { 0, 0, 0 } };
+const uint8_t BLOCK_CELLS[8][3] = {
+    {255, 255, 255},
+    {255, 255, 0  },
+    {0,   255, 255},
+    {0,   255, 0  },
+    {255, 0,   255},
+    {255, 0,   0  },
+    {0,   0,   255},
+    {0,   0,   0  }
+};
 // How far a decoded colour may stray from its cell's.
 const int BLOCK_TOLERANCE = 40;
 
@@ -35,8 +42,8 @@ inline std::vector<uint8_t> EncodeJpeg(const std::vector<uint8_t>& rgb, uint32_t
     unsigned char* out = nullptr;
     unsigned long size = 0;
     std::vector<uint8_t> jpeg;
-    if (c != nullptr && tjCompress2(c, rgb.data(), (int)w, 0, (int)h, TJPF_RGB, &out, &size,
-                                    sampling, 90, 0) == 0)
+    if (c != nullptr &&
+        tjCompress2(c, rgb.data(), (int)w, 0, (int)h, TJPF_RGB, &out, &size, sampling, 90, 0) == 0)
         jpeg.assign(out, out + size);
     tjFree(out);
     if (c != nullptr)
@@ -51,7 +58,10 @@ inline void BlockCentre(uint32_t i, uint32_t w, uint32_t h, uint32_t& x, uint32_
     y = (i / 4) * h / 2 + h / 4;
 }
 
-inline uint8_t Clamp(int v) { return (uint8_t)(v < 0 ? 0 : v > 255 ? 255 : v); }
+inline uint8_t Clamp(int v)
+{
+    return (uint8_t)(v < 0 ? 0 : v > 255 ? 255 : v);
+}
 
 // BT.601 at video levels back to RGB.
 inline void YuvToRgb(int y, int u, int v, uint8_t (&rgb)[3])
@@ -66,31 +76,30 @@ inline void YuvToRgb(int y, int u, int v, uint8_t (&rgb)[3])
 inline void PixelAt(const PictureTarget& t, const std::vector<uint8_t>& s, uint32_t x, uint32_t y,
                     uint8_t (&rgb)[3])
 {
-    uint32_t w = t.width, h = t.height, stride = PictureStride(t.layout, w);
-    const uint8_t* chroma = &s[(size_t)w * h];
+    PicturePlanes p;
+    PlanesOf(t.layout, t.width, t.height, t.padded, p);
+    const uint8_t* luma = &s[(size_t)y * p.stride[0]];
+    const uint8_t* chroma = &s[p.offset[1] + (size_t)(y / 2) * p.stride[1]];
     switch (t.layout) {
-    case PICTURE_I420: {
-        size_t c = (size_t)(y / 2) * (w / 2) + x / 2;
-        YuvToRgb(s[(size_t)y * w + x], chroma[c], chroma[c + (w / 2) * (h / 2)], rgb);
+    case PICTURE_I420:
+        YuvToRgb(luma[x], chroma[x / 2], s[p.offset[2] + (size_t)(y / 2) * p.stride[2] + x / 2],
+                 rgb);
         return;
-    }
-    case PICTURE_NV12: {
-        const uint8_t* uv = chroma + (size_t)(y / 2) * w + (x & ~1u);
-        YuvToRgb(s[(size_t)y * w + x], uv[0], uv[1], rgb);
+    case PICTURE_NV12:
+        YuvToRgb(luma[x], chroma[x & ~1u], chroma[(x & ~1u) + 1], rgb);
         return;
-    }
     case PICTURE_YUY2: {
-        const uint8_t* pair = &s[(size_t)y * stride + (x & ~1u) * 2];
+        const uint8_t* pair = luma + (x & ~1u) * 2;
         YuvToRgb(pair[(x & 1) * 2], pair[1], pair[3], rgb);
         return;
     }
     default: {
         uint32_t pixel = t.layout == PICTURE_RGB32 ? 4 : 3;
-        uint32_t row = t.bottomUp ? h - 1 - y : y;
-        const uint8_t* p = &s[(size_t)row * stride + x * pixel];
-        rgb[0] = p[2];
-        rgb[1] = p[1];
-        rgb[2] = p[0];
+        uint32_t row = t.bottomUp ? t.height - 1 - y : y;
+        const uint8_t* px = &s[(size_t)row * p.stride[0] + x * pixel];
+        rgb[0] = px[2];
+        rgb[1] = px[1];
+        rgb[2] = px[0];
     }
     }
 }

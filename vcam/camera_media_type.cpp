@@ -26,7 +26,7 @@ HRESULT CreateCameraMediaType(const CameraType& type, IMFMediaType** out)
     if (size == 0)
         return E_INVALIDARG;
     uint32_t num = 0, den = 0;
-    CameraFrameRate(f.fps, num, den);
+    RateFraction(f.fps, num, den);
     // RGB is bottom-up, as a negative default stride says.
     int32_t stride = (int32_t)CameraStride(type.subtype, f.width);
     if (type.subtype == CAMERA_RGB32)

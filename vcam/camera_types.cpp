@@ -9,11 +9,6 @@ bool Fits(CameraSubtype subtype, uint32_t width, uint32_t height)
     return subtype == CAMERA_RGB32 || (width % 2 == 0 && height % 2 == 0);
 }
 
-float UsableRate(float fps)
-{
-    return fps >= 1.0f && fps <= 240.0f ? fps : DEFAULT_VIDEO_FORMAT.fps;
-}
-
 PictureLayout LayoutOf(CameraSubtype subtype)
 {
     static const PictureLayout layouts[CAMERA_SUBTYPE_COUNT] = {PICTURE_NV12, PICTURE_YUY2,
@@ -37,7 +32,7 @@ uint32_t OfferedCameraTypes(const VideoFormat* formats, uint32_t count,
 PictureTarget CameraPicture(const CameraType& type)
 {
     const VideoFormat& f = type.format;
-    PictureTarget t = {LayoutOf(type.subtype), f.width, f.height, f.width, f.height, true};
+    PictureTarget t = {LayoutOf(type.subtype), f.width, f.height, f.width, f.height, true, false};
     return t;
 }
 
@@ -49,20 +44,4 @@ uint32_t CameraStride(CameraSubtype subtype, uint32_t width)
 uint32_t CameraFrameSize(CameraSubtype subtype, uint32_t width, uint32_t height)
 {
     return Fits(subtype, width, height) ? PictureSize(LayoutOf(subtype), width, height) : 0;
-}
-
-void CameraFrameRate(float fps, uint32_t& numerator, uint32_t& denominator)
-{
-    uint32_t hundredths = (uint32_t)(UsableRate(fps) * 100.0f + 0.5f);
-    numerator = hundredths;
-    denominator = 100;
-    while (numerator % 10 == 0 && denominator % 10 == 0) {
-        numerator /= 10;
-        denominator /= 10;
-    }
-}
-
-int64_t CameraFrameDuration(float fps)
-{
-    return (int64_t)(10000000.0 / (double)UsableRate(fps) + 0.5);
 }

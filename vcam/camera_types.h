@@ -38,8 +38,3 @@ uint32_t CameraFrameSize(CameraSubtype subtype, uint32_t width, uint32_t height)
 // What the converter makes of a type's frames: RGB rows bottom-up, as RGB
 // media types are by default.
 PictureTarget CameraPicture(const CameraType& type);
-
-// Frame rate as a ratio (30 -> 30/1, 29.97 -> 2997/100); a rate outside 1..240
-// counts as 30.
-void CameraFrameRate(float fps, uint32_t& numerator, uint32_t& denominator);
-int64_t CameraFrameDuration(float fps);  // 100-ns units

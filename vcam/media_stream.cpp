@@ -325,7 +325,7 @@ ComPtr<IMFSample> CMediaStream::NextSample(const CameraType& type, bool restarte
 bool CMediaStream::Stamp(IMFSample* sample, const CameraType& type, LONGLONG time, bool restarted)
 {
     if (FAILED(sample->SetSampleTime(time)) ||
-        FAILED(sample->SetSampleDuration(CameraFrameDuration(type.format.fps))))
+        FAILED(sample->SetSampleDuration(FrameDuration(type.format.fps))))
         return false;
     if (restarted)
         sample->SetUINT32(MFSampleExtension_Discontinuity, TRUE);

@@ -39,6 +39,27 @@ TEST_F(CameraClientTest, TakesTheNewestFrameFreesOlderOnesAndNeverTakesOneTwice)
     EXPECT_EQ(OccupiedSlots(), 1u);
 }
 
+TEST_F(CameraClientTest, AReaderStartingAfterAnIdleTimeSkipsAJammedRing)
+{
+    // A turn of the ring with nobody reading: the service drops from here
+    // on, so the newest slot holds frame 20 while the phone is at 25.
+    for (uint32_t s = 1; s <= FRAME_SLOT_COUNT + 5; ++s)
+        Publish(s);
+    EXPECT_EQ(Seen()->slots[Seen()->currentSlot].stamp, FRAME_SLOT_COUNT);
+    EXPECT_TRUE(client.SkipJammedRing());
+    EXPECT_EQ(OccupiedSlots(), 0u);
+    EXPECT_EQ(client.WaitNewest(50, *frame), CLIENT_TIMEOUT);
+    Publish(26);
+    ASSERT_EQ(client.WaitNewest(WAIT_MS, *frame), CLIENT_FRAME);
+    EXPECT_EQ(frame->stamp, 26u);
+
+    // A ring with room: its newest frame is the phone's newest, and stays.
+    Publish(27);
+    EXPECT_FALSE(client.SkipJammedRing());
+    ASSERT_EQ(client.WaitNewest(WAIT_MS, *frame), CLIENT_FRAME);
+    EXPECT_EQ(frame->stamp, 27u);
+}
+
 TEST_F(CameraClientTest, EveryFrameModeTakesTheRingOldestFirst)
 {
     for (uint32_t s = 1; s <= 5; ++s)
@@ -84,7 +105,7 @@ TEST_F(CameraClientTest, AWaitingReaderWakesForAFramePublishedLater)
 
 TEST_F(CameraClientTest, HostileRingFieldsAreNeitherFollowedNorCopied)
 {
-    Seen()->currentSlot = 1000;                       // read modulo the ring
+    Seen()->currentSlot = 1000;  // read modulo the ring
     Seen()->slots[1000 % FRAME_SLOT_COUNT].size = FRAME_DATA_SIZE + 1;
     EXPECT_EQ(client.WaitNewest(50, *frame), CLIENT_TIMEOUT);
     Seen()->currentSlot = 0;
@@ -165,10 +186,10 @@ TEST(VideoFormats, UsableEntriesInTableOrderWithTheDefaultWhenNoneIs)
     EXPECT_EQ(out[0].fps, 30.0f);
 
     t.count = 4;
-    t.entries[0] = { PackEntry(1280, 720, 0), 30.0f };
-    t.entries[1] = { PackEntry(0, 480, 0), 30.0f };      // no width: left out
-    t.entries[2] = { PackEntry(320, 240, 1), NAN };      // rate not a number: 30
-    t.entries[3] = { PackEntry(176, 144, 0), 15.0f };
+    t.entries[0] = {PackEntry(1280, 720, 0), 30.0f};
+    t.entries[1] = {PackEntry(0, 480, 0), 30.0f};  // no width: left out
+    t.entries[2] = {PackEntry(320, 240, 1), NAN};  // rate not a number: 30
+    t.entries[3] = {PackEntry(176, 144, 0), 15.0f};
     ASSERT_EQ(UsableFormats(t, out), 3u);
     EXPECT_EQ(out[0].width, 1280u);
     EXPECT_EQ(out[1].width, 320u);
@@ -178,9 +199,9 @@ TEST(VideoFormats, UsableEntriesInTableOrderWithTheDefaultWhenNoneIs)
     EXPECT_EQ(FindFormat(out, 3, 320, 240), 1);
     EXPECT_EQ(FindFormat(out, 3, 640, 480), -1);
 
-    t.count = 0xFFFFFFFF;   // clamped to the table's 40 entries
+    t.count = 0xFFFFFFFF;  // clamped to the table's 40 entries
     for (uint32_t i = 0; i < FORMAT_MAX_ENTRIES; ++i)
-        t.entries[i] = { PackEntry(200 + i, 150, 0), 25.0f };
+        t.entries[i] = {PackEntry(200 + i, 150, 0), 25.0f};
     ASSERT_EQ(UsableFormats(t, out), FORMAT_MAX_ENTRIES);
     EXPECT_EQ(out[39].width, 239u);
 }

@@ -1,6 +1,7 @@
 // The phone's JPEG into every raw layout, and the placeholder picture into
-// each: colours, plane order, row order, strides and video levels, the cut
-// of sizes that are not whole words, and the frames that are refused.
+// each: colours, plane order, row order, packed and padded strides and video
+// levels, the cut of sizes that are not whole words, and the frames that are
+// refused.
 #include <gtest/gtest.h>
 
 #include <string.h>
@@ -22,18 +23,22 @@ std::vector<uint8_t> Jpeg(const std::vector<uint8_t>& rgb, uint32_t w, uint32_t 
     return jpeg;
 }
 
-// A raw layout's picture is the JPEG's cut to a width of whole words and an
-// even height; the JPEG layout keeps the JPEG's size.
-PictureTarget TargetOf(PictureLayout layout, uint32_t w, uint32_t h, bool bottomUp = true)
+// A raw layout's picture is the JPEG's cut to an even height, and to a width
+// of whole words where rows are packed (an even one where they are padded);
+// the JPEG layout keeps the JPEG's size.
+PictureTarget TargetOf(PictureLayout layout, uint32_t w, uint32_t h, bool bottomUp = true,
+                       bool padded = false)
 {
     bool raw = layout != PICTURE_JPEG;
-    PictureTarget t = {layout, raw ? w & ~3u : w, raw ? h & ~1u : h, w, h, bottomUp};
+    uint32_t cut = padded ? w & ~1u : w & ~3u;
+    PictureTarget t = {layout, raw ? cut : w, raw ? h & ~1u : h, w, h, bottomUp, padded};
     return t;
 }
 
 uint32_t ImageSize(const PictureTarget& t, uint32_t jpegSize)
 {
-    return t.layout == PICTURE_JPEG ? jpegSize : PictureSize(t.layout, t.width, t.height);
+    PicturePlanes planes;
+    return PlanesOf(t.layout, t.width, t.height, t.padded, planes) ? planes.size : jpegSize;
 }
 
 TEST(PictureConvert, EveryLayoutFromEverySubsamplingBothRowOrdersAndCutSizes)
@@ -51,8 +56,10 @@ TEST(PictureConvert, EveryLayoutFromEverySubsamplingBothRowOrdersAndCutSizes)
         for (int sampling : samplings) {
             std::vector<uint8_t> jpeg = Jpeg(rgb, size[0], size[1], sampling);
             for (int l = PICTURE_I420; l <= PICTURE_JPEG; ++l)
-                for (bool bottomUp : {true, false}) {
-                    PictureTarget t = TargetOf((PictureLayout)l, size[0], size[1], bottomUp);
+                for (int order = 0; order < 4; ++order) {
+                    // Both row orders, packed and padded rows.
+                    PictureTarget t =
+                        TargetOf((PictureLayout)l, size[0], size[1], order & 1, order & 2);
                     ASSERT_TRUE(converter.Start(t));
                     uint32_t image = ImageSize(t, (uint32_t)jpeg.size());
                     // One byte past the sample shows any write beyond it.

@@ -2,7 +2,7 @@
 // formats, and their rates.
 #include <gtest/gtest.h>
 
-#include "source_logic.h"
+#include "video_formats.h"
 #include "stream_types.h"
 
 namespace {

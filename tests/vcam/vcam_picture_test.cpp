@@ -24,13 +24,12 @@ TEST(CameraTypes, NV12ForEverySizeFirstThenYUY2ThenRGB32OddAndHugeSizesLeftOut)
     EXPECT_EQ(641u * 480 * 4, CameraFrameSize(CAMERA_RGB32, 641, 480));
 
     uint32_t num = 0, den = 0;
-    CameraFrameRate(30.0f, num, den);
+    RateFraction(30.0f, num, den);
     EXPECT_EQ(30u, num);
     EXPECT_EQ(1u, den);
-    CameraFrameRate(29.97f, num, den);
+    RateFraction(29.97f, num, den);
     EXPECT_EQ(2997u, num);
     EXPECT_EQ(100u, den);
-    CameraFrameRate(NAN, num, den);   // not a number: the default rate
+    RateFraction(NAN, num, den);   // not a number: the default rate
     EXPECT_EQ(30u, num);
-    EXPECT_EQ(333333, CameraFrameDuration(30.0f));
 }

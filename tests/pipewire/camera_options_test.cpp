@@ -21,8 +21,8 @@ TEST(CameraOptions, DefaultsValuesAndRefusals)
     EXPECT_STREQ("Ovalix Camera", o.description);
     EXPECT_FALSE(o.stats);
     EXPECT_EQ(0u, o.seconds);
-    ASSERT_TRUE(Parse({"--node-name", "cam2", "--description", "Second", "--stats", "--seconds",
-                       "20"}, o));
+    ASSERT_TRUE(
+        Parse({"--node-name", "cam2", "--description", "Second", "--stats", "--seconds", "20"}, o));
     EXPECT_STREQ("cam2", o.nodeName);
     EXPECT_STREQ("Second", o.description);
     EXPECT_TRUE(o.stats);

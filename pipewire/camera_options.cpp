@@ -15,11 +15,11 @@ namespace {
 enum Option { OPT_NODE_NAME = 256, OPT_DESCRIPTION, OPT_STATS, OPT_SECONDS };
 
 const option OPTIONS[] = {
-    {"node-name", required_argument, nullptr, OPT_NODE_NAME},
+    {"node-name",   required_argument, nullptr, OPT_NODE_NAME  },
     {"description", required_argument, nullptr, OPT_DESCRIPTION},
-    {"stats", no_argument, nullptr, OPT_STATS},
-    {"seconds", required_argument, nullptr, OPT_SECONDS},
-    {nullptr, 0, nullptr, 0},
+    {"stats",       no_argument,       nullptr, OPT_STATS      },
+    {"seconds",     required_argument, nullptr, OPT_SECONDS    },
+    {nullptr,       0,                 nullptr, 0              },
 };
 
 // Reads one option into o; false on a bad value.
@@ -39,11 +39,10 @@ bool Apply(int option, const char* value, CameraOptions& o)
         char* end = nullptr;
         unsigned long seconds = strtoul(value, &end, 10);
         o.seconds = (uint32_t)seconds;
-        return *value >= '0' && *value <= '9' && *end == '\0' && seconds > 0 &&
-               seconds <= 1000000;
+        return *value >= '0' && *value <= '9' && *end == '\0' && seconds > 0 && seconds <= 1000000;
     }
     }
-    return false;   // unknown, or a value missing
+    return false;  // unknown, or a value missing
 }
 
 }  // namespace
@@ -54,7 +53,7 @@ bool ParseCameraOptions(int argc, char** argv, CameraOptions& o)
     o.description = "Ovalix Camera";
     o.stats = false;
     o.seconds = 0;
-    optind = 0;   // a fresh scan, also when called again
+    optind = 0;  // a fresh scan, also when called again
     opterr = 0;
     int option;
     while ((option = getopt_long(argc, argv, ":", OPTIONS, nullptr)) != -1)

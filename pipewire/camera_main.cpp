@@ -1,8 +1,10 @@
 // ovalix-camera: publishes the phone as a camera in the user's PipeWire
-// daemon. It turns what the consumer feed gives into PipeWire buffers: the
-// phone's JPEG frames, decoded only while a consumer takes them, or the
-// placeholder; the size a consumer negotiates is the size the feed asks the
-// service for.
+// daemon. It turns what the consumer feed gives into PipeWire buffers with
+// the picture library, as every other consumer does: the phone's JPEG
+// frames, decoded straight into the buffer and only while a consumer takes
+// them, or the placeholder card. The size a consumer negotiates is the size
+// the feed asks the service for; a frame of another size (the service still
+// switching) is not shown, and the card bridges the switch.
 
 #include <signal.h>
 #include <stdio.h>
@@ -13,20 +15,20 @@
 
 #include "camera_feed.h"
 #include "camera_options.h"
-#include "frame_renderer.h"
 #include "frame_stats.h"
+#include "picture_convert.h"
 #include "pipewire_camera.h"
-#include "placeholder_picture.h"
+#include "placeholder_sample.h"
 #include "ticks.h"
 #include "video_formats.h"
 
 namespace {
 
-const uint32_t IDLE_SLEEP_MS = 100;       // no consumer: how often to look again
-const uint32_t FRAME_WAIT_MS = 50;        // consumer: longest wait for a frame
+const uint32_t IDLE_SLEEP_MS = 100;  // no consumer: how often to look again
+const uint32_t FRAME_WAIT_MS = 50;   // consumer: longest wait for a frame
 const uint32_t FORMAT_CHECK_MS = 1000;
-const int LOGGED_NOTHING = -1;   // what the log said last: a placeholder kind,
-const int LOGGED_LIVE = -2;      // the live picture, or nothing yet
+const int LOGGED_NOTHING = -1;  // what the log said last: a placeholder kind,
+const int LOGGED_LIVE = -2;     // the live picture, or nothing yet
 
 std::atomic<bool> stopRequested(false);
 CCameraFeed* stopFeed = nullptr;
@@ -43,30 +45,51 @@ void OnStopSignal(int)
 // What the fill functions need; one per process.
 struct Camera {
     CCameraFeed feed;
-    CFrameRenderer renderer;
-    CPlaceholderPicture placeholder;
+    CPictureConverter converter;
+    PictureTarget converting;  // the target the converter was started for
+    bool converterReady;
+    ConvertResult converted;
+    CPlaceholderSample placeholder;
     CameraFrame frame;
     FeedItem item;
     // For --stats: frame counters and latency as the phone numbered them.
     bool collectStats;
     CFrameStats stats;
+    bool sentInRun;         // a frame went out since the last consumer came
+    uint32_t runFrames;     // frames sent since then
+    int32_t runFirstAgeMs;  // its first live frame: phone stamp to queued, or -1
+    uint32_t runStartMs;
     uint32_t lastSentMs;
     uint32_t largestGapMs;
 };
 
-bool FillLive(uint8_t* buffer, const RawLayout& layout, void* context)
+bool SameTarget(const PictureTarget& a, const PictureTarget& b)
 {
-    Camera& c = *static_cast<Camera*>(context);
-    return c.renderer.RenderJpeg(c.frame.data, c.frame.size, layout, buffer);
+    return a.layout == b.layout && a.width == b.width && a.height == b.height;
 }
 
-bool FillPlaceholder(uint8_t* buffer, const RawLayout& layout, void* context)
+bool FillLive(uint8_t* buffer, uint32_t capacity, const PictureTarget& target, void* context)
 {
     Camera& c = *static_cast<Camera*>(context);
-    YcbcrPicture picture;
-    if (!c.placeholder.Get(c.item.placeholder, layout.width, layout.height, picture))
+    if (!c.converterReady || !SameTarget(target, c.converting)) {
+        c.converting = target;
+        c.converterReady = c.converter.Start(target);
+    }
+    uint32_t written = 0;
+    c.converted = c.converterReady
+                      ? c.converter.FromJpeg(c.frame.data, c.frame.size, buffer, capacity, written)
+                      : CONVERT_BAD;
+    return c.converted == CONVERT_OK;
+}
+
+bool FillPlaceholder(uint8_t* buffer, uint32_t capacity, const PictureTarget& target, void* context)
+{
+    Camera& c = *static_cast<Camera*>(context);
+    uint32_t length = 0;
+    const uint8_t* card = c.placeholder.Get(c.item.placeholder, target, length);
+    if (card == nullptr || length > capacity)
         return false;
-    c.renderer.RenderPicture(picture, layout, buffer);
+    memcpy(buffer, card, length);
     return true;
 }
 
@@ -84,13 +107,17 @@ void NoteSent(Camera& c, uint32_t now, bool live)
 {
     if (!c.collectStats)
         return;
-    if (c.stats.Frames() > 0 && now - c.lastSentMs > c.largestGapMs)
+    if (c.sentInRun && now - c.lastSentMs > c.largestGapMs)
         c.largestGapMs = now - c.lastSentMs;
+    c.sentInRun = true;
+    ++c.runFrames;
     c.lastSentMs = now;
     if (live) {
         uint32_t counter = 0;
         bool has = ReadFrameCounter(c.frame.data, c.frame.size, counter);
         c.stats.Add(has, counter, (int32_t)(now - c.frame.stamp));
+        if (c.runFirstAgeMs < 0)
+            c.runFirstAgeMs = (int32_t)(now - c.frame.stamp);
     }
 }
 
@@ -116,8 +143,12 @@ void SendNext(Camera& c, CPipeWireCamera& pipewire, int& logged)
 {
     FeedResult got = c.feed.Next(FRAME_WAIT_MS, c.frame, c.item);
     if (got == FEED_LIVE) {
+        c.converted = CONVERT_OK;
         if (!pipewire.SendFrame(FillLive, &c)) {
-            c.feed.Dropped();
+            // A frame of another size is not a loss: the feed's pacing
+            // brings the card if nothing else comes.
+            if (c.converted != CONVERT_OTHER_SIZE)
+                c.feed.Dropped();
             return;
         }
         c.feed.Shown();
@@ -133,6 +164,15 @@ void SendNext(Camera& c, CPipeWireCamera& pipewire, int& logged)
                     PlaceholderKindName(c.item.placeholder));
         logged = (int)c.item.placeholder;
     }
+}
+
+// With --stats, one line each time the consumers go: what this stream sent.
+void EndRun(Camera& c)
+{
+    if (c.collectStats)
+        printf("camera run frames=%u ms=%u first_frame_age_ms=%d\n", c.runFrames,
+               GetTickMs() - c.runStartMs, c.runFirstAgeMs);
+    fflush(stdout);
 }
 
 void PrintStats(Camera& c)
@@ -163,7 +203,7 @@ void InstallStopSignals(CCameraFeed& feed)
 // offered, the negotiated size asked for, the feed's output sent.
 void Run(Camera& c, CPipeWireCamera& pipewire, const CameraOptions& options)
 {
-    VideoFormat offered[FORMAT_MAX_ENTRIES] = { DEFAULT_VIDEO_FORMAT };
+    VideoFormat offered[FORMAT_MAX_ENTRIES] = {DEFAULT_VIDEO_FORMAT};
     uint32_t offeredCount = 1;
     uint32_t start = GetTickMs();
     uint32_t lastFormatCheck = start - FORMAT_CHECK_MS;
@@ -180,21 +220,29 @@ void Run(Camera& c, CPipeWireCamera& pipewire, const CameraOptions& options)
             UpdateFormats(c, pipewire, offered, offeredCount);
         }
         if (!pipewire.Streaming()) {
+            if (wasStreaming)
+                EndRun(c);
             wasStreaming = false;
             c.feed.Pause(IDLE_SLEEP_MS);
             continue;
         }
         if (!wasStreaming) {
+            // Frames while nobody took any are neither gaps nor losses.
             wasStreaming = true;
             c.feed.Start();
+            c.stats.NewRun();
+            c.sentInRun = false;
+            c.runFrames = 0;
+            c.runFirstAgeMs = -1;
+            c.runStartMs = GetTickMs();
         }
         // Each new negotiation asks the service for its size; the feed asks
         // again after a restart of the service.
-        RawLayout layout;
+        PictureTarget target;
         uint32_t generation = 0;
-        if (pipewire.Negotiated(layout, generation) && generation != lastGeneration) {
+        if (pipewire.Negotiated(target, generation) && generation != lastGeneration) {
             lastGeneration = generation;
-            c.feed.SetWantedSize(layout.width, layout.height);
+            c.feed.SetWantedSize(target.width, target.height);
         }
         SendNext(c, pipewire, logged);
     }
@@ -211,17 +259,20 @@ int main(int argc, char** argv)
     }
     Camera* camera = new Camera();
     Camera& c = *camera;
+    c.converterReady = false;
+    c.converted = CONVERT_OK;
     c.collectStats = options.stats;
+    c.sentInRun = false;
+    c.runFrames = c.runStartMs = 0;
+    c.runFirstAgeMs = -1;
     c.lastSentMs = 0;
     c.largestGapMs = 0;
     InstallStopSignals(c.feed);
 
-    CameraNodeInfo info = { options.nodeName, options.description };
+    CameraNodeInfo info = {options.nodeName, options.description};
     CPipeWireCamera pipewire;
-    if (!c.renderer.Ready() || !pipewire.Start(info)) {
-        fputs(c.renderer.Ready() ? "ovalix-camera: cannot start PipeWire's thread\n"
-                                 : "ovalix-camera: cannot set up the JPEG decoder\n",
-              stderr);
+    if (!pipewire.Start(info)) {
+        fputs("ovalix-camera: cannot start PipeWire's thread\n", stderr);
         stopFeed = nullptr;
         delete camera;
         return 1;

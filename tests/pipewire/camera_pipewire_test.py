@@ -34,6 +34,13 @@ PLACEHOLDER_MISSING = (255, 168, 48)
 PLACEHOLDER_KINDS = {"no-service": 0, "no-phone": 1, "no-picture": 2}
 
 
+# The moving picture's colour bars (--pattern moving), as high or low per
+# channel; each frame moves them 4 pixels to the left.
+BAR_CODES = [(1, 1, 1), (1, 1, 0), (0, 1, 1), (0, 1, 0), (1, 0, 1), (1, 0, 0), (0, 0, 1),
+             (0, 0, 0)]
+BAR_STEP = 4
+
+
 def near(a, b, tolerance):
     return all(abs(x - y) <= tolerance for x, y in zip(a, b))
 
@@ -73,6 +80,14 @@ class Picture:
             if not near(got, colour, tolerance):
                 return "cell %d: %s, expected %s" % (i, got, colour)
         return None
+
+    def bar_shift(self):
+        """How far the moving picture's bars have moved, in pixels modulo
+        the width: the shift that best explains a row through the bars."""
+        w, y = self.width, self.height // 4
+        codes = [(x, tuple(int(c > 127) for c in self.at(x, y))) for x in range(0, w, BAR_STEP)]
+        return max(range(0, w, BAR_STEP), key=lambda s: sum(
+            BAR_CODES[((x + s) % w) * 8 // w] == code for x, code in codes))
 
     def placeholder_kind(self, tolerance=40):
         """Which step the placeholder marks as missing, or None."""
@@ -229,7 +244,7 @@ class Rig:
         return (int(m.group(1)), int(m.group(2))) if m else None
 
     def start_camera(self, *argv):
-        self.start("camera", [self.program("tools", "camera", "ovalix-camera")] + list(argv),
+        self.start("camera", [self.program("pipewire", "ovalix-camera")] + list(argv),
                    stdout=open(self.path("camera.out"), "w"))
 
     def stop_camera(self):
@@ -325,9 +340,9 @@ def case_stream(rig):
     check(last.blocks_mismatch() is None, "640x480: " + str(last.blocks_mismatch()))
     check(rig.requested_size() == (640, 480), "requested size %s" % (rig.requested_size(),))
 
-    # Two at once, with the same caps (packed RGB this time).
-    a, fa, _ = rig.consume(640, 480, 30, "both_a", "RGB")
-    b, fb, _ = rig.consume(640, 480, 30, "both_b", "RGB")
+    # Two at once, with the same caps (packed BGR this time).
+    a, fa, _ = rig.consume(640, 480, 30, "both_a", "BGR")
+    b, fb, _ = rig.consume(640, 480, 30, "both_b", "BGR")
     for name, folder in ((a, fa), (b, fb)):
         rig.finish_consumer(name)
         check(len(rig.frames(folder)) == 30, "%s received %d frames" % (name, len(rig.frames(folder))))
@@ -357,7 +372,7 @@ def case_stream(rig):
     rig.shot(small, "camera-320x240")
     check(small.blocks_mismatch() is None, "320x240: " + str(small.blocks_mismatch()))
 
-    for chosen in ("I420 640x480", "RGB 640x480", "YUY2 320x240"):
+    for chosen in ("I420 640x480", "BGR 640x480", "YUY2 320x240"):
         check("consumer chose " + chosen in rig.log("camera"),
               "never negotiated %s:\n%s" % (chosen, rig.log("camera")[-2000:]))
     stats = rig.stop_camera()
@@ -471,6 +486,13 @@ def case_idle_restart(rig):
     rig.stop_camera()
 
 
+def rate(rig, folder, seconds=3.0):
+    """Frames per second a running consumer writes out."""
+    before, t0 = len(rig.frames(folder)), time.monotonic()
+    time.sleep(seconds)
+    return (len(rig.frames(folder)) - before) / (time.monotonic() - t0)
+
+
 def case_consumer_churn(rig):
     """Another user cutting the named objects under the camera leaves its
     consumer's picture live; consumers killed in the middle of their streams
@@ -478,13 +500,18 @@ def case_consumer_churn(rig):
     rate."""
     rig.start_streaming("--stats")
     name, folder, _ = rig.consume(640, 480, 100000, "while_cut")
+    check(wait_until(lambda: len(rig.frames(folder)) >= 1, 15, 0.02), "no first consumer")
+    before = rate(rig, folder)
     for obj in ("OvalixSvcMemory", "OvalixSvcMutex", "OvalixReadyEvent"):
         os.truncate("/dev/shm/" + obj, 0)
         seen = len(rig.frames(folder))
         check(wait_until(lambda: len(rig.frames(folder)) >= seen + 10, 10, 0.05),
               "no frames after %s was cut:\n%s" % (obj, rig.log("camera")[-2000:]))
         check(rig.procs["camera"].poll() is None, "the camera died after %s was cut" % obj)
-    check(rig.latest(folder, 640, 480).blocks_mismatch() is None, "not live after the cuts")
+    # Frames of another size while the service asks the phone again show the
+    # card; the live picture follows.
+    check(wait_until(lambda: rig.latest(folder, 640, 480).blocks_mismatch() is None, 10, 0.05),
+          "not live after the cuts:\n" + rig.log("camera")[-2000:])
     rig.stop(name, expect_zero=False)
     for i in range(20):
         name, folder, _ = rig.consume(640, 480, 100000, "killed%d" % i)
@@ -494,16 +521,50 @@ def case_consumer_churn(rig):
     name, folder, _ = rig.consume(640, 480, 100000, "after_kills")
     check(wait_until(lambda: len(rig.frames(folder)) >= 1, 10, 0.02),
           "no frame after 20 consumers were killed:\n" + rig.log("camera")[-2000:])
-    before, t0 = len(rig.frames(folder)), time.monotonic()
-    time.sleep(3.0)
-    fps = (len(rig.frames(folder)) - before) / (time.monotonic() - t0)
-    print("consumer after 20 killed ones: %.1f fps (the phone sends 30)" % fps)
-    check(fps >= 15, "%.1f fps after 20 consumers were killed" % fps)
+    after = rate(rig, folder)
+    print("consumer before the kills: %.1f fps, after 20 killed ones: %.1f fps (the phone "
+          "sends 30)" % (before, after))
+    # Against the same kind of consumer on the same machine a minute
+    # earlier: a busy machine slows both, a pool that lost buffers only
+    # the second.
+    check(after >= 0.5 * before, "%.1f fps after 20 consumers were killed, %.1f before"
+          % (after, before))
     rig.stop(name, expect_zero=False)
     rig.stop_camera()
 
 
-CASES = {"stream": case_stream, "placeholder": case_placeholder,
+def case_fresh_first_frame(rig):
+    """After an idle time a new consumer's first frame is the phone's newest,
+    never one from before it came: the moving bars step by one frame from
+    the first frame on, as they do between the later ones. The camera's
+    figures count no loss for the frames nobody took."""
+    rig.start_session_bus()
+    rig.start_pipewire()
+    rig.start_service()
+    rig.start_phone("--pattern", "moving")
+    rig.wait_streaming()
+    rig.start_camera("--stats")
+    rig.wait_node()
+    # The first consumer settles the size the phone sends.
+    receive(rig, 640, 480, 30, "settle", "I420")
+    for run in range(2):
+        time.sleep(4.0)  # idle: with no reader the block's ring fills and stops
+        folder = receive(rig, 640, 480, 12, "after_idle%d" % run, "I420")
+        pictures = [rig.picture(folder, i, 640, 480) for i in range(12)]
+        check(all(p.placeholder_kind() is None for p in pictures), "a placeholder after idle")
+        shifts = [p.bar_shift() for p in pictures]
+        steps = [(b - a) % 640 // BAR_STEP for a, b in zip(shifts, shifts[1:])]
+        print("frames between a consumer's pictures after %d s idle: %s" % (4, steps))
+        # A loaded machine may skip a frame or two anywhere; an old first
+        # frame lies about 100 frames behind.
+        check(0 < steps[0] <= max(2, max(steps[1:])),
+              "the first picture after idle is %d frames old: %s\n%s"
+              % (steps[0] - 1, steps, rig.log("camera")[-1500:]))
+    stats = rig.stop_camera()
+    check(stats is not None and stats["drops"] <= 10, "camera stats: %s" % stats)
+
+
+CASES = {"stream": case_stream, "fresh_first_frame": case_fresh_first_frame, "placeholder": case_placeholder,
          "idle_restart": case_idle_restart, "consumer_churn": case_consumer_churn}
 
 

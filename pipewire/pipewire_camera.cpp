@@ -1,49 +1,26 @@
 #include "pipewire_camera.h"
 
 #include <errno.h>
-#include <math.h>
 #include <stdio.h>
 #include <string.h>
 #include <time.h>
 
 #include <atomic>
+#include <mutex>
 
 #include <pipewire/pipewire.h>
 #include <spa/node/command.h>
 #include <spa/param/video/format-utils.h>
 #include <spa/pod/builder.h>
 
+#include "camera_formats.h"
+#include "pool_renewal.h"
+
 namespace {
 
 const uint32_t RECONNECT_INTERVAL_MS = 1000;
-// Frames in a row that found no free buffer before the pool counts as lost:
-// once buffers have flowed, or once a consumer has gone (the pool then lacks
-// what it held); a consumer still setting up its pool gets longer.
-const uint32_t STARVED_FRAMES = 5;
-const uint32_t FIRST_BUFFER_FRAMES = 60;
-const uint32_t POD_BUFFER_SIZE = 16384;
-
-const uint32_t SPA_FORMATS[RAW_FORMAT_COUNT] = {
-    SPA_VIDEO_FORMAT_I420, SPA_VIDEO_FORMAT_YUY2, SPA_VIDEO_FORMAT_RGB,
-};
-
-bool FromSpaFormat(uint32_t spa, RawFormat& out)
-{
-    for (uint32_t i = 0; i < RAW_FORMAT_COUNT; ++i)
-        if (SPA_FORMATS[i] == spa) {
-            out = (RawFormat)i;
-            return true;
-        }
-    return false;
-}
-
-spa_fraction RateFraction(float fps)
-{
-    float whole = floorf(fps);
-    if (whole == fps)
-        return SPA_FRACTION((uint32_t)whole, 1);
-    return SPA_FRACTION((uint32_t)lroundf(fps * 1000.0f), 1000);
-}
+// Up to 40 sizes in three formats, about 200 bytes each.
+const uint32_t POD_BUFFER_SIZE = 32768;
 
 uint64_t MonotonicNs()
 {
@@ -62,59 +39,37 @@ struct CPipeWireCamera::Impl {
     spa_hook coreListener;
     pw_stream* stream;
     spa_hook streamListener;
-    bool lost;             // the daemon went away or the stream failed
+    bool lost;  // the daemon went away or the stream failed
     bool tried;
-    bool missingReported;   // since the last connection
+    bool missingReported;  // since the last connection
     uint32_t lastTryMs;
     std::atomic<bool> streaming;
     bool negotiated;
-    RawLayout layout;
+    PictureTarget target;
+    uint32_t size;  // bytes of one frame of the target
+    uint32_t stride;
     uint32_t generation;
-    pw_buffer* held;       // dequeued, not yet sent
-    // The pool is to be made afresh: its last consumer went (one killed in
-    // the middle of its stream never gives back the buffer it held), or no
-    // buffer has come free for STARVED_FRAMES frames.
-    bool renew;
-    uint32_t starved;      // frames in a row without a free buffer
-    // A buffer has come free since the format was chosen. Until then an
-    // empty queue is most likely a consumer still setting up its pool (slow
-    // on a loaded machine), and renewing early would only start it over.
-    bool flowing;
+    pw_buffer* held;  // dequeued, not yet sent
+    // The buffer being filled without the loop lock. The daemon's thread,
+    // about to take it away, waits on fillLock for the fill to end and then
+    // clears it, so the fill's end knows not to queue it.
+    pw_buffer* filling;
+    std::mutex fillLock;
+    // The last consumer went: the pool is made afresh before the next one.
+    bool consumerLeft;
+    bool renew;  // the pool gives no buffer: make it afresh
+    PoolWatch pool;
     uint64_t sequence;
     VideoFormat formats[FORMAT_MAX_ENTRIES];
     uint32_t formatCount;
 
-    // Builds the EnumFormat params for the current offer into buffer.
-    uint32_t BuildFormats(uint8_t* buffer, uint32_t size, const spa_pod** params)
-    {
-        spa_pod_builder b = SPA_POD_BUILDER_INIT(buffer, size);
-        uint32_t n = 0;
-        for (uint32_t i = 0; i < formatCount; ++i) {
-            const VideoFormat& f = formats[i];
-            RawLayout probe;
-            if (!ComputeRawLayout(RAW_I420, f.width, f.height, probe))
-                continue;
-            spa_rectangle rect = SPA_RECTANGLE(f.width, f.height);
-            spa_fraction rate = RateFraction(f.fps);
-            const spa_pod* pod = static_cast<const spa_pod*>(spa_pod_builder_add_object(
-                &b, SPA_TYPE_OBJECT_Format, SPA_PARAM_EnumFormat,
-                SPA_FORMAT_mediaType, SPA_POD_Id(SPA_MEDIA_TYPE_video),
-                SPA_FORMAT_mediaSubtype, SPA_POD_Id(SPA_MEDIA_SUBTYPE_raw),
-                SPA_FORMAT_VIDEO_format,
-                SPA_POD_CHOICE_ENUM_Id(4, SPA_FORMATS[RAW_I420], SPA_FORMATS[RAW_I420],
-                                       SPA_FORMATS[RAW_YUY2], SPA_FORMATS[RAW_RGB]),
-                SPA_FORMAT_VIDEO_size, SPA_POD_Rectangle(&rect),
-                SPA_FORMAT_VIDEO_framerate, SPA_POD_Fraction(&rate)));
-            if (pod == nullptr)
-                break;   // the builder is full: offer what fitted
-            params[n++] = pod;
-        }
-        return n;
-    }
-
     void CreateStream();
+    void UpdateOffers();
     void Suspend();
     void Disconnect();
+    bool FrameWaiting();
+    pw_buffer* TakeBuffer();
+    void Queue(pw_buffer* b);
 };
 
 namespace {
@@ -146,8 +101,10 @@ void OnStateChanged(void* data, pw_stream_state old, pw_stream_state state, cons
     impl->streaming = state == PW_STREAM_STATE_STREAMING;
     // The daemon keeps the format and its buffers for the next consumer, less
     // the ones the last one never gave back.
-    if (old == PW_STREAM_STATE_STREAMING && state == PW_STREAM_STATE_PAUSED)
-        impl->renew = true;
+    if (old == PW_STREAM_STATE_STREAMING && state == PW_STREAM_STATE_PAUSED) {
+        impl->consumerLeft = true;
+        PoolWatchConsumerLeft(impl->pool);
+    }
     if (state == PW_STREAM_STATE_ERROR || state == PW_STREAM_STATE_UNCONNECTED) {
         fprintf(stderr, "ovalix-camera: stream %s%s%s\n", pw_stream_state_as_string(state),
                 error ? ": " : "", error ? error : "");
@@ -165,35 +122,31 @@ void OnParamChanged(void* data, uint32_t id, const spa_pod* param)
     ++impl->generation;
     if (param == nullptr)
         return;
-    spa_video_info_raw info;
-    memset(&info, 0, sizeof info);
-    uint32_t mediaType = 0, mediaSubtype = 0;
-    RawFormat format = RAW_I420;
-    if (spa_format_parse(param, &mediaType, &mediaSubtype) < 0 ||
-        mediaType != SPA_MEDIA_TYPE_video || mediaSubtype != SPA_MEDIA_SUBTYPE_raw ||
-        spa_format_video_raw_parse(param, &info) < 0 || !FromSpaFormat(info.format, format) ||
-        !ComputeRawLayout(format, info.size.width, info.size.height, impl->layout)) {
+    PicturePlanes planes;
+    if (!ParseChosenFormat(param, impl->target) ||
+        !PlanesOf(impl->target.layout, impl->target.width, impl->target.height, true, planes)) {
         pw_stream_set_error(impl->stream, -EINVAL, "unsupported format");
         return;
     }
+    impl->size = planes.size;
+    impl->stride = planes.stride[0];
     impl->negotiated = true;
-    impl->flowing = false;
-    fprintf(stderr, "ovalix-camera: consumer chose %s %ux%u\n", RawFormatName(format),
-            info.size.width, info.size.height);
+    PoolWatchNewPool(impl->pool);
+    fprintf(stderr, "ovalix-camera: consumer chose %s %ux%u\n",
+            CameraLayoutName(impl->target.layout), impl->target.width, impl->target.height);
 
     uint8_t buffer[1024];
     spa_pod_builder b = SPA_POD_BUILDER_INIT(buffer, sizeof buffer);
     const spa_pod* params[2];
     params[0] = static_cast<const spa_pod*>(spa_pod_builder_add_object(
-        &b, SPA_TYPE_OBJECT_ParamBuffers, SPA_PARAM_Buffers,
-        SPA_PARAM_BUFFERS_buffers, SPA_POD_CHOICE_RANGE_Int(4, 2, 8),
-        SPA_PARAM_BUFFERS_blocks, SPA_POD_Int(1),
-        SPA_PARAM_BUFFERS_size, SPA_POD_Int((int32_t)impl->layout.size),
-        SPA_PARAM_BUFFERS_stride, SPA_POD_Int((int32_t)impl->layout.stride[0])));
+        &b, SPA_TYPE_OBJECT_ParamBuffers, SPA_PARAM_Buffers, SPA_PARAM_BUFFERS_buffers,
+        SPA_POD_CHOICE_RANGE_Int(4, 2, 8), SPA_PARAM_BUFFERS_blocks, SPA_POD_Int(1),
+        SPA_PARAM_BUFFERS_size, SPA_POD_Int((int32_t)impl->size), SPA_PARAM_BUFFERS_stride,
+        SPA_POD_Int((int32_t)impl->stride)));
     params[1] = static_cast<const spa_pod*>(spa_pod_builder_add_object(
-        &b, SPA_TYPE_OBJECT_ParamMeta, SPA_PARAM_Meta,
-        SPA_PARAM_META_type, SPA_POD_Id(SPA_META_Header),
-        SPA_PARAM_META_size, SPA_POD_Int((int32_t)sizeof(spa_meta_header))));
+        &b, SPA_TYPE_OBJECT_ParamMeta, SPA_PARAM_Meta, SPA_PARAM_META_type,
+        SPA_POD_Id(SPA_META_Header), SPA_PARAM_META_size,
+        SPA_POD_Int((int32_t)sizeof(spa_meta_header))));
     pw_stream_update_params(impl->stream, params, 2);
 }
 
@@ -202,6 +155,11 @@ void OnRemoveBuffer(void* data, pw_buffer* buffer)
     CPipeWireCamera::Impl* impl = static_cast<CPipeWireCamera::Impl*>(data);
     if (impl->held == buffer)
         impl->held = nullptr;
+    if (impl->filling == buffer) {
+        // Its memory goes once this returns: wait for the fill to end.
+        std::lock_guard<std::mutex> wait(impl->fillLock);
+        impl->filling = nullptr;
+    }
 }
 
 pw_stream_events MakeStreamEvents()
@@ -225,8 +183,7 @@ void CPipeWireCamera::Impl::CreateStream()
     pw_properties* props = pw_properties_new(
         PW_KEY_MEDIA_TYPE, "Video", PW_KEY_MEDIA_CATEGORY, "Capture", PW_KEY_MEDIA_ROLE, "Camera",
         PW_KEY_MEDIA_CLASS, "Video/Source", PW_KEY_NODE_NAME, info.nodeName,
-        PW_KEY_NODE_DESCRIPTION, info.description, PW_KEY_NODE_NICK, info.description,
-        nullptr);
+        PW_KEY_NODE_DESCRIPTION, info.description, PW_KEY_NODE_NICK, info.description, nullptr);
     stream = pw_stream_new(core, info.description, props);
     if (stream == nullptr) {
         lost = true;
@@ -234,24 +191,34 @@ void CPipeWireCamera::Impl::CreateStream()
     }
     spa_zero(streamListener);
     pw_stream_add_listener(stream, &streamListener, &STREAM_EVENTS, this);
-    uint8_t buffer[POD_BUFFER_SIZE];
-    const spa_pod* params[FORMAT_MAX_ENTRIES];
-    uint32_t n = BuildFormats(buffer, sizeof buffer, params);
-    if (pw_stream_connect(stream, PW_DIRECTION_OUTPUT, PW_ID_ANY,
-                          static_cast<pw_stream_flags>(PW_STREAM_FLAG_DRIVER |
-                                                       PW_STREAM_FLAG_MAP_BUFFERS),
-                          params, n) < 0)
+    static uint8_t buffer[POD_BUFFER_SIZE];  // used under the loop lock only
+    spa_pod_builder b = SPA_POD_BUILDER_INIT(buffer, sizeof buffer);
+    const spa_pod* params[CAMERA_MAX_OFFERS];
+    uint32_t n = BuildCameraOffers(formats, formatCount, b, params);
+    if (pw_stream_connect(
+            stream, PW_DIRECTION_OUTPUT, PW_ID_ANY,
+            static_cast<pw_stream_flags>(PW_STREAM_FLAG_DRIVER | PW_STREAM_FLAG_MAP_BUFFERS),
+            params, n) < 0)
         lost = true;
 }
 
+// Caller holds the loop lock and has a stream.
+void CPipeWireCamera::Impl::UpdateOffers()
+{
+    static uint8_t buffer[POD_BUFFER_SIZE];  // used under the loop lock only
+    spa_pod_builder b = SPA_POD_BUILDER_INIT(buffer, sizeof buffer);
+    const spa_pod* params[CAMERA_MAX_OFFERS];
+    uint32_t n = BuildCameraOffers(formats, formatCount, b, params);
+    pw_stream_update_params(stream, params, n);
+}
 
 // Caller holds the loop lock and has a core and a stream. A suspended node
 // drops its format and buffers; the next consumer negotiates a full pool.
 // The node itself stays, so consumers that look for it by name find it.
 void CPipeWireCamera::Impl::Suspend()
 {
+    consumerLeft = false;
     renew = false;
-    starved = 0;
     uint32_t id = pw_stream_get_node_id(stream);
     if (id == SPA_ID_INVALID)
         return;
@@ -284,8 +251,63 @@ void CPipeWireCamera::Impl::Disconnect()
     streaming = false;
     negotiated = false;
     held = nullptr;
+    consumerLeft = false;
     renew = false;
-    starved = 0;
+    PoolWatchStart(pool);
+}
+
+// Caller holds the loop lock, with a stream. A frame queued earlier still
+// waits for the consumer (one setting up, or a slow one): a frame queued
+// behind it would be older still by the time the consumer came to it, so
+// none is; the graph runs again, so that the waiting one goes as soon as
+// the consumer can take it, and the next frame is the newest.
+bool CPipeWireCamera::Impl::FrameWaiting()
+{
+    pw_time t;
+    memset(&t, 0, sizeof t);
+    if (pw_stream_get_time_n(stream, &t, sizeof t) < 0 || t.queued_buffers == 0)
+        return false;
+    pw_stream_trigger_process(stream);
+    if (PoolWatchFrame(pool, false) && !renew) {
+        fprintf(stderr, "ovalix-camera: no frame taken; renewing the pool\n");
+        renew = true;
+    }
+    return true;
+}
+
+// Caller holds the loop lock, with a negotiated stream: the held buffer, or
+// a free one. The pool watch learns whether one came.
+pw_buffer* CPipeWireCamera::Impl::TakeBuffer()
+{
+    pw_buffer* b = held != nullptr ? held : pw_stream_dequeue_buffer(stream);
+    held = nullptr;
+    if (PoolWatchFrame(pool, b != nullptr) && !renew) {
+        fprintf(stderr, "ovalix-camera: no free buffer; renewing the pool\n");
+        renew = true;
+    }
+    return b;
+}
+
+// Caller holds the loop lock; b is filled with a whole frame.
+void CPipeWireCamera::Impl::Queue(pw_buffer* b)
+{
+    spa_buffer* buf = b->buffer;
+    spa_data* d = &buf->datas[0];
+    d->chunk->offset = 0;
+    d->chunk->size = size;
+    d->chunk->stride = (int32_t)stride;
+    d->chunk->flags = 0;
+    spa_meta_header* h = static_cast<spa_meta_header*>(
+        spa_buffer_find_meta_data(buf, SPA_META_Header, sizeof(spa_meta_header)));
+    if (h != nullptr) {
+        h->flags = 0;
+        h->offset = 0;
+        h->pts = (int64_t)MonotonicNs();
+        h->dts_offset = 0;
+        h->seq = sequence++;
+    }
+    pw_stream_queue_buffer(stream, b);
+    pw_stream_trigger_process(stream);
 }
 
 CPipeWireCamera::CPipeWireCamera() : impl(nullptr) {}
@@ -310,11 +332,14 @@ bool CPipeWireCamera::Start(const CameraNodeInfo& info)
     impl->lastTryMs = 0;
     impl->streaming = false;
     impl->negotiated = false;
+    memset(&impl->target, 0, sizeof impl->target);
+    impl->size = impl->stride = 0;
     impl->generation = 0;
     impl->held = nullptr;
+    impl->filling = nullptr;
+    impl->consumerLeft = false;
     impl->renew = false;
-    impl->starved = 0;
-    impl->flowing = false;
+    PoolWatchStart(impl->pool);
     impl->sequence = 0;
     impl->formats[0] = DEFAULT_VIDEO_FORMAT;
     impl->formatCount = 1;
@@ -356,8 +381,7 @@ bool CPipeWireCamera::Upkeep(uint32_t nowMs)
     }
     // While no consumer is linked (a new one may be on its way: then at its
     // end), or when the linked ones get nothing anyway.
-    bool starved = impl->starved >= STARVED_FRAMES;
-    if (impl->renew && (!impl->streaming || starved) && impl->stream != nullptr &&
+    if ((impl->renew || (impl->consumerLeft && !impl->streaming)) && impl->stream != nullptr &&
         impl->core != nullptr)
         impl->Suspend();
     if (impl->core == nullptr &&
@@ -390,12 +414,8 @@ void CPipeWireCamera::SetFormats(const VideoFormat* formats, uint32_t count)
     pw_thread_loop_lock(impl->loop);
     memcpy(impl->formats, formats, count * sizeof formats[0]);
     impl->formatCount = count;
-    if (impl->stream != nullptr) {
-        uint8_t buffer[POD_BUFFER_SIZE];
-        const spa_pod* params[FORMAT_MAX_ENTRIES];
-        uint32_t n = impl->BuildFormats(buffer, sizeof buffer, params);
-        pw_stream_update_params(impl->stream, params, n);
-    }
+    if (impl->stream != nullptr)
+        impl->UpdateOffers();
     pw_thread_loop_unlock(impl->loop);
 }
 
@@ -404,13 +424,13 @@ bool CPipeWireCamera::Streaming() const
     return impl != nullptr && impl->streaming;
 }
 
-bool CPipeWireCamera::Negotiated(RawLayout& layout, uint32_t& generation) const
+bool CPipeWireCamera::Negotiated(PictureTarget& target, uint32_t& generation) const
 {
     if (impl == nullptr || impl->loop == nullptr)
         return false;
     pw_thread_loop_lock(impl->loop);
     bool ok = impl->negotiated;
-    layout = impl->layout;
+    target = impl->target;
     generation = impl->generation;
     pw_thread_loop_unlock(impl->loop);
     return ok;
@@ -420,49 +440,41 @@ bool CPipeWireCamera::SendFrame(FillFunction fill, void* context)
 {
     if (impl == nullptr || impl->loop == nullptr)
         return false;
-    bool sent = false;
     pw_thread_loop_lock(impl->loop);
-    if (impl->stream != nullptr && impl->negotiated && impl->streaming) {
-        pw_buffer* b = impl->held != nullptr ? impl->held : pw_stream_dequeue_buffer(impl->stream);
-        impl->held = nullptr;
-        spa_buffer* buf = b != nullptr ? b->buffer : nullptr;
-        spa_data* d = buf != nullptr && buf->n_datas > 0 ? &buf->datas[0] : nullptr;
-        if (d != nullptr && d->data != nullptr && d->maxsize >= impl->layout.size) {
-            if (fill(static_cast<uint8_t*>(d->data), impl->layout, context)) {
-                d->chunk->offset = 0;
-                d->chunk->size = impl->layout.size;
-                d->chunk->stride = (int32_t)impl->layout.stride[0];
-                d->chunk->flags = 0;
-                spa_meta_header* h = static_cast<spa_meta_header*>(
-                    spa_buffer_find_meta_data(buf, SPA_META_Header, sizeof(spa_meta_header)));
-                if (h != nullptr) {
-                    h->flags = 0;
-                    h->offset = 0;
-                    h->pts = (int64_t)MonotonicNs();
-                    h->dts_offset = 0;
-                    h->seq = impl->sequence++;
-                }
-                pw_stream_queue_buffer(impl->stream, b);
-                pw_stream_trigger_process(impl->stream);
-                sent = true;
-            } else {
-                impl->held = b;
-            }
-        } else if (b != nullptr) {
-            impl->held = b;   // too small for this format: kept until renegotiation
-        }
-        if (b != nullptr) {
-            impl->starved = 0;
-            impl->flowing = true;
-        } else {
-            uint32_t limit = impl->flowing || impl->renew ? STARVED_FRAMES : FIRST_BUFFER_FRAMES;
-            if (++impl->starved == limit) {
-                fprintf(stderr,
-                        "ovalix-camera: no free buffer for %u frames; renewing the pool\n",
-                        limit);
-                impl->renew = true;
-            }
-        }
+    if (impl->stream == nullptr || !impl->negotiated || !impl->streaming) {
+        pw_thread_loop_unlock(impl->loop);
+        return false;
+    }
+    if (impl->FrameWaiting()) {
+        pw_thread_loop_unlock(impl->loop);
+        return false;
+    }
+    pw_buffer* b = impl->TakeBuffer();
+    spa_data* d = b != nullptr && b->buffer->n_datas > 0 ? &b->buffer->datas[0] : nullptr;
+    if (d == nullptr || d->data == nullptr || d->maxsize < impl->size) {
+        impl->held = b;  // none, or too small for this format: kept until renegotiation
+        pw_thread_loop_unlock(impl->loop);
+        return false;
+    }
+    PictureTarget target = impl->target;
+    uint32_t generation = impl->generation;
+    // Filled without the loop lock; fillLock, taken before the loop lock is
+    // let go, keeps the buffer's memory until the fill ends.
+    impl->filling = b;
+    impl->fillLock.lock();
+    pw_thread_loop_unlock(impl->loop);
+    bool filled = fill(static_cast<uint8_t*>(d->data), d->maxsize, target, context);
+    impl->fillLock.unlock();
+
+    pw_thread_loop_lock(impl->loop);
+    bool kept = impl->filling == b;  // not taken away meanwhile
+    impl->filling = nullptr;
+    bool sent = false;
+    if (kept && filled && impl->generation == generation && impl->streaming) {
+        impl->Queue(b);
+        sent = true;
+    } else if (kept) {
+        impl->held = b;
     }
     pw_thread_loop_unlock(impl->loop);
     return sent;
