@@ -22,10 +22,10 @@
 #include "named_objects.h"
 
 enum ClientResult {
-    CLIENT_FRAME = 0,        // a frame was taken
-    CLIENT_TIMEOUT = 1,      // attached, but no new frame within the wait
-    CLIENT_NO_SERVICE = 2,   // the named objects are not there (yet)
-    CLIENT_WOKEN = 3,        // the caller's wake signal ended the wait
+    CLIENT_FRAME = 0,       // a frame was taken
+    CLIENT_TIMEOUT = 1,     // attached, but no new frame within the wait
+    CLIENT_NO_SERVICE = 2,  // the named objects are not there (yet)
+    CLIENT_WOKEN = 3,       // the caller's wake signal ended the wait
 };
 
 // One taken frame; the caller allocates it once and reuses it.
@@ -46,7 +46,7 @@ public:
     // second old; lets go of objects whose names now lead elsewhere. Cheap to
     // call often. True while attached.
     bool Attach();
-    bool Attach(uint32_t nowMs);   // with the caller's reading of the tick
+    bool Attach(uint32_t nowMs);  // with the caller's reading of the tick
     // Lets go of the objects; the next Attach tries at once.
     void Detach();
     bool IsAttached() const { return block != nullptr; }
@@ -61,14 +61,13 @@ public:
 
     // Like WaitNewest, but takes every frame in the ring this reader has not
     // taken yet, oldest first, up to capacity (for counting drops).
-    ClientResult WaitAll(uint32_t timeoutMs, CameraFrame* out, uint32_t capacity,
-                         uint32_t& taken);
+    ClientResult WaitAll(uint32_t timeoutMs, CameraFrame* out, uint32_t capacity, uint32_t& taken);
 
     // Both in one, for a caller that has just read the tick (nowMs) and may
     // be woken from another thread (wake, or null). With a frame waiting it
     // reads no clock and makes no system call beyond the mutex's.
-    ClientResult WaitFrames(uint32_t nowMs, uint32_t timeoutMs, CameraFrame* out,
-                            uint32_t capacity, bool all, CWakeSignal* wake, uint32_t& taken);
+    ClientResult WaitFrames(uint32_t nowMs, uint32_t timeoutMs, CameraFrame* out, uint32_t capacity,
+                            bool all, CWakeSignal* wake, uint32_t& taken);
 
     // A ring with no free slot means that no reader has taken a frame for a
     // whole turn and the service has dropped every frame since the newest
@@ -79,9 +78,9 @@ public:
 
     // Block fields outside the ring; false when detached.
     bool ReadLinkState(uint32_t& state) const;
-    bool LinkStreaming() const;                  // attached, and the link streams
-    bool RingEmpty() const;                      // attached, and no slot holds a frame
-    bool ReadFormats(FormatTable& out) const;   // a copy two reads agreed on
+    bool LinkStreaming() const;                // attached, and the link streams
+    bool RingEmpty() const;                    // attached, and no slot holds a frame
+    bool ReadFormats(FormatTable& out) const;  // a copy two reads agreed on
     bool ReadRequestedSize(uint32_t& width, uint32_t& height) const;
     bool RequestSize(uint32_t width, uint32_t height);
 
@@ -102,12 +101,12 @@ private:
     CNamedMutex mutex;
     CNamedEvent event;
     SharedCameraBlock* block;
-    uint32_t lastAttemptMs;   // last open try, or last check of the names
+    uint32_t lastAttemptMs;  // last open try, or last check of the names
     uint32_t lastSizeCheckMs;
-    bool sizesChecked;        // since the last attachment
+    bool sizesChecked;  // since the last attachment
     bool attemptedOnce;
     uint32_t attachments;
-    bool sealed;               // the objects came from the service's socket
+    bool sealed;  // the objects came from the service's socket
     uint64_t sealedIdentity;
     // What this reader took last, so that a frame left in its slot for other
     // readers is not taken twice.

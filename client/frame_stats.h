@@ -30,6 +30,7 @@ public:
     int32_t LastLatency() const { return lastLatency; }
     // Nearest-rank percentile (0 < p <= 100) of the latencies seen; -1 if none.
     int32_t LatencyPercentile(double p) const;
+
 private:
     uint64_t frames;
     uint64_t drops;
