@@ -93,16 +93,6 @@ bool FillPlaceholder(uint8_t* buffer, uint32_t capacity, const PictureTarget& ta
     return true;
 }
 
-bool SameFormats(const VideoFormat* a, uint32_t na, const VideoFormat* b, uint32_t nb)
-{
-    if (na != nb)
-        return false;
-    for (uint32_t i = 0; i < na; ++i)
-        if (a[i].width != b[i].width || a[i].height != b[i].height || a[i].fps != b[i].fps)
-            return false;
-    return true;
-}
-
 void NoteSent(Camera& c, uint32_t now, bool live)
 {
     if (!c.collectStats)
@@ -121,20 +111,17 @@ void NoteSent(Camera& c, uint32_t now, bool live)
     }
 }
 
-// Offers the block's formats when they have changed.
-void UpdateFormats(Camera& c, CPipeWireCamera& pipewire, VideoFormat (&offered)[FORMAT_MAX_ENTRIES],
-                   uint32_t& offeredCount)
+// Offers the block view's formats whenever they change: the live table, the
+// stored one or the default entry, as every other consumer offers them.
+void UpdateFormats(Camera& c, CPipeWireCamera& pipewire, uint32_t& offeredGeneration)
 {
-    FormatTable table;
-    if (!c.feed.Attach() || !c.feed.Client().ReadFormats(table))
+    c.feed.Attach();
+    BlockViewState view;
+    c.feed.View().Read(view);
+    if (view.generation == offeredGeneration)
         return;
-    VideoFormat formats[FORMAT_MAX_ENTRIES];
-    uint32_t n = UsableFormats(table, formats);
-    if (!SameFormats(formats, n, offered, offeredCount)) {
-        memcpy(offered, formats, n * sizeof formats[0]);
-        offeredCount = n;
-        pipewire.SetFormats(offered, offeredCount);
-    }
+    offeredGeneration = view.generation;
+    pipewire.SetFormats(view.offer.formats, view.offer.count);
 }
 
 // One thing from the feed into a PipeWire buffer, and a line in the log
@@ -203,8 +190,7 @@ void InstallStopSignals(CCameraFeed& feed)
 // offered, the negotiated size asked for, the feed's output sent.
 void Run(Camera& c, CPipeWireCamera& pipewire, const CameraOptions& options)
 {
-    VideoFormat offered[FORMAT_MAX_ENTRIES] = {DEFAULT_VIDEO_FORMAT};
-    uint32_t offeredCount = 1;
+    uint32_t offeredGeneration = c.feed.View().Generation() - 1;
     uint32_t start = GetTickMs();
     uint32_t lastFormatCheck = start - FORMAT_CHECK_MS;
     bool wasStreaming = false;
@@ -217,7 +203,7 @@ void Run(Camera& c, CPipeWireCamera& pipewire, const CameraOptions& options)
         pipewire.Upkeep(now);
         if (now - lastFormatCheck >= FORMAT_CHECK_MS) {
             lastFormatCheck = now;
-            UpdateFormats(c, pipewire, offered, offeredCount);
+            UpdateFormats(c, pipewire, offeredGeneration);
         }
         if (!pipewire.Streaming()) {
             if (wasStreaming)
