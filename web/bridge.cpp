@@ -686,7 +686,7 @@ int RunBridge(const WebOptions& options, const Credentials& credentials, const H
     RateReset(&g->limiter);
     memset(&g->link, 0, sizeof g->link);
 
-    lws_set_log_level(LLL_ERR | LLL_WARN | LLL_NOTICE | LLL_INFO, LogLine);
+    lws_set_log_level(LLL_ERR, LogLine);
     struct lws_context_creation_info info;
     memset(&info, 0, sizeof info);
     info.options = LWS_SERVER_OPTION_EXPLICIT_VHOSTS | LWS_SERVER_OPTION_DO_SSL_GLOBAL_INIT;
