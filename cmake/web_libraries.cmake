@@ -68,6 +68,7 @@ ExternalProject_Add(web_lws
   URL ${lws_tarball}
   PREFIX ${web_prefix}/libwebsockets
   DEPENDS web_mbedtls
+  PATCH_COMMAND ${CMAKE_COMMAND} -P ${CMAKE_CURRENT_LIST_DIR}/lws_windows_socket_io.cmake
   CMAKE_ARGS ${web_common_args}
     -DLWS_WITH_MBEDTLS=ON
     -DLWS_MBEDTLS_INCLUDE_DIRS=${web_install}/include

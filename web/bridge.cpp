@@ -706,7 +706,9 @@ int RunBridge(const WebOptions& options, const Credentials& credentials, const H
     phone.vhost_name = "phone";
     phone.port = options.port;
     phone.protocols = kPhoneProtocols;
-    phone.options = LWS_SERVER_OPTION_DO_SSL_GLOBAL_INIT;
+    // Every address of both families: the socket takes IPv4 as well, which
+    // Windows leaves off by default.
+    phone.options = LWS_SERVER_OPTION_DO_SSL_GLOBAL_INIT | LWS_SERVER_OPTION_IPV6_V6ONLY_MODIFY;
     phone.ssl_cert_filepath = g->credentials.certPath;
     phone.ssl_private_key_filepath = g->credentials.keyPath;
     // WebSockets over HTTP/1.1 only, whatever the library could do.
@@ -718,7 +720,9 @@ int RunBridge(const WebOptions& options, const Credentials& credentials, const H
     memset(&pair, 0, sizeof pair);
     pair.vhost_name = "pair";
     pair.port = options.pairPort;
+    // IPv4 loopback only, an address the library binds on every platform.
     pair.iface = "127.0.0.1";
+    pair.options = LWS_SERVER_OPTION_DISABLE_IPV6;
     pair.protocols = kPairProtocols;
     pair.timeout_secs = kHandshakeSeconds;
     g->pairHost = lws_create_vhost(g->context, &pair);
