@@ -2,9 +2,9 @@
 // The capture pin's streaming thread: turns what the consumer feed gives into
 // media samples of the connected type, a phone frame (decoded, or as it came
 // for MJPG) or the placeholder card, and delivers them downstream, leaving
-// frames out when the type's rate is lower than the phone's. Lives from the filter's first Pause to its Stop,
-// which cancels the feed's wait and decommits the allocator, so it returns
-// at once.
+// frames out when the type's rate is lower than the phone's. Lives from the
+// filter's first Pause to its Stop, which cancels the feed's wait and
+// decommits the allocator, so it returns at once.
 
 #define NO_DSHOW_STRSAFE
 #include <dshow.h>
@@ -57,8 +57,7 @@ private:
     void Run();
     // Fills and sends one sample; fill(data, capacity, length) returns false
     // to drop it, count records it just before it goes downstream.
-    template <class Fill, class Count>
-    bool Deliver(Fill fill, Count count, bool& discontinuity);
+    template <class Fill, class Count> bool Deliver(Fill fill, Count count, bool& discontinuity);
     void DeliverFrame(bool& discontinuity);
     bool DeliverPlaceholder(PlaceholderKind kind, bool& discontinuity);
     void StampSample(IMediaSample* sample);
@@ -73,19 +72,19 @@ private:
     CPictureConverter converter;
     RatePacing rate;
 
-    std::mutex timing;   // clock and start time, set from the graph's thread
+    std::mutex timing;  // clock and start time, set from the graph's thread
     ComPtr<IReferenceClock> clock;
     REFERENCE_TIME startTime;
 
     std::mutex statsLock;
-    SourceStats stats;   // what the feed does not count: decoding, frames of another size
+    SourceStats stats;  // what the feed does not count: decoding, frames of another size
 
     CCameraFeed feed;
-    CameraFrame* frame;     // allocated once and reused
-    uint8_t* placeholder;   // the card as a sample, drawn again when its kind changes
-    uint8_t* card;          // the card as drawn, RGB
+    CameraFrame* frame;    // allocated once and reused
+    uint8_t* placeholder;  // the card as a sample, drawn again when its kind changes
+    uint8_t* card;         // the card as drawn, RGB
     uint32_t placeholderCapacity;
     uint32_t placeholderLength;
     uint32_t cardCapacity;
-    int placeholderKind;    // the kind drawn, or -1
+    int placeholderKind;  // the kind drawn, or -1
 };
