@@ -12,12 +12,14 @@ typedef std::lock_guard<std::recursive_mutex> Hold;
 const long MIN_BUFFERS = 3;
 }  // namespace
 
+// clang-format off
 const InterfaceEntry COutputPin::Interfaces[] = {
-    {&IID_IPin,               InterfaceOf<COutputPin, IPin>},
-    {&IID_IAMStreamConfig,                       InterfaceOf<COutputPin,                          IAMStreamConfig>},
-    {&IID_IKsPropertySet,       InterfaceOf<COutputPin,    IKsPropertySet>},
-    {nullptr,nullptr},
+    { &IID_IPin, InterfaceOf<COutputPin, IPin> },
+    { &IID_IAMStreamConfig, InterfaceOf<COutputPin, IAMStreamConfig> },
+    { &IID_IKsPropertySet, InterfaceOf<COutputPin, IKsPropertySet> },
+    { nullptr, nullptr },
 };
+// clang-format on
 
 COutputPin::COutputPin(CCaptureFilter& owner)
     : filter(owner), typesTaken(false), typeCount(0), previewCount(0), formatChosen(false)

@@ -2,9 +2,9 @@
 // The capture pin's streaming thread: turns what the consumer feed gives into
 // media samples of the connected type, a phone frame (decoded, or as it came
 // for MJPG) or the placeholder card, and delivers them downstream, leaving
-// frames out when the type's rate is lower than the phone's. Lives from the filter's first Pause to its Stop,
-// which cancels the feed's wait and decommits the allocator, so it returns
-// at once.
+// frames out when the type's rate is lower than the phone's. Lives from the
+// filter's first Pause to its Stop, which cancels the feed's wait and
+// decommits the allocator, so it returns at once.
 
 #define NO_DSHOW_STRSAFE
 #include <dshow.h>

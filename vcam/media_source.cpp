@@ -32,13 +32,15 @@ uint32_t CurrentTypes(CameraType (&types)[CAMERA_MAX_TYPES], uint32_t& firstInde
 
 }  // namespace
 
+// clang-format off
 const InterfaceEntry CMediaSource::Interfaces[] = {
-    {&__uuidof(IMFMediaSourceEx), InterfaceOf<CMediaSource,         IMFMediaSourceEx>},
-    {&__uuidof(IMFMediaSource),                           InterfaceOf<CMediaSource,                                   IMFMediaSource>},
-    {&__uuidof(IMFMediaEventGenerator),            InterfaceOf<CMediaSource,          IMFMediaEventGenerator>},
-    {&__uuidof(IKsControl),InterfaceOf<CMediaSource,IKsControl>},
-    {nullptr,       nullptr                       },
+    { &__uuidof(IMFMediaSourceEx), InterfaceOf<CMediaSource, IMFMediaSourceEx> },
+    { &__uuidof(IMFMediaSource), InterfaceOf<CMediaSource, IMFMediaSource> },
+    { &__uuidof(IMFMediaEventGenerator), InterfaceOf<CMediaSource, IMFMediaEventGenerator> },
+    { &__uuidof(IKsControl), InterfaceOf<CMediaSource, IKsControl> },
+    { nullptr, nullptr },
 };
+// clang-format on
 
 CMediaSource::CMediaSource()
     : CEventGenerator<IMFMediaSourceEx>(new CSourceCore, false), streamAnnounced(false),

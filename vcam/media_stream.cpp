@@ -26,13 +26,15 @@ bool SameType(const CameraType& a, const CameraType& b)
 
 }  // namespace
 
+// clang-format off
 const InterfaceEntry CMediaStream::Interfaces[] = {
-    {&__uuidof(IMFMediaStream2), InterfaceOf<CMediaStream,         IMFMediaStream2>},
-    {&__uuidof(IMFMediaStream),                          InterfaceOf<CMediaStream,                                  IMFMediaStream>},
-    {&__uuidof(IMFMediaEventGenerator),           InterfaceOf<CMediaStream,          IMFMediaEventGenerator>},
-    {&__uuidof(IKsControl),InterfaceOf<CMediaStream,IKsControl>},
-    {nullptr,      nullptr                      },
+    { &__uuidof(IMFMediaStream2), InterfaceOf<CMediaStream, IMFMediaStream2> },
+    { &__uuidof(IMFMediaStream), InterfaceOf<CMediaStream, IMFMediaStream> },
+    { &__uuidof(IMFMediaEventGenerator), InterfaceOf<CMediaStream, IMFMediaEventGenerator> },
+    { &__uuidof(IKsControl), InterfaceOf<CMediaStream, IKsControl> },
+    { nullptr, nullptr },
 };
+// clang-format on
 
 CMediaStream::CMediaStream(CSourceCore* shared)
     : CEventGenerator<IMFMediaStream2>(shared, true), endTaken(false), activeChanged(true),

@@ -11,7 +11,7 @@
 
 namespace {
 
-const uint32_t EVENT_WAIT_MS = 100;     // bounded, so Ctrl-C and --seconds work
+const uint32_t EVENT_WAIT_MS = 100;  // bounded, so Ctrl-C and --seconds work
 
 void SaveFrame(const char* dir, const CameraFrame& frame, bool hasCounter, uint32_t counter,
                uint64_t index)
@@ -73,7 +73,8 @@ int TakeFrames(CCameraClient& client, const TakeOptions& options)
 
         now = GetTickMs();
         if (now - lastLine >= 1000) {
-            double fps = (double)(stats.Frames() - framesAtLastLine) * 1000.0 / (double)(now - lastLine);
+            double fps =
+                (double)(stats.Frames() - framesAtLastLine) * 1000.0 / (double)(now - lastLine);
             if (!options.quiet) {
                 uint32_t link = LINK_IDLE;
                 client.ReadLinkState(link);

@@ -13,15 +13,21 @@
 #include "frame_taker.h"
 #include "picture_size.h"
 
-enum MonitorCommand { MONITOR_PRINT, MONITOR_WATCH, MONITOR_REQUEST, MONITOR_WAIT_STATE, MONITOR_TAKE };
+enum MonitorCommand {
+    MONITOR_PRINT,
+    MONITOR_WATCH,
+    MONITOR_REQUEST,
+    MONITOR_WAIT_STATE,
+    MONITOR_TAKE
+};
 
 struct MonitorOptions {
     MonitorCommand command = MONITOR_PRINT;
-    PictureSize request = {0, 0};   // --request
-    uint64_t state = 0;             // --wait-state
+    PictureSize request = {0, 0};  // --request
+    uint64_t state = 0;            // --wait-state
     bool haveTimeout = false;
     uint64_t timeoutMs = 0;
-    TakeOptions take;               // --take
+    TakeOptions take;  // --take
 };
 
 extern const char MONITOR_USAGE[];

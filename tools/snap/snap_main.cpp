@@ -76,8 +76,8 @@ private:
 };
 
 const InterfaceEntry CGrabber::Interfaces[] = {
-    { &IID_ISampleGrabberCB, InterfaceOf<CGrabber, ISampleGrabberCB> },
-    { nullptr, nullptr },
+    {&IID_ISampleGrabberCB, InterfaceOf<CGrabber, ISampleGrabberCB>},
+    {nullptr,                     nullptr                                  },
 };
 
 int Fail(const char* what, HRESULT hr)
@@ -157,14 +157,18 @@ GUID SubtypeOf(const char* name)
     if (!strcmp(name, "RGB24"))
         return MEDIASUBTYPE_RGB24;
     // The others are FOURCC subtypes.
-    GUID fourcc = { MAKEFOURCC(name[0], name[1], name[2], name[3]), 0x0000, 0x0010,
-                    { 0x80, 0x00, 0x00, 0xaa, 0x00, 0x38, 0x9b, 0x71 } };
+    GUID fourcc = {
+        MAKEFOURCC(name[0], name[1], name[2], name[3]),
+        0x0000,
+        0x0010,
+        {0x80, 0x00, 0x00, 0xaa, 0x00, 0x38, 0x9b, 0x71}
+    };
     return fourcc;
 }
 
 const char* NameOf(const GUID& subtype)
 {
-    static const char* const names[] = { "I420", "YUY2", "RGB32", "RGB24", "MJPG" };
+    static const char* const names[] = {"I420", "YUY2", "RGB32", "RGB24", "MJPG"};
     for (const char* name : names)
         if (IsEqualGUID(subtype, SubtypeOf(name)))
             return name;
@@ -264,8 +268,7 @@ HRESULT AddGrabberChain(IGraphBuilder* graph, IBaseFilter* sourceFilter, IPin* s
         return capture->RenderStream(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, sourceFilter,
                                      grabFilter.Get(), nullFilter.Get());
     }
-    if (
-        FAILED(hr = FirstPin(nullFilter.Get(), PINDIR_INPUT, nullIn)) ||
+    if (FAILED(hr = FirstPin(nullFilter.Get(), PINDIR_INPUT, nullIn)) ||
         FAILED(hr = graph->Connect(source, grabIn.Get())) ||
         FAILED(hr = graph->Connect(grabOut.Get(), nullIn.Get())))
         return hr;
@@ -296,9 +299,9 @@ HRESULT AddVmr9(IGraphBuilder* graph, IPin* source, HWND window, ComPtr<IBaseFil
     HRESULT hr = CoCreateInstance(CLSID_VideoMixingRenderer9, nullptr, CLSCTX_INPROC_SERVER,
                                   IID_PPV_ARGS(&vmr));
     if (FAILED(hr) || FAILED(hr = graph->AddFilter(vmr.Get(), L"Video Mixing Renderer 9")) ||
-        FAILED(hr = vmr.As(&config)) || FAILED(hr = config->SetRenderingMode(VMR9Mode_Windowless)) ||
-        FAILED(hr = vmr.As(&windowless)) ||
-        FAILED(hr = windowless->SetVideoClippingWindow(window)))
+        FAILED(hr = vmr.As(&config)) ||
+        FAILED(hr = config->SetRenderingMode(VMR9Mode_Windowless)) ||
+        FAILED(hr = vmr.As(&windowless)) || FAILED(hr = windowless->SetVideoClippingWindow(window)))
         return hr;
     RECT area;
     GetClientRect(window, &area);
@@ -371,12 +374,12 @@ struct SnapGraph {
     ComPtr<IMediaControl> control;
     ComPtr<IBaseFilter> source;
     ComPtr<IPin> pin;
-    ComPtr<IOvalixSourceStats> stats;   // null if the filter has no counters
+    ComPtr<IOvalixSourceStats> stats;  // null if the filter has no counters
     ComPtr<ISampleGrabberCB> grabberRef;
     CGrabber* grabber = nullptr;
     ComPtr<IBaseFilter> vmr;
     HWND window = nullptr;
-    uint32_t width = 0, height = 0;     // the connected format
+    uint32_t width = 0, height = 0;  // the connected format
     double fps = 30.0;
     const char* connectedSubtype = "none";
 };
@@ -392,8 +395,8 @@ struct SnapRun {
 // The filter in a new graph, its output pin, and the format asked for.
 int AddSource(SnapGraph& g, const SnapOptions& o)
 {
-    HRESULT hr = CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER,
-                                  IID_PPV_ARGS(&g.graph));
+    HRESULT hr =
+        CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&g.graph));
     if (FAILED(hr) || FAILED(hr = g.graph.As(&g.control)))
         return Fail("creating the filter graph", hr);
     hr = o.device ? FindDevice(g.source)
@@ -520,9 +523,8 @@ void PrintSummary(const SnapGraph& g, const SnapRun& run)
            (unsigned long long)s.otherSizeFrames, g.width, g.height, g.connectedSubtype,
            run.seconds, expected > 0 ? (double)s.liveFrames / expected : 0.0,
            StatsPercentile(s.latencyMs, 0.5), StatsPercentile(s.latencyMs, 0.99),
-           decode < 0 ? -1.0 : decode / 10.0,
-           run.seconds > 0 ? run.cpu * 100.0 / run.seconds : 0.0, (unsigned long)run.stopMs,
-           (unsigned long)run.stopHr, s.firstStamp, s.lastStamp);
+           decode < 0 ? -1.0 : decode / 10.0, run.seconds > 0 ? run.cpu * 100.0 / run.seconds : 0.0,
+           (unsigned long)run.stopMs, (unsigned long)run.stopHr, s.firstStamp, s.lastStamp);
     fflush(stdout);
 }
 
