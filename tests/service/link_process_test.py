@@ -501,7 +501,7 @@ def case_two_readers(rig):
     fps = 30
     # Copying whole frames is computation, about fifteen times slower under
     # qemu-user: there the phone sends fewer frames a second.
-    if without_32bit_kernel(pe_bits(rig.args.monitor), ""):
+    if rig.wine and without_32bit_kernel(pe_bits(rig.args.monitor), ""):
         fps = 10
         print("under qemu-user: the phone sends %d frames a second instead of 30" % fps)
     rig.start_service()
