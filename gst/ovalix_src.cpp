@@ -303,14 +303,13 @@ GstCaps* GetCaps(GstBaseSrc* base, GstCaps* filter)
 }
 
 // Prefers the size asked for by request-size, then the size the block asks
-// for (what the phone is probably sending already), then the offer's own
-// choice, then the first entry.
+// for (what the phone is probably sending already), then the first entry.
 GstCaps* Fixate(GstBaseSrc* base, GstCaps* caps)
 {
     OvalixSrc* self = OVALIX_SRC(base);
     BlockViewState view;
     self->state->feed.View().Read(view);
-    PictureSize preferred[3];
+    PictureSize preferred[2];
     int count = 0;
     GST_OBJECT_LOCK(self);
     if (self->haveRequest)
@@ -318,8 +317,6 @@ GstCaps* Fixate(GstBaseSrc* base, GstCaps* caps)
     GST_OBJECT_UNLOCK(self);
     if (view.requestedWidth != 0 && view.requestedHeight != 0)
         preferred[count++] = {view.requestedWidth, view.requestedHeight};
-    const VideoFormat& start = view.offer.formats[view.offer.preferred];
-    preferred[count++] = {start.width, start.height};
     for (int i = 0; i < count; ++i) {
         GstCaps* fixed = FixateToSize(gst_caps_ref(caps), preferred[i]);
         if (fixed != nullptr) {
