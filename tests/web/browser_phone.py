@@ -25,9 +25,10 @@ from ws_client import DevTools
 
 # The picture the fake camera shows: the SMPTE colour bars, 1280 x 720.
 CAMERA_WIDTH, CAMERA_HEIGHT = 1280, 720
-# The seven bars of the top two thirds, left to right.
-SMPTE_BARS = [(191, 191, 191), (191, 191, 0), (0, 191, 191), (0, 191, 0),
-              (191, 0, 191), (191, 0, 0), (0, 0, 191)]
+# The seven bars of the top two thirds, left to right: videotestsrc's
+# "smpte" pattern draws them at full strength.
+SMPTE_BARS = [(255, 255, 255), (255, 255, 0), (0, 255, 255), (0, 255, 0),
+              (255, 0, 255), (255, 0, 0), (0, 0, 255)]
 
 FLAGS = ["--headless=new", "--no-sandbox", "--disable-gpu", "--disable-background-networking",
          "--disable-component-update", "--disable-sync", "--no-first-run",
