@@ -564,11 +564,10 @@ def case_fresh_first_frame(rig):
         check(0 < steps[0] < FRAME_SLOT_COUNT,
               "the first picture after idle is %d frames old: %s\n%s"
               % (steps[0] - 1, steps, rig.log("camera")[-1500:]))
+    # Frames nobody took are no loss: counted, each idle time would add 70
+    # and more. A loaded machine makes the camera skip a few of its own.
     stats = rig.stop_camera()
-    # Frames the consumer was too slow for are the machine's load, not the
-    # camera's: the steps above say what this case is about.
-    check(stats is not None and stats["frames"] > 0, "camera stats: %s" % stats)
-    print("camera stats: %s" % stats)
+    check(stats is not None and stats["drops"] < 70, "camera stats: %s" % stats)
 
 
 CASES = {"stream": case_stream, "fresh_first_frame": case_fresh_first_frame, "placeholder": case_placeholder,
