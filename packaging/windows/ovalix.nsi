@@ -63,7 +63,7 @@ Unicode true
 !define WEB_SERVICE "OvalixWeb"
 !define WEB_SERVICE_KEY "SYSTEM\CurrentControlSet\Services\${WEB_SERVICE}"
 !define WEB_FIREWALL_RULE "Ovalix phone page"
-!define WEB_FIREWALL_DESCRIPTION "Lets a phone's web browser on a private or work network open the Ovalix phone page on TCP port 5056."
+!define WEB_FIREWALL_DESCRIPTION "Lets the web browser of a phone on a private or work network open the Ovalix phone page on TCP port 5056."
 !define PAIR_URL "http://127.0.0.1:5057/"
 
 Name "Ovalix ${VERSION}"
