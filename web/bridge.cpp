@@ -48,10 +48,8 @@ const int kConnectAttempts = 12;
 const size_t kFileChunk = 16 * 1024;
 // Connections at once, in all: the link, its service connection, the
 // listeners and the people loading pages; a flood waits or is refused
-// without touching the link. Far above what a hundred-odd stalled clients
-// take, since a connection beyond it waits unaccepted in the kernel's queue,
-// where its own time-out has not begun.
-const unsigned kConnectionLimit = 512;
+// without touching the link.
+const unsigned kConnectionLimit = 160;
 // Seconds a connection may take for its TLS handshake or its request.
 const unsigned kHandshakeSeconds = 10;
 
