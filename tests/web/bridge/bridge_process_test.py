@@ -274,9 +274,9 @@ class Rig:
 
     def start_bridge(self):
         env = dict(os.environ)
-        # AddressSanitizer keeps freed memory aside; the memory checks want
-        # what the bridge itself holds.
-        env["ASAN_OPTIONS"] = env.get("ASAN_OPTIONS", "") + ":quarantine_size_mb=1"
+        # AddressSanitizer keeps freed memory aside and never gives it back:
+        # the memory checks want what the bridge itself holds.
+        env["ASAN_OPTIONS"] = env.get("ASAN_OPTIONS", "") + ":quarantine_size_mb=0:allocator_release_to_os_interval_ms=0"
         self.bridge = subprocess.Popen(self.program("--state-dir", self.state_arg()),
                                        stdout=open(self.log, "a"), stderr=subprocess.STDOUT,
                                        env=env)
@@ -472,6 +472,20 @@ def case_one_phone(rig):
     check(again.close_code() == 1008, "the silent link was not closed")
 
 
+def closed_by_peer(sock, deadline):
+    """Whether the peer closes SOCK before DEADLINE, reading past anything
+    it sends first."""
+    while True:
+        sock.settimeout(max(0.1, deadline - time.monotonic()))
+        try:
+            if sock.recv(4096) == b"":
+                return True
+        except socket.timeout:
+            return False
+        except OSError:
+            return True
+
+
 def case_hostile(rig):
     """While a phone streams: half-open connections, slow and garbage TLS
     handshakes, garbage and oversized messages on other links. The stream
@@ -538,16 +552,11 @@ def case_hostile(rig):
         # 10 s count starts when the bridge accepts it, which a loaded
         # machine may do seconds after the connect: wait up to three times
         # that for every one of them to be closed.
+        # Garbage that happens to start like a TLS record is answered with
+        # an alert before the close: read through whatever comes first.
         deadline = time.monotonic() + 30
         for s in held:
-            s.settimeout(max(0.1, deadline - time.monotonic()))
-            try:
-                still_open = s.recv(1) != b""
-            except socket.timeout:
-                still_open = True
-            except OSError:
-                still_open = False
-            check(not still_open, "a half-open or slow client was not timed out")
+            check(closed_by_peer(s, deadline), "a half-open or slow client was not timed out")
             s.close()
         time.sleep(1)
         rss.append(rig.rss_kb())
@@ -558,7 +567,7 @@ def case_hostile(rig):
           % (sent[0], rig.service.count()))
     check(max(gaps) < 1.0, "the stream stalled for %.2f s" % max(gaps))
     print("rss_kb per round: %s" % rss)
-    check(rss[2] <= rss[0] + 2048, "the bridge's memory grew over the rounds: %s kB" % rss)
+    check(rss[2] <= rss[0] + 1024, "the bridge's memory grew over the rounds: %s kB" % rss)
 
 
 def case_renew(rig):
