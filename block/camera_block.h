@@ -88,9 +88,18 @@ static_assert(sizeof(SharedCameraBlock) == SHARED_BLOCK_SIZE, "block is 4,200,62
 // Both targets are little-endian, which the wire and block layouts rely on.
 static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "little-endian target");
 
-inline uint32_t EntryWidth(const FormatEntry& e) { return e.packed & 0xFFF; }
-inline uint32_t EntryHeight(const FormatEntry& e) { return (e.packed >> 12) & 0xFFF; }
-inline uint32_t EntryFlags(const FormatEntry& e) { return e.packed >> 24; }
+inline uint32_t EntryWidth(const FormatEntry& e)
+{
+    return e.packed & 0xFFF;
+}
+inline uint32_t EntryHeight(const FormatEntry& e)
+{
+    return (e.packed >> 12) & 0xFFF;
+}
+inline uint32_t EntryFlags(const FormatEntry& e)
+{
+    return e.packed >> 24;
+}
 inline uint32_t PackEntry(uint32_t width, uint32_t height, uint32_t flags)
 {
     return (width & 0xFFF) | ((height & 0xFFF) << 12) | (flags << 24);

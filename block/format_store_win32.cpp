@@ -9,7 +9,7 @@ const char* const STORE_VALUE = "Setup";
 // either finds what the other stored (an upgrade from a 32-bit install keeps
 // it). A 32-bit program is in that view anyway.
 const REGSAM STORE_VIEW = KEY_WOW64_32KEY;
-}
+}  // namespace
 
 StoreReadResult ReadStoredFormats(uint8_t* dest, uint32_t capacity)
 {

@@ -34,6 +34,8 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "named_object_fields.h"  // what each platform keeps beside the handle
+
 enum NamedWaitResult {
     NAMED_WAIT_ACQUIRED = 0,  // also when the previous holder died holding it
     NAMED_WAIT_TIMEOUT = 1,
@@ -81,7 +83,7 @@ public:
     bool NameReplaced() const;
     bool NameLeadsHere() const;
     bool Shrunk() const;
-    bool InUseByAnotherCreator() const { return inUseElsewhere; }
+    bool InUseByAnotherCreator() const;
     void* MappedRegion(size_t& length) const;
     bool CreateSealed(uint32_t size);
     bool Adopt(intptr_t descriptor, uint32_t size);  // takes the descriptor in every case
@@ -93,13 +95,11 @@ private:
     void* view;
     uint32_t size;
     intptr_t handle;
-    bool owner;           // made by Create: the name goes away with the owner
-    bool inUseElsewhere;  // the last Create met a live creator of the same name
-    char path[64];
+    NamedMappingFields platform;
 };
 
-// What the named mutex and the named event share: the platform handle, the
-// state they map (POSIX), the name, and what a consumer asks of the objects it
+// What the named mutex and the named event share: the platform handle, what
+// the platform keeps beside it, and what a consumer asks of the objects it
 // holds. They differ only in the kind of object made and in their operations.
 class CNamedSyncObject {
 public:
@@ -120,9 +120,7 @@ protected:
     bool OpenNamed(const char* name);
     const Kind kind;
     intptr_t handle;
-    void* shared;
-    bool owner;
-    char path[64];
+    NamedSyncFields platform;
 
 private:
     CNamedSyncObject(const CNamedSyncObject&);

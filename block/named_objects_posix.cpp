@@ -8,27 +8,21 @@
 #include <stdio.h>
 #include <string.h>
 #include <sys/file.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
-#include <time.h>
-#include <unistd.h>
 
-#include <atomic>
+#include "object_memory.h"
+
+using namespace object_memory;
 
 const char* const SHARED_MEMORY_NAME = "OvalixSvcMemory";
 const char* const SHARED_MUTEX_NAME = "OvalixSvcMutex";
 const char* const READY_EVENT_NAME = "OvalixReadyEvent";
 
-// Each object is a POSIX shared-memory object named "/<name>". The mutex and
-// the event keep what consumers use at offset 0 (a robust process-shared
-// pthread mutex, a 32-bit state word) and an initialisation word right after
-// it, which the creator sets last so that an opener never uses a half-built
-// object.
+// Each object is a POSIX shared-memory object named "/<name>"; its layout is
+// in object_memory.h.
 
 namespace {
 
-const uint32_t INIT_MAGIC = 0x4F56494Eu;  // "NIVO"
 const uint32_t INIT_WAIT_MS = 1000;
 const uint32_t WAIT_FOREVER = 0xFFFFFFFFu;
 
@@ -45,31 +39,11 @@ bool ShmPath(const char* name, char (&out)[64])
     return n > 1 && n < (int)sizeof(out);
 }
 
-uint64_t NowMs()
-{
-    struct timespec now;
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return (uint64_t)now.tv_sec * 1000u + (uint64_t)now.tv_nsec / 1000000u;
-}
-
 void SleepMs(long ms)
 {
     struct timespec t = {ms / 1000, (ms % 1000) * 1000000L};
     while (nanosleep(&t, &t) != 0 && errno == EINTR) {
     }
-}
-
-std::atomic<uint32_t>* WordAt(void* base, size_t offset)
-{
-    return reinterpret_cast<std::atomic<uint32_t>*>(static_cast<uint8_t*>(base) + offset);
-}
-
-static_assert(sizeof(std::atomic<uint32_t>) == sizeof(uint32_t), "plain word layout");
-
-void* MapShared(int fd, size_t length)
-{
-    void* p = mmap(NULL, length, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
-    return p == MAP_FAILED ? NULL : p;
 }
 
 // Waits until an object made by another process has reached its full length
@@ -99,14 +73,6 @@ void* MapWhenReady(int fd, size_t length, long initOffset)
 }
 
 enum CreateOutcome { CREATE_FAILED, CREATE_NEW, CREATE_EXISTING };
-
-// Sets aside the object's pages now. A shared-memory file system too small
-// for the object would otherwise accept its length and fail only on the first
-// touch of a missing page, with a bus error instead of a result.
-bool Reserve(int fd, size_t length)
-{
-    return posix_fallocate(fd, 0, (off_t)length) == 0;
-}
 
 // Creates "/name" exclusively, or opens the existing object. A new object is
 // open to every user (mode 0666 regardless of the umask) and has its length.
@@ -214,21 +180,8 @@ bool InitEventWord(void* p)
     return true;
 }
 
-// The shared state of each kind of synchronisation object.
-struct SyncLayout {
-    size_t length;
-    size_t initOffset;
-    bool (*init)(void*);
-};
-
 const SyncLayout MUTEX_LAYOUT = {MUTEX_OBJECT_SIZE, MUTEX_INIT_OFFSET, InitRobustMutex};
 const SyncLayout EVENT_LAYOUT = {EVENT_OBJECT_SIZE, EVENT_INIT_OFFSET, InitEventWord};
-
-long Futex(std::atomic<uint32_t>* word, int op, uint32_t value, const struct timespec* timeout)
-{
-    // Shared (not private) futex operations: waiters live in other processes.
-    return syscall(SYS_futex, reinterpret_cast<uint32_t*>(word), op, value, timeout, NULL, 0);
-}
 
 void CloseObject(void*& map, size_t length, intptr_t& fd, bool& owner, const char* path)
 {
@@ -244,22 +197,6 @@ void CloseObject(void*& map, size_t length, intptr_t& fd, bool& owner, const cha
         shm_unlink(path);
         owner = false;
     }
-}
-
-struct WakeState {
-    std::atomic<uint32_t> flag;                     // 1 once woken, until Clear
-    std::atomic<std::atomic<uint32_t>*> waitingOn;  // the event word slept on
-};
-
-const uint32_t WAKE_REPEATS = 50;  // 50 x 200 us: a waiter has left well within 10 ms
-const long WAKE_REPEAT_NS = 200000;
-
-struct timespec Timespec(uint64_t ms)
-{
-    struct timespec t;
-    t.tv_sec = (time_t)(ms / 1000);
-    t.tv_nsec = (long)(ms % 1000) * 1000000L;
-    return t;
 }
 
 // Waits until the event word is non-zero, the time is up or wake is woken.
@@ -366,12 +303,19 @@ bool NameLeadsTo(intptr_t fd, const char* path)
 
 }  // namespace
 
+bool object_memory::Reserve(int fd, size_t length)
+{
+    return posix_fallocate(fd, 0, (off_t)length) == 0;
+}
+
+const SyncLayout& object_memory::LayoutOf(bool mutex)
+{
+    return mutex ? MUTEX_LAYOUT : EVENT_LAYOUT;
+}
+
 // ---- mapping ----
 
-CNamedMapping::CNamedMapping()
-    : view(NULL), size(0), handle(-1), owner(false), inUseElsewhere(false), path()
-{
-}
+CNamedMapping::CNamedMapping() : view(NULL), size(0), handle(-1), platform() {}
 
 CNamedMapping::~CNamedMapping()
 {
@@ -381,18 +325,18 @@ CNamedMapping::~CNamedMapping()
 bool CNamedMapping::Create(const char* name, uint32_t bytes)
 {
     Close();
-    if (!ShmPath(name, path))
+    if (!ShmPath(name, platform.path))
         return false;
-    inUseElsewhere = false;
+    platform.inUseElsewhere = false;
     int fd = -1;
-    CreateOutcome outcome = CreateOrOpen(path, bytes, fd);
+    CreateOutcome outcome = CreateOrOpen(platform.path, bytes, fd);
     if (outcome == CREATE_FAILED)
         return false;
     // The creator's lock marks a live owner. Objects that a creator left
     // behind when it died are taken over; those of a live one are left alone,
     // name and content.
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        inUseElsewhere = (errno == EWOULDBLOCK);
+        platform.inUseElsewhere = (errno == EWOULDBLOCK);
         close(fd);
         return false;
     }
@@ -408,22 +352,22 @@ bool CNamedMapping::Create(const char* name, uint32_t bytes)
     if (p == NULL) {
         close(fd);
         if (outcome == CREATE_NEW)
-            shm_unlink(path);
+            shm_unlink(platform.path);
         return false;
     }
     view = p;
     size = bytes;
     handle = fd;
-    owner = true;
+    platform.owner = true;
     return true;
 }
 
 bool CNamedMapping::Open(const char* name, uint32_t bytes)
 {
     Close();
-    if (!ShmPath(name, path))
+    if (!ShmPath(name, platform.path))
         return false;
-    int fd = OpenExisting(path);
+    int fd = OpenExisting(platform.path);
     if (fd < 0)
         return false;
     void* p = MapWhenReady(fd, bytes, -1);
@@ -439,24 +383,13 @@ bool CNamedMapping::Open(const char* name, uint32_t bytes)
 
 void CNamedMapping::Close()
 {
-    CloseObject(view, size, handle, owner, path);
+    CloseObject(view, size, handle, platform.owner, platform.path);
     size = 0;
 }
 
 // ---- mutex and event ----
 
-namespace {
-
-const SyncLayout& LayoutOf(bool mutex)
-{
-    return mutex ? MUTEX_LAYOUT : EVENT_LAYOUT;
-}
-
-}  // namespace
-
-CNamedSyncObject::CNamedSyncObject(Kind k) : kind(k), handle(-1), shared(NULL), owner(false), path()
-{
-}
+CNamedSyncObject::CNamedSyncObject(Kind k) : kind(k), handle(-1), platform() {}
 
 CNamedSyncObject::~CNamedSyncObject()
 {
@@ -466,27 +399,28 @@ CNamedSyncObject::~CNamedSyncObject()
 bool CNamedSyncObject::CreateNamed(const char* name)
 {
     Close();
-    if (!ShmPath(name, path))
+    if (!ShmPath(name, platform.path))
         return false;
     const SyncLayout& layout = LayoutOf(kind == SYNC_MUTEX);
     int fd = -1;
-    shared = CreateSynchronisation(path, layout.length, layout.initOffset, fd, layout.init);
-    if (shared == NULL)
+    platform.shared =
+        CreateSynchronisation(platform.path, layout.length, layout.initOffset, fd, layout.init);
+    if (platform.shared == NULL)
         return false;
     handle = fd;
-    owner = true;
+    platform.owner = true;
     return true;
 }
 
 bool CNamedSyncObject::OpenNamed(const char* name)
 {
     Close();
-    if (!ShmPath(name, path))
+    if (!ShmPath(name, platform.path))
         return false;
     const SyncLayout& layout = LayoutOf(kind == SYNC_MUTEX);
     int fd = -1;
-    shared = OpenSynchronisation(path, layout.length, layout.initOffset, fd);
-    if (shared == NULL)
+    platform.shared = OpenSynchronisation(platform.path, layout.length, layout.initOffset, fd);
+    if (platform.shared == NULL)
         return false;
     handle = fd;
     return true;
@@ -494,12 +428,13 @@ bool CNamedSyncObject::OpenNamed(const char* name)
 
 void CNamedSyncObject::Close()
 {
-    CloseObject(shared, LayoutOf(kind == SYNC_MUTEX).length, handle, owner, path);
+    CloseObject(platform.shared, LayoutOf(kind == SYNC_MUTEX).length, handle, platform.owner,
+                platform.path);
 }
 
 bool CNamedSyncObject::NameReplaced() const
 {
-    return NameLeadsElsewhere(handle, path);
+    return NameLeadsElsewhere(handle, platform.path);
 }
 
 bool CNamedSyncObject::Shrunk() const
@@ -509,15 +444,15 @@ bool CNamedSyncObject::Shrunk() const
 
 void* CNamedSyncObject::MappedRegion(size_t& length) const
 {
-    length = shared != NULL ? LayoutOf(kind == SYNC_MUTEX).length : 0;
-    return shared;
+    length = platform.shared != NULL ? LayoutOf(kind == SYNC_MUTEX).length : 0;
+    return platform.shared;
 }
 
 NamedWaitResult CNamedMutex::Lock(uint32_t timeoutMs)
 {
-    if (shared == NULL)
+    if (platform.shared == NULL)
         return NAMED_WAIT_FAILED;
-    pthread_mutex_t* m = static_cast<pthread_mutex_t*>(shared);
+    pthread_mutex_t* m = static_cast<pthread_mutex_t*>(platform.shared);
     // A free mutex is taken without reading the clock for a deadline.
     int rc = pthread_mutex_trylock(m);
     if (rc == EBUSY && timeoutMs == WAIT_FOREVER) {
@@ -548,15 +483,15 @@ NamedWaitResult CNamedMutex::Lock(uint32_t timeoutMs)
 
 void CNamedMutex::Unlock()
 {
-    if (shared != NULL)
-        pthread_mutex_unlock(static_cast<pthread_mutex_t*>(shared));
+    if (platform.shared != NULL)
+        pthread_mutex_unlock(static_cast<pthread_mutex_t*>(platform.shared));
 }
 
 void CNamedEvent::Set()
 {
-    if (shared == NULL)
+    if (platform.shared == NULL)
         return;
-    std::atomic<uint32_t>* state = WordAt(shared, 0);
+    std::atomic<uint32_t>* state = WordAt(platform.shared, 0);
     // A waiter sleeps only on the word holding 0, and whoever changed it from
     // 0 to 1 wakes every sleeper. So when the word was 1 already nobody can be
     // asleep on it, and the wake-up is left out. A count of waiters would also
@@ -569,25 +504,25 @@ void CNamedEvent::Set()
 
 void CNamedEvent::Reset()
 {
-    if (shared != NULL)
-        WordAt(shared, 0)->store(0, std::memory_order_release);
+    if (platform.shared != NULL)
+        WordAt(platform.shared, 0)->store(0, std::memory_order_release);
 }
 
 NamedWaitResult CNamedEvent::Wait(uint32_t timeoutMs)
 {
-    return WaitFor(shared, timeoutMs, NULL);
+    return WaitFor(platform.shared, timeoutMs, NULL);
 }
 
 NamedWaitResult CNamedEvent::Wait(uint32_t timeoutMs, CWakeSignal& wake)
 {
-    return WaitFor(shared, timeoutMs, static_cast<WakeState*>(wake.state));
+    return WaitFor(platform.shared, timeoutMs, static_cast<WakeState*>(wake.state));
 }
 
 bool CNamedMapping::NameReplaced() const
 {
-    if (handle < 0 || path[0] == 0)
+    if (handle < 0 || platform.path[0] == 0)
         return false;
-    switch (FollowName(handle, path)) {
+    switch (FollowName(handle, platform.path)) {
     case NAME_LEADS_HERE:
         return false;
     case NAME_GONE:
@@ -601,11 +536,11 @@ bool CNamedMapping::NameReplaced() const
 
 bool CNamedMapping::NameLeadsHere() const
 {
-    return NameLeadsTo(handle, path);
+    return NameLeadsTo(handle, platform.path);
 }
 bool CNamedSyncObject::NameLeadsHere() const
 {
-    return NameLeadsTo(handle, path);
+    return NameLeadsTo(handle, platform.path);
 }
 
 bool CNamedMapping::Shrunk() const
@@ -619,188 +554,7 @@ void* CNamedMapping::MappedRegion(size_t& length) const
     return view;
 }
 
-// ---- sealed objects ----
-
-namespace {
-
-const unsigned SEALS = F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_SEAL;
-
-// An unnamed object of the given length, its pages set aside, not yet sealed.
-int MakeUnsealed(size_t length)
+bool CNamedMapping::InUseByAnotherCreator() const
 {
-    int fd = memfd_create("ovalix", MFD_CLOEXEC | MFD_ALLOW_SEALING);
-    if (fd < 0)
-        return -1;
-    if (ftruncate(fd, (off_t)length) != 0 || !Reserve(fd, length)) {
-        close(fd);
-        return -1;
-    }
-    return fd;
-}
-
-bool Seal(int fd)
-{
-    return fcntl(fd, F_ADD_SEALS, SEALS) == 0;
-}
-
-// Maps a handed-over descriptor when nobody can shrink what lies behind it,
-// and it is long enough; closes the descriptor otherwise.
-void* MapSealed(intptr_t descriptor, size_t length)
-{
-    int fd = (int)descriptor;
-    if (fd < 0)
-        return NULL;
-    struct stat st;
-    int seals = fcntl(fd, F_GET_SEALS);
-    void* p = NULL;
-    if (seals >= 0 && (seals & F_SEAL_SHRINK) != 0 && fstat(fd, &st) == 0 &&
-        (size_t)st.st_size >= length)
-        p = MapShared(fd, length);
-    if (p == NULL)
-        close(fd);
-    return p;
-}
-
-// The mutex and event are initialised before they are sealed, so an adopted
-// one is complete or not one of ours.
-template <typename Init>
-void* CreateSealedSynchronisation(size_t length, size_t initOffset, intptr_t& fdOut, Init init)
-{
-    int fd = MakeUnsealed(length);
-    if (fd < 0)
-        return NULL;
-    void* p = MapShared(fd, length);
-    if (p != NULL && init(p) && Seal(fd)) {
-        WordAt(p, initOffset)->store(INIT_MAGIC, std::memory_order_release);
-        fdOut = fd;
-        return p;
-    }
-    if (p != NULL)
-        munmap(p, length);
-    close(fd);
-    return NULL;
-}
-
-void* AdoptSynchronisation(intptr_t descriptor, size_t length, size_t initOffset, intptr_t& fdOut)
-{
-    void* p = MapSealed(descriptor, length);
-    if (p == NULL)
-        return NULL;
-    if (WordAt(p, initOffset)->load(std::memory_order_acquire) != INIT_MAGIC) {
-        munmap(p, length);
-        close((int)descriptor);
-        return NULL;
-    }
-    fdOut = descriptor;
-    return p;
-}
-
-}  // namespace
-
-bool CNamedMapping::CreateSealed(uint32_t bytes)
-{
-    Close();
-    path[0] = 0;
-    int fd = MakeUnsealed(bytes);
-    if (fd < 0)
-        return false;
-    void* p = Seal(fd) ? MapShared(fd, bytes) : NULL;
-    if (p == NULL) {
-        close(fd);
-        return false;
-    }
-    view = p;
-    size = bytes;
-    handle = fd;
-    return true;
-}
-
-bool CNamedMapping::Adopt(intptr_t descriptor, uint32_t bytes)
-{
-    Close();
-    path[0] = 0;
-    void* p = MapSealed(descriptor, bytes);
-    if (p == NULL)
-        return false;
-    view = p;
-    size = bytes;
-    handle = descriptor;
-    return true;
-}
-
-bool CNamedSyncObject::CreateSealed()
-{
-    Close();
-    path[0] = 0;
-    const SyncLayout& layout = LayoutOf(kind == SYNC_MUTEX);
-    shared = CreateSealedSynchronisation(layout.length, layout.initOffset, handle, layout.init);
-    return shared != NULL;
-}
-
-bool CNamedSyncObject::Adopt(intptr_t descriptor)
-{
-    Close();
-    path[0] = 0;
-    const SyncLayout& layout = LayoutOf(kind == SYNC_MUTEX);
-    shared = AdoptSynchronisation(descriptor, layout.length, layout.initOffset, handle);
-    return shared != NULL;
-}
-
-// ---- wake signal ----
-
-CWakeSignal::CWakeSignal() : handle(0), state(new WakeState())
-{
-    WakeState* w = static_cast<WakeState*>(state);
-    w->flag.store(0);
-    w->waitingOn.store(NULL);
-}
-
-CWakeSignal::~CWakeSignal()
-{
-    delete static_cast<WakeState*>(state);
-}
-
-void CWakeSignal::Wake()
-{
-    WakeState* w = static_cast<WakeState*>(state);
-    w->flag.store(1);
-    syscall(SYS_futex, reinterpret_cast<uint32_t*>(&w->flag), FUTEX_WAKE_PRIVATE, INT_MAX, NULL,
-            NULL, 0);
-    // A waiter that looked at the flag just before it was set may be on its
-    // way to sleep on the event word: wake that word until it has left.
-    // Waking a word whose mapping the waiter let go of meanwhile is harmless.
-    for (uint32_t i = 0; i < WAKE_REPEATS; ++i) {
-        std::atomic<uint32_t>* word = w->waitingOn.load();
-        if (word == NULL)
-            break;
-        Futex(word, FUTEX_WAKE, INT_MAX, NULL);
-        struct timespec pause = {0, WAKE_REPEAT_NS};
-        nanosleep(&pause, NULL);
-    }
-}
-
-void CWakeSignal::Clear()
-{
-    static_cast<WakeState*>(state)->flag.store(0);
-}
-
-bool CWakeSignal::Woken() const
-{
-    return static_cast<WakeState*>(state)->flag.load() != 0;
-}
-
-NamedWaitResult CWakeSignal::Sleep(uint32_t timeoutMs)
-{
-    WakeState* w = static_cast<WakeState*>(state);
-    uint64_t start = NowMs();
-    for (;;) {
-        if (w->flag.load() != 0)
-            return NAMED_WAIT_WOKEN;
-        uint64_t elapsed = NowMs() - start;
-        if (elapsed >= timeoutMs)
-            return NAMED_WAIT_TIMEOUT;
-        struct timespec remaining = Timespec(timeoutMs - elapsed);
-        syscall(SYS_futex, reinterpret_cast<uint32_t*>(&w->flag), FUTEX_WAIT_PRIVATE, 0, &remaining,
-                NULL, 0);
-    }
+    return platform.inUseElsewhere;
 }

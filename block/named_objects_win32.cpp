@@ -3,8 +3,6 @@
 #include <stdio.h>
 #include <windows.h>
 
-#include <atomic>
-
 const char* const SHARED_MEMORY_NAME = "OvalixSvcMemory";
 const char* const SHARED_MUTEX_NAME = "OvalixSvcMutex";
 const char* const READY_EVENT_NAME = "OvalixReadyEvent";
@@ -55,10 +53,7 @@ NamedWaitResult WaitOn(intptr_t handle, uint32_t timeoutMs)
 
 // ---- mapping ----
 
-CNamedMapping::CNamedMapping()
-    : view(NULL), size(0), handle(0), owner(false), inUseElsewhere(false), path()
-{
-}
+CNamedMapping::CNamedMapping() : view(NULL), size(0), handle(0), platform() {}
 
 CNamedMapping::~CNamedMapping()
 {
@@ -124,9 +119,7 @@ void CNamedMapping::Close()
 
 // ---- mutex and event ----
 
-CNamedSyncObject::CNamedSyncObject(Kind k) : kind(k), handle(0), shared(NULL), owner(false), path()
-{
-}
+CNamedSyncObject::CNamedSyncObject(Kind k) : kind(k), handle(0), platform() {}
 
 CNamedSyncObject::~CNamedSyncObject()
 {
@@ -253,62 +246,8 @@ void* CNamedSyncObject::MappedRegion(size_t& length) const
     return NULL;
 }
 
-// No object here can shrink, so there is nothing to seal and no descriptor
-// is ever handed over.
-bool CNamedMapping::CreateSealed(uint32_t)
+// Another creator opens the same object instead of being refused.
+bool CNamedMapping::InUseByAnotherCreator() const
 {
     return false;
-}
-bool CNamedMapping::Adopt(intptr_t, uint32_t)
-{
-    return false;
-}
-bool CNamedSyncObject::CreateSealed()
-{
-    return false;
-}
-bool CNamedSyncObject::Adopt(intptr_t)
-{
-    return false;
-}
-
-// ---- wake signal ----
-
-// The flag answers Woken() without a call into the kernel; the local event
-// ends a wait on several objects.
-CWakeSignal::CWakeSignal()
-    : handle((intptr_t)CreateEventA(NULL, TRUE, FALSE, NULL)), state(new std::atomic<LONG>(0))
-{
-}
-
-CWakeSignal::~CWakeSignal()
-{
-    if (handle != 0)
-        CloseHandle(AsHandle(handle));
-    delete static_cast<std::atomic<LONG>*>(state);
-}
-
-void CWakeSignal::Wake()
-{
-    static_cast<std::atomic<LONG>*>(state)->store(1);
-    SetEvent(AsHandle(handle));
-}
-
-void CWakeSignal::Clear()
-{
-    static_cast<std::atomic<LONG>*>(state)->store(0);
-    ResetEvent(AsHandle(handle));
-}
-
-bool CWakeSignal::Woken() const
-{
-    return static_cast<std::atomic<LONG>*>(state)->load() != 0;
-}
-
-NamedWaitResult CWakeSignal::Sleep(uint32_t timeoutMs)
-{
-    if (Woken())
-        return NAMED_WAIT_WOKEN;
-    DWORD result = WaitForSingleObject(AsHandle(handle), timeoutMs);
-    return result == WAIT_OBJECT_0 ? NAMED_WAIT_WOKEN : NAMED_WAIT_TIMEOUT;
 }

@@ -10,9 +10,9 @@
 
 #include <stdint.h>
 
-extern const char* const CAMERA_SOCKET_PATH;   // "/run/ovalix/camera"
+extern const char* const CAMERA_SOCKET_PATH;  // "/run/ovalix/camera"
 
-enum { SEALED_OBJECT_COUNT = 3 };   // block, mutex, event: in that order
+enum { SEALED_OBJECT_COUNT = 3 };  // block, mutex, event: in that order
 
 struct SealedObjects {
     intptr_t descriptors[SEALED_OBJECT_COUNT];
@@ -31,8 +31,9 @@ class CSealedChannel {
 public:
     CSealedChannel();
     ~CSealedChannel();
-    bool Start(const SealedObjects& objects);   // the descriptors stay the caller's
+    bool Start(const SealedObjects& objects);  // the descriptors stay the caller's
     void Stop();
+
 private:
     CSealedChannel(const CSealedChannel&);
     CSealedChannel& operator=(const CSealedChannel&);

@@ -17,7 +17,7 @@ const char* const CAMERA_SOCKET_PATH = "/run/ovalix/camera";
 
 namespace {
 
-const uint32_t CHANNEL_MAGIC = 0x584C564Fu;   // "OVLX"
+const uint32_t CHANNEL_MAGIC = 0x584C564Fu;  // "OVLX"
 const int ANSWER_WAIT_MS = 250;
 
 struct ChannelHeader {
@@ -151,7 +151,10 @@ struct CSealedChannel::Impl {
 
     void Serve()
     {
-        pollfd fds[2] = {{stop, POLLIN, 0}, {listener, POLLIN, 0}};
+        pollfd fds[2] = {
+            {stop,     POLLIN, 0},
+            {listener, POLLIN, 0}
+        };
         for (;;) {
             if (poll(fds, 2, -1) < 0) {
                 if (errno == EINTR)

@@ -74,6 +74,7 @@ public:
             mutex.Unlock();
     }
     bool Held() const { return held; }
+
 private:
     CRingLock(const CRingLock&);
     CRingLock& operator=(const CRingLock&);
@@ -95,7 +96,8 @@ int PublishedBlocks(PublishedBlock (&out)[2])
 {
     int n = 0;
     if (g_sealedBlock != nullptr)
-        out[n++] = PublishedBlock{g_sealedBlock, &g_sealedMutex, &g_sealedEvent, &g_sealedRingStalled};
+        out[n++] =
+            PublishedBlock{g_sealedBlock, &g_sealedMutex, &g_sealedEvent, &g_sealedRingStalled};
     if (g_block != nullptr)
         out[n++] = PublishedBlock{g_block, &g_frameMutex, &g_readyEvent, &g_ringStalled};
     return n;

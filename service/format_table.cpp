@@ -12,7 +12,8 @@ void SetDefaultFormats()
     table.count = 1;
     // Width and height are replaced; the entry's flags byte keeps its value.
     FormatEntry& first = table.entries[0];
-    first.packed = (first.packed & 0xFF000000u) | PackEntry(DEFAULT_ENTRY_WIDTH, DEFAULT_ENTRY_HEIGHT, 0);
+    first.packed =
+        (first.packed & 0xFF000000u) | PackEntry(DEFAULT_ENTRY_WIDTH, DEFAULT_ENTRY_HEIGHT, 0);
     first.fps = DEFAULT_ENTRY_FPS;
 }
 
@@ -22,8 +23,8 @@ void LoadFormatTable()
     // reader can change between the check and the use; the block gets it
     // when it is complete.
     SetDefaultFormats();
-    StoreReadResult read = ReadStoredFormats(reinterpret_cast<uint8_t*>(&g_formats),
-                                             FORMAT_TABLE_SIZE);
+    StoreReadResult read =
+        ReadStoredFormats(reinterpret_cast<uint8_t*>(&g_formats), FORMAT_TABLE_SIZE);
     // No key at all (first start): defaults, and no requested size yet.
     if (read == STORE_NO_KEY) {
         PublishFormats();

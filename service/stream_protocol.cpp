@@ -159,8 +159,8 @@ void Dispatch(uint32_t total)
                 break;
             }
             const uint8_t* sub = g_link.message + STREAM_HEADER_SIZE;
-            RetainFrame(sub + FRAME_SUBHEADER_SIZE, length - FRAME_SUBHEADER_SIZE,
-                        ReadWord(sub), ReadWord(sub + 4));
+            RetainFrame(sub + FRAME_SUBHEADER_SIZE, length - FRAME_SUBHEADER_SIZE, ReadWord(sub),
+                        ReadWord(sub + 4));
             SetLinkState(LINK_STREAMING);
             HandleStreaming(type, length);
         }
@@ -173,7 +173,7 @@ void Dispatch(uint32_t total)
     }
 }
 
-} // namespace
+}  // namespace
 
 uint32_t StreamFreeRoom()
 {
@@ -230,7 +230,8 @@ void SendFormatRequest()
     // The last entry at least as large as asked wins; entry 0 is the fallback.
     uint32_t index = 0;
     for (uint32_t i = 1; i < count; ++i) {
-        if (EntryWidth(table.entries[i]) >= wantWidth && EntryHeight(table.entries[i]) >= wantHeight)
+        if (EntryWidth(table.entries[i]) >= wantWidth &&
+            EntryHeight(table.entries[i]) >= wantHeight)
             index = i;
     }
     if (g_link.tableShifted)
