@@ -80,6 +80,18 @@ class PhoneLog:
         return None
 
 
+def native_service_env(env, state):
+    """The environment of a native service keeping its state in `state`."""
+    env = dict(env, STATE_DIRECTORY=state)
+    os.makedirs(state, exist_ok=True)
+    # The DNS-SD library is unloaded at stop, which orphans its own blocks;
+    # the suppressions name exactly those, the service's own leaks are still
+    # reported.
+    env.setdefault("LSAN_OPTIONS", "suppressions=%s:fast_unwind_on_malloc=0"
+                   % os.path.join(TESTS, "lsan.supp"))
+    return env
+
+
 class Rig:
     def __init__(self, args):
         self.args = args
@@ -106,14 +118,7 @@ class Rig:
             check(r.returncode == 0, "net start OvalixSvc failed: %s" % r.stdout + r.stderr)
             self.service = "wine"
         else:
-            env = dict(self.env)
-            # The DNS-SD library is unloaded at stop, which orphans its own
-            # blocks; the suppressions name exactly those, the service's own
-            # leaks are still reported.
-            env.setdefault("LSAN_OPTIONS", "suppressions=%s:fast_unwind_on_malloc=0"
-                           % os.path.join(TESTS, "lsan.supp"))
-            env["STATE_DIRECTORY"] = os.path.join(self.work, "state")
-            os.makedirs(env["STATE_DIRECTORY"], exist_ok=True)
+            env = native_service_env(self.env, os.path.join(self.work, "state"))
             self.service = subprocess.Popen([self.args.svc], env=env,
                                             stderr=open(self.service_err, "w"))
         check(self.monitor("--wait-state", "0", "--timeout", "10000").returncode == 0,

@@ -23,7 +23,8 @@ import zlib
 
 TESTS = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, TESTS)
-from rig_support import BLOCK_COLOURS, Failure, check, run_case, wait_until  # noqa: E402
+from rig_support import (BLOCK_COLOURS, Failure, check, native_service_env,  # noqa: E402
+                         run_case, wait_until)
 
 NODE = "ovalix-camera"
 
@@ -212,10 +213,7 @@ class Rig:
                               env=self.env, capture_output=True, text=True, timeout=60)
 
     def start_service(self):
-        state = self.path("state")
-        os.makedirs(state, exist_ok=True)
-        env = dict(self.env, STATE_DIRECTORY=state)
-        env.setdefault("LSAN_OPTIONS", "suppressions=%s:fast_unwind_on_malloc=0" % os.path.join(TESTS, "lsan.supp"))
+        env = native_service_env(self.env, self.path("state"))
         self.start("service", [self.program("service", "OvalixSvc")], env=env)
         check(self.monitor("--wait-state", "0", "--timeout", "10000").returncode == 0,
               "the service did not come up")

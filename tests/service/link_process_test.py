@@ -22,23 +22,8 @@ import time
 TESTS = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, TESTS)
 from pe_bits import pe_bits  # noqa: E402
-from rig_support import Failure, Rig, check, wait_for, wait_until, without_32bit_kernel  # noqa: E402
-
-
-def jpeg_size(path):
-    """(width, height) from the first SOF marker of a JPEG file."""
-    data = open(path, "rb").read()
-    check(data[:2] == b"\xff\xd8", "%s is not a JPEG" % path)
-    i = 2
-    while i + 4 <= len(data):
-        check(data[i] == 0xFF, "bad JPEG segment in %s" % path)
-        marker = data[i + 1]
-        length = struct.unpack(">H", data[i + 2:i + 4])[0]
-        if marker in (0xC0, 0xC1, 0xC2):
-            h, w = struct.unpack(">HH", data[i + 5:i + 9])
-            return w, h
-        i += 2 + length
-    raise Failure("no frame header in %s" % path)
+from rig_support import (Failure, Rig, check, jpeg_dimensions, wait_for, wait_until,  # noqa: E402
+                         without_32bit_kernel)
 
 
 # The stand-in's default table: mode 1, so the service removes the 720-line
@@ -63,7 +48,8 @@ def case_stream(rig):
     files = sorted(os.listdir(save))
     check(len(files) >= 30, "saved %d frames" % len(files))
     for name in files[:3] + files[-3:]:
-        check(jpeg_size(os.path.join(save, name)) == (640, 480), "frame %s is not 640x480" % name)
+        size = jpeg_dimensions(open(os.path.join(save, name), "rb").read())
+        check(size == (640, 480), "frame %s is %s, not 640x480" % (name, size))
 
     # Every 7th frame is flagged for retention and replaces the retained one.
     first = rig.block()["retained"]

@@ -26,13 +26,11 @@ import re
 import shutil
 import signal
 import socket
-import ssl
 import subprocess
 import sys
 import tempfile
 import threading
 import time
-import urllib.request
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
@@ -40,7 +38,7 @@ sys.path.insert(0, os.path.dirname(HERE))
 from browser_phone import (CAMERA_HEIGHT, CAMERA_WIDTH, SMPTE_BARS, Browser,  # noqa: E402
                            chromium_program, make_camera_file, pairing_token)
 from rig_support import (Failure, check, decode_jpeg_rgb, jpeg_dimensions,  # noqa: E402
-                         summary, wait_for, wait_until)
+                         native_service_env, summary, wait_for, wait_until)
 from ws_client import HandshakeRefused, WebSocket, frame, open_stream  # noqa: E402
 
 PAGE_PORT = 5056
@@ -60,13 +58,7 @@ class Rig:
         self.args = args
         self.work = tempfile.mkdtemp(prefix="ovalix-web-")
         self.state = os.path.join(self.work, "state")
-        os.makedirs(self.state)
-        self.env = dict(os.environ)
-        self.env["STATE_DIRECTORY"] = self.state
-        # The DNS-SD library is unloaded at stop, which orphans its own blocks;
-        # the suppressions name exactly those.
-        self.env.setdefault("LSAN_OPTIONS", "suppressions=%s:fast_unwind_on_malloc=0"
-                            % os.path.join(os.path.dirname(HERE), "lsan.supp"))
+        self.env = native_service_env(os.environ, self.state)
         self.service = None
         self.bridge = None
         self.browser = Browser(self.work, make_camera_file(os.path.join(self.work, "bars.y4m")))
