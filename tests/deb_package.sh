@@ -31,6 +31,7 @@ cleanup() {
 }
 trap cleanup EXIT
 unit=lib/systemd/system/OvalixSvc.service
+web_unit=lib/systemd/system/ovalix-web.service
 camera_unit=usr/lib/systemd/user/ovalix-camera.service
 camera_wants=etc/systemd/user/default.target.wants/ovalix-camera.service
 ufw_profile=etc/ufw/applications.d/ovalix
@@ -39,8 +40,9 @@ multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH)
 # 1. Contents, ownership and control data.
 dpkg-deb -c "$deb" >"$work/contents" || fail "dpkg-deb -c"
 awk '$2 != "root/root" { print }' "$work/contents" | grep . && fail "files not owned by root"
-expected="./usr/sbin/OvalixSvc ./usr/bin/ovalix-monitor ./$unit
+expected="./usr/sbin/OvalixSvc ./usr/bin/ovalix-monitor ./$unit ./usr/bin/ovalix-web ./$web_unit
   ./usr/share/man/man8/OvalixSvc.8.gz ./usr/share/man/man1/ovalix-monitor.1.gz
+  ./usr/share/man/man1/ovalix-web.1.gz
   ./usr/share/doc/ovalix/copyright ./usr/share/doc/ovalix/changelog.gz
   ./usr/share/doc/ovalix/README.Debian ./$ufw_profile"
 has gst && expected="$expected ./usr/lib/$multiarch/gstreamer-1.0/libgstovalix.so"
@@ -75,9 +77,9 @@ ip link set lo up
 cp "$deb" "$r/tmp/ovalix.deb"
 in_root() { chroot "$r" "$@"; }
 
-# The stand-in systemctl logs every call and acts for the running system;
-# unit-file work (enable, preset, is-enabled) goes to the real one, which does
-# it offline.
+# The stand-in systemctl logs every call and acts for the running system
+# (for the service's unit; the others are only logged); unit-file work
+# (enable, preset, is-enabled) goes to the real one, which does it offline.
 mv "$r/usr/bin/systemctl" "$r/usr/bin/systemctl.real"
 cat >"$r/usr/bin/systemctl" <<'EOF'
 #!/bin/sh
@@ -93,12 +95,14 @@ case " $* " in
 *" daemon-reload "*) ;;
 *" is-enabled "*) for unit; do :; done; exec /usr/bin/systemctl.real --root=/ is-enabled "$unit" ;;
 *" is-active "*) [ -f $pid ] ;;
-*" stop "*) stop ;;
-*" start "* | *" restart "*)
+*" OvalixSvc.service "*" stop "* | *" stop "*" OvalixSvc.service "*) stop ;;
+*" stop "*) ;;
+*" start "*" OvalixSvc.service "* | *" restart "*" OvalixSvc.service "*)
   stop
   mkdir -p /var/lib/ovalix
   STATE_DIRECTORY=/var/lib/ovalix setsid /usr/sbin/OvalixSvc </dev/null >/run/ovalix.log 2>&1 &
   echo $! >$pid ;;
+*" start "* | *" restart "*) ;;
 *) exec /usr/bin/systemctl.real "$@" ;;
 esac
 exit 0
@@ -109,6 +113,7 @@ rm -f "$r/usr/sbin/policy-rc.d"
 mkdir -p "$r/run/systemd/system"
 log=$r/run/systemctl.log
 wants=$r/etc/systemd/system/multi-user.target.wants/OvalixSvc.service
+web_wants=$r/etc/systemd/system/multi-user.target.wants/ovalix-web.service
 state=$r/var/lib/ovalix/Software/Ovalix/Setup
 svc_pid() { cat "$r/run/ovalix.pid" 2>/dev/null; }
 
@@ -119,6 +124,13 @@ in_root dpkg -i /tmp/ovalix.deb >"$work/dpkg.log" 2>&1 || fail "dpkg -i: $(cat "
 grep -q " start OvalixSvc.service" "$log" || fail "not started: $(cat "$log")"
 grep -q 'daemon-reload' "$log" || fail "no daemon-reload on install"
 in_root systemd-analyze verify "/$unit" >"$work/verify" 2>&1 || fail "unit: $(cat "$work/verify")"
+# The phone page: enabled, started, its unit valid and naming the program.
+[ "$(readlink "$web_wants")" = "/$web_unit" ] || fail "web unit not enabled: $(ls -l "$web_wants" 2>&1)"
+grep -q " start ovalix-web.service" "$log" || fail "phone page not started: $(cat "$log")"
+in_root systemd-analyze verify "/$web_unit" >"$work/verify" 2>&1 ||
+  fail "web unit: $(cat "$work/verify")"
+grep -qx 'ExecStart=/usr/bin/ovalix-web' "$r/$web_unit" ||
+  fail "web unit: $(grep ExecStart "$r/$web_unit")"
 first=$(svc_pid)
 for _ in $(seq 50); do in_root ovalix-monitor >/dev/null 2>&1 && break; sleep 0.1; done
 in_root ovalix-monitor >/dev/null 2>&1 || fail "the installed service publishes no block"
@@ -151,7 +163,7 @@ for proto in ("tcp", "udp"):
 fields = dict(profile.items(name))
 assert sorted(fields) == ["description", "ports", "title"], fields
 assert all(0 < len(value) <= 1024 for value in fields.values()), fields
-assert fields["ports"].split("|") == ["5055/tcp"], fields["ports"]
+assert fields["ports"].split("|") == ["5055/tcp", "5056/tcp"], fields["ports"]
 END
 if has gst; then
   in_root env HOME=/tmp gst-inspect-1.0 ovalixsrc >"$work/inspect" 2>&1 ||
@@ -168,6 +180,7 @@ grep -q 'restart OvalixSvc.service' "$log" || fail "not restarted on upgrade: $(
 : >"$log"
 in_root dpkg -r ovalix >"$work/dpkg.log" 2>&1 || fail "dpkg -r: $(cat "$work/dpkg.log")"
 grep -q 'stop OvalixSvc.service' "$log" || fail "not stopped on removal: $(cat "$log")"
+grep -q 'stop ovalix-web.service' "$log" || fail "phone page not stopped on removal: $(cat "$log")"
 [ -z "$(svc_pid)" ] || fail "service still running"
 [ -e "$r/usr/sbin/OvalixSvc" ] || [ -e "$r/$unit" ] && fail "files left after removal"
 [ -f "$state" ] || fail "state directory not kept on removal"
@@ -179,6 +192,8 @@ in_root dpkg -P ovalix >"$work/dpkg.log" 2>&1 || fail "dpkg -P: $(cat "$work/dpk
 [ -e "$r/$ufw_profile" ] && fail "ufw profile left after purge"
 [ -e "$wants" ] || [ -L "$wants" ] && fail "enablement left after purge"
 [ -L "$r/etc/systemd/system/OvalixSvc.service" ] && fail "mask left after purge"
+[ -e "$web_wants" ] || [ -L "$web_wants" ] && fail "web enablement left after purge"
+[ -L "$r/etc/systemd/system/ovalix-web.service" ] && fail "web mask left after purge"
 [ -e "$r/$camera_wants" ] || [ -L "$r/$camera_wants" ] && fail "camera enablement left after purge"
 [ -L "$r/etc/systemd/user/ovalix-camera.service" ] && fail "camera mask left after purge"
 

@@ -62,8 +62,9 @@ Description: phone camera as a webcam: connection service and tools
  port 5055, negotiates a picture format and publishes every frame into a
  named shared-memory block that video applications read.
  .
- This package holds the service with its systemd unit, the block monitor
- ovalix-monitor, and the camera sources that applications open.
+ This package holds the service with its systemd unit, the phone page
+ ovalix-web (a phone's web browser as the camera, paired by a QR code), the
+ block monitor ovalix-monitor, and the camera sources that applications open.
 END
 # dpkg keeps an administrator's changes to these on upgrade, and the files on
 # removal; a purge deletes them. It records their checksums itself.
