@@ -25,7 +25,7 @@ fail() { printf 'FAIL: %s\n' "$*"; failures=$((failures + 1)); }
 has() { case "$pieces" in *" $1 "*) return 0 ;; esac; return 1; }
 work=$(mktemp -d)
 cleanup() {
-  [ -f "$work/root/run/ovalix.pid" ] && kill "$(cat "$work/root/run/ovalix.pid")"
+  for p in "$work"/root/run/ovalix*.pid; do [ -f "$p" ] && kill "$(cat "$p")"; done
   umount -R "$work" 2>/dev/null
   rm -rf "$work"
 }
@@ -77,32 +77,39 @@ ip link set lo up
 cp "$deb" "$r/tmp/ovalix.deb"
 in_root() { chroot "$r" "$@"; }
 
-# The stand-in systemctl logs every call and acts for the running system
-# (for the service's unit; the others are only logged); unit-file work
-# (enable, preset, is-enabled) goes to the real one, which does it offline.
+# The stand-in systemctl logs every call and runs the package's two system
+# units' programs for the running system, each with a pid file of its own;
+# unit-file work (enable, preset, is-enabled) goes to the real one, which does
+# it offline.
 mv "$r/usr/bin/systemctl" "$r/usr/bin/systemctl.real"
 cat >"$r/usr/bin/systemctl" <<'EOF'
 #!/bin/sh
 echo "$*" >>/run/systemctl.log
-pid=/run/ovalix.pid
+case " $* " in
+*" OvalixSvc.service "*) program=/usr/sbin/OvalixSvc pid=/run/ovalix.pid ;;
+*" ovalix-web.service "*) program=/usr/bin/ovalix-web pid=/run/ovalix-web.pid ;;
+*) program= pid=/run/ovalix.pid ;;
+esac
 stop() {
   [ -f $pid ] || return 0
   kill -TERM "$(cat $pid)"
   while kill -0 "$(cat $pid)" 2>/dev/null; do sleep 0.1; done
   rm -f $pid
 }
+start() {
+  mkdir -p /var/lib/ovalix
+  STATE_DIRECTORY=/var/lib/ovalix setsid $program </dev/null >$pid.log 2>&1 &
+  echo $! >$pid
+}
 case " $* " in
 *" daemon-reload "*) ;;
 *" is-enabled "*) for unit; do :; done; exec /usr/bin/systemctl.real --root=/ is-enabled "$unit" ;;
 *" is-active "*) [ -f $pid ] ;;
-*" OvalixSvc.service "*" stop "* | *" stop "*" OvalixSvc.service "*) stop ;;
-*" stop "*) ;;
-*" start "*" OvalixSvc.service "* | *" restart "*" OvalixSvc.service "*)
+*" stop "*) stop ;;
+*" start "* | *" restart "*)
+  [ -n "$program" ] || exit 0
   stop
-  mkdir -p /var/lib/ovalix
-  STATE_DIRECTORY=/var/lib/ovalix setsid /usr/sbin/OvalixSvc </dev/null >/run/ovalix.log 2>&1 &
-  echo $! >$pid ;;
-*" start "* | *" restart "*) ;;
+  start ;;
 *) exec /usr/bin/systemctl.real "$@" ;;
 esac
 exit 0
@@ -131,6 +138,13 @@ in_root systemd-analyze verify "/$web_unit" >"$work/verify" 2>&1 ||
   fail "web unit: $(cat "$work/verify")"
 grep -qx 'ExecStart=/usr/bin/ovalix-web' "$r/$web_unit" ||
   fail "web unit: $(grep ExecStart "$r/$web_unit")"
+# The installed bridge serves its pairing page on loopback, and keeps its key
+# with the service's state, readable by root alone.
+pairing() { python3 -c 'import urllib.request as u; u.urlopen("http://127.0.0.1:5057/", timeout=2)' 2>/dev/null; }
+for _ in $(seq 100); do pairing && break; sleep 0.1; done
+pairing || fail "the installed bridge serves no pairing page: $(cat "$r/run/ovalix-web.pid.log" 2>&1)"
+key=$(find "$r/var/lib/ovalix" -name key.pem -type f)
+[ -n "$key" ] && [ "$(stat -c %a "$key")" = 600 ] || fail "bridge key: $(ls -lR "$r/var/lib/ovalix")"
 first=$(svc_pid)
 for _ in $(seq 50); do in_root ovalix-monitor >/dev/null 2>&1 && break; sleep 0.1; done
 in_root ovalix-monitor >/dev/null 2>&1 || fail "the installed service publishes no block"
@@ -182,6 +196,7 @@ in_root dpkg -r ovalix >"$work/dpkg.log" 2>&1 || fail "dpkg -r: $(cat "$work/dpk
 grep -q 'stop OvalixSvc.service' "$log" || fail "not stopped on removal: $(cat "$log")"
 grep -q 'stop ovalix-web.service' "$log" || fail "phone page not stopped on removal: $(cat "$log")"
 [ -z "$(svc_pid)" ] || fail "service still running"
+[ -f "$r/run/ovalix-web.pid" ] && fail "phone page still running"
 [ -e "$r/usr/sbin/OvalixSvc" ] || [ -e "$r/$unit" ] && fail "files left after removal"
 [ -f "$state" ] || fail "state directory not kept on removal"
 [ -f "$r/$ufw_profile" ] || fail "ufw profile not kept on removal, as a conffile is"
