@@ -24,27 +24,32 @@
 
 namespace {
 
-const uint32_t IDLE_SLEEP_MS = 100;  // no consumer: how often to look again
-const uint32_t FRAME_WAIT_MS = 50;   // consumer: longest wait for a frame
+// No consumer: how often to look again. A consumer's coming wakes the wait.
+const uint32_t IDLE_SLEEP_MS = 1000;
+const uint32_t FRAME_WAIT_MS = 50;  // consumer: longest wait for a frame
 const uint32_t FORMAT_CHECK_MS = 1000;
 const int LOGGED_NOTHING = -1;  // what the log said last: a placeholder kind,
 const int LOGGED_LIVE = -2;     // the live picture, or nothing yet
 
 std::atomic<bool> stopRequested(false);
 CCameraFeed* stopFeed = nullptr;
+CWakeSignal* stopIdle = nullptr;
 
-// Waking the feed only stores a word and makes futex calls, which a signal
-// handler may do.
+// Waking only stores a word and makes futex calls, which a signal handler
+// may do.
 void OnStopSignal(int)
 {
     stopRequested = true;
     if (stopFeed != nullptr)
         stopFeed->Cancel();
+    if (stopIdle != nullptr)
+        stopIdle->Wake();
 }
 
 // What the fill functions need; one per process.
 struct Camera {
     CCameraFeed feed;
+    CWakeSignal streamChanged;  // woken by PipeWire's thread and by stop signals
     CPictureConverter converter;
     PictureTarget converting;  // the target the converter was started for
     bool converterReady;
@@ -174,10 +179,11 @@ void PrintStats(Camera& c)
            c.stats.LatencyPercentile(50), c.stats.LatencyPercentile(99));
 }
 
-// Stop signals end the loop and cancel the feed's wait.
-void InstallStopSignals(CCameraFeed& feed)
+// Stop signals end the loop and cancel the feed's and the idle wait.
+void InstallStopSignals(Camera& c)
 {
-    stopFeed = &feed;
+    stopFeed = &c.feed;
+    stopIdle = &c.streamChanged;
     struct sigaction sa;
     memset(&sa, 0, sizeof sa);
     sa.sa_handler = OnStopSignal;
@@ -209,7 +215,11 @@ void Run(Camera& c, CPipeWireCamera& pipewire, const CameraOptions& options)
             if (wasStreaming)
                 EndRun(c);
             wasStreaming = false;
-            c.feed.Pause(IDLE_SLEEP_MS);
+            // Cleared before the last looks, so a change or a stop after
+            // them ends the wait at once.
+            c.streamChanged.Clear();
+            if (!stopRequested && !pipewire.Streaming())
+                c.streamChanged.Sleep(IDLE_SLEEP_MS);
             continue;
         }
         if (!wasStreaming) {
@@ -253,11 +263,11 @@ int main(int argc, char** argv)
     c.runFirstAgeMs = -1;
     c.lastSentMs = 0;
     c.largestGapMs = 0;
-    InstallStopSignals(c.feed);
+    InstallStopSignals(c);
 
     CameraNodeInfo info = {options.nodeName, options.description};
     CPipeWireCamera pipewire;
-    if (!pipewire.Start(info)) {
+    if (!pipewire.Start(info, c.streamChanged)) {
         fputs("ovalix-camera: cannot start PipeWire's thread\n", stderr);
         stopFeed = nullptr;
         delete camera;

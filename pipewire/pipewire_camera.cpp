@@ -33,6 +33,7 @@ uint64_t MonotonicNs()
 
 struct CPipeWireCamera::Impl {
     CameraNodeInfo info;
+    CWakeSignal* changed;
     pw_thread_loop* loop;
     pw_context* context;
     pw_core* core;
@@ -99,6 +100,7 @@ void OnStateChanged(void* data, pw_stream_state old, pw_stream_state state, cons
 {
     CPipeWireCamera::Impl* impl = static_cast<CPipeWireCamera::Impl*>(data);
     impl->streaming = state == PW_STREAM_STATE_STREAMING;
+    impl->changed->Wake();
     // The daemon keeps the format and its buffers for the next consumer, less
     // the ones the last one never gave back.
     if (old == PW_STREAM_STATE_STREAMING && state == PW_STREAM_STATE_PAUSED) {
@@ -317,11 +319,12 @@ CPipeWireCamera::~CPipeWireCamera()
     Stop();
 }
 
-bool CPipeWireCamera::Start(const CameraNodeInfo& info)
+bool CPipeWireCamera::Start(const CameraNodeInfo& info, CWakeSignal& changed)
 {
     pw_init(nullptr, nullptr);
     impl = new Impl();
     impl->info = info;
+    impl->changed = &changed;
     impl->loop = pw_thread_loop_new("ovalix-camera", nullptr);
     impl->context = nullptr;
     impl->core = nullptr;

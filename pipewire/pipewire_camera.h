@@ -15,6 +15,7 @@
 
 #include <stdint.h>
 
+#include "named_objects.h"
 #include "picture_convert.h"
 #include "video_formats.h"
 
@@ -28,8 +29,11 @@ public:
     CPipeWireCamera();
     ~CPipeWireCamera();
 
-    // Starts PipeWire's thread; false when the library cannot.
-    bool Start(const CameraNodeInfo& info);
+    // Starts PipeWire's thread; false when the library cannot. changed is
+    // woken whenever the stream's state changes, so that a caller with no
+    // consumer can wait long and still follow a consumer's coming and going
+    // at once.
+    bool Start(const CameraNodeInfo& info, CWakeSignal& changed);
     // Ends the stream, the connection and the thread.
     void Stop();
 
