@@ -8,20 +8,10 @@
 #include <turbojpeg.h>
 
 #include "picture_convert.h"
+#include "test_pattern.h"  // the stand-in's BLOCK_COLOURS
 
 #include <vector>
 
-// Row by row, left to right.
-const uint8_t BLOCK_CELLS[8][3] = {
-    {255, 255, 255},
-    {255, 255, 0  },
-    {0,   255, 255},
-    {0,   255, 0  },
-    {255, 0,   255},
-    {255, 0,   0  },
-    {0,   0,   255},
-    {0,   0,   0  }
-};
 // How far a decoded colour may stray from its cell's.
 const int BLOCK_TOLERANCE = 40;
 
@@ -30,7 +20,7 @@ inline std::vector<uint8_t> BlocksRgb(uint32_t w, uint32_t h)
     std::vector<uint8_t> rgb((size_t)w * h * 3);
     for (uint32_t y = 0; y < h; ++y)
         for (uint32_t x = 0; x < w; ++x)
-            memcpy(&rgb[((size_t)y * w + x) * 3], BLOCK_CELLS[(y * 2 / h) * 4 + x * 4 / w], 3);
+            memcpy(&rgb[((size_t)y * w + x) * 3], BLOCK_COLOURS[(y * 2 / h) * 4 + x * 4 / w], 3);
     return rgb;
 }
 
@@ -113,7 +103,7 @@ inline void ExpectBlocks(const PictureTarget& t, const std::vector<uint8_t>& s, 
         BlockCentre(cell, t.width, t.height, x, y);
         uint8_t rgb[3];
         PixelAt(t, s, x, y, rgb);
-        const uint8_t* want = BLOCK_CELLS[cell];
+        const uint8_t* want = BLOCK_COLOURS[cell];
         int luma = (want[0] * 299 + want[1] * 587 + want[2] * 114) / 1000;
         for (int c = 0; c < 3; ++c)
             EXPECT_NEAR(rgb[c], grey ? luma : want[c], BLOCK_TOLERANCE)
