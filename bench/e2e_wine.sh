@@ -6,15 +6,6 @@
 #   bash bench/e2e_wine.sh [win32|win64] [--seconds S]
 set -euo pipefail
 . "$(dirname "$0")/wine_bench_common.sh"
-preset=win32
-seconds=20
-while [ $# -gt 0 ]; do
-  case "$1" in
-    win32|win64) preset=$1; shift ;;
-    --seconds) seconds=$2; shift 2 ;;
-    *) echo "usage: bash bench/e2e_wine.sh [win32|win64] [--seconds S]" >&2; exit 2 ;;
-  esac
-done
-build=$root/build/$preset
+wine_bench_args e2e_wine "$@"
 require_built e2e_wine "$preset" "$build" "$build/tools/monitor/ovalix-monitor.exe"
 run_wine_bench e2e_wine "$build" --seconds "$seconds"

@@ -6,18 +6,7 @@
 #   bash bench/filter_wine.sh [win32|win64] [--seconds S] [--subtypes I420,MJPG,RGB24]
 set -euo pipefail
 . "$(dirname "$0")/wine_bench_common.sh"
-preset=win32
-seconds=20
-subtypes=I420,MJPG,RGB24
-while [ $# -gt 0 ]; do
-  case "$1" in
-    win32|win64) preset=$1; shift ;;
-    --seconds) seconds=$2; shift 2 ;;
-    --subtypes) subtypes=$2; shift 2 ;;
-    *) echo "usage: bash bench/filter_wine.sh [win32|win64] [--seconds S] [--subtypes LIST]" >&2; exit 2 ;;
-  esac
-done
-build=$root/build/$preset
+wine_bench_args filter_wine "$@"
 filter=$build/filter/ovalix_filter.dll
 snap=$build/tools/snap/ovalix-snap.exe
 require_built filter_wine "$preset" "$build" "$filter" "$snap"

@@ -7,16 +7,7 @@
 #   bash bench/vcam_wine.sh [win32|win64] [--seconds S]
 set -euo pipefail
 . "$(dirname "$0")/wine_bench_common.sh"
-preset=win32
-seconds=20
-while [ $# -gt 0 ]; do
-  case "$1" in
-    win32|win64) preset=$1; shift ;;
-    --seconds) seconds=$2; shift 2 ;;
-    *) echo "usage: bash bench/vcam_wine.sh [win32|win64] [--seconds S]" >&2; exit 2 ;;
-  esac
-done
-build=$root/build/$preset
+wine_bench_args vcam_wine "$@"
 source=$build/vcam/ovalix_vcam.dll
 reader=$build/tests/vcam/ovalix-vcam-read.exe
 require_built vcam_wine "$preset" "$build" "$source" "$reader"

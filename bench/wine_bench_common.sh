@@ -24,3 +24,26 @@ run_wine_bench() {   # bench build options...
     --monitor "$build/tools/monitor/ovalix-monitor.exe" --phone "$phone" \
     --wine-run "$root/scripts/wine-run.sh"
 }
+
+# The arguments of every Wine bench, [win32|win64] [--seconds S], and
+# --subtypes LIST for a bench that takes it: sets preset, seconds, subtypes
+# and build.
+wine_bench_args() {   # bench args...
+  local bench=$1
+  shift
+  preset=win32 seconds=20 subtypes=I420,MJPG,RGB24
+  while [ $# -gt 0 ]; do
+    case "$1" in
+      win32|win64) preset=$1; shift ;;
+      --seconds) seconds=$2; shift 2 ;;
+      --subtypes) [ "$bench" = filter_wine ] || break; subtypes=$2; shift 2 ;;
+      *) break ;;
+    esac
+  done
+  if [ $# -gt 0 ]; then
+    echo "usage: bash bench/$bench.sh [win32|win64] [--seconds S]$(
+      [ "$bench" = filter_wine ] && echo " [--subtypes LIST]")" >&2
+    exit 2
+  fi
+  build=$root/build/$preset
+}
