@@ -21,26 +21,14 @@ import time
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "pipewire"))
 import camera_browser_test as browser  # noqa: E402
 import camera_pipewire_test as rigmod  # noqa: E402
-
-
-def cpu_seconds(pid):
-    return rigmod.cpu_ticks(pid) / os.sysconf("SC_CLK_TCK")
+from camera_pipewire import cpu_seconds, idle_cpu, start_hd_camera  # noqa: E402
 
 
 def measure(rig, server, args):
     rig.start_session_bus()
     rig.start_pipewire()
     rig.start_portal()
-    rig.start_service()
-    # The browser's size from the start: figures of a steady link.
-    rig.monitor("--request", "1280x720")
-    rig.start("phone", [rig.program("tools", "phone", "ovalix-phone"), "--connect",
-                        "127.0.0.1:5055", "--mode", "3",
-                        "--formats", "1280x720@30,640x480@30"])
-    rig.wait_streaming()
-    rig.start_camera("--stats")
-    rig.wait_node()
-    pid = rig.procs["camera"].pid
+    pid = start_hd_camera(rig, "1280x720@30,640x480@30")
 
     rig.browse(server.url + "?bench=%d&idle=%d" % (args.seconds, args.idle))
     rigmod.check(server.expect("/listed", 30)["ours"], "Chromium did not list the camera")
@@ -51,10 +39,7 @@ def measure(rig, server, args):
     server.expect("/reopened", args.idle + 30)
     rig.stop("chromium", expect_zero=False)
 
-    time.sleep(2.0)
-    c0, t0 = cpu_seconds(pid), time.monotonic()
-    time.sleep(10.0)
-    idle_cpu = (cpu_seconds(pid) - c0) / (time.monotonic() - t0)
+    idle = idle_cpu(pid)
     rig.stop("camera")
 
     out = open(rig.path("camera.out")).read()
@@ -71,7 +56,7 @@ def measure(rig, server, args):
              int(runs[0][0]) * 1000.0 / max(int(runs[0][1]), 1) if runs else 0,
              stats.get("latency_p50_ms"), stats.get("latency_p99_ms"),
              runs[0][2] if runs else "?", runs[1][2] if len(runs) > 1 else "?",
-             streaming_cpu * 100, idle_cpu * 100))
+             streaming_cpu * 100, idle * 100))
 
 
 def main():

@@ -25,6 +25,29 @@ def cpu_seconds(pid):
     return rigmod.cpu_ticks(pid) / os.sysconf("SC_CLK_TCK")
 
 
+def start_hd_camera(rig, formats):
+    """The service, the phone streaming 1280x720 at 30 fps (that size asked
+    for from the start, so that the figures are of a steady link rather than
+    of a renegotiation) and the camera counting; returns the camera's pid."""
+    rig.start_service()
+    rig.monitor("--request", "1280x720")
+    rig.start("phone", [rig.program("tools", "phone", "ovalix-phone"), "--connect",
+                        "127.0.0.1:5055", "--mode", "3", "--formats", formats])
+    rig.wait_streaming()
+    rig.start_camera("--stats")
+    rig.wait_node()
+    return rig.procs["camera"].pid
+
+
+def idle_cpu(pid):
+    """The camera's CPU share over 10 s with no consumer, from 2 s after the
+    last one went."""
+    time.sleep(2.0)
+    c0, t0 = cpu_seconds(pid), time.monotonic()
+    time.sleep(10.0)
+    return (cpu_seconds(pid) - c0) / (time.monotonic() - t0)
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("bin")
@@ -38,17 +61,7 @@ def main():
     try:
         rig.start_session_bus()
         rig.start_pipewire()
-        rig.start_service()
-        # The consumer's size from the start, so the figures are of a steady
-        # link rather than of the renegotiation its arrival would cause.
-        rig.monitor("--request", "1280x720")
-        rig.start("phone", [rig.program("tools", "phone", "ovalix-phone"), "--connect",
-                            "127.0.0.1:5055", "--mode", "3",
-                            "--formats", "1280x720@30,640x480@30,320x240@30"])
-        rig.wait_streaming()
-        rig.start_camera("--stats")
-        rig.wait_node()
-        pid = rig.procs["camera"].pid
+        pid = start_hd_camera(rig, "1280x720@30,640x480@30,320x240@30")
 
         pipeline = ("pipewiresrc target-object=%s ! video/x-raw,format=I420,width=1280,height=720"
                     " ! fakesink silent=false" % rigmod.NODE)
@@ -63,10 +76,7 @@ def main():
         consumer.send_signal(signal.SIGINT)
         rig.stop("consumer", expect_zero=False)
 
-        time.sleep(2.0)
-        c0, t0 = cpu_seconds(pid), time.monotonic()
-        time.sleep(10.0)
-        idle_cpu = (cpu_seconds(pid) - c0) / (time.monotonic() - t0)
+        idle = idle_cpu(pid)
 
         stats = {}
         rig.stop("camera")
@@ -78,7 +88,7 @@ def main():
               % (args.seconds, received, received / float(args.seconds),
                  stats.get("frames"), stats.get("drops"), stats.get("placeholders"),
                  stats.get("largest_gap_ms"), stats.get("latency_p50_ms"),
-                 stats.get("latency_p99_ms"), streaming_cpu * 100, idle_cpu * 100))
+                 stats.get("latency_p99_ms"), streaming_cpu * 100, idle * 100))
     finally:
         rig.close()
     return 0
