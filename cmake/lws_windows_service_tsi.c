@@ -1,24 +1,112 @@
 extern void lws_client_conn_wait_timeout(lws_sorted_usec_list_t *sul);
 
+/* as in lws_windows_fds.c: slots with an event of their own */
+#define LWS_WIN_OWN_EVENTS (WSA_MAXIMUM_WAIT_EVENTS - 2)
+
+/*
+ * What socket n of pt->fds has recorded, into its revents. event is the
+ * socket's own event, which the reading resets, or NULL for the shared one,
+ * which the caller resets first. 1: the slot now holds another socket (the
+ * wsi closed) and is to be looked at again.
+ */
+static int
+lws_win_gather(struct lws_context *context, struct lws_context_per_thread *pt,
+	       int n, WSAEVENT event)
+{
+	WSANETWORKEVENTS networkevents;
+	struct lws_pollfd *pfd = &pt->fds[n];
+	struct lws *wsi;
+	unsigned int err;
+
+	if (pfd->fd == LWS_SOCK_INVALID)
+		return 0;
+
+	if (WSAEnumNetworkEvents(pfd->fd, event, &networkevents) ==
+						SOCKET_ERROR) {
+		/* a socket Winsock no longer knows: close its wsi */
+		pfd->revents |= LWS_POLLHUP;
+		return 0;
+	}
+	if (!networkevents.lNetworkEvents)
+		return 0;
+
+	pfd->revents |= (short)networkevents.lNetworkEvents;
+
+	/* writable again after being choked */
+	if (networkevents.lNetworkEvents & FD_WRITE)
+		pfd->write_blocked = 0;
+
+	wsi = wsi_from_fd(context, pfd->fd);
+
+	err = networkevents.iErrorCode[FD_CONNECT_BIT];
+	if ((networkevents.lNetworkEvents & FD_CONNECT) &&
+	    wsi && !wsi->udp) {
+		lwsl_debug("%s: FD_CONNECT: %p\n", __func__, wsi);
+		pfd->revents &= ~LWS_POLLOUT;
+		if (err && err != LWS_EALREADY &&
+		    err != LWS_EINPROGRESS &&
+		    err != LWS_EWOULDBLOCK &&
+		    err != WSAEINVAL) {
+			lwsl_debug("Unable to connect errno=%d\n", err);
+
+			/*
+			 * the connection has definitively failed... but
+			 * do we have more DNS entries to try?
+			 */
+			if (wsi->dns_results_next) {
+				lws_sul_schedule(context, 0,
+					&wsi->sul_connect_timeout,
+					lws_client_conn_wait_timeout, 1);
+				pfd->revents = 0;
+				return 0;
+			}
+			pfd->revents |= LWS_POLLHUP;
+		} else
+			/*
+			 * This may close the wsi and move another pfd
+			 * into this slot: look at the slot again.
+			 */
+			if (lws_client_connect_3_connect(wsi, NULL,
+					NULL, LWS_CONNECT_COMPLETION_GOOD,
+					NULL) == NULL)
+				return 1;
+	}
+
+	if ((pfd->revents & LWS_POLLOUT) && wsi)
+		wsi->sock_send_blocking = 0;
+
+	/*
+	 * On windows is somehow necessary to "acknowledge" the
+	 * POLLIN event, otherwise we never receive another one
+	 * on the TCP connection.  But it breaks UDP, so only
+	 * do it on non-UDP.
+	 */
+	if (wsi && !wsi->udp)
+		recv(pfd->fd, NULL, 0, 0);
+
+	return 0;
+}
+
 int
 _lws_plat_service_tsi(struct lws_context *context, int timeout_ms, int tsi)
 {
 	/*
-	 * This wait replaces the library's own (see
-	 * lws_windows_event_loop.cmake). Every socket is selected onto one
-	 * event, pt->events[1]; pt->events[0] is the cancel event. A wake
-	 * reads every socket's network events, so a socket's place in
-	 * pt->fds, which changes whenever another one is removed, no longer
-	 * decides whether it is heard, and there is no limit of 63 sockets.
+	 * The library's wait, with the sockets' events of
+	 * lws_windows_fds.c: a wake reads what the socket whose own event
+	 * fired recorded, or, for the shared event, what every socket past
+	 * the slots with events of their own recorded; then everyone with
+	 * something is serviced.
 	 */
+	WSAEVENT handles[WSA_MAXIMUM_WAIT_EVENTS];
+	int slots[WSA_MAXIMUM_WAIT_EVENTS];
 	struct lws_context_per_thread *pt;
-	WSANETWORKEVENTS networkevents;
+	static int start;
 	struct lws_pollfd *pfd;
 	lws_usec_t timeout_us;
+	int n, own, count;
 	struct lws *wsi;
 	unsigned int i;
 	DWORD ev;
-	int n;
 
 	/* stay dead once we are dead */
 	if (context == NULL)
@@ -116,15 +204,34 @@ _lws_plat_service_tsi(struct lws_context *context, int timeout_ms, int tsi)
 			break;
 		}
 
-	ev = WSAWaitForMultipleEvents(2, pt->events, FALSE,
+	/*
+	 * The cancel event first, then the slots' own events from the one after
+	 * the last that woke us, so that a busy socket cannot starve the
+	 * others, then the shared one.
+	 */
+	own = pt->fds_count < LWS_WIN_OWN_EVENTS ? (int)pt->fds_count :
+							LWS_WIN_OWN_EVENTS;
+	handles[0] = pt->events[0];
+	count = 1;
+	for (n = 0; n < own; n++) {
+		slots[count] = (start + n) % own;
+		handles[count] = pt->events[slots[count] + 1];
+		count++;
+	}
+	if ((int)pt->fds_count > LWS_WIN_OWN_EVENTS) {
+		slots[count] = -1;
+		handles[count++] = pt->events[WSA_MAXIMUM_WAIT_EVENTS - 1];
+	}
+
+	ev = WSAWaitForMultipleEvents(count, handles, FALSE,
 				      (DWORD)(timeout_us / LWS_US_PER_MS),
 				      FALSE);
 
 	if (ev == WSA_WAIT_EVENT_0) {
 		/*
 		 * The cancel event. Lock the event reset so we are definitely
-		 * clearing it while we try to clear it. The sockets' event, if
-		 * it is set too, stays set for the next wait.
+		 * clearing it while we try to clear it. The sockets' events, if
+		 * set too, stay set for the next wait.
 		 */
 		EnterCriticalSection(&pt->interrupt_lock);
 		WSAResetEvent(pt->events[0]);
@@ -134,94 +241,25 @@ _lws_plat_service_tsi(struct lws_context *context, int timeout_ms, int tsi)
 		return 0;
 	}
 
-	if (ev != WSA_WAIT_EVENT_0 + 1 && ev != WSA_WAIT_TIMEOUT)
+	if (ev > WSA_WAIT_EVENT_0 && ev < WSA_WAIT_EVENT_0 + count) {
+		n = slots[ev - WSA_WAIT_EVENT_0];
+		if (n >= 0) {
+			/* a slot's own event: what that socket recorded */
+			start = n + 1;
+			lws_win_gather(context, pt, n, pt->events[n + 1]);
+		} else {
+			/*
+			 * The shared event, reset before the sockets' records
+			 * are read: one recorded meanwhile sets it again.
+			 */
+			WSAResetEvent(pt->events[WSA_MAXIMUM_WAIT_EVENTS - 1]);
+			for (n = LWS_WIN_OWN_EVENTS; n < (int)pt->fds_count; n++)
+				if (lws_win_gather(context, pt, n, NULL))
+					n--;
+		}
+	} else if (ev != WSA_WAIT_TIMEOUT)
 		/* some kind of error */
 		return 0;
-
-	/*
-	 * Reset the sockets' event before reading their records: a network
-	 * event recorded while they are read sets it again, and is heard at
-	 * the next wait, not lost.
-	 */
-	WSAResetEvent(pt->events[1]);
-
-	/*
-	 * First gather what every socket has recorded into its revents, then
-	 * service them all: servicing one may close others and move the last
-	 * pfd into a slot already passed, and its revents move with it.
-	 */
-	for (n = 0; n < (int)pt->fds_count; n++) {
-		unsigned int err;
-
-		pfd = &pt->fds[n];
-		if (pfd->fd == LWS_SOCK_INVALID)
-			continue;
-
-		if (WSAEnumNetworkEvents(pfd->fd, NULL, &networkevents) ==
-							SOCKET_ERROR) {
-			/* a socket Winsock no longer knows: close its wsi */
-			pfd->revents |= LWS_POLLHUP;
-			continue;
-		}
-		if (!networkevents.lNetworkEvents)
-			continue;
-
-		pfd->revents |= (short)networkevents.lNetworkEvents;
-
-		/* writable again after being choked */
-		if (networkevents.lNetworkEvents & FD_WRITE)
-			pfd->write_blocked = 0;
-
-		wsi = wsi_from_fd(context, pfd->fd);
-
-		err = networkevents.iErrorCode[FD_CONNECT_BIT];
-		if ((networkevents.lNetworkEvents & FD_CONNECT) &&
-		    wsi && !wsi->udp) {
-			lwsl_debug("%s: FD_CONNECT: %p\n", __func__, wsi);
-			pfd->revents &= ~LWS_POLLOUT;
-			if (err && err != LWS_EALREADY &&
-			    err != LWS_EINPROGRESS &&
-			    err != LWS_EWOULDBLOCK &&
-			    err != WSAEINVAL) {
-				lwsl_debug("Unable to connect errno=%d\n", err);
-
-				/*
-				 * the connection has definitively failed... but
-				 * do we have more DNS entries to try?
-				 */
-				if (wsi->dns_results_next) {
-					lws_sul_schedule(context, 0,
-						&wsi->sul_connect_timeout,
-						lws_client_conn_wait_timeout, 1);
-					pfd->revents = 0;
-					continue;
-				}
-				pfd->revents |= LWS_POLLHUP;
-			} else
-				/*
-				 * This may close the wsi and move another pfd
-				 * into this slot: look at the slot again.
-				 */
-				if (lws_client_connect_3_connect(wsi, NULL,
-						NULL, LWS_CONNECT_COMPLETION_GOOD,
-						NULL) == NULL) {
-					n--;
-					continue;
-				}
-		}
-
-		if ((pfd->revents & LWS_POLLOUT) && wsi)
-			wsi->sock_send_blocking = 0;
-
-		/*
-		 * On windows is somehow necessary to "acknowledge" the
-		 * POLLIN event, otherwise we never receive another one
-		 * on the TCP connection.  But it breaks UDP, so only
-		 * do it on non-UDP.
-		 */
-		if (wsi && !wsi->udp)
-			recv(pfd->fd, NULL, 0, 0);
-	}
 
 	/*
 	 * POLLOUT for any fds that can

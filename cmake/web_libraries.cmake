@@ -87,6 +87,7 @@ ExternalProject_Add(web_lws
 ExternalProject_Add_StepDependencies(web_lws patch
   ${CMAKE_CURRENT_LIST_DIR}/lws_windows_socket_io.cmake
   ${CMAKE_CURRENT_LIST_DIR}/lws_windows_event_loop.cmake
+  ${CMAKE_CURRENT_LIST_DIR}/lws_windows_fds.c
   ${CMAKE_CURRENT_LIST_DIR}/lws_windows_service_tsi.c)
 
 ExternalProject_Add(web_qrencode
