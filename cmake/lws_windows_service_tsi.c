@@ -18,8 +18,12 @@ lws_win_gather(struct lws_context *context, struct lws_context_per_thread *pt,
 	struct lws *wsi;
 	unsigned int err;
 
-	if (pfd->fd == LWS_SOCK_INVALID)
+	if (pfd->fd == LWS_SOCK_INVALID) {
+		/* nobody to ask: the event must not wake the wait again */
+		if (event)
+			WSAResetEvent(event);
 		return 0;
+	}
 
 	if (WSAEnumNetworkEvents(pfd->fd, event, &networkevents) ==
 						SOCKET_ERROR) {
