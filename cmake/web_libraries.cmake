@@ -69,6 +69,7 @@ ExternalProject_Add(web_lws
   PREFIX ${web_prefix}/libwebsockets
   DEPENDS web_mbedtls
   PATCH_COMMAND ${CMAKE_COMMAND} -P ${CMAKE_CURRENT_LIST_DIR}/lws_windows_socket_io.cmake
+        COMMAND ${CMAKE_COMMAND} -P ${CMAKE_CURRENT_LIST_DIR}/lws_windows_event_loop.cmake
   CMAKE_ARGS ${web_common_args}
     -DLWS_WITH_MBEDTLS=ON
     -DLWS_MBEDTLS_INCLUDE_DIRS=${web_install}/include
@@ -81,6 +82,13 @@ ExternalProject_Add(web_lws
     -DLWS_WITH_SYS_SMD=OFF -DLWS_WITH_SYS_STATE=OFF -DDISABLE_WERROR=ON
   BUILD_BYPRODUCTS ${lib}/libwebsockets_static.a
   LOG_CONFIGURE ON LOG_BUILD ON LOG_INSTALL ON LOG_OUTPUT_ON_FAILURE ON)
+
+# Editing a patch patches and builds the library again.
+ExternalProject_Add_StepDependencies(web_lws patch
+  ${CMAKE_CURRENT_LIST_DIR}/lws_windows_socket_io.cmake
+  ${CMAKE_CURRENT_LIST_DIR}/lws_windows_event_loop.cmake
+  ${CMAKE_CURRENT_LIST_DIR}/lws_windows_fds.c
+  ${CMAKE_CURRENT_LIST_DIR}/lws_windows_service_tsi.c)
 
 ExternalProject_Add(web_qrencode
   URL ${qrencode_tarball}
