@@ -14,12 +14,17 @@
 #   every second into build/demo-snapshots/, and at the end a contact sheet of
 #   them, build/demo-snapshots/contact-sheet.png.
 #
-#   bash scripts/demo.sh [--seconds S] [--no-build] [--snapshots] [--browser-phone]
+#   bash scripts/demo.sh [--seconds S] [--no-build] [--snapshots] [--browser-phone | --my-phone]
 #
+# The phone page's bridge ovalix-web runs beside the service in every mode.
 # With --browser-phone the phone is a browser instead of the stand-in:
 # headless Chromium, whose fake camera shows colour bars, opens the phone's
-# page through the bridge ovalix-web (paired by its token, over HTTPS) and
-# streams into the service, the whole way a real phone's browser goes.
+# page through the bridge (paired by its token, over HTTPS) and streams into
+# the service, the whole way a real phone's browser goes.
+# With --my-phone your own phone is the camera: the demo runs on this
+# machine's network instead of a private loopback, prints the pairing address
+# and its QR code, and waits for the phone's browser (ports 5055 to 5057 must
+# be free: no installed Ovalix running).
 #
 # Ctrl-C ends it. Without a terminal on stdin, or with --seconds, it ends by
 # itself (20 s unless told otherwise).
@@ -33,6 +38,8 @@ build=1
 inside=0
 snapshots=0
 browser_phone=0
+my_phone=0
+usage="usage: bash scripts/demo.sh [--seconds S] [--no-build] [--snapshots] [--browser-phone | --my-phone]"
 while [ $# -gt 0 ]; do
   case "$1" in
     --seconds) seconds=$2; shift 2 ;;
@@ -40,10 +47,14 @@ while [ $# -gt 0 ]; do
     --snapshots) snapshots=1; shift ;;
     --inside) inside=1; shift ;;
     --browser-phone) browser_phone=1; shift ;;
-    *) echo "usage: bash scripts/demo.sh [--seconds S] [--no-build] [--snapshots] [--browser-phone]" >&2
-       exit 2 ;;
+    --my-phone) my_phone=1; shift ;;
+    *) echo "$usage" >&2; exit 2 ;;
   esac
 done
+if [ "$browser_phone" -eq 1 ] && [ "$my_phone" -eq 1 ]; then
+  echo "$usage" >&2
+  exit 2
+fi
 
 if [ "$inside" -eq 0 ]; then
   if [ "$build" -eq 1 ]; then
@@ -66,9 +77,18 @@ if [ "$inside" -eq 0 ]; then
   if [ "$snapshots" -eq 0 ] && { [ -z "${DISPLAY:-}" ] || ! xwd -root -silent >/dev/null 2>&1; }; then
     snapshots=1
   fi
-  exec scripts/isolate.sh bash "$root/scripts/demo.sh" --inside ${seconds:+--seconds "$seconds"} \
-    $([ "$snapshots" -eq 1 ] && echo --snapshots) \
-    $([ "$browser_phone" -eq 1 ] && echo --browser-phone)
+  network=
+  if [ "$my_phone" -eq 1 ]; then
+    # The phone reaches the bridge over this machine's network.
+    if ss -Hltn 'sport >= :5055 and sport <= :5057' | grep -q .; then
+      echo "demo: ports 5055 to 5057 are in use here (an installed Ovalix?); stop it for --my-phone" >&2
+      exit 1
+    fi
+    network=--host-network
+  fi
+  exec scripts/isolate.sh $network bash "$root/scripts/demo.sh" --inside \
+    ${seconds:+--seconds "$seconds"} $([ "$snapshots" -eq 1 ] && echo --snapshots) \
+    $([ "$browser_phone" -eq 1 ] && echo --browser-phone) $([ "$my_phone" -eq 1 ] && echo --my-phone)
 fi
 
 # ---- inside the private namespace ----
@@ -120,7 +140,7 @@ svc_pid=$!
 "$monitor" --wait-state 0 --timeout 5000 >/dev/null
 "$monitor" --request 1280x720 >/dev/null
 
-echo "== service running (pid $svc_pid, state in $state); phone streams 1280x720 at 30 fps"
+echo "== service running (pid $svc_pid, state in $state); 1280x720 asked for"
 camera_pid=""
 if [ -n "${OVALIX_PIPEWIRE_DIR:-}" ]; then
   PIPEWIRE_RUNTIME_DIR=$OVALIX_PIPEWIRE_DIR "$camera" 2>"$state/camera.log" &
@@ -130,20 +150,30 @@ if [ -n "${OVALIX_PIPEWIRE_DIR:-}" ]; then
 else
   echo "== no PipeWire daemon for this user: ovalix-camera not started"
 fi
+# The bridge serves the phone's page and relays it to port 5055.
+"$rel/web/ovalix-web" run --state-dir "$state" >"$state/bridge.log" 2>&1 &
+bridge_pid=$!
+for _ in $(seq 100); do [ -s "$state/web/token" ] && break; sleep 0.1; done
+phone_pid=""
 if [ "$browser_phone" -eq 1 ]; then
-  # The bridge serves the page and relays it to port 5055; the browser finds
-  # the token on the bridge's pairing page, as a person would on the PC.
-  "$rel/web/ovalix-web" run --state-dir "$state" >"$state/bridge.log" 2>&1 &
-  bridge_pid=$!
+  # The browser finds the token on the bridge's pairing page, as a person
+  # would on the PC.
   mkdir -p "$shots"
   python3 "$root/tests/web/browser_phone.py" --work "$state/browser" \
     --token-file "$state/web/token" --screenshot "$shots/phone-page.png" &
   phone_pid=$!
   echo "== the phone is headless Chromium through the bridge (pairing page: http://127.0.0.1:5057/)"
+elif [ "$my_phone" -eq 1 ]; then
+  echo "== scan the code with your phone, or open the address in its browser; on this PC the"
+  echo "   pairing page is http://127.0.0.1:5057/ (the phone's browser accepts the certificate"
+  echo "   whose fingerprint is shown)"
+  "$rel/web/ovalix-web" pair --state-dir "$state" || true
 else
   "$phone" --connect 127.0.0.1:5055 --mode 3 --formats 1280x720@30,640x480@30,320x240@30 \
     >"$state/phone.log" &
   phone_pid=$!
+  echo "== ovalix-web (pid $bridge_pid) serves the phone page; to make your own phone the camera:"
+  echo "   bash scripts/demo.sh --no-build --my-phone"
 fi
 
 # The picture, through the GStreamer element of this build tree.
@@ -176,7 +206,7 @@ fi
 monitor_pid=$!
 pids=("$monitor_pid")
 if [ -n "$camera_pid" ]; then pids+=("$camera_pid"); fi
-pids+=("$phone_pid" $bridge_pid "$svc_pid")
+pids+=($phone_pid $bridge_pid "$svc_pid")
 
 wait "$monitor_pid" || true
 if [ -n "$camera_pid" ]; then
@@ -184,9 +214,11 @@ if [ -n "$camera_pid" ]; then
   wait "$camera_pid" 2>/dev/null || true
   cat "$state/camera.log"
 fi
-pids=("$phone_pid" $bridge_pid "$svc_pid")
-kill -TERM "$phone_pid" 2>/dev/null || true
-wait "$phone_pid" 2>/dev/null || true
-[ "$browser_phone" -eq 1 ] || cat "$state/phone.log"
+pids=($phone_pid $bridge_pid "$svc_pid")
+if [ -n "$phone_pid" ]; then
+  kill -TERM "$phone_pid" 2>/dev/null || true
+  wait "$phone_pid" 2>/dev/null || true
+fi
+[ ! -f "$state/phone.log" ] || cat "$state/phone.log"
 pids=($bridge_pid "$svc_pid")
 stop_all
