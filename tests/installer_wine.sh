@@ -242,6 +242,8 @@ check_firewall() {
   [ "$(netsh_count)" -gt "$asked" ] || fail "netsh not asked when $1"
   firewall_rules >"$tmp/rules"
   expected="action=allow;dir=in;enable=yes;localport=5055;name=Ovalix connection manager;profile=private,domain;program=$windir\\OvalixSvc.exe;protocol=TCP;described"
+  has web && expected="$expected
+action=allow;dir=in;enable=yes;localport=5056;name=Ovalix phone page;profile=private,domain;program=$windir\\ovalix-web.exe;protocol=TCP;described"
   printf '%s\n' "$expected" | cmp -s - "$tmp/rules" ||
     fail "firewall rules after $1: $(cat "$tmp/rules")"
 }
@@ -272,6 +274,11 @@ check_installed() {
   for f in OvalixSvc.exe ovalix-monitor.exe uninstall.exe; do
     [ -f "$dir/$f" ] || fail "$f not installed"
   done
+  if has web; then
+    [ -f "$dir/ovalix-web.exe" ] || fail "ovalix-web.exe not installed"
+    grep -qx 'URL=http://127.0.0.1:5057/' "$menu/Connect a phone.url" 2>/dev/null ||
+      fail "no \"Connect a phone\" entry in the Start menu"
+  fi
   if has viewer; then
     [ -f "$dir/OvalixViewer.exe" ] || fail "viewer not installed"
     [ -f "$menu/Ovalix Viewer.lnk" ] || fail "no Start-menu shortcut"
