@@ -242,6 +242,8 @@ check_firewall() {
   [ "$(netsh_count)" -gt "$asked" ] || fail "netsh not asked when $1"
   firewall_rules >"$tmp/rules"
   expected="action=allow;dir=in;enable=yes;localport=5055;name=Ovalix connection manager;profile=private,domain;program=$windir\\OvalixSvc.exe;protocol=TCP;described"
+  has web && expected="$expected
+action=allow;dir=in;enable=yes;localport=5056;name=Ovalix phone page;profile=private,domain;program=$windir\\ovalix-web.exe;protocol=TCP;described"
   printf '%s\n' "$expected" | cmp -s - "$tmp/rules" ||
     fail "firewall rules after $1: $(cat "$tmp/rules")"
 }
@@ -272,6 +274,11 @@ check_installed() {
   for f in OvalixSvc.exe ovalix-monitor.exe uninstall.exe; do
     [ -f "$dir/$f" ] || fail "$f not installed"
   done
+  if has web; then
+    [ -f "$dir/ovalix-web.exe" ] || fail "ovalix-web.exe not installed"
+    tr -d '\r' <"$menu/Connect a phone.url" 2>/dev/null | grep -qx 'URL=http://127.0.0.1:5057/' ||
+      fail "no \"Connect a phone\" entry in the Start menu"
+  fi
   if has viewer; then
     [ -f "$dir/OvalixViewer.exe" ] || fail "viewer not installed"
     [ -f "$menu/Ovalix Viewer.lnk" ] || fail "no Start-menu shortcut"
@@ -333,6 +340,15 @@ check_removed() {
   firewall_rules >"$tmp/rules"
   [ -s "$tmp/rules" ] && fail "firewall rules left behind: $(cat "$tmp/rules")"
   listing >"$tmp/after"
+  # Kept with the table: the phone page's certificate, key and pairing code,
+  # so that a paired phone still links after a reinstallation.
+  if [ "${1:-}" = table-kept ] && has web; then
+    for f in cert.pem key.pem token; do
+      grep -qxF "./ProgramData/Ovalix/web/$f" "$tmp/after" || fail "phone page's $f not kept"
+    done
+    grep -v '^\./ProgramData/Ovalix\(/\|$\)' "$tmp/after" >"$tmp/after.kept"
+    mv "$tmp/after.kept" "$tmp/after"
+  fi
   diff "$tmp/before" "$tmp/after" >"$tmp/left" || fail "left behind: $(cat "$tmp/left")"
 }
 
@@ -371,7 +387,7 @@ w "$probe" read-table | grep -qx 'type=3 size=352 class=config' ||
 "$phone" --connect 127.0.0.1:5055 --formats 640x480@30 >"$tmp/phone.log" 2>&1 &
 phone_pid=$!
 w "$dir/ovalix-monitor.exe" --wait-state 3 --timeout 20000 >/dev/null ||
-  fail "no streaming link through the installed service"
+  fail "no streaming link through the installed service: $(cat "$tmp/phone.log"; w "$dir/ovalix-monitor.exe")"
 w "$dir/ovalix-monitor.exe" --take --quiet --frames 10 --seconds 10 >"$tmp/take"
 grep -q '^summary frames=1[0-9]' "$tmp/take" || fail "frames: $(cat "$tmp/take")"
 # ovalix-snap finds the installed filter among the video input devices, in
@@ -421,7 +437,7 @@ fi
 # 4. Silent uninstall: no service, entry, class, rule or file; the table is
 #    kept by default.
 uninstall
-check_removed
+check_removed table-kept
 w "$probe" read-table >/dev/null || fail "the stored table was not kept"
 
 # 5. A first installation, in the installer's own folder, uninstalled with
@@ -462,7 +478,7 @@ if [ -n "$sg_log" ]; then
   got=$(calls)
   [ "$got" = "$(printf '%s\nRemove\nShutdown\nRelease' "$create")" ] ||
     fail "Windows 11 uninstall: calls $got"
-  check_removed
+  check_removed table-kept
 fi
 
 [ "$failures" -eq 0 ] && echo "all checks passed"

@@ -2,16 +2,18 @@
 
 #include <windows.h>
 #include <sddl.h>
+#include <shlobj.h>
 #include <stdio.h>
 #include <string.h>
 
+// The machine's application data (ProgramData), asked of the shell rather
+// than of the environment, which a service may not have: the installer finds
+// the same folder when it removes the state.
 bool DefaultStateDir(char* out, size_t cap)
 {
     char data[MAX_PATH];
-    DWORD n = GetEnvironmentVariableA("ProgramData", data, sizeof data);
-    if (n == 0 || n >= sizeof data) {
-        snprintf(data, sizeof data, "C:\\ProgramData");
-    }
+    if (SHGetFolderPathA(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, data) != S_OK)
+        return false;
     return snprintf(out, cap, "%s\\Ovalix", data) < static_cast<int>(cap);
 }
 

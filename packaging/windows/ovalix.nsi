@@ -2,7 +2,7 @@
 ; The build (target "installer") compiles it through a generated script that
 ; defines the version, the bitness and the path of every program it packages:
 ;   VERSION, OUTFILE, BITS (32 or 64), SVC, MONITOR   always
-;   VIEWER, FILTER, SNAP, VCAM, VCAM_TOOL            when this build makes them
+;   VIEWER, FILTER, SNAP, VCAM, VCAM_TOOL, WEB       when this build makes them
 ;   OTHER_FILTER, OTHER_SNAP, OTHER_VCAM             the other bitness's, when
 ;                                                    its build makes them
 ; Silent with /S. The uninstaller keeps the stored picture formats unless the
@@ -22,6 +22,13 @@
 ; among the video input devices as before. The uninstall entry's value
 ; "VirtualCamera" records a registered virtual camera, which the
 ; uninstaller removes again.
+;
+; The phone page (WEB, ovalix-web.exe): a service of its own, "OvalixWeb",
+; that starts with the system and restarts after a failure like the
+; connection manager; a firewall rule for its port 5056; and the Start-menu
+; entry "Connect a phone", which opens its pairing page on this PC. Its
+; certificate, key and pairing code live in ProgramData\Ovalix\web, which
+; the uninstaller deletes only with the stored table.
 
 Unicode true
 !include LogicLib.nsh
@@ -53,6 +60,11 @@ Unicode true
 !define WINDOWS_VERSION_KEY "Software\Microsoft\Windows NT\CurrentVersion"
 !define VIRTUAL_CAMERA_BUILD 22000
 !define FIREWALL_DESCRIPTION "Lets a phone on a private or work network connect to the Ovalix connection manager on TCP port 5055."
+!define WEB_SERVICE "OvalixWeb"
+!define WEB_SERVICE_KEY "SYSTEM\CurrentControlSet\Services\${WEB_SERVICE}"
+!define WEB_FIREWALL_RULE "Ovalix phone page"
+!define WEB_FIREWALL_DESCRIPTION "Lets the web browser of a phone on a private or work network open the Ovalix phone page on TCP port 5056."
+!define PAIR_URL "http://127.0.0.1:5057/"
 
 Name "Ovalix ${VERSION}"
 OutFile "${OUTFILE}"
@@ -105,6 +117,7 @@ Var virtualCamera
 ; the process may still be ending when the service manager reports it stopped.
 !macro StopService UN
 Function ${UN}StopService
+  !insertmacro Run '"$SYSDIR\net.exe" stop ${WEB_SERVICE}'
   !insertmacro Run '"$SYSDIR\net.exe" stop ${SERVICE}'
   ${IfNot} ${FileExists} "$INSTDIR\OvalixSvc.exe"
     Return
@@ -159,6 +172,9 @@ FunctionEnd
 !macro RemoveFirewallRule UN
 Function ${UN}RemoveFirewallRule
   !insertmacro Run '"$SYSDIR\netsh.exe" advfirewall firewall delete rule name="${FIREWALL_RULE}"'
+FunctionEnd
+Function ${UN}RemoveWebFirewallRule
+  !insertmacro Run '"$SYSDIR\netsh.exe" advfirewall firewall delete rule name="${WEB_FIREWALL_RULE}"'
 FunctionEnd
 !macroend
 !insertmacro RemoveFirewallRule ""
@@ -295,6 +311,11 @@ Section "Ovalix"
   !ifdef VCAM_TOOL
     File "/oname=ovalix-vcam.exe" "${VCAM_TOOL}"
   !endif
+  !ifdef WEB
+    File "/oname=ovalix-web.exe" "${WEB}"
+    CreateDirectory "${MENU_FOLDER}"
+    WriteINIStr "${MENU_FOLDER}\Connect a phone.url" "InternetShortcut" "URL" "${PAIR_URL}"
+  !endif
   ; The 32-bit installer puts the 64-bit pieces only where 64-bit
   ; applications run.
   !ifdef OTHER_FILTER
@@ -395,6 +416,27 @@ Section "Ovalix"
     DetailPrint "The Ovalix service did not start ($0)."
     SetErrorLevel 3
   ${EndIf}
+
+  !ifdef WEB
+    ; The phone page's service: registered once (an upgrade keeps the
+    ; registration, whose path is this folder's), started with the system,
+    ; restarted after a failure as the connection manager is.
+    !insertmacro Run '"$SYSDIR\sc.exe" create ${WEB_SERVICE} binPath= "\"$INSTDIR\ovalix-web.exe\" service" start= auto DisplayName= "Ovalix phone page"'
+    !insertmacro Run '"$SYSDIR\sc.exe" description ${WEB_SERVICE} "Serves the Ovalix phone page, which makes the web browser of a phone the camera."'
+    !insertmacro Run '"$SYSDIR\sc.exe" failure ${WEB_SERVICE} reset= 86400 actions= restart/5000/restart/5000/restart/30000'
+    WriteRegBin HKLM "${WEB_SERVICE_KEY}" "FailureActions" \
+      8051010000000000000000000300000014000000010000008813000001000000881300000100000030750000
+    Call RemoveWebFirewallRule
+    !insertmacro Run '"$SYSDIR\netsh.exe" advfirewall firewall add rule name="${WEB_FIREWALL_RULE}" description="${WEB_FIREWALL_DESCRIPTION}" dir=in action=allow program="$INSTDIR\ovalix-web.exe" protocol=TCP localport=5056 profile=private,domain enable=yes'
+    ${If} $0 != 0
+      DetailPrint "No firewall rule was added for the phone page ($0)."
+    ${EndIf}
+    !insertmacro Run '"$SYSDIR\net.exe" start ${WEB_SERVICE}'
+    ${If} $0 != 0
+      DetailPrint "The Ovalix phone page did not start ($0)."
+      SetErrorLevel 3
+    ${EndIf}
+  !endif
 SectionEnd
 
 ; ---------------------------------------------------------------------------
@@ -422,7 +464,9 @@ Section "Uninstall"
   Call un.StopService
   Call un.CloseViewer
   !insertmacro Run '"$SYSDIR\sc.exe" delete ${SERVICE}'
+  !insertmacro Run '"$SYSDIR\sc.exe" delete ${WEB_SERVICE}'
   Call un.RemoveFirewallRule
+  Call un.RemoveWebFirewallRule
 
   ReadRegDWORD $1 HKLM "${UNINSTALL_KEY}" "VirtualCamera"
   ${If} $1 == 1
@@ -441,6 +485,7 @@ Section "Uninstall"
   Delete "$INSTDIR\OvalixViewer.exe"
   Delete "$INSTDIR\ovalix-snap.exe"
   Delete "$INSTDIR\ovalix-vcam.exe"
+  Delete "$INSTDIR\ovalix-web.exe"
   ; Another camera application (or the camera frame server) may hold a
   ; filter or source: it goes at the next start.
   Delete /REBOOTOK "$INSTDIR\ovalix_filter.dll"
@@ -450,6 +495,7 @@ Section "Uninstall"
   Delete "$INSTDIR\${OTHER_DIR}\ovalix-snap.exe"
   RMDir /REBOOTOK "$INSTDIR\${OTHER_DIR}"
   Delete "${MENU_FOLDER}\Ovalix Viewer.lnk"
+  Delete "${MENU_FOLDER}\Connect a phone.url"
   RMDir "${MENU_FOLDER}"
   Delete "$INSTDIR\uninstall.exe"
   RMDir /REBOOTOK "$INSTDIR"
@@ -457,6 +503,9 @@ Section "Uninstall"
     SetRegView 32
     DeleteRegKey HKLM "${TABLE_KEY}"
     !insertmacro OwnRegView
+    ; The phone page's certificate, key and pairing code.
+    RMDir /r "$APPDATA\Ovalix\web"
+    RMDir "$APPDATA\Ovalix"
   ${EndIf}
   ; Last, so that its absence tells that the uninstaller is done.
   DeleteRegKey HKLM "${UNINSTALL_KEY}"
