@@ -29,8 +29,13 @@ def int32(v):
 
 
 def take_while(rig, seconds, during):
-    """A monitor taking frames for `seconds` while during() runs; its summary."""
-    reader = subprocess.Popen([rig.args.monitor, "--take", "--quiet", "--seconds", str(seconds)],
+    """A monitor taking frames for `seconds` while during() runs; its summary.
+    No consumer reads between the runs, so the ring holds the first twenty
+    frames since the link started (seconds old) and the service drops all
+    later ones until someone frees it: --fresh leaves those out, or they
+    would count as late and their gap as lost."""
+    reader = subprocess.Popen([rig.args.monitor, "--take", "--quiet", "--fresh",
+                               "--seconds", str(seconds)],
                               env=rig.env, stdout=subprocess.PIPE, text=True)
     during(seconds)
     out, _ = reader.communicate(timeout=seconds + 60)

@@ -30,13 +30,15 @@ TEST(MonitorOptions, EachCommandWithItsOptions)
     EXPECT_TRUE(o.haveTimeout);
     EXPECT_EQ(5000u, o.timeoutMs);
     ASSERT_TRUE(Parse({"--take", "--seconds", "1.5", "--frames", "30", "--save", "/tmp/x",
-                       "--quiet", "--newest-only"}, o));
+                       "--quiet", "--newest-only", "--fresh"},
+                      o));
     EXPECT_EQ(MONITOR_TAKE, o.command);
     EXPECT_DOUBLE_EQ(1.5, o.take.seconds);
     EXPECT_EQ(30u, o.take.frames);
     EXPECT_STREQ("/tmp/x", o.take.saveDir);
     EXPECT_TRUE(o.take.quiet);
     EXPECT_TRUE(o.take.newestOnly);
+    EXPECT_TRUE(o.take.fresh);
     // A second parse starts afresh.
     ASSERT_TRUE(Parse({"--wait-state", "0"}, o));
     EXPECT_FALSE(o.haveTimeout);

@@ -1,19 +1,25 @@
-// The page's protocol bytes, checked without a browser (node): the table and
-// frame messages byte for byte, and the PC's messages put together from
-// pieces of every size, with noise and false starts between them.
+// The page's logic, checked without a browser (node): the table and frame
+// messages byte for byte, the PC's messages put together from pieces of
+// every size, with noise and false starts between them, and the camera's
+// pacing of its encodes.
 import assert from "node:assert/strict";
 import fs from "node:fs";
 import os from "node:os";
 import path from "node:path";
 import url from "node:url";
 
-// The page's module is plain JavaScript with exports; node takes it as one
-// only under a module's file name.
+// The page's modules are plain JavaScript with exports; node takes them as
+// such only under a module's file name.
 const here = path.dirname(url.fileURLToPath(import.meta.url));
-const copy = path.join(fs.mkdtempSync(path.join(os.tmpdir(), "ovalix-page-")), "stream_link.mjs");
-fs.copyFileSync(path.join(here, "../../web/page/stream_link.js"), copy);
-const { MAX_JPEG, MAX_MESSAGE, Reassembler, frameMessage, tableMessage } = await import(copy);
-fs.rmSync(path.dirname(copy), { recursive: true });
+async function importPage(name) {
+  const copy = path.join(fs.mkdtempSync(path.join(os.tmpdir(), "ovalix-page-")), `${name}.mjs`);
+  fs.copyFileSync(path.join(here, `../../web/page/${name}.js`), copy);
+  const module = await import(copy);
+  fs.rmSync(path.dirname(copy), { recursive: true });
+  return module;
+}
+const { MAX_JPEG, MAX_MESSAGE, Reassembler, frameMessage, tableMessage } =
+  await importPage("stream_link");
 
 const hex = (bytes) => Buffer.from(bytes).toString("hex");
 
@@ -74,4 +80,47 @@ const hex = (bytes) => Buffer.from(bytes).toString("hex");
   }
 }
 
-console.log("stream_link: table, frame and reassembly bytes as expected");
+// The camera encodes one picture at a time: pictures that come meanwhile
+// are not encoded beside it; the newest of them waits and is encoded as
+// soon as the encode ends, stamped when it came, not when it was taken.
+{
+  const encodes = [];   // the resolve of each encode under way
+  globalThis.OffscreenCanvas = class {
+    getContext() { return { drawImage() {} }; }
+    convertToBlob() { return new Promise((resolve) => encodes.push(resolve)); }
+  };
+  let clock = 1000;
+  Object.defineProperty(globalThis, "performance",
+    { value: { timeOrigin: 0, now: () => clock }, configurable: true });
+  let frameCallback = null;
+  const video = { srcObject: null, videoWidth: 1280, videoHeight: 720,
+                  requestVideoFrameCallback(cb) { frameCallback = cb; } };
+  const { Camera } = await importPage("camera");
+  const camera = new Camera(video, MAX_JPEG);
+  await camera.configure(1280, 720);
+  const sent = [];
+  camera.onPicture = (stamp, jpeg) => sent.push([stamp, jpeg.length]);
+  camera.start();
+  const picture = (at) => { clock = at; frameCallback(); };
+  const encoded = async (bytes) => {
+    encodes.shift()(new Blob([new Uint8Array(bytes)]));
+    for (let i = 0; i < 10; i++) await Promise.resolve();
+  };
+
+  picture(1000);
+  picture(1033);
+  picture(1066);
+  assert.equal(encodes.length, 1, "a second encode started beside the first");
+  clock = 1080;
+  await encoded(100);
+  assert.deepEqual(sent, [[1000, 100]]);
+  assert.equal(encodes.length, 1, "the picture that waited was not taken when the encode ended");
+  await encoded(200);
+  assert.deepEqual(sent, [[1000, 100], [1066, 200]]);
+  assert.equal(encodes.length, 0);
+  assert.equal(camera.stats.busy, 1);
+  picture(1100);
+  assert.equal(encodes.length, 1, "no encode after the waiting one was done");
+}
+
+console.log("page: table, frame and reassembly bytes, and the camera's pacing as expected");

@@ -115,7 +115,9 @@ class Rig:
                               timeout=timeout, env=self.env)
 
     def take(self, seconds, save=None):
-        argv = ["--take", "--quiet", "--seconds", str(seconds)]
+        # Only frames published from now on: a ring nobody read since the
+        # link started holds its first twenty frames and a gap behind them.
+        argv = ["--take", "--quiet", "--fresh", "--seconds", str(seconds)]
         if save:
             argv += ["--save", save]
         r = self.monitor(*argv, timeout=seconds + 60)

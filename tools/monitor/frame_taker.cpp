@@ -42,6 +42,9 @@ int TakeFrames(CCameraClient& client, const TakeOptions& options)
     uint32_t lastLine = start;
     uint64_t framesAtLastLine = 0;
     uint32_t lastStamp = 0;
+    uint32_t waiting = 0;
+    if (options.fresh)
+        client.WaitAll(0, taken, FRAME_SLOT_COUNT, waiting);
 
     while (!Interrupted()) {
         uint32_t now = GetTickMs();

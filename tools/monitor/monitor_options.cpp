@@ -8,25 +8,38 @@ const char MONITOR_USAGE[] =
     "       ovalix-monitor --request WxH\n"
     "       ovalix-monitor --wait-state N [--timeout MS]\n"
     "       ovalix-monitor --take [--seconds S] [--frames N] [--save DIR] [--quiet]"
-    " [--newest-only]\n";
+    " [--newest-only]\n"
+    "                      [--fresh]\n";
 
 namespace {
 
-enum Option { OPT_WATCH = 256, OPT_REQUEST, OPT_WAIT_STATE, OPT_TIMEOUT, OPT_TAKE, OPT_SECONDS,
-              OPT_FRAMES, OPT_SAVE, OPT_QUIET, OPT_NEWEST_ONLY };
+enum Option {
+    OPT_WATCH = 256,
+    OPT_REQUEST,
+    OPT_WAIT_STATE,
+    OPT_TIMEOUT,
+    OPT_TAKE,
+    OPT_SECONDS,
+    OPT_FRAMES,
+    OPT_SAVE,
+    OPT_QUIET,
+    OPT_NEWEST_ONLY,
+    OPT_FRESH
+};
 
 const option OPTIONS[] = {
-    {"watch", no_argument, nullptr, OPT_WATCH},
-    {"request", required_argument, nullptr, OPT_REQUEST},
-    {"wait-state", required_argument, nullptr, OPT_WAIT_STATE},
-    {"timeout", required_argument, nullptr, OPT_TIMEOUT},
-    {"take", no_argument, nullptr, OPT_TAKE},
-    {"seconds", required_argument, nullptr, OPT_SECONDS},
-    {"frames", required_argument, nullptr, OPT_FRAMES},
-    {"save", required_argument, nullptr, OPT_SAVE},
-    {"quiet", no_argument, nullptr, OPT_QUIET},
-    {"newest-only", no_argument, nullptr, OPT_NEWEST_ONLY},
-    {nullptr, 0, nullptr, 0},
+    {"watch",       no_argument,       nullptr, OPT_WATCH      },
+    {"request",     required_argument, nullptr, OPT_REQUEST    },
+    {"wait-state",  required_argument, nullptr, OPT_WAIT_STATE },
+    {"timeout",     required_argument, nullptr, OPT_TIMEOUT    },
+    {"take",        no_argument,       nullptr, OPT_TAKE       },
+    {"seconds",     required_argument, nullptr, OPT_SECONDS    },
+    {"frames",      required_argument, nullptr, OPT_FRAMES     },
+    {"save",        required_argument, nullptr, OPT_SAVE       },
+    {"quiet",       no_argument,       nullptr, OPT_QUIET      },
+    {"newest-only", no_argument,       nullptr, OPT_NEWEST_ONLY},
+    {"fresh",       no_argument,       nullptr, OPT_FRESH      },
+    {nullptr,       0,                 nullptr, 0              },
 };
 
 bool ParseUnsigned(const char* text, uint64_t& value)
@@ -52,6 +65,7 @@ MonitorCommand OwnerOf(int option)
     case OPT_SAVE:
     case OPT_QUIET:
     case OPT_NEWEST_ONLY:
+    case OPT_FRESH:
         return MONITOR_TAKE;
     default:
         return MONITOR_PRINT;
@@ -92,8 +106,11 @@ bool Apply(int option, const char* value, MonitorOptions& o)
     case OPT_NEWEST_ONLY:
         o.take.newestOnly = true;
         return true;
+    case OPT_FRESH:
+        o.take.fresh = true;
+        return true;
     default:
-        return false;   // unknown, or a value missing
+        return false;  // unknown, or a value missing
     }
 }
 
@@ -103,8 +120,8 @@ bool ParseMonitorOptions(int argc, char** argv, MonitorOptions& o)
 {
     o = MonitorOptions();
     bool haveCommand = false;
-    uint32_t ownersSeen = 0;   // bit per command whose options were given
-    optind = 0;                // a fresh scan, also when called again
+    uint32_t ownersSeen = 0;  // bit per command whose options were given
+    optind = 0;               // a fresh scan, also when called again
     opterr = 0;
     int option;
     while ((option = getopt_long(argc, argv, ":", OPTIONS, nullptr)) != -1) {

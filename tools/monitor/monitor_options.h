@@ -6,7 +6,7 @@
 //   ovalix-monitor --request WxH         ask for another picture size
 //   ovalix-monitor --wait-state N [--timeout MS]
 //   ovalix-monitor --take [--seconds S] [--frames N] [--save DIR] [--quiet]
-//                         [--newest-only]
+//                         [--newest-only] [--fresh]
 
 #include <stdint.h>
 

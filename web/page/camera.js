@@ -16,8 +16,6 @@ const MAX_FPS = 30;
 const QUALITY_START = 0.8;
 const QUALITY_LOWEST = 0.3;
 const QUALITY_HIGHEST = 0.85;
-// Encodes allowed at once: one being encoded while the next is drawn.
-const ENCODES_AT_ONCE = 2;
 
 export class Camera {
   // video: the <video> element that shows the camera and is drawn from.
@@ -33,9 +31,10 @@ export class Camera {
                                                         : document.createElement("canvas");
     this.context = this.canvas.getContext("2d", { alpha: false });
     this.quality = QUALITY_START;
-    this.encoding = 0;
+    this.encoding = false;
+    this.waitingStamp = 0;   // a picture that came during the encode: when it came
     this.onPicture = null;   // (stamp, Uint8Array jpeg) for each encoded picture
-    this.wantPicture = null; // () => bool: is there room to send one now?
+    this.wantPicture = null; // () => bool: would a picture be sent now?
     this.running = false;
     this.runs = 0;           // counts starts, so that a reader of an earlier run ends
     // What became of the camera's pictures, for the page to show.
@@ -134,20 +133,42 @@ export class Camera {
   }
 
   // Draws and encodes each new picture of the camera while running: the page
-  // learns of one when the preview is handed it.
+  // learns of one when the preview is handed it. One picture is encoded at a
+  // time: a second encode beside the first only slows both down on a phone's
+  // few busy cores, so that every picture arrives later. A picture that
+  // comes while one is encoded waits (the newest only) and is taken as soon
+  // as the encode is done, with the time it came as its stamp.
   start() {
     if (this.running) return;
     this.running = true;
+    this.waitingStamp = 0;
     const stream = this.stream;
     const run = ++this.runs;
     const video = this.video;
+    const live = () => this.runs === run && this.running && video.srcObject === stream;
     const next = () => {
-      if (this.runs !== run || !this.running || video.srcObject !== stream) return;
+      if (!live()) return;
       if (video.requestVideoFrameCallback) video.requestVideoFrameCallback(each);
-      else setTimeout(() => each(), 1000 / MAX_FPS);
+      else setTimeout(each, 1000 / MAX_FPS);
+    };
+    const take = (stamp) => {
+      this.grab(video, video.videoWidth, video.videoHeight, stamp, () => {
+        const waiting = this.waitingStamp;
+        this.waitingStamp = 0;
+        if (waiting && live()) take(waiting);
+      });
     };
     const each = () => {
-      this.grab(video, video.videoWidth, video.videoHeight);
+      // The stamp is the phone's clock in milliseconds when the picture was
+      // taken from the camera, so the PC can tell how long it was on its way.
+      const stamp = Math.round(performance.timeOrigin + performance.now());
+      this.stats.pictures++;
+      if (this.encoding) {
+        if (this.waitingStamp) this.stats.busy++;
+        this.waitingStamp = stamp;
+      } else {
+        take(stamp);
+      }
       next();
     };
     next();
@@ -157,34 +178,29 @@ export class Camera {
     this.running = false;
   }
 
-  // source: the picture (the video element) of sourceWidth x sourceHeight.
-  grab(source, sourceWidth, sourceHeight) {
+  // source: the picture (the video element) of sourceWidth x sourceHeight,
+  // stamped; done() once it is encoded or left out.
+  grab(source, sourceWidth, sourceHeight, stamp, done) {
     const stats = this.stats;
-    stats.pictures++;
     if (!this.width || sourceWidth === 0) return;
-    if (this.encoding >= ENCODES_AT_ONCE) {
-      stats.busy++;
-      return;
-    }
     if (this.wantPicture && !this.wantPicture()) {
       stats.behind++;
       return;
     }
-    // The stamp is the phone's clock in milliseconds when the picture was
-    // taken from the camera, so the PC can tell how long it was on its way.
-    const stamp = Math.round(performance.timeOrigin + performance.now());
     const started = performance.now();
     drawCovering(this.context, source, sourceWidth, sourceHeight, this.width, this.height);
-    this.encoding++;
-    this.encode().then(async (blob) => {
-      let jpeg = null;
-      if (blob) jpeg = new Uint8Array(await blob.arrayBuffer());
-      this.encoding--;
+    this.encoding = true;
+    const finish = (jpeg) => {
+      this.encoding = false;
       stats.encodeMs += (performance.now() - started - stats.encodeMs) / 16;
-      if (!jpeg || !this.running) return;
-      this.adaptQuality(jpeg.length);
-      if (jpeg.length <= this.maxJpeg && this.onPicture) this.onPicture(stamp, jpeg);
-    }, () => { this.encoding--; });
+      if (jpeg && this.running) {
+        this.adaptQuality(jpeg.length);
+        if (jpeg.length <= this.maxJpeg && this.onPicture) this.onPicture(stamp, jpeg);
+      }
+      done();
+    };
+    this.encode().then(async (blob) => finish(blob ? new Uint8Array(await blob.arrayBuffer()) : null),
+                       () => finish(null));
   }
 
   // The canvas as a JPEG. An offscreen canvas is encoded at once; a page's

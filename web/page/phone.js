@@ -5,10 +5,13 @@
 import { Camera } from "./camera.js";
 import { MAX_JPEG, StreamLink, frameMessage } from "./stream_link.js";
 
-// More than this waiting in the socket (two or three ordinary frames) means
-// the network is behind: a new picture is dropped rather than queued behind
-// older ones, which would only make every later one later too.
-const MAX_BUFFERED = 128 * 1024;
+// More than this waiting in the socket when a picture is ready (more than
+// signs of life: the last picture is not on its way yet) means the network
+// is behind: the new picture is dropped rather than queued behind the last,
+// which would only make every later one later too. The socket is looked at
+// then and not before the picture is drawn: the last one, sent a moment
+// ago, is on its way long before the next is encoded.
+const MAX_BUFFERED = 4096;
 
 const ui = {
   state: document.getElementById("state"),
@@ -80,10 +83,14 @@ function onLinkDown() {
   keepAwake(false);
 }
 
-camera.wantPicture = () => link.isOpen() && chosen !== null && link.bufferedAmount() < MAX_BUFFERED;
+camera.wantPicture = () => link.isOpen() && chosen !== null;
 
 camera.onPicture = (stamp, jpeg) => {
   if (!chosen) return;
+  if (link.bufferedAmount() > MAX_BUFFERED) {
+    camera.stats.behind++;
+    return;
+  }
   const message = frameMessage(link.session, stamp, counter, jpeg);
   if (!message || !link.send(message)) return;
   counter++;
