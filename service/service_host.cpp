@@ -5,7 +5,9 @@
 #include "connection_cycle.h"
 #include "service_platform.h"
 #include "service_signals.h"
+#include "socket_step_pace.h"
 #include "block_writer.h"
+#include "ticks.h"
 
 CServiceTimer g_serviceTimer;
 
@@ -13,10 +15,6 @@ namespace {
 
 const char* const SERVICE_NAME = "OvalixSvc";
 const uint32_t START_WAIT_HINT_MS = 3000;
-// After a step that the link's socket woke, the socket is left out of the
-// wait for this long, so that a peer sending as fast as it can wakes at most
-// one step a millisecond. The stop and the timer are always waited on.
-const uint32_t SOCKET_STEP_GAP_MS = 1;
 
 // The status record, its checkpoint counter (never reset) and the lock that
 // keeps the handler's and the service thread's reports from interleaving.
@@ -110,24 +108,26 @@ void RunService(int, char**)
     g_serviceTimer.Arm(STEP_FIRST_DUE);
 
     // Besides the timer, the link's socket wakes a step: a frame is published
-    // as it arrives and a phone that connects is taken at once. The wait
-    // reports the stop event first whatever else is signalled, so a stop wins
-    // over a pending step.
+    // as it arrives and a phone that connects is taken at once. While the
+    // socket has used up its pace, it is left out of the wait; the stop and
+    // the timer are always waited on. The wait reports the stop event first
+    // whatever else is signalled, so a stop wins over a pending step.
     CSocketWatch watch;
     watch.Create();  // without it the timer alone paces the steps
-    bool socketStepRan = false;
+    SocketStepPace pace;
+    StartSocketStepPace(pace, GetTickUs());
     for (;;) {
         watch.Watch(LinkSocketToWatch());
-        int wake = socketStepRan
-                       ? WaitForServiceWork(g_stopEvent, g_serviceTimer, NULL, SOCKET_STEP_GAP_MS)
-                       : WaitForServiceWork(g_stopEvent, g_serviceTimer, &watch, WAIT_FOREVER);
-        socketStepRan = false;
+        uint32_t delayMs = SocketStepDelayMs(pace, GetTickUs());
+        int wake = delayMs == 0
+                       ? WaitForServiceWork(g_stopEvent, g_serviceTimer, &watch, WAIT_FOREVER)
+                       : WaitForServiceWork(g_stopEvent, g_serviceTimer, NULL, delayMs);
         if (wake == WAKE_STOP)
             break;
-        if (wake == WAKE_TIMER || wake == WAKE_SOCKET) {
+        if (wake == WAKE_SOCKET)
+            ChargeSocketStep(pace, GetTickUs());
+        if (wake == WAKE_TIMER || wake == WAKE_SOCKET)
             ConnectionStep();
-            socketStepRan = wake == WAKE_SOCKET;
-        }
     }
     watch.Close();
 

@@ -60,7 +60,9 @@ void CServiceTimer::Close()
 }
 
 // The socket is bound to an event of its own with WSAEventSelect; binding
-// another socket moves the event over to it.
+// another socket moves the event over to it. The event resets itself when a
+// wait takes it, so no call is spent on clearing it: the step's receive (or
+// accept) lets the socket record its next readiness, which sets it again.
 CSocketWatch::CSocketWatch() : event(0), socket(SOCKET_WATCH_NONE) {}
 
 CSocketWatch::~CSocketWatch()
@@ -70,8 +72,8 @@ CSocketWatch::~CSocketWatch()
 
 bool CSocketWatch::Create()
 {
-    WSAEVENT e = WSACreateEvent();
-    if (e == WSA_INVALID_EVENT)
+    HANDLE e = CreateEventA(NULL, FALSE, FALSE, NULL);
+    if (e == NULL)
         return false;
     event = (intptr_t)e;
     return true;
@@ -84,7 +86,7 @@ void CSocketWatch::Watch(uintptr_t s)
     // The old socket may be gone already; unbinding it then fails harmlessly.
     if (socket != SOCKET_WATCH_NONE)
         WSAEventSelect((SOCKET)socket, NULL, 0);
-    WSAResetEvent((WSAEVENT)event);
+    ResetEvent(AsHandle(event));
     socket = s;
     if (socket != SOCKET_WATCH_NONE &&
         WSAEventSelect((SOCKET)socket, (WSAEVENT)event, FD_READ | FD_ACCEPT | FD_CLOSE) != 0)
@@ -95,7 +97,7 @@ void CSocketWatch::Close()
 {
     if (event != 0) {
         Watch(SOCKET_WATCH_NONE);
-        WSACloseEvent((WSAEVENT)event);
+        CloseHandle(AsHandle(event));
         event = 0;
     }
 }
@@ -115,13 +117,8 @@ int WaitForServiceWork(const CStopEvent& stop, const CServiceTimer& timer, CSock
         return WAKE_STOP;
     if (result == WAIT_OBJECT_0 + 1)
         return WAKE_TIMER;
-    if (result == WAIT_OBJECT_0 + 2) {
-        // Taking the recorded events resets the event; a receive that leaves
-        // bytes behind, or an accept that leaves a connection, records anew.
-        WSANETWORKEVENTS events;
-        WSAEnumNetworkEvents((SOCKET)watch->Watched(), (WSAEVENT)watch->Handle(), &events);
+    if (result == WAIT_OBJECT_0 + 2)
         return WAKE_SOCKET;
-    }
     if (result == WAIT_TIMEOUT)
         return WAKE_TIMED_OUT;
     return WAKE_FAILED;

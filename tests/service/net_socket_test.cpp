@@ -2,6 +2,7 @@
 // and binding the service's port again right after this side closed a link.
 
 #include "link_test_support.h"
+#include "service_signals.h"
 
 namespace {
 
@@ -71,7 +72,7 @@ TEST_F(NetSocketTest, ListenAcceptReceiveAndPeerClose)
 
     peer.Close();
     size = sizeof(buf);
-    EXPECT_EQ(NET_OK, ReceiveWithin(server, buf, size, 2000));   // the last 2 bytes
+    EXPECT_EQ(NET_OK, ReceiveWithin(server, buf, size, 2000));  // the last 2 bytes
     EXPECT_EQ(2, size);
     size = sizeof(buf);
     EXPECT_EQ(NET_RECEIVE_FAILED, ReceiveWithin(server, buf, size, 2000));
@@ -176,4 +177,55 @@ TEST_F(NetSocketTest, PortIsFreeAgainRightAfterThisSideClosedALink)
     }
 }
 
-} // namespace
+// The run loop's wait on a socket: it wakes once for each arrival, again while
+// bytes are left behind, for a connection to accept and for a closed peer, and
+// never while the socket has nothing new, which would spin the loop.
+TEST_F(NetSocketTest, WatchedSocketWakesTheWaitOnlyWithNews)
+{
+    CStopEvent stop;
+    CServiceTimer timer;
+    CSocketWatch watch;
+    ASSERT_TRUE(stop.Create() && timer.Create() && watch.Create());
+    timer.Arm(-100000000);  // 10 s: out of the way
+    auto waitFor = [&](uint32_t ms) { return WaitForServiceWork(stop, timer, &watch, ms); };
+
+    CNetSocket* server = CNetSocket::CreateTcp();
+    ASSERT_EQ(NET_OK, server->Bind(LOOPBACK, LISTEN_PORT));
+    ASSERT_EQ(NET_OK, server->Listen());
+    watch.Watch(server->Handle());
+    EXPECT_EQ(WAKE_TIMED_OUT, waitFor(50));
+    LoopbackPeer peer;
+    ASSERT_TRUE(peer.Connect());
+    EXPECT_EQ(WAKE_SOCKET, waitFor(2000));
+    ASSERT_EQ(NET_OK, server->Accept());
+    watch.Watch(server->Handle());
+    EXPECT_EQ(WAKE_TIMED_OUT, waitFor(50));
+
+    const uint8_t data[10] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
+    uint8_t buf[16];
+    for (int round = 0; round < 3; ++round) {
+        SCOPED_TRACE(round);
+        EXPECT_EQ(NET_OK, peer.socket->Send(data, 10));
+        EXPECT_EQ(WAKE_SOCKET, waitFor(2000));
+        int size = 4;
+        EXPECT_EQ(NET_OK, server->Receive(buf, size));
+        EXPECT_EQ(4, size);
+        EXPECT_EQ(WAKE_SOCKET, waitFor(2000));  // six bytes are left
+        size = sizeof(buf);
+        EXPECT_EQ(NET_OK, server->Receive(buf, size));
+        EXPECT_EQ(6, size);
+        EXPECT_EQ(WAKE_TIMED_OUT, waitFor(50));
+        EXPECT_EQ(WAKE_TIMED_OUT, waitFor(50));
+    }
+    peer.Close();
+    EXPECT_EQ(WAKE_SOCKET, waitFor(2000));
+    int size = sizeof(buf);
+    EXPECT_EQ(NET_RECEIVE_FAILED, server->Receive(buf, size));
+    // A stop is reported before the socket's news.
+    stop.Set();
+    EXPECT_EQ(WAKE_STOP, waitFor(2000));
+    watch.Close();
+    delete server;
+}
+
+}  // namespace

@@ -9,6 +9,7 @@
 #include "service_host.h"
 #include "service_platform.h"
 #include "service_signals.h"
+#include "socket_step_pace.h"
 
 namespace {
 
@@ -99,6 +100,45 @@ TEST(ServiceSignalsTest, ReArmingClearsTheExpiry)
     });
     EXPECT_EQ(WaitForServiceWork(stop, timer, NULL, WAIT_FOREVER), 0);
     stopper.join();
+}
+
+// The socket's steps: a burst of them at once, then one a millisecond,
+// whatever the clock's steps; the credit comes back with time and never
+// grows past a burst.
+TEST(ServiceSignalsTest, SocketStepsComeInBurstsThenOneAMillisecond)
+{
+    SocketStepPace pace;
+    uint64_t now = 5000000;
+    StartSocketStepPace(pace, now);
+    for (uint32_t i = 0; i < SOCKET_STEP_BURST; ++i) {
+        EXPECT_EQ(0u, SocketStepDelayMs(pace, now));
+        ChargeSocketStep(pace, now);
+    }
+    EXPECT_EQ(1u, SocketStepDelayMs(pace, now));
+    EXPECT_EQ(1u, SocketStepDelayMs(pace, now + 999));
+    EXPECT_EQ(0u, SocketStepDelayMs(pace, now + 1000));
+    ChargeSocketStep(pace, now + 1000);
+    EXPECT_EQ(1u, SocketStepDelayMs(pace, now + 1001));
+
+    // A flood: a second of steps taken as soon as allowed comes to one a
+    // millisecond plus the burst.
+    uint32_t steps = 0;
+    for (now += 1000; now < 6001000; now += 100) {
+        if (SocketStepDelayMs(pace, now) == 0) {
+            ChargeSocketStep(pace, now);
+            ++steps;
+        }
+    }
+    EXPECT_GE(steps, 999u);
+    EXPECT_LE(steps, 1000u + SOCKET_STEP_BURST);
+
+    // A long quiet time banks one burst, no more; a clock that goes back
+    // banks nothing.
+    now += 60000000;
+    for (uint32_t i = 0; i < SOCKET_STEP_BURST; ++i)
+        ChargeSocketStep(pace, now);
+    EXPECT_EQ(1u, SocketStepDelayMs(pace, now));
+    EXPECT_EQ(1u, SocketStepDelayMs(pace, now - 500000));
 }
 
 }  // namespace
