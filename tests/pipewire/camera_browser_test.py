@@ -70,6 +70,11 @@ class PageServer:
         check(got == path, "the page posted %s instead of %s: %s" % (got, path, body))
         return body
 
+    def forget(self):
+        """Drops what an earlier visit posted and no one expected."""
+        while not self.results.empty():
+            self.results.get_nowait()
+
     def close(self):
         self.httpd.shutdown()
 
@@ -129,24 +134,10 @@ def save_png(args, name, data_url):
             f.write(base64.b64decode(data_url.split(",", 1)[1]))
 
 
-def run(rig, args, server):
-    rig.start_session_bus()
-    rig.start_pipewire()
-    rig.start_portal()
-    rig.start_service()
-    rig.start("phone", [rig.program("tools", "phone", "ovalix-phone"), "--connect",
-                        "127.0.0.1:5055", "--mode", "3", "--pattern", "blocks",
-                        "--formats", "1280x720@30,640x480@30"])
-    rig.wait_streaming()
-
-    # No camera: the browser lists none of ours.
-    rig.browse(server.url + "?absent")
-    listed = server.expect("/listed", 30)
-    check(not listed["ours"], "Ovalix Camera listed without ovalix-camera: %s" % listed)
-    rig.stop("chromium", expect_zero=False)
-
-    rig.start_camera("--stats")
-    rig.wait_node()
+def visit(rig, args, server):
+    """One visit of the page: it lists the camera, shows it at 1280x720 and
+    640x480, closes it and opens it again."""
+    runs_before = len(camera_runs(rig))
     rig.browse(server.url)
     listed = server.expect("/listed", 30)
     check(listed["ours"], "the browser lists %s:\n%s" % (listed["labels"], rig.log("camera")[-2000:]))
@@ -158,13 +149,13 @@ def run(rig, args, server):
     check((hd["width"], hd["height"]) == (1280, 720), "picture %dx%d" % (hd["width"], hd["height"]))
     check(hd["rate"]["frames"] > 0, "Chromium showed no frame")
     # What the browser received against what the camera queued for it while
-    # that track was open (the camera's first run): a busy machine may let
-    # the browser show fewer, and the camera then sends only the newest, but
-    # every frame the camera queued must arrive. The rates themselves are
-    # the benchmark's.
-    check(wait_until(lambda: camera_runs(rig), 10), "the camera ended no run:\n"
+    # that track was open (the camera's first run of this visit): a busy
+    # machine may let the browser show fewer, and the camera then sends only
+    # the newest, but every frame the camera queued must arrive. The rates
+    # themselves are the benchmark's.
+    check(wait_until(lambda: len(camera_runs(rig)) > runs_before, 10), "the camera ended no run:\n"
           + open(rig.path("camera.out")).read())
-    run = camera_runs(rig)[0]
+    run = camera_runs(rig)[runs_before]
     print("camera: queued %d frames in %.1f s (%.1f fps)"
           % (run[0], run[1] / 1000.0, run[0] * 1000.0 / max(run[1], 1)))
     check(hd["received"] is not None, "Chromium gives no track statistics")
@@ -185,6 +176,44 @@ def run(rig, args, server):
     check(again["rate"]["frames"] > 10, "reopened: %s" % again["rate"])
     check(near_blocks(again["cells"]) is None, "reopened: %s" % near_blocks(again["cells"]))
     rig.stop("chromium", expect_zero=False)
+
+
+def chromium_raced(rig):
+    """Chromium's PipeWire capture code checks that two of its own threads
+    never meet; on a busy machine they sometimes do when a track opens, and
+    its capture process stops on that check. Nothing the camera sends takes
+    part in it."""
+    return "RaceDetected" in rig.log("chromium")
+
+
+def run(rig, args, server):
+    rig.start_session_bus()
+    rig.start_pipewire()
+    rig.start_portal()
+    rig.start_service()
+    rig.start("phone", [rig.program("tools", "phone", "ovalix-phone"), "--connect",
+                        "127.0.0.1:5055", "--mode", "3", "--pattern", "blocks",
+                        "--formats", "1280x720@30,640x480@30"])
+    rig.wait_streaming()
+
+    # No camera: the browser lists none of ours.
+    rig.browse(server.url + "?absent")
+    listed = server.expect("/listed", 30)
+    check(not listed["ours"], "Ovalix Camera listed without ovalix-camera: %s" % listed)
+    rig.stop("chromium", expect_zero=False)
+
+    rig.start_camera("--stats")
+    rig.wait_node()
+    try:
+        visit(rig, args, server)
+    except Failure as e:
+        if not chromium_raced(rig):
+            raise
+        print("Chromium's capture stopped on its own race check (%s); the page is opened once "
+              "more" % e)
+        rig.stop("chromium", expect_zero=False)
+        server.forget()
+        visit(rig, args, server)
     stats = rig.stop_camera()
     print("camera: %s" % open(rig.path("camera.out")).read().strip().splitlines()[-1])
     check(stats and stats["frames"] + stats["placeholders"] >= sum(f for f, _ in camera_runs(rig)),
