@@ -10,7 +10,14 @@
 # Everything runs in a private namespace; the wineserver is started inside it,
 # because Wine's sockets and named objects live in that server.
 #
-#   bash scripts/demo-wine.sh [--seconds S] [--no-build]
+#   bash scripts/demo-wine.sh [--seconds S] [--no-build] [--browser-phone]
+#
+# With --browser-phone the phone is a browser instead of the stand-in: the
+# Windows build's bridge ovalix-web.exe runs under Wine beside the service,
+# and headless Chromium, whose fake camera shows colour bars, pairs through
+# it, opens the phone's page over HTTPS and streams into OvalixSvc.exe; the
+# filter's picture and the viewer show the bars, and at the end the phone's
+# page, as a phone shows it, is saved with the viewer's screenshots.
 #
 # Ctrl-C ends it. Without a terminal on stdin, or with --seconds, it ends by
 # itself (20 s unless told otherwise).
@@ -28,12 +35,14 @@ root=$PWD
 seconds=""
 build=1
 inside=0
+browser_phone=0
 while [ $# -gt 0 ]; do
   case "$1" in
     --seconds) seconds=$2; shift 2 ;;
     --no-build) build=0; shift ;;
     --inside) inside=1; shift ;;
-    *) echo "usage: bash scripts/demo-wine.sh [--seconds S] [--no-build]" >&2; exit 2 ;;
+    --browser-phone) browser_phone=1; shift ;;
+    *) echo "usage: bash scripts/demo-wine.sh [--seconds S] [--no-build] [--browser-phone]" >&2; exit 2 ;;
   esac
 done
 
@@ -56,7 +65,8 @@ if [ "$inside" -eq 0 ]; then
     seconds=20
   fi
   wineserver -k 2>/dev/null || true
-  exec scripts/isolate.sh bash "$root/scripts/demo-wine.sh" --inside ${seconds:+--seconds "$seconds"}
+  exec scripts/isolate.sh bash "$root/scripts/demo-wine.sh" --inside ${seconds:+--seconds "$seconds"} \
+    $([ "$browser_phone" -eq 1 ] && echo --browser-phone)
 fi
 
 # ---- inside the private namespace ----
@@ -70,9 +80,13 @@ svc=$win/service/OvalixSvc.exe
 monitor=$win/tools/monitor/ovalix-monitor.exe
 filter=$win/filter/ovalix_filter.dll
 snap=$win/tools/snap/ovalix-snap.exe
+bridge=$win/web/ovalix-web.exe
 picture=/tmp/ovalix-demo-wine-live.png
 phone=${OVALIX_RELEASE_DIR:-$root/build/native-release}/tools/phone/ovalix-phone
 log=$(mktemp /tmp/ovalix-demo-wine.XXXXXX)
+web_state=""
+shots=${OVALIX_DEMO_SHOTS:-$(mktemp -d /tmp/ovalix-viewer-shots.XXXXXX)}
+mkdir -p "$shots"
 pids=()
 started=0
 xvfb_pid=""
@@ -94,6 +108,7 @@ stop_all() {
   wineserver -k 2>/dev/null || true
   if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid" 2>/dev/null || true; fi
   rm -f "$log"
+  if [ -n "$web_state" ]; then rm -rf "$web_state"; fi
 }
 trap 'stop_all; exit 130' INT TERM
 trap stop_all EXIT
@@ -118,35 +133,58 @@ started=1
 "$run" "$monitor" --wait-state 0 --timeout 10000 >/dev/null
 "$run" "$monitor" --request 1280x720 >/dev/null
 
-echo "== OvalixSvc.exe running under Wine; phone streams 1280x720 at 30 fps"
-"$phone" --connect 127.0.0.1:5055 --stamp-clock raw --mode 3 --formats 1280x720@30,640x480@30,320x240@30 >"$log" &
-phone_pid=$!
-pids=("$phone_pid")
+link_wait=10000
+if [ "$browser_phone" -eq 1 ]; then
+  # The bridge keeps its certificate, key and token in a state folder of its
+  # own for the demo, not in the prefix's ProgramData.
+  web_state=$(mktemp -d /tmp/ovalix-demo-web.XXXXXX)
+  "$run" "$bridge" run --state-dir "Z:$web_state" >"$web_state/bridge.log" 2>&1 &
+  bridge_pid=$!
+  pids=("$bridge_pid")
+  for _ in $(seq 150); do [ -s "$web_state/web/token" ] && break; sleep 0.1; done
+  # The browser finds the token on the bridge's pairing page, as a person
+  # would on the PC.
+  python3 "$root/tests/web/browser_phone.py" --work "$web_state/browser" \
+    --token-file "$web_state/web/token" --screenshot "$shots/phone-page.png" >"$log" 2>&1 &
+  phone_pid=$!
+  pids=("$phone_pid" "$bridge_pid")
+  echo "== OvalixSvc.exe and ovalix-web.exe running under Wine; the phone is headless Chromium"
+  echo "   streaming colour bars through the bridge (pairing page: http://127.0.0.1:5057/)"
+  # A browser starting beside Wine takes a while to link.
+  link_wait=40000
+else
+  echo "== OvalixSvc.exe running under Wine; phone streams 1280x720 at 30 fps"
+  "$phone" --connect 127.0.0.1:5055 --stamp-clock raw --mode 3 --formats 1280x720@30,640x480@30,320x240@30 >"$log" &
+  phone_pid=$!
+  pids=("$phone_pid")
+fi
+phones=("${pids[@]}")
 
 echo "== the same stream through the capture filter: ovalix-snap.exe for 5 s"
 "$run" regsvr32 /s "$filter"
 # The filter offers the phone's formats once its table is in the block.
-"$run" "$monitor" --wait-state 3 --timeout 10000 >/dev/null || true
+"$run" "$monitor" --wait-state 3 --timeout "$link_wait" >/dev/null || true
 "$run" "$snap" --size 1280x720 --seconds 5 --save-live "$picture" | tr -d '\r' || true
 echo "   (last decoded picture: $picture)"
 
 echo "== ovalix-monitor.exe takes every frame"
+# A phone stamps its pictures with its own clock (the browser with the time
+# of day), so only the stand-in's stamps make the latency column meaningful.
+[ "$browser_phone" -eq 0 ] || echo "   (the browser's stamps are its own clock: the latency column means nothing here)"
 "$run" "$monitor" --take ${seconds:+--seconds "$seconds"} &
 monitor_pid=$!
-pids=("$monitor_pid" "$phone_pid")
+pids=("$monitor_pid" "${phones[@]}")
 
 wait "$monitor_pid" || true
-pids=("$phone_pid")
+pids=("${phones[@]}")
 
 # ---- the viewer over the live stream
-shots=${OVALIX_DEMO_SHOTS:-$(mktemp -d /tmp/ovalix-viewer-shots.XXXXXX)}
-mkdir -p "$shots"
 viewer=$win/viewer/OvalixViewer.exe
 driver=$win/tests/viewer/viewer_driver.exe
 shoot() { xwd -root -silent | /usr/bin/convert xwd:- "$shots/$1.png"; }
 "$run" "$viewer" >/dev/null 2>&1 &
 viewer_pid=$!
-pids=("$viewer_pid" "$phone_pid")
+pids=("$viewer_pid" "${phones[@]}")
 "$run" "$driver" state >"$shots/idle-state.json"
 sleep 1
 shoot idle
@@ -162,11 +200,13 @@ shoot playing
 sleep 1
 "$run" "$driver" close >/dev/null
 wait "$viewer_pid" || true
-pids=("$phone_pid")
+pids=("${phones[@]}")
 echo "== viewer screenshots (idle, playing), window states and the live picture while it played in $shots"
 ls "$shots"
+# The phone first, so the browser saves its page and the service sees it go.
 kill -TERM "$phone_pid" 2>/dev/null || true
 wait "$phone_pid" 2>/dev/null || true
 cat "$log"
-pids=()
+[ ! -f "$shots/phone-page.png" ] || echo "== the phone's page, as a phone shows it: $shots/phone-page.png"
+pids=("${phones[@]:1}")
 stop_all

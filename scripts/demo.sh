@@ -202,6 +202,11 @@ if [ "$snapshots" -eq 0 ] && ! kill -0 "$picture_pid" 2>/dev/null; then
   picture_pid=$!
 fi
 
+# A phone stamps its pictures with its own clock (the browser with the time
+# of day), so only the stand-in's stamps make the latency column meaningful.
+if [ "$browser_phone" -eq 1 ] || [ "$my_phone" -eq 1 ]; then
+  echo "== (the phone's page stamps with its own clock: the monitor's latency column means nothing here)"
+fi
 "$monitor" --take ${seconds:+--seconds "$seconds"} &
 monitor_pid=$!
 pids=("$monitor_pid")
