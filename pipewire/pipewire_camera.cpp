@@ -152,9 +152,15 @@ void OnParamChanged(void* data, uint32_t id, const spa_pod* param)
     pw_stream_update_params(impl->stream, params, 2);
 }
 
+void OnAddBuffer(void* data, pw_buffer*)
+{
+    PoolWatchBufferAdded(static_cast<CPipeWireCamera::Impl*>(data)->pool);
+}
+
 void OnRemoveBuffer(void* data, pw_buffer* buffer)
 {
     CPipeWireCamera::Impl* impl = static_cast<CPipeWireCamera::Impl*>(data);
+    PoolWatchBufferRemoved(impl->pool);
     if (impl->held == buffer)
         impl->held = nullptr;
     if (impl->filling == buffer) {
@@ -171,6 +177,7 @@ pw_stream_events MakeStreamEvents()
     e.version = PW_VERSION_STREAM_EVENTS;
     e.state_changed = OnStateChanged;
     e.param_changed = OnParamChanged;
+    e.add_buffer = OnAddBuffer;
     e.remove_buffer = OnRemoveBuffer;
     return e;
 }

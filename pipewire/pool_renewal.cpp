@@ -5,6 +5,8 @@ void PoolWatchStart(PoolWatch& w)
     w.starved = 0;
     w.fed = 0;
     w.limit = POOL_FIRST_LIMIT;
+    w.buffers = 0;
+    w.taken = 0;
     w.flowing = false;
     w.setupRenewed = false;
 }
@@ -13,7 +15,19 @@ void PoolWatchNewPool(PoolWatch& w)
 {
     w.starved = 0;
     w.fed = 0;
+    w.taken = 0;
     w.flowing = false;
+}
+
+void PoolWatchBufferAdded(PoolWatch& w)
+{
+    ++w.buffers;
+}
+
+void PoolWatchBufferRemoved(PoolWatch& w)
+{
+    if (w.buffers > 0)
+        --w.buffers;
 }
 
 void PoolWatchConsumerLeft(PoolWatch& w)
@@ -25,8 +39,12 @@ bool PoolWatchFrame(PoolWatch& w, bool gotBuffer)
 {
     if (gotBuffer) {
         w.starved = 0;
-        w.flowing = true;
-        w.setupRenewed = false;
+        if (w.taken <= w.buffers)
+            ++w.taken;
+        if (w.taken > w.buffers) {
+            w.flowing = true;
+            w.setupRenewed = false;
+        }
         if (++w.fed >= POOL_STEADY_FRAMES)
             w.limit = POOL_FIRST_LIMIT;
         return false;

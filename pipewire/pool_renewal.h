@@ -7,6 +7,10 @@
 // give yet, and renewing under it starts its set-up over: renewed again at
 // the same pace, it would never get a frame.
 //
+// A new pool's buffers are all free at first, so taking them proves nothing:
+// buffers have flowed only once more have been taken than the pool holds,
+// that is, once the consumer has given one back.
+//
 // So: once buffers have flowed, a pool that gives none for `limit` frames in
 // a row is renewed, and each renewal that is followed by no steady flow
 // doubles the limit (5, 10, 20, 40, up to 60 frames); a steady flow brings it
@@ -25,7 +29,9 @@ struct PoolWatch {
     uint32_t starved;   // frames in a row that found no free buffer
     uint32_t fed;       // frames in a row that found one
     uint32_t limit;     // starved frames that renew a pool that has flowed
-    bool flowing;       // a buffer has come free since the pool was made
+    uint32_t buffers;   // buffers in the pool
+    uint32_t taken;     // buffers taken since the pool was made, up to buffers + 1
+    bool flowing;       // the consumer has given a buffer back since the pool was made
     bool setupRenewed;  // renewed once under a consumer still setting up
 };
 
@@ -33,6 +39,10 @@ void PoolWatchStart(PoolWatch& w);
 
 // A consumer chose a format: the daemon makes a new pool for it.
 void PoolWatchNewPool(PoolWatch& w);
+
+// The daemon added a buffer to the pool, or removed one.
+void PoolWatchBufferAdded(PoolWatch& w);
+void PoolWatchBufferRemoved(PoolWatch& w);
 
 // A consumer went while others stay: the pool may now lack what it held.
 void PoolWatchConsumerLeft(PoolWatch& w);

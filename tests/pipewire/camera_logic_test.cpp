@@ -82,15 +82,20 @@ TEST(CameraOffers, OneFixedFormatEachInPreferredOrderWithColoursAndTheChosenOneP
 }
 
 // One frame's verdict per character: '.' a buffer came, 'x' none, 'X' none
-// and the pool is renewed; 'n' a new pool (a consumer chose a format), 'l' a
-// consumer left.
+// and the pool is renewed; 'n' a new pool of two buffers (a consumer chose a
+// format), 'l' a consumer left.
 void Replay(const char* script)
 {
     PoolWatch w;
     PoolWatchStart(w);
+    uint32_t buffers = 0;
     for (const char* s = script; *s; ++s) {
         if (*s == 'n') {
             PoolWatchNewPool(w);
+            for (; buffers > 0; --buffers)
+                PoolWatchBufferRemoved(w);
+            for (; buffers < 2; ++buffers)
+                PoolWatchBufferAdded(w);
             continue;
         }
         if (*s == 'l') {
@@ -111,18 +116,22 @@ TEST(PoolRenewal, BacksOffAndNeverRenewsASettingUpConsumerForever)
 {
     const std::string x4 = Repeat('x', 4), x9 = Repeat('x', 9), x19 = Repeat('x', 19);
     const std::string x39 = Repeat('x', 39), x59 = Repeat('x', 59), steady = Repeat('.', 60);
+    // "n.." takes the new pool's two free buffers; the next '.' is one the
+    // consumer gave back.
     const std::string cases[] = {
         // Flowing, then starved: renewed after 5 frames; each renewal that
         // brings back only a trickle doubles the wait, up to 60.
-        "n." + x4 + "X." + x9 + "X." + x19 + "X." + x39 + "X." + x59 + "X." + x59 + "X",
+        "n..." + x4 + "X..." + x9 + "X..." + x19 + "X..." + x39 + "X..." + x59 + "X..." + x59 + "X",
         // A steady flow brings the wait back to 5.
-        "n." + x4 + "X." + x9 + "X" + steady + x4 + "X",
+        "n..." + x4 + "X..." + x9 + "X" + steady + x4 + "X",
         // A consumer setting up: renewed once after 60 frames, then left to
-        // finish however long it takes.
-        "n" + x59 + "X" + Repeat('x', 500) + "." + x4 + "X",
+        // finish however long it takes, also when it took the pool's free
+        // buffers before it stalled.
+        "n" + x59 + "X" + Repeat('x', 500) + "..." + x4 + "X",
+        "n.." + x59 + "X" + Repeat('x', 500),
         // A renewal followed by a set-up counts as one: the new pool's
         // consumer gets its set-up time.
-        "n." + x4 + "X" + "n" + x59 + "X" + Repeat('x', 300),
+        "n..." + x4 + "X" + "n" + x59 + "X" + Repeat('x', 300),
         // A consumer gone while another stays: the pool may lack its buffers.
         "n" + Repeat('.', 10) + "l" + x4 + "X",
         // Frames with buffers never renew.
