@@ -142,7 +142,7 @@ uint32_t PictureStride(PictureLayout layout, uint32_t width)
     return PlanesOf(layout, width, 2, false, p) ? p.stride[0] : 0;
 }
 
-uint32_t PictureBytes(PictureLayout layout, uint32_t width, uint32_t height)
+uint32_t PictureSize(PictureLayout layout, uint32_t width, uint32_t height)
 {
     PicturePlanes p;
     return PlanesOf(layout, width, height, false, p) ? p.size : 0;
@@ -402,27 +402,19 @@ bool CPictureConverter::RgbToJpeg(const RgbImage& picture, uint8_t* sample, uint
 {
     if (compressor == nullptr)
         compressor = tjInitCompress();
-    if (compressor == nullptr)
-        return false;
-    // The best quality that fits: a large picture with fine detail may need
-    // less than the usual one to fit a frame's room.
-    const int qualities[] = {85, 60, 35, 15};
+    unsigned char* jpeg = nullptr;
+    unsigned long length = 0;
     int w = (int)picture.width, h = (int)picture.height;
-    for (int quality : qualities) {
-        unsigned char* jpeg = nullptr;
-        unsigned long length = 0;
-        bool made = tjCompress2(compressor, picture.pixels, w, w * 3, h, TJPF_RGB, &jpeg, &length,
-                                TJSAMP_420, quality, 0) == 0;
-        bool fits = made && length <= capacity;
-        if (fits) {
-            memcpy(sample, jpeg, length);
-            written = (uint32_t)length;
-        }
-        tjFree(jpeg);
-        if (fits || !made)
-            return fits;
+    bool ok = compressor != nullptr &&
+              tjCompress2(compressor, picture.pixels, w, w * 3, h, TJPF_RGB, &jpeg, &length,
+                          TJSAMP_420, 85, 0) == 0 &&
+              length <= capacity;
+    if (ok) {
+        memcpy(sample, jpeg, length);
+        written = (uint32_t)length;
     }
-    return false;
+    tjFree(jpeg);
+    return ok;
 }
 
 void CPictureConverter::RgbToRgb(const RgbImage& picture, uint8_t* sample) const
