@@ -268,6 +268,8 @@ check_installed() {
   case "$(readlink "/proc/$pid/exe" 2>/dev/null)" in
     */wine64) loader=64 ;;
     */wine) loader=32 ;;
+    # Under emulation the process is qemu running Wine's 32-bit loader.
+    */qemu-i386) loader=32 ;;
     *) loader=none ;;
   esac
   [ "$loader" = "$b" ] || fail "the service runs as a $loader-bit program, not $b-bit"

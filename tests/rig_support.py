@@ -312,10 +312,18 @@ class WineDll:
         return proc, log
 
     def output_while(self, program, argv, lead, action):
-        """Runs program, does action lead seconds into its run, and returns
-        its output once it has ended."""
+        """Runs program, does action lead seconds into its counted run, and
+        returns its output once it has ended. The run's clock starts with
+        its first "second=1" line, not at its launch: on a busy machine or
+        under emulation the launch alone can take seconds."""
         proc, log = self.wine_background(program, *argv)
-        time.sleep(lead)
+        deadline = time.monotonic() + 60
+        while proc.poll() is None and time.monotonic() < deadline:
+            with open(log) as f:
+                if any(line.startswith("second=1 ") for line in f):
+                    break
+            time.sleep(0.05)
+        time.sleep(max(lead - 1, 0))
         action()
         proc.wait(timeout=120)
         with open(log) as f:

@@ -144,7 +144,9 @@ def case_pixels(rig):
     listed = types(rig.read("--list", "--seconds", "0"))
     for subtype in ("NV12", "YUY2", "RGB32"):
         path = os.path.join(rig.work, subtype + ".raw")
-        out = rig.read("--type", str(type_index(listed, subtype, 640, 480)), "--seconds", "2",
+        # Long enough for the link to come back at the size the read asks
+        # for, when that is not the size it streams at.
+        out = rig.read("--type", str(type_index(listed, subtype, 640, 480)), "--seconds", "4",
                        "--save", path)
         s = summary(out)
         check(s["live"] >= 20 and s["saved_live"] == 1 and s["backwards"] == 0,
