@@ -402,19 +402,27 @@ bool CPictureConverter::RgbToJpeg(const RgbImage& picture, uint8_t* sample, uint
 {
     if (compressor == nullptr)
         compressor = tjInitCompress();
-    unsigned char* jpeg = nullptr;
-    unsigned long length = 0;
+    if (compressor == nullptr)
+        return false;
+    // The best quality that fits: fine lettering at a large size may need
+    // less than the usual one to fit the sample's room.
+    const int qualities[] = {85, 60, 35, 15};
     int w = (int)picture.width, h = (int)picture.height;
-    bool ok = compressor != nullptr &&
-              tjCompress2(compressor, picture.pixels, w, w * 3, h, TJPF_RGB, &jpeg, &length,
-                          TJSAMP_420, 85, 0) == 0 &&
-              length <= capacity;
-    if (ok) {
-        memcpy(sample, jpeg, length);
-        written = (uint32_t)length;
+    for (int quality : qualities) {
+        unsigned char* jpeg = nullptr;
+        unsigned long length = 0;
+        bool made = tjCompress2(compressor, picture.pixels, w, w * 3, h, TJPF_RGB, &jpeg, &length,
+                                TJSAMP_420, quality, 0) == 0;
+        bool fits = made && length <= capacity;
+        if (fits) {
+            memcpy(sample, jpeg, length);
+            written = (uint32_t)length;
+        }
+        tjFree(jpeg);
+        if (fits || !made)
+            return fits;
     }
-    tjFree(jpeg);
-    return ok;
+    return false;
 }
 
 void CPictureConverter::RgbToRgb(const RgbImage& picture, uint8_t* sample) const

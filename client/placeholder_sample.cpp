@@ -4,6 +4,7 @@
 
 #include <new>
 
+#include "camera_block.h"
 #include "placeholder_card.h"
 
 namespace {
@@ -51,9 +52,11 @@ const uint8_t* CPlaceholderSample::Get(PlaceholderKind k, const PictureTarget& t
     target.jpegWidth = t.width;
     target.jpegHeight = t.height;
     uint32_t pixels = t.width * t.height;
+    // A compressed card is a frame: it gets no more room than a phone's.
     PicturePlanes planes;
-    uint32_t need =
-        PlanesOf(t.layout, t.width, t.height, t.padded, planes) ? planes.size : pixels * 3;
+    uint32_t need = t.layout == PICTURE_JPEG                                  ? FRAME_DATA_SIZE
+                    : PlanesOf(t.layout, t.width, t.height, t.padded, planes) ? planes.size
+                                                                              : pixels * 3;
     if (pixels == 0 || !Grow(rgb, rgbCapacity, pixels * 3) || !Grow(sample, sampleCapacity, need) ||
         !converter.Start(target))
         return nullptr;
