@@ -20,7 +20,6 @@
 
 #include "frame_stats.h"
 #include "ovalix_src.h"
-#include "placeholder.h"
 
 namespace {
 
@@ -97,8 +96,7 @@ int main(int argc, char** argv)
                                OvalixSrcRegister, "1.0", "Proprietary", "ovalix", "Ovalix",
                                "Ovalix");
     GError* error = nullptr;
-    GstElement* pipeline =
-        gst_parse_launch("ovalixsrc name=src ! fakesink sync=false", &error);
+    GstElement* pipeline = gst_parse_launch("ovalixsrc name=src ! fakesink sync=false", &error);
     if (pipeline == nullptr || error != nullptr) {
         fprintf(stderr, "bench_gst_source: %s\n", error ? error->message : "no pipeline");
         return 1;

@@ -142,7 +142,7 @@ uint32_t PictureStride(PictureLayout layout, uint32_t width)
     return PlanesOf(layout, width, 2, false, p) ? p.stride[0] : 0;
 }
 
-uint32_t PictureSize(PictureLayout layout, uint32_t width, uint32_t height)
+uint32_t PictureBytes(PictureLayout layout, uint32_t width, uint32_t height)
 {
     PicturePlanes p;
     return PlanesOf(layout, width, height, false, p) ? p.size : 0;

@@ -56,7 +56,7 @@ bool PlanesOf(PictureLayout layout, uint32_t width, uint32_t height, bool padded
 // Bytes per row of the (first) plane, and of a whole raw sample, with packed
 // rows. The JPEG layout: 0.
 uint32_t PictureStride(PictureLayout layout, uint32_t width);
-uint32_t PictureSize(PictureLayout layout, uint32_t width, uint32_t height);
+uint32_t PictureBytes(PictureLayout layout, uint32_t width, uint32_t height);
 
 enum ConvertResult {
     CONVERT_OK = 0,
@@ -79,7 +79,8 @@ public:
                            uint32_t& written);
 
     // A top-down RGB picture of the target's size into sample; for the JPEG
-    // layout it is compressed. False when it does not fit.
+    // layout it is compressed, at the best of a few qualities that fits.
+    // False when it does not fit.
     bool FromRgb(const RgbImage& picture, uint8_t* sample, uint32_t capacity, uint32_t& written);
 
 private:

@@ -35,7 +35,7 @@ PictureTarget StreamPicture(const StreamType& type)
 
 uint32_t SampleImageSize(SampleKind kind, uint32_t width, uint32_t height)
 {
-    return kind == SAMPLE_MJPG ? FRAME_DATA_SIZE : PictureSize(LayoutOf(kind), width, height);
+    return kind == SAMPLE_MJPG ? FRAME_DATA_SIZE : PictureBytes(LayoutOf(kind), width, height);
 }
 
 uint32_t SampleBitCount(SampleKind kind)

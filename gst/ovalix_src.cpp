@@ -23,7 +23,7 @@
 #include <new>
 
 #include "camera_feed.h"
-#include "placeholder.h"
+#include "placeholder_sample.h"
 #include "source_caps.h"
 #include "ticks.h"
 #include "video_formats.h"
@@ -58,7 +58,8 @@ GstStaticPadTemplate SRC_TEMPLATE = GST_STATIC_PAD_TEMPLATE(
 // Streaming-thread state.
 struct SourceState {
     CCameraFeed feed;
-    CPlaceholderImages placeholders;
+    CPlaceholderSample placeholder;
+    PictureSize cardSize;  // the negotiated size, the card's
     GstBufferPool* pool;
     GstCaps* stampCaps;
     PictureSize rejected;  // a frame size downstream refused, not asked again
@@ -194,7 +195,9 @@ GstFlowReturn Create(GstPushSrc* push, GstBuffer** out)
             break;
         }
         if (got == FEED_PLACEHOLDER) {
-            const uint8_t* jpeg = st.placeholders.Jpeg(item.placeholder, FRAME_DATA_SIZE, size);
+            PictureTarget card = {PICTURE_JPEG, st.cardSize.width, st.cardSize.height, 0, 0, false,
+                                  false};
+            const uint8_t* jpeg = st.placeholder.Get(item.placeholder, card, size);
             if (jpeg == nullptr)
                 continue;
             memcpy(frame.data, jpeg, size);
@@ -341,7 +344,7 @@ gboolean SetCaps(GstBaseSrc* base, GstCaps* caps)
     self->fpsD = d;
     self->haveCaps = TRUE;
     GST_OBJECT_UNLOCK(self);
-    st.placeholders.SetSize(size.width, size.height);
+    st.cardSize = size;
     st.rejected = {0, 0};
     if (!st.following)
         UpdateWantedSize(self);

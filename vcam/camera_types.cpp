@@ -43,5 +43,5 @@ uint32_t CameraStride(CameraSubtype subtype, uint32_t width)
 
 uint32_t CameraFrameSize(CameraSubtype subtype, uint32_t width, uint32_t height)
 {
-    return Fits(subtype, width, height) ? PictureSize(LayoutOf(subtype), width, height) : 0;
+    return Fits(subtype, width, height) ? PictureBytes(LayoutOf(subtype), width, height) : 0;
 }

@@ -1,15 +1,17 @@
 // The phone's JPEG into every raw layout, and the placeholder picture into
 // each: colours, plane order, row order, packed and padded strides and video
 // levels, the cut of sizes that are not whole words, and the frames that are
-// refused.
+// refused. The card as every consumer's sample: its JPEG mark, and its room.
 #include <gtest/gtest.h>
 
 #include <string.h>
 
 #include <vector>
 
+#include "camera_block.h"
 #include "jpeg_blocks.h"
 #include "picture_convert.h"
+#include "placeholder_sample.h"
 
 namespace {
 
@@ -102,7 +104,7 @@ TEST(PictureConvert, VideoLevelsAndGreyJpegs)
     for (PictureLayout layout : {PICTURE_I420, PICTURE_NV12, PICTURE_YUY2}) {
         PictureTarget t = TargetOf(layout, 64, 32);
         ASSERT_TRUE(converter.Start(t));
-        std::vector<uint8_t> sample(PictureSize(layout, 64, 32));
+        std::vector<uint8_t> sample(PictureBytes(layout, 64, 32));
         uint32_t written = 0;
         ASSERT_EQ(converter.FromJpeg(jpeg.data(), (uint32_t)jpeg.size(), sample.data(),
                                      (uint32_t)sample.size(), written),
@@ -128,7 +130,7 @@ TEST(PictureConvert, RefusesOtherSizesDamageAndSamplesTooSmallThenDecodesTheNext
     for (size_t i = 2; i < 40; ++i)
         noise[i] = (uint8_t)(i * 37);
     CPictureConverter converter;
-    std::vector<uint8_t> sample(PictureSize(PICTURE_RGB32, 640, 480));
+    std::vector<uint8_t> sample(PictureBytes(PICTURE_RGB32, 640, 480));
     for (int l = PICTURE_I420; l <= PICTURE_JPEG; ++l) {
         uint32_t written = 99;
         // A whole frame of another size (the service still switching).
@@ -175,7 +177,7 @@ TEST(PictureConvert, PlaceholderPictureIntoEveryLayout)
         for (bool bottomUp : {true, false}) {
             PictureTarget t = TargetOf(layout, w, h, bottomUp);
             ASSERT_TRUE(converter.Start(t));
-            std::vector<uint8_t> sample(PictureSize(layout, w, h));
+            std::vector<uint8_t> sample(PictureBytes(layout, w, h));
             uint32_t written = 0;
             ASSERT_TRUE(
                 converter.FromRgb(picture, sample.data(), (uint32_t)sample.size(), written));
@@ -184,11 +186,11 @@ TEST(PictureConvert, PlaceholderPictureIntoEveryLayout)
         }
     // Compressed: it decodes back to the picture.
     ASSERT_TRUE(converter.Start(TargetOf(PICTURE_JPEG, w, h)));
-    std::vector<uint8_t> sample(PictureSize(PICTURE_RGB24, w, h));
+    std::vector<uint8_t> sample(PictureBytes(PICTURE_RGB24, w, h));
     uint32_t written = 0;
     ASSERT_TRUE(converter.FromRgb(picture, sample.data(), (uint32_t)sample.size(), written));
     PictureTarget rgb24 = TargetOf(PICTURE_RGB24, w, h);
-    std::vector<uint8_t> decoded(PictureSize(PICTURE_RGB24, w, h));
+    std::vector<uint8_t> decoded(PictureBytes(PICTURE_RGB24, w, h));
     uint32_t length = 0;
     ASSERT_TRUE(converter.Start(rgb24));
     ASSERT_EQ(converter.FromJpeg(sample.data(), written, decoded.data(), (uint32_t)decoded.size(),
@@ -199,6 +201,63 @@ TEST(PictureConvert, PlaceholderPictureIntoEveryLayout)
     RgbImage small = {rgb.data(), w / 2, h};
     EXPECT_FALSE(converter.FromRgb(small, decoded.data(), (uint32_t)decoded.size(), written));
     EXPECT_FALSE(converter.FromRgb(picture, decoded.data(), 100, written));
+}
+
+// The JPEG card carries its kind, decodes at the size asked for as a dark
+// card with light lettering, fits a frame's room even at 3840 x 2160 (where
+// the usual quality does not), and makes way for a raw card when the target
+// changes.
+TEST(PlaceholderSample, JpegCardsAreMarkedFitAFrameAndFollowTheTarget)
+{
+    CPlaceholderSample cache;
+    CPictureConverter converter;
+    const uint32_t sizes[][2] = {
+        {640,  480},
+        {176,  144},
+        {1280, 720}
+    };
+    for (const auto& size : sizes)
+        for (int k = 0; k < PLACEHOLDER_KIND_COUNT; ++k) {
+            SCOPED_TRACE(testing::Message() << size[0] << "x" << size[1] << " kind " << k);
+            uint32_t length = 0;
+            const uint8_t* jpeg =
+                cache.Get((PlaceholderKind)k, TargetOf(PICTURE_JPEG, size[0], size[1]), length);
+            ASSERT_NE(nullptr, jpeg);
+            PlaceholderKind kind;
+            ASSERT_TRUE(ReadPlaceholderKind(jpeg, length, kind));
+            EXPECT_EQ(k, (int)kind);
+            PictureTarget rgb = TargetOf(PICTURE_RGB24, size[0], size[1], false);
+            std::vector<uint8_t> pixels(PictureBytes(PICTURE_RGB24, size[0], size[1]));
+            uint32_t written = 0;
+            ASSERT_TRUE(converter.Start(rgb));
+            ASSERT_EQ(CONVERT_OK, converter.FromJpeg(jpeg, length, pixels.data(),
+                                                     (uint32_t)pixels.size(), written));
+            size_t bright = 0, count = pixels.size() / 3;
+            for (size_t i = 0; i < count; ++i)
+                bright += pixels[3 * i] > 200 && pixels[3 * i + 1] > 200 && pixels[3 * i + 2] > 200;
+            EXPECT_GT(bright, count / 200);
+            EXPECT_LT(bright, count / 5);
+        }
+    uint32_t length = 0;
+    const uint8_t* large =
+        cache.Get(PLACEHOLDER_NO_PHONE, TargetOf(PICTURE_JPEG, 3840, 2160), length);
+    ASSERT_NE(nullptr, large);
+    EXPECT_LE(length, FRAME_DATA_SIZE);
+    PlaceholderKind kind;
+    EXPECT_TRUE(ReadPlaceholderKind(large, length, kind));
+    ASSERT_NE(nullptr, cache.Get(PLACEHOLDER_NO_PHONE, TargetOf(PICTURE_I420, 640, 480), length));
+    EXPECT_EQ(PictureBytes(PICTURE_I420, 640, 480), length);
+
+    // A phone frame's own comment, and a card's comment cut short, are not cards.
+    const uint8_t phone[] = {0xFF, 0xD8, 0xFF, 0xFE, 0x00, 0x0A, 'O', 'V', 'X', 'F', 1, 0, 0, 0};
+    EXPECT_FALSE(ReadPlaceholderKind(phone, sizeof phone, kind));
+    const uint8_t* card =
+        cache.Get(PLACEHOLDER_NO_SERVICE, TargetOf(PICTURE_JPEG, 320, 240), length);
+    ASSERT_NE(nullptr, card);
+    std::vector<uint8_t> copy(card, card + length);
+    copy[5] = 0xFF;  // a comment length past the end
+    EXPECT_FALSE(ReadPlaceholderKind(copy.data(), (uint32_t)copy.size(), kind));
+    EXPECT_FALSE(ReadPlaceholderKind(card, 8, kind));
 }
 
 }  // namespace

@@ -17,7 +17,7 @@
 #include "sealed_channel.h"
 #include "frame_stats.h"
 #include "ovalix_src.h"
-#include "placeholder.h"
+#include "placeholder_sample.h"
 
 extern char** environ;
 
@@ -104,11 +104,11 @@ void ServiceRig::StartService()
     // The DNS-SD library the service unloads at stop orphans a few blocks of
     // its own; the suppressions name exactly those.
     std::string log = stateDir + "/service.log";
-    service = Spawn({OVALIX_SVC_PROGRAM},
-                    {"STATE_DIRECTORY=" + stateDir,
-                     "LSAN_OPTIONS=suppressions=" OVALIX_LSAN_SUPPRESSIONS
-                     ":fast_unwind_on_malloc=0:print_suppressions=0"},
-                    log.c_str());
+    service =
+        Spawn({OVALIX_SVC_PROGRAM},
+              {"STATE_DIRECTORY=" + stateDir, "LSAN_OPTIONS=suppressions=" OVALIX_LSAN_SUPPRESSIONS
+                                              ":fast_unwind_on_malloc=0:print_suppressions=0"},
+              log.c_str());
 }
 
 bool ServiceRig::StopService()
@@ -214,7 +214,8 @@ bool ServiceRig::ForgeFrameSize(uint32_t width, uint32_t height)
     return at != 0;
 }
 
-TestPipeline::TestPipeline(const char* description) : pipeline(nullptr), source(nullptr), sink(nullptr)
+TestPipeline::TestPipeline(const char* description)
+    : pipeline(nullptr), source(nullptr), sink(nullptr)
 {
     GError* error = nullptr;
     GstElement* p = gst_parse_launch(description, &error);
@@ -271,8 +272,9 @@ bool TestPipeline::EndOfStream(uint32_t timeoutMs)
 {
     gst_element_send_event(pipeline, gst_event_new_eos());
     GstBus* bus = gst_element_get_bus(pipeline);
-    GstMessage* m = gst_bus_timed_pop_filtered(bus, (GstClockTime)timeoutMs * GST_MSECOND,
-                                               (GstMessageType)(GST_MESSAGE_EOS | GST_MESSAGE_ERROR));
+    GstMessage* m =
+        gst_bus_timed_pop_filtered(bus, (GstClockTime)timeoutMs * GST_MSECOND,
+                                   (GstMessageType)(GST_MESSAGE_EOS | GST_MESSAGE_ERROR));
     bool eos = m != nullptr && GST_MESSAGE_TYPE(m) == GST_MESSAGE_EOS;
     if (m != nullptr)
         gst_message_unref(m);
@@ -311,10 +313,12 @@ GstFlowReturn TestPipeline::OnSample(GstElement* sink, void* data)
     GstVideoInfo info;
     GstCaps* caps = gst_sample_get_caps(sample);
     GstBuffer* buffer = gst_sample_get_buffer(sample);
-    bool raw = caps != nullptr && g_str_has_prefix(
-        gst_structure_get_name(gst_caps_get_structure(caps, 0)), "video/x-raw");
+    bool raw =
+        caps != nullptr &&
+        g_str_has_prefix(gst_structure_get_name(gst_caps_get_structure(caps, 0)), "video/x-raw");
     GstMapInfo map;
-    if (raw && gst_video_info_from_caps(&info, caps) && gst_buffer_map(buffer, &map, GST_MAP_READ)) {
+    if (raw && gst_video_info_from_caps(&info, caps) &&
+        gst_buffer_map(buffer, &map, GST_MAP_READ)) {
         SeenPicture p;
         p.width = GST_VIDEO_INFO_WIDTH(&info);
         p.height = GST_VIDEO_INFO_HEIGHT(&info);

@@ -11,7 +11,7 @@
 
 #include "camera_block.h"
 #include "gst_rig.h"
-#include "placeholder.h"
+#include "placeholder_sample.h"
 
 namespace {
 
@@ -111,10 +111,10 @@ TEST_F(GstSourceTest, CapsMirrorTheTableAndNegotiationRequestsTheSize)
         GstPad* pad = gst_element_get_static_pad(p.Source(), "src");
         GstCaps* caps = gst_pad_query_caps(pad, nullptr);
         gst_object_unref(pad);
-        GstCaps* expected = gst_caps_from_string(
-            "image/jpeg, width=1280, height=720, framerate=30/1; "
-            "image/jpeg, width=640, height=480, framerate=25/1; "
-            "image/jpeg, width=320, height=240, framerate=15/1");
+        GstCaps* expected =
+            gst_caps_from_string("image/jpeg, width=1280, height=720, framerate=30/1; "
+                                 "image/jpeg, width=640, height=480, framerate=25/1; "
+                                 "image/jpeg, width=320, height=240, framerate=15/1");
         gchar* text = gst_caps_to_string(caps);
         EXPECT_TRUE(gst_caps_is_strictly_equal(caps, expected)) << text;
         g_free(text);
@@ -127,10 +127,10 @@ TEST_F(GstSourceTest, CapsMirrorTheTableAndNegotiationRequestsTheSize)
     TestPipeline p("ovalixsrc name=src ! image/jpeg,width=640,height=480 ! jpegdec ! "
                    "appsink name=sink");
     ASSERT_TRUE(p.Play());
-    EXPECT_TRUE(p.WaitFor(10000, [](const std::vector<SeenBuffer>& s,
-                                    const std::vector<SeenPicture>& pictures) {
-        return LiveAtLeast(s, 10) && pictures.size() >= 10;
-    }));
+    EXPECT_TRUE(p.WaitFor(
+        10000, [](const std::vector<SeenBuffer>& s, const std::vector<SeenPicture>& pictures) {
+            return LiveAtLeast(s, 10) && pictures.size() >= 10;
+        }));
     ExpectRequested(640, 480);
     ExpectPictureSizes(p.Pictures(), 640, 480);
     for (const SeenBuffer& b : p.Seen()) {
@@ -186,10 +186,17 @@ TEST_F(GstSourceTest, RequestSizeAsksTheServiceAndCapsFollow)
 // the remainder; the colour of cell (column, row).
 void ExpectBlocks(const SeenPicture& picture)
 {
-    static const uint8_t colours[8][3] = {{255, 255, 255}, {255, 255, 0}, {0, 255, 255},
-                                          {0, 255, 0},     {255, 0, 255}, {255, 0, 0},
-                                          {0, 0, 255},     {0, 0, 0}};
-    const int tolerance = 40;   // JPEG and the colour conversion
+    static const uint8_t colours[8][3] = {
+        {255, 255, 255},
+        {255, 255, 0  },
+        {0,   255, 255},
+        {0,   255, 0  },
+        {255, 0,   255},
+        {255, 0,   0  },
+        {0,   0,   255},
+        {0,   0,   0  }
+    };
+    const int tolerance = 40;  // JPEG and the colour conversion
     int cw = picture.width / 4, ch = picture.height / 2;
     ASSERT_EQ((size_t)picture.width * picture.height * 3, picture.rgb.size());
     for (int row = 0; row < 2; ++row) {
@@ -216,10 +223,10 @@ TEST_F(GstSourceTest, StartedBeforeThePhoneTheSourceTakesTheRequestedSize)
     TestPipeline p("ovalixsrc name=src ! jpegdec ! appsink name=sink");
     ASSERT_TRUE(p.Play());
     rig.StartPhone({"--mode", "3", "--formats", THREE_FORMATS});
-    EXPECT_TRUE(p.WaitFor(10000, [](const std::vector<SeenBuffer>& s,
-                                    const std::vector<SeenPicture>& pictures) {
-        return LiveAtLeast(s, 10) && pictures.size() >= 10;
-    }));
+    EXPECT_TRUE(p.WaitFor(
+        10000, [](const std::vector<SeenBuffer>& s, const std::vector<SeenPicture>& pictures) {
+            return LiveAtLeast(s, 10) && pictures.size() >= 10;
+        }));
     ExpectPictureSizes(p.Pictures(), 1280, 720);
     ExpectRequested(1280, 720);
     EXPECT_LT(p.Stop(), SHUTDOWN_LIMIT_MS);
@@ -231,16 +238,16 @@ TEST_F(GstSourceTest, DecodedPixelsAreThePhonesAndDamagedFramesAreDropped)
     // damaged (cut short, or a zero height in its header).
     rig.StartService();
     ASSERT_TRUE(rig.WaitLinkState(LINK_IDLE, 10000));
-    rig.StartPhone({"--mode", "3", "--formats", "642x482@30", "--pattern", "blocks",
-                    "--corrupt-every", "4"});
+    rig.StartPhone(
+        {"--mode", "3", "--formats", "642x482@30", "--pattern", "blocks", "--corrupt-every", "4"});
     ASSERT_TRUE(rig.WaitLinkState(LINK_STREAMING, 10000));
     TestPipeline p("ovalixsrc name=src timeout=2000 ! image/jpeg,width=642,height=482 ! jpegdec ! "
                    "videoconvert ! video/x-raw,format=RGB ! appsink name=sink");
     ASSERT_TRUE(p.Play());
-    EXPECT_TRUE(p.WaitFor(10000, [](const std::vector<SeenBuffer>&,
-                                    const std::vector<SeenPicture>& pictures) {
-        return pictures.size() >= 20;
-    }));
+    EXPECT_TRUE(p.WaitFor(
+        10000, [](const std::vector<SeenBuffer>&, const std::vector<SeenPicture>& pictures) {
+            return pictures.size() >= 20;
+        }));
     for (const SeenPicture& picture : p.Pictures()) {
         EXPECT_EQ(642, picture.width);
         EXPECT_EQ(482, picture.height);
@@ -266,25 +273,27 @@ TEST_F(GstSourceTest, PlaceholderWithoutServiceOrPhoneThenLiveByItself)
     TestPipeline p("ovalixsrc name=src timeout=300 ! image/jpeg,width=640,height=480 ! jpegdec ! "
                    "appsink name=sink");
     ASSERT_TRUE(p.Play());
-    EXPECT_TRUE(p.WaitFor(5000, [](const std::vector<SeenBuffer>& s,
-                                   const std::vector<SeenPicture>& pictures) {
-        return CountPlaceholders(s, PLACEHOLDER_NO_SERVICE) >= 3 && pictures.size() >= 3;
-    }));
+    EXPECT_TRUE(p.WaitFor(
+        5000, [](const std::vector<SeenBuffer>& s, const std::vector<SeenPicture>& pictures) {
+            return CountPlaceholders(s, PLACEHOLDER_NO_SERVICE) >= 3 && pictures.size() >= 3;
+        }));
     // The placeholder decodes at the negotiated size.
     ExpectPictureSizes(p.Pictures(), 640, 480);
     ExpectQuickShutdown("no service");
 
     rig.StartService();
     ASSERT_TRUE(rig.WaitLinkState(LINK_IDLE, 10000));
-    EXPECT_TRUE(p.WaitFor(5000, [](const std::vector<SeenBuffer>& s, const std::vector<SeenPicture>&) {
-        return CountPlaceholders(s, PLACEHOLDER_NO_PHONE) >= 2;
-    }));
+    EXPECT_TRUE(
+        p.WaitFor(5000, [](const std::vector<SeenBuffer>& s, const std::vector<SeenPicture>&) {
+            return CountPlaceholders(s, PLACEHOLDER_NO_PHONE) >= 2;
+        }));
     ExpectQuickShutdown("no phone");
 
     rig.StartPhone({"--mode", "3", "--formats", THREE_FORMATS});
-    EXPECT_TRUE(p.WaitFor(10000, [](const std::vector<SeenBuffer>& s, const std::vector<SeenPicture>&) {
-        return LiveAtLeast(s, 10);
-    }));
+    EXPECT_TRUE(
+        p.WaitFor(10000, [](const std::vector<SeenBuffer>& s, const std::vector<SeenPicture>&) {
+            return LiveAtLeast(s, 10);
+        }));
     // The size negotiated before the service existed was asked for.
     ExpectRequested(640, 480);
     EXPECT_LT(p.Stop(), SHUTDOWN_LIMIT_MS);
@@ -300,13 +309,15 @@ TEST_F(GstSourceTest, SilentPhoneGivesPlaceholderThenLiveAgain)
     ASSERT_TRUE(rig.WaitLinkState(LINK_STREAMING, 10000));
     TestPipeline p("ovalixsrc name=src timeout=400 ! appsink name=sink");
     ASSERT_TRUE(p.Play());
-    EXPECT_TRUE(p.WaitFor(10000, [](const std::vector<SeenBuffer>& s, const std::vector<SeenPicture>&) {
-        return PlaceholdersAfterLive(s, 10) >= 2;
-    }));
+    EXPECT_TRUE(
+        p.WaitFor(10000, [](const std::vector<SeenBuffer>& s, const std::vector<SeenPicture>&) {
+            return PlaceholdersAfterLive(s, 10) >= 2;
+        }));
     ExpectQuickShutdown("stalled phone");
-    EXPECT_TRUE(p.WaitFor(15000, [](const std::vector<SeenBuffer>& s, const std::vector<SeenPicture>&) {
-        return LiveAfterPlaceholder(s) >= 10;
-    }));
+    EXPECT_TRUE(
+        p.WaitFor(15000, [](const std::vector<SeenBuffer>& s, const std::vector<SeenPicture>&) {
+            return LiveAfterPlaceholder(s) >= 10;
+        }));
     // Silence on a link that is still up reads "no picture".
     EXPECT_GE(CountPlaceholders(p.Seen(), PLACEHOLDER_NO_PICTURE), 1u);
     EXPECT_LT(p.Stop(), SHUTDOWN_LIMIT_MS);
@@ -318,23 +329,26 @@ TEST_F(GstSourceTest, ServiceRestartMidStream)
     TestPipeline p("ovalixsrc name=src timeout=300 ! image/jpeg,width=640,height=480 ! jpegdec ! "
                    "appsink name=sink");
     ASSERT_TRUE(p.Play());
-    EXPECT_TRUE(p.WaitFor(10000, [](const std::vector<SeenBuffer>& s, const std::vector<SeenPicture>&) {
-        return LiveAtLeast(s, 10);
-    }));
+    EXPECT_TRUE(
+        p.WaitFor(10000, [](const std::vector<SeenBuffer>& s, const std::vector<SeenPicture>&) {
+            return LiveAtLeast(s, 10);
+        }));
 
     EXPECT_TRUE(rig.StopService());
-    EXPECT_TRUE(p.WaitFor(5000, [](const std::vector<SeenBuffer>& s, const std::vector<SeenPicture>&) {
-        return CountPlaceholders(s, PLACEHOLDER_NO_SERVICE) >= 2;
-    }));
+    EXPECT_TRUE(
+        p.WaitFor(5000, [](const std::vector<SeenBuffer>& s, const std::vector<SeenPicture>&) {
+            return CountPlaceholders(s, PLACEHOLDER_NO_SERVICE) >= 2;
+        }));
     ExpectQuickShutdown("service stopped");
 
     // The restarted service asks for the last entry of its stored table
     // (320 x 240); the source asks again for its own size, and the phone,
     // which keeps trying to connect, streams it.
     rig.StartService();
-    EXPECT_TRUE(p.WaitFor(15000, [](const std::vector<SeenBuffer>& s, const std::vector<SeenPicture>&) {
-        return LiveAfterPlaceholder(s) >= 10;
-    }));
+    EXPECT_TRUE(
+        p.WaitFor(15000, [](const std::vector<SeenBuffer>& s, const std::vector<SeenPicture>&) {
+            return LiveAfterPlaceholder(s) >= 10;
+        }));
     ExpectRequested(640, 480);
     ExpectPictureSizes(p.Pictures(), 640, 480);
     EXPECT_LT(p.Stop(), SHUTDOWN_LIMIT_MS);
@@ -435,17 +449,20 @@ TEST_F(GstSourceTest, AFixedPipelineStarvedByAnotherReaderAsksAgain)
     TestPipeline p("ovalixsrc name=src timeout=300 ! image/jpeg,width=640,height=480 ! "
                    "appsink name=sink");
     ASSERT_TRUE(p.Play());
-    ASSERT_TRUE(p.WaitFor(10000, [](const std::vector<SeenBuffer>& s, const std::vector<SeenPicture>&) {
-        return LiveAtLeast(s, 10);
-    }));
+    ASSERT_TRUE(
+        p.WaitFor(10000, [](const std::vector<SeenBuffer>& s, const std::vector<SeenPicture>&) {
+            return LiveAtLeast(s, 10);
+        }));
     ASSERT_TRUE(rig.RequestSize(320, 240));
-    EXPECT_TRUE(p.WaitFor(5000, [](const std::vector<SeenBuffer>& s, const std::vector<SeenPicture>&) {
-        return CountPlaceholders(s, PLACEHOLDER_NO_PICTURE) >= 2;
-    }));
+    EXPECT_TRUE(
+        p.WaitFor(5000, [](const std::vector<SeenBuffer>& s, const std::vector<SeenPicture>&) {
+            return CountPlaceholders(s, PLACEHOLDER_NO_PICTURE) >= 2;
+        }));
     uint64_t starved = NowMs();
-    EXPECT_TRUE(p.WaitFor(15000, [](const std::vector<SeenBuffer>& s, const std::vector<SeenPicture>&) {
-        return LiveAfterPlaceholder(s) >= 10;
-    }));
+    EXPECT_TRUE(
+        p.WaitFor(15000, [](const std::vector<SeenBuffer>& s, const std::vector<SeenPicture>&) {
+            return LiveAfterPlaceholder(s) >= 10;
+        }));
     printf("live again %llu ms after the first placeholders\n",
            (unsigned long long)(NowMs() - starved));
     ExpectRequested(640, 480);

@@ -1,12 +1,9 @@
 // The plain parts of ovalixsrc: caps from a table, fixation to a preferred
-// size, the request-size text and the placeholder picture.
+// size and the request-size text.
 #include <gtest/gtest.h>
-#include <turbojpeg.h>
 
 #include <string>
-#include <vector>
 
-#include "placeholder.h"
 #include "source_caps.h"
 
 namespace {
@@ -71,73 +68,6 @@ TEST(SourceCaps, OneStructurePerEntryInTableOrderAndFixationPrefersASize)
     EXPECT_EQ(640u, size.width);
     EXPECT_EQ(480u, size.height);
     gst_caps_unref(fixed);
-}
-
-// Decodes a JPEG to RGB; empty on failure.
-std::vector<uint8_t> Decode(const uint8_t* jpeg, uint32_t size, int& width, int& height)
-{
-    tjhandle h = tjInitDecompress();
-    int sub = 0, space = 0;
-    std::vector<uint8_t> rgb;
-    if (tjDecompressHeader3(h, jpeg, size, &width, &height, &sub, &space) == 0) {
-        rgb.resize((size_t)width * height * 3);
-        if (tjDecompress2(h, jpeg, size, rgb.data(), width, 0, height, TJPF_RGB, 0) != 0)
-            rgb.clear();
-    }
-    tjDestroy(h);
-    return rgb;
-}
-
-TEST(Placeholder, EveryKindEncodesAtTheSizeWithItsMarkAndVisibleText)
-{
-    CPlaceholderImages images;
-    const PictureSize sizes[] = {
-        {640,  480},
-        {176,  144},
-        {1280, 720}
-    };
-    for (const PictureSize& s : sizes) {
-        images.SetSize(s.width, s.height);
-        for (int k = 0; k < PLACEHOLDER_KIND_COUNT; ++k) {
-            SCOPED_TRACE(testing::Message() << s.width << "x" << s.height << " kind " << k);
-            uint32_t size = 0;
-            const uint8_t* jpeg = images.Jpeg((PlaceholderKind)k, 200000, size);
-            ASSERT_NE(nullptr, jpeg);
-            PlaceholderKind kind;
-            ASSERT_TRUE(ReadPlaceholderKind(jpeg, size, kind));
-            EXPECT_EQ(k, (int)kind);
-            int w = 0, h = 0;
-            std::vector<uint8_t> rgb = Decode(jpeg, size, w, h);
-            ASSERT_FALSE(rgb.empty());
-            EXPECT_EQ((int)s.width, w);
-            EXPECT_EQ((int)s.height, h);
-            // A dark card with light lettering: some, but few, bright pixels.
-            size_t bright = 0, pixels = rgb.size() / 3;
-            for (size_t i = 0; i < pixels; ++i)
-                bright += rgb[3 * i] > 200 && rgb[3 * i + 1] > 200 && rgb[3 * i + 2] > 200;
-            EXPECT_GT(bright, pixels / 200);
-            EXPECT_LT(bright, pixels / 5);
-        }
-    }
-    // Too small a buffer: no picture rather than a cut one.
-    uint32_t size = 0;
-    EXPECT_EQ(nullptr, images.Jpeg(PLACEHOLDER_NO_PHONE, 1000, size));
-}
-
-TEST(Placeholder, PhoneFramesAndDamagedCommentsAreNotPlaceholders)
-{
-    PlaceholderKind kind;
-    const uint8_t phone[] = {0xFF, 0xD8, 0xFF, 0xFE, 0x00, 0x0A, 'O', 'V', 'X', 'F', 1, 0, 0, 0};
-    EXPECT_FALSE(ReadPlaceholderKind(phone, sizeof phone, kind));
-    CPlaceholderImages images;
-    images.SetSize(320, 240);
-    uint32_t size = 0;
-    const uint8_t* jpeg = images.Jpeg(PLACEHOLDER_NO_SERVICE, 200000, size);
-    ASSERT_NE(nullptr, jpeg);
-    std::vector<uint8_t> copy(jpeg, jpeg + size);
-    copy[5] = 0xFF;  // a comment length past the end
-    EXPECT_FALSE(ReadPlaceholderKind(copy.data(), (uint32_t)copy.size(), kind));
-    EXPECT_FALSE(ReadPlaceholderKind(copy.data(), 8, kind));
 }
 
 }  // namespace
