@@ -12,6 +12,7 @@
 #include "camera_block.h"
 #include "gst_rig.h"
 #include "placeholder_sample.h"
+#include "test_pattern.h"  // the stand-in's BLOCK_COLOURS
 
 namespace {
 
@@ -182,33 +183,22 @@ TEST_F(GstSourceTest, RequestSizeAsksTheServiceAndCapsFollow)
     EXPECT_LT(p.Stop(), SHUTDOWN_LIMIT_MS);
 }
 
-// The stand-in's still picture: a 4 x 2 grid, the last column and row taking
-// the remainder; the colour of cell (column, row).
+// The stand-in's still picture: the colour at the centre of each cell.
 void ExpectBlocks(const SeenPicture& picture)
 {
-    static const uint8_t colours[8][3] = {
-        {255, 255, 255},
-        {255, 255, 0  },
-        {0,   255, 255},
-        {0,   255, 0  },
-        {255, 0,   255},
-        {255, 0,   0  },
-        {0,   0,   255},
-        {0,   0,   0  }
-    };
     const int tolerance = 40;  // JPEG and the colour conversion
-    int cw = picture.width / 4, ch = picture.height / 2;
+    const int columns = BLOCK_COLUMNS, rows = BLOCK_ROWS;
+    int cw = picture.width / columns, ch = picture.height / rows;
     ASSERT_EQ((size_t)picture.width * picture.height * 3, picture.rgb.size());
-    for (int row = 0; row < 2; ++row) {
-        for (int col = 0; col < 4; ++col) {
-            int w = col == 3 ? picture.width - 3 * cw : cw;
-            int h = row == 1 ? picture.height - ch : ch;
-            int x = col * cw + w / 2, y = row * ch + h / 2;
-            const uint8_t* p = &picture.rgb[((size_t)y * picture.width + x) * 3];
-            for (int c = 0; c < 3; ++c)
-                EXPECT_NEAR(colours[row * 4 + col][c], p[c], tolerance)
-                    << "cell " << col << "," << row << " channel " << c;
-        }
+    for (int cell = 0; cell < columns * rows; ++cell) {
+        int col = cell % columns, row = cell / columns;
+        int w = col == columns - 1 ? picture.width - col * cw : cw;
+        int h = row == rows - 1 ? picture.height - row * ch : ch;
+        int x = col * cw + w / 2, y = row * ch + h / 2;
+        const uint8_t* p = &picture.rgb[((size_t)y * picture.width + x) * 3];
+        for (int c = 0; c < 3; ++c)
+            EXPECT_NEAR(BLOCK_COLOURS[cell][c], p[c], tolerance)
+                << "cell " << col << "," << row << " channel " << c;
     }
 }
 
