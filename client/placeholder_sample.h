@@ -1,8 +1,8 @@
 #pragma once
-// The placeholder card as a consumer's sample, for every consumer: drawn and
-// converted once for each kind and target, and copied whenever the card is
-// shown, so a consumer that shows it several times a second draws it only
-// when its kind or its format changes.
+// The placeholder card as a consumer's sample: drawn and converted once for
+// each kind and target, and copied whenever the card is shown, so a consumer
+// that shows it several times a second draws it only when its kind or its
+// format changes.
 //
 // A JPEG card fits the room of a phone frame, and carries a comment segment
 // right after its start marker, "ovalix-placeholder:" and the kind's name, so
