@@ -56,17 +56,22 @@ public:
             if (FAILED(hr))
                 return hr;
             queue = events;
+            eventRequested = true;
         }
         HRESULT hr = queue->GetEvent(flags, event);
         std::lock_guard<std::mutex> hold(core->lock);
-        EventTaken(hr, event ? *event : nullptr);
+        Taken(hr, event);
         return hr;
     }
     STDMETHODIMP BeginGetEvent(IMFAsyncCallback* callback, IUnknown* state) override
     {
         std::lock_guard<std::mutex> hold(core->lock);
         HRESULT hr = CheckReachable();
-        return SUCCEEDED(hr) ? events->BeginGetEvent(callback, state) : hr;
+        if (SUCCEEDED(hr))
+            hr = events->BeginGetEvent(callback, state);
+        if (SUCCEEDED(hr))
+            eventRequested = true;
+        return hr;
     }
     STDMETHODIMP EndGetEvent(IMFAsyncResult* result, IMFMediaEvent** event) override
     {
@@ -74,7 +79,7 @@ public:
         HRESULT hr = CheckReachable();
         if (SUCCEEDED(hr))
             hr = events->EndGetEvent(result, event);
-        EventTaken(hr, event ? *event : nullptr);
+        Taken(hr, event);
         return hr;
     }
     STDMETHODIMP QueueEvent(MediaEventType type, REFGUID extended, HRESULT status,
@@ -87,7 +92,7 @@ public:
 
 protected:
     CEventGenerator(CSourceCore* shared, bool eventsUntilShutDown)
-        : core(shared), endsWithStream(eventsUntilShutDown)
+        : core(shared), endsWithStream(eventsUntilShutDown), eventRequested(false)
     {
         core->AddRef();
     }
@@ -128,4 +133,15 @@ protected:
     // The stream stays within reach while Shutdown is under way (the end of
     // the stream is taken then); the source is out of reach at once.
     bool endsWithStream;
+    // A reader has asked for the next event and not yet taken it: an event
+    // queued now is on its way to that reader. Under the lock.
+    bool eventRequested;
+
+private:
+    void Taken(HRESULT hr, IMFMediaEvent** event)
+    {
+        eventRequested = false;
+        EventTaken(hr, event ? *event : nullptr);
+        core->wake.notify_all();
+    }
 };

@@ -15,8 +15,10 @@ namespace {
 // How long the thread waits on the feed before it looks at its state again;
 // Stop and Shutdown wake it at once through the feed's Cancel.
 const uint32_t FEED_WAIT_MS = 200;
-// How long Shutdown lets a reader take the stream's end.
-const uint32_t END_OF_STREAM_WAIT_MS = 200;
+// How long Shutdown waits for a reader to come back for the stream's end, and
+// how long for a reader that has asked for it to take it.
+const uint32_t END_OF_STREAM_ASK_MS = 200;
+const uint32_t END_OF_STREAM_TAKE_MS = 5000;
 
 bool SameType(const CameraType& a, const CameraType& b)
 {
@@ -148,13 +150,20 @@ void CMediaStream::Shutdown(bool started)
     EndThread();
     if (started && events) {
         // A reader waiting for a sample would wait for ever: end the stream
-        // first, and give the reader a moment to take that event before
-        // every call here answers MF_E_SHUTDOWN (vcam_process.shutdown shows
-        // the read then ends with the end of the stream).
+        // first, and let the reader take that event before every call here
+        // answers MF_E_SHUTDOWN. A reader that has asked for its next event
+        // has the end on its way, but its callback may run late on a busy
+        // machine, and a queue shut down under it leaves its read hanging; so
+        // wait while a reader keeps asking, and only a moment for one that
+        // does not. Samples queued before the end are taken first.
         events->QueueEventParamVar(MEEndOfStream, GUID_NULL, S_OK, nullptr);
         std::unique_lock<std::mutex> hold(core->lock);
-        core->wake.wait_for(hold, std::chrono::milliseconds(END_OF_STREAM_WAIT_MS),
-                            [this] { return endTaken; });
+        while (!endTaken &&
+               core->wake.wait_for(hold, std::chrono::milliseconds(END_OF_STREAM_ASK_MS),
+                                   [this] { return endTaken || eventRequested; }) &&
+               core->wake.wait_for(hold, std::chrono::milliseconds(END_OF_STREAM_TAKE_MS),
+                                   [this] { return endTaken || !eventRequested; })) {
+        }
     }
     ComPtr<IMFMediaSource> owner;
     {
@@ -174,10 +183,8 @@ void CMediaStream::EventTaken(HRESULT hr, IMFMediaEvent* event)
 {
     MediaEventType type = MEUnknown;
     if (SUCCEEDED(hr) && event != nullptr && SUCCEEDED(event->GetType(&type)) &&
-        type == MEEndOfStream) {
+        type == MEEndOfStream)
         endTaken = true;
-        core->wake.notify_all();
-    }
 }
 
 STDMETHODIMP CMediaStream::GetMediaSource(IMFMediaSource** out)

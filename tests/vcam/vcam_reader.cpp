@@ -7,6 +7,9 @@
 //   --seconds S            read for S seconds (default 3)
 //   --save FILE            write the last live sample's bytes (else the last sample's)
 //   --shutdown-after MS    shut the source down from another thread while a read waits
+//   --late-end MS          without a reader: take the stream's events from a callback
+//                          that, once the source is shutting down, waits MS before
+//                          each one, as a reader's callback may on a busy machine
 // Lines: "type N: SUBTYPE WxH NUM/DEN", "second=K live=A placeholder=B",
 // "summary key=value...".
 #include <windows.h>
@@ -37,6 +40,7 @@ struct Options {
     double seconds = 3;
     const char* save = nullptr;
     int shutdownAfterMs = -1;
+    int lateEndMs = -1;
 };
 
 bool ParseOptions(int argc, char** argv, Options& o)
@@ -54,6 +58,8 @@ bool ParseOptions(int argc, char** argv, Options& o)
             o.save = argv[++i];
         else if (strcmp(a, "--shutdown-after") == 0 && v)
             o.shutdownAfterMs = atoi(argv[++i]);
+        else if (strcmp(a, "--late-end") == 0 && v)
+            o.lateEndMs = atoi(argv[++i]);
         else
             return false;
     }
@@ -108,6 +114,94 @@ HRESULT AskControls(IUnknown* object)
                          : hr;
 }
 
+// Takes the stream's events one after another, each one late once told to.
+class CLateTaker : public IMFAsyncCallback {
+public:
+    static const InterfaceEntry Interfaces[];
+
+    CLateTaker(IMFMediaStream* s, uint32_t ms)
+        : stream(s), lateMs(ms), done(CreateEventW(nullptr, TRUE, FALSE, nullptr))
+    {
+    }
+    virtual ~CLateTaker() { CloseHandle(done); }
+
+    STDMETHODIMP GetParameters(DWORD*, DWORD*) override { return E_NOTIMPL; }
+    STDMETHODIMP Invoke(IMFAsyncResult* result) override
+    {
+        if (late)
+            Sleep(lateMs);
+        ComPtr<IMFMediaEvent> event;
+        lastResult = stream->EndGetEvent(result, &event);
+        MediaEventType type = MEUnknown;
+        if (SUCCEEDED(lastResult))
+            event->GetType(&type);
+        lastType = type;
+        if (FAILED(lastResult) || type == MEEndOfStream ||
+            FAILED(stream->BeginGetEvent(this, nullptr)))
+            SetEvent(done);
+        return S_OK;
+    }
+
+    ComPtr<IMFMediaStream> stream;
+    const uint32_t lateMs;
+    HANDLE done;  // the events have ended
+    std::atomic<bool> late{false};
+    std::atomic<HRESULT> lastResult{S_OK};
+    std::atomic<MediaEventType> lastType{MEUnknown};
+};
+
+const InterfaceEntry CLateTaker::Interfaces[] = {
+    {&__uuidof(IMFAsyncCallback), InterfaceOf<CLateTaker, IMFAsyncCallback>},
+    {nullptr,                     nullptr                                  },
+};
+
+// Starts the source, asks its stream for a few samples, and shuts the source
+// down while the stream's events are taken late: the last one taken must be
+// the end of the stream, not a failure of a queue shut down under the taker.
+int RunLateEnd(IMFMediaSource* source, IMFPresentationDescriptor* pd, uint32_t lateMs)
+{
+    PROPVARIANT start;
+    PropVariantInit(&start);
+    HRESULT hr = source->Start(pd, nullptr, &start);
+    ComPtr<IMFMediaStream> stream;
+    for (int i = 0; SUCCEEDED(hr) && !stream && i < 4; ++i) {
+        ComPtr<IMFMediaEvent> event;
+        MediaEventType type = MEUnknown;
+        hr = source->GetEvent(0, &event);
+        if (SUCCEEDED(hr))
+            hr = event->GetType(&type);
+        PROPVARIANT value;
+        PropVariantInit(&value);
+        if (SUCCEEDED(hr) && type == MENewStream && SUCCEEDED(event->GetValue(&value)) &&
+            value.vt == VT_UNKNOWN && value.punkVal != nullptr)
+            hr = value.punkVal->QueryInterface(IID_PPV_ARGS(&stream));
+        PropVariantClear(&value);
+    }
+    ComPtr<CLateTaker> taker;
+    taker.Attach(NewComObject<CLateTaker>(stream.Get(), lateMs));
+    if (SUCCEEDED(hr) && (!stream || !taker))
+        hr = E_FAIL;
+    if (SUCCEEDED(hr))
+        hr = stream->BeginGetEvent(taker.Get(), nullptr);
+    for (int i = 0; SUCCEEDED(hr) && i < 4; ++i)
+        hr = stream->RequestSample(nullptr);
+    if (FAILED(hr)) {
+        printf("late_end start hr=0x%08lX\n", (unsigned long)hr);
+        source->Shutdown();
+        return 1;
+    }
+    Sleep(500);
+    taker->late = true;
+    uint32_t begun = GetTickMs();
+    source->Shutdown();
+    uint32_t shutdownMs = GetTickMs() - begun;
+    bool ended = WaitForSingleObject(taker->done, 10000) == WAIT_OBJECT_0;
+    printf("late_end ended=%d end_of_stream=%d hr=0x%08lX shutdown_ms=%u\n", ended ? 1 : 0,
+           ended && SUCCEEDED(taker->lastResult) && taker->lastType == MEEndOfStream ? 1 : 0,
+           (unsigned long)taker->lastResult.load(), shutdownMs);
+    return 0;
+}
+
 int Run(const Options& o)
 {
     ComPtr<IMFMediaSource> source;
@@ -142,6 +236,8 @@ int Run(const Options& o)
     // "not supported".
     printf("source ex=%d shared=%u controls=0x%08lX\n", ex ? 1 : 0, shared,
            (unsigned long)AskControls(source.Get()));
+    if (o.lateEndMs >= 0)
+        return RunLateEnd(source.Get(), pd.Get(), (uint32_t)o.lateEndMs);
     char text[96];
     for (DWORD i = 0; o.list && i < count; ++i) {
         ComPtr<IMFMediaType> t;
@@ -287,7 +383,7 @@ int main(int argc, char** argv)
     Options o;
     if (!ParseOptions(argc, argv, o)) {
         fprintf(stderr, "usage: ovalix-vcam-read [--list] [--type N] [--seconds S] [--save FILE] "
-                        "[--shutdown-after MS]\n");
+                        "[--shutdown-after MS] [--late-end MS]\n");
         return 2;
     }
     setvbuf(stdout, nullptr, _IONBF, 0);
