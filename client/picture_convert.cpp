@@ -161,10 +161,12 @@ CPictureConverter::~CPictureConverter()
     delete[] scratch;
 }
 
-bool CPictureConverter::Start(const PictureTarget& t)
+bool CPictureConverter::Start(const PictureTarget& t, bool decodes)
 {
     target = t;
     PlanesOf(t.layout, t.width, t.height, t.padded, planes);
+    if (!decodes)
+        return true;
     if (decompressor.Get() == nullptr)
         decompressor.Reset();
     if (decompressor.Get() == nullptr)
@@ -225,6 +227,8 @@ bool CPictureConverter::DecodeRgb(const uint8_t* jpeg, uint32_t size, uint8_t* s
                        decompressor.Get());
     // Cut to the sample's size: the right-most columns and the bottom rows go.
     uint32_t fullStride = (uint32_t)jw * pixel;
+    if ((size_t)fullStride * (size_t)jh > scratchSize)
+        return false;
     if (!Decoded(tjDecompress2(decompressor.Get(), jpeg, size, scratch, jw, (int)fullStride, jh,
                                format, flags),
                  decompressor.Get()))

@@ -70,8 +70,9 @@ public:
     ~CPictureConverter();
 
     // Readies the converter for a stream: the library's handles and the
-    // scratch buffer. False when memory runs out.
-    bool Start(const PictureTarget& target);
+    // scratch buffer. A converter that is only given RGB pictures (decodes
+    // false) needs no scratch. False when memory runs out.
+    bool Start(const PictureTarget& target, bool decodes = true);
 
     // One frame into sample (capacity bytes); written is the sample's length.
     // On failure the sample may hold part of a picture and must not be sent.

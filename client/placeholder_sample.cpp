@@ -90,7 +90,7 @@ bool CPlaceholderSample::Draw(PlaceholderKind k, const PictureTarget& t)
                     : PlanesOf(t.layout, t.width, t.height, t.padded, planes) ? planes.size
                                                                               : 0;
     if (pixels == 0 || need == 0 || !Grow(rgb, rgbCapacity, pixels * 3) ||
-        !Grow(sample, sampleCapacity, need) || !converter.Start(drawn))
+        !Grow(sample, sampleCapacity, need) || !converter.Start(drawn, false))
         return false;
     RgbImage image = {rgb, t.width, t.height};
     DrawPlaceholderCard(k, image);

@@ -8,7 +8,6 @@
 
 #include "camera_ids.h"
 #include "camera_media_type.h"
-#include "placeholder_card.h"
 
 namespace {
 
@@ -40,20 +39,16 @@ const InterfaceEntry CMediaStream::Interfaces[] = {
 
 CMediaStream::CMediaStream(CSourceCore* shared)
     : CEventGenerator<IMFMediaStream2>(shared, true), endTaken(false), activeChanged(true),
-      frame(new (std::nothrow) CameraFrame), placeholderRgb(nullptr), placeholderFrame(nullptr),
-      placeholderDrawn(false), placeholderKind(PLACEHOLDER_NO_SERVICE)
+      frame(new (std::nothrow) CameraFrame)
 {
     active.subtype = CAMERA_NV12;
     active.format = DEFAULT_VIDEO_FORMAT;
-    placeholderType = active;
 }
 
 CMediaStream::~CMediaStream()
 {
     EndThread();
     delete frame;
-    delete[] placeholderRgb;
-    delete[] placeholderFrame;
 }
 
 HRESULT CMediaStream::Init(IMFMediaSource* src, IMFStreamDescriptor* sd)
@@ -252,36 +247,6 @@ STDMETHODIMP CMediaStream::GetStreamState(MF_STREAM_STATE* value)
     return CheckAlive();
 }
 
-const uint8_t* CMediaStream::Placeholder(PlaceholderKind kind, const CameraType& type)
-{
-    const VideoFormat& f = type.format;
-    bool sameSize = placeholderFrame != nullptr && f.width == placeholderType.format.width &&
-                    f.height == placeholderType.format.height;
-    if (placeholderDrawn && sameSize && kind == placeholderKind &&
-        type.subtype == placeholderType.subtype)
-        return placeholderFrame;
-    if (!sameSize) {
-        delete[] placeholderRgb;
-        delete[] placeholderFrame;
-        placeholderRgb = new (std::nothrow) uint8_t[(size_t)f.width * f.height * 3];
-        // Room for the largest subtype, so a switch of subtype keeps it.
-        placeholderFrame = new (std::nothrow) uint8_t[(size_t)f.width * f.height * 4];
-        if (placeholderRgb == nullptr || placeholderFrame == nullptr)
-            return nullptr;
-    }
-    RgbImage image = {placeholderRgb, f.width, f.height};
-    DrawPlaceholderCard(kind, image);
-    uint32_t written = 0;
-    placeholderDrawn =
-        converter.Start(CameraPicture(type)) &&
-        converter.FromRgb(image, placeholderFrame, (uint32_t)f.width * f.height * 4, written);
-    if (!placeholderDrawn)
-        return nullptr;
-    placeholderKind = kind;
-    placeholderType = type;
-    return placeholderFrame;
-}
-
 ComPtr<IMFSample> CMediaStream::NextSample(const CameraType& type, bool restarted)
 {
     FeedItem item;
@@ -291,12 +256,14 @@ ComPtr<IMFSample> CMediaStream::NextSample(const CameraType& type, bool restarte
     LONGLONG taken = MFGetSystemTime();
     const VideoFormat& f = type.format;
     DWORD size = CameraFrameSize(type.subtype, f.width, f.height);
-    const uint8_t* picture =
-        got == FEED_PLACEHOLDER ? Placeholder(item.placeholder, type) : nullptr;
+    uint32_t cardLength = 0;
+    const uint8_t* card = got == FEED_PLACEHOLDER
+                              ? placeholder.Get(item.placeholder, CameraPicture(type), cardLength)
+                              : nullptr;
     ComPtr<IMFSample> sample;
     ComPtr<IMFMediaBuffer> buffer;
     BYTE* data = nullptr;
-    if ((got == FEED_PLACEHOLDER && picture == nullptr) ||
+    if ((got == FEED_PLACEHOLDER && (card == nullptr || cardLength != size)) ||
         FAILED(pool.Take(size, sample, buffer)) || FAILED(buffer->Lock(&data, nullptr, nullptr))) {
         feed.Dropped();
         return nullptr;
@@ -311,7 +278,7 @@ ComPtr<IMFSample> CMediaStream::NextSample(const CameraType& type, bool restarte
                         ? converter.FromJpeg(frame->data, frame->size, data, size, written)
                         : CONVERT_BAD;
     } else
-        memcpy(data, picture, size);
+        memcpy(data, card, size);
     converting = MFGetSystemTime() - converting;
     buffer->Unlock();
     buffer->SetCurrentLength(size);

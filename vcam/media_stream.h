@@ -23,6 +23,7 @@
 #include "mf_declarations.h"
 #include "no_camera_controls.h"
 #include "picture_convert.h"
+#include "placeholder_sample.h"
 #include "sample_pool.h"
 
 // Requests that may wait at once; the frame server and the source reader keep
@@ -66,7 +67,6 @@ private:
     void Run();
     ComPtr<IMFSample> NextSample(const CameraType& type, bool restarted);
     bool Stamp(IMFSample* sample, const CameraType& type, LONGLONG time, bool restarted);
-    const uint8_t* Placeholder(PlaceholderKind kind, const CameraType& type);
 
     // Under the core's lock.
     ComPtr<IMFMediaSource> source;  // until Shutdown
@@ -83,9 +83,5 @@ private:
     CameraFrame* frame;  // allocated once
     CPictureConverter converter;
     CSamplePool pool;
-    uint8_t* placeholderRgb;
-    uint8_t* placeholderFrame;
-    bool placeholderDrawn;
-    PlaceholderKind placeholderKind;
-    CameraType placeholderType;
+    CPlaceholderSample placeholder;  // the card as a sample of the stream's type
 };
