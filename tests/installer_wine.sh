@@ -87,6 +87,21 @@ w() {
   tr -d '\r' <"$tmp/w.out"
   return $wrc
 }
+# reg query, run again (up to three times) when reg.exe gave no answer:
+# 0 is a key or value found, 1 none; anything else means the program did not
+# start or died, as a Wine program now and then does on a busy machine.
+rq() {
+  rqtries=0
+  while :; do
+    "$run" reg query "$@" >"$tmp/rq.out" 2>/dev/null
+    rqrc=$?
+    rqtries=$((rqtries + 1))
+    { [ $rqrc -le 1 ] || [ $rqtries -ge 3 ]; } && break
+    sleep 1
+  done
+  tr -d '\r' <"$tmp/rq.out"
+  return $rqrc
+}
 phone_pid=
 cleanup() {
   [ -n "$phone_pid" ] && kill "$phone_pid" 2>/dev/null
@@ -174,7 +189,7 @@ listing() {
 # the service manager keeps them in: reset period, three unused words, then
 # (type, delay) pairs; type 1 is a restart.
 failure_actions() {
-  w reg query "$service_key" /v FailureActions | /usr/bin/python3 -c '
+  rq "$service_key" /v FailureActions | /usr/bin/python3 -c '
 import re, struct, sys
 found = re.search(r"FailureActions\s+REG_BINARY\s+([0-9A-Fa-f]+)", sys.stdin.read())
 data = bytes.fromhex(found.group(1)) if found else b""
@@ -253,10 +268,10 @@ check_installed() {
   version=$1
   b=$2
   other=$((96 - b))
-  w reg query "$uninstall_key" /reg:"$b" >"$tmp/key"
+  rq "$uninstall_key" /reg:"$b" >"$tmp/key"
   grep -q "DisplayVersion *REG_SZ *$version\$" "$tmp/key" || fail "uninstall entry: $(cat "$tmp/key")"
   grep -qF "REG_SZ    \"$windir\\uninstall.exe\" /S" "$tmp/key" || fail "no quiet uninstall string"
-  w reg query "$uninstall_key" /reg:"$other" >/dev/null && fail "uninstall entry in the $other-bit view"
+  rq "$uninstall_key" /reg:"$other" >/dev/null && fail "uninstall entry in the $other-bit view"
   w "$probe" config >"$tmp/config"
   grep -qxF "path=\"$windir\\OvalixSvc.exe\"" "$tmp/config" || fail "service: $(cat "$tmp/config")"
   grep -qx 'type=16 start=2 error=1' "$tmp/config" || fail "service type/start: $(cat "$tmp/config")"
@@ -299,18 +314,18 @@ check_installed() {
     for f in $filters; do
       unset IFS
       view=${f%%=*}
-      w reg query "$class" /reg:"$view" | grep -qiF "REG_SZ    ${f#*=}" ||
-        fail "$view-bit filter class: $(w reg query "$class" /reg:"$view")"
-      w reg query "$device" /reg:"$view" >/dev/null ||
+      rq "$class" /reg:"$view" | grep -qiF "REG_SZ    ${f#*=}" ||
+        fail "$view-bit filter class: $(rq "$class" /reg:"$view")"
+      rq "$device" /reg:"$view" >/dev/null ||
         fail "$view-bit filter not among the video input devices"
     done
     unset IFS
   fi
   if has vcam; then
-    w reg query "$source_class" /reg:"$b" | grep -qiF "REG_SZ    $windir\ovalix_vcam.dll" ||
-      fail "$b-bit camera source class: $(w reg query "$source_class" /reg:"$b")"
+    rq "$source_class" /reg:"$b" | grep -qiF "REG_SZ    $windir\ovalix_vcam.dll" ||
+      fail "$b-bit camera source class: $(rq "$source_class" /reg:"$b")"
     [ -f "$dir/ovalix-vcam.exe" ] || fail "ovalix-vcam.exe not installed"
-    w reg query "$uninstall_key" /v VirtualCamera /reg:"$b" >/dev/null &&
+    rq "$uninstall_key" /v VirtualCamera /reg:"$b" >/dev/null &&
       fail "a virtual camera noted before Windows 11"
     [ -n "$sg_log" ] && [ -f "$sg_log" ] && fail "virtual camera calls before Windows 11: $(cat "$sg_log")"
   fi
@@ -323,7 +338,7 @@ check_installed() {
 uninstall() {
   silently "$dir/uninstall.exe" "$@" || fail "uninstaller failed"
   for _ in $(seq 300); do
-    w reg query "$uninstall_key" /reg:"$bits" >/dev/null 2>&1 || { sleep 1; return; }
+    rq "$uninstall_key" /reg:"$bits" >/dev/null 2>&1 || { sleep 1; return; }
     sleep 0.1
   done
   fail "the uninstaller did not finish"
@@ -333,10 +348,10 @@ check_removed() {
   w "$probe" config >/dev/null && fail "service still registered"
   [ -z "$(service_pid)" ] || fail "service still running"
   for view in 32 64; do
-    w reg query "$class" /reg:$view >/dev/null 2>&1 && fail "$view-bit filter class left behind"
-    w reg query "$device" /reg:$view >/dev/null 2>&1 && fail "$view-bit device entry left behind"
-    w reg query "$source_class" /reg:$view >/dev/null 2>&1 && fail "$view-bit camera source class left behind"
-    w reg query "$uninstall_key" /reg:$view >/dev/null 2>&1 && fail "$view-bit uninstall entry left behind"
+    rq "$class" /reg:$view >/dev/null 2>&1 && fail "$view-bit filter class left behind"
+    rq "$device" /reg:$view >/dev/null 2>&1 && fail "$view-bit device entry left behind"
+    rq "$source_class" /reg:$view >/dev/null 2>&1 && fail "$view-bit camera source class left behind"
+    rq "$uninstall_key" /reg:$view >/dev/null 2>&1 && fail "$view-bit uninstall entry left behind"
   done
   [ "$(netsh_count)" -gt "$asked" ] || fail "netsh not asked when uninstalling"
   firewall_rules >"$tmp/rules"
@@ -433,7 +448,7 @@ if [ "$bits" = 64 ] && [ -n "$runs32" ]; then
   silently "$tmp/setup32.exe" && fail "the 32-bit installer ran over the 64-bit one"
   w "$probe" config >"$tmp/config"
   grep -qxF "path=\"$windir\\OvalixSvc.exe\"" "$tmp/config" || fail "service: $(cat "$tmp/config")"
-  w reg query "$uninstall_key" /reg:32 >/dev/null && fail "the 32-bit installer wrote its entry"
+  rq "$uninstall_key" /reg:32 >/dev/null && fail "the 32-bit installer wrote its entry"
 fi
 
 # 4. Silent uninstall: no service, entry, class, rule or file; the table is
@@ -464,14 +479,14 @@ if [ -n "$sg_log" ]; then
     got=$(calls)
     [ "$got" = "$(printf '%s\nStart callback=null\nShutdown\nRelease' "$create")" ] ||
       fail "Windows 11 $round: calls $got"
-    w reg query "$uninstall_key" /v VirtualCamera /reg:"$bits" | grep -q 'REG_DWORD *0x1' ||
+    rq "$uninstall_key" /v VirtualCamera /reg:"$bits" | grep -q 'REG_DWORD *0x1' ||
       fail "Windows 11 $round: no virtual camera noted"
-    w reg query "$source_class" /reg:"$bits" | grep -qiF "REG_SZ    $windir\ovalix_vcam.dll" ||
+    rq "$source_class" /reg:"$bits" | grep -qiF "REG_SZ    $windir\ovalix_vcam.dll" ||
       fail "Windows 11 $round: no camera source class"
     if has filter; then
-      w reg query "$class" /reg:"$bits" >/dev/null || fail "Windows 11 $round: filter class gone"
+      rq "$class" /reg:"$bits" >/dev/null || fail "Windows 11 $round: filter class gone"
       for view in 32 64; do
-        w reg query "$device" /reg:$view >/dev/null 2>&1 &&
+        rq "$device" /reg:$view >/dev/null 2>&1 &&
           fail "Windows 11 $round: the $view-bit filter among the video input devices"
       done
     fi

@@ -300,7 +300,14 @@ class WineDll:
 
     def regsvr32(self, dll, undo=False):
         argv = ["regsvr32", "/s"] + (["/u"] if undo else []) + [dll]
-        rc, out = self.wine_run(*argv)
+        # On a busy machine Wine now and then fails to start a program at
+        # all, and its launcher says so; that is no answer from the DLL, so
+        # it is asked again.
+        for _ in range(3):
+            rc, out = self.wine_run(*argv)
+            if not (rc == 1 and "could not be started" in out):
+                break
+            time.sleep(1)
         check(rc == 0, "regsvr32 %s failed (%d): %s" % (" ".join(argv[1:]), rc, out))
 
     def wine_background(self, program, *argv):
