@@ -301,10 +301,16 @@ class WineDll:
     def regsvr32(self, dll, undo=False):
         argv = ["regsvr32", "/s"] + (["/u"] if undo else []) + [dll]
         # On a busy machine Wine now and then fails to start a program at
-        # all, and its launcher says so; that is no answer from the DLL, so
-        # it is asked again.
-        for _ in range(3):
-            rc, out = self.wine_run(*argv)
+        # all (its launcher says so), or its start hangs before the DLL is
+        # loaded (seen only with the cores kept busy; the registration itself
+        # is a few registry writes that take a second). Neither is an answer
+        # from the DLL, and registering is idempotent, so it is asked again.
+        for attempt in range(3):
+            try:
+                rc, out = self.wine_run(*argv, timeout=60 if attempt == 0 else 120)
+            except subprocess.TimeoutExpired:
+                check(attempt < 2, "regsvr32 %s hung three times" % " ".join(argv[1:]))
+                continue
             if not (rc == 1 and "could not be started" in out):
                 break
             time.sleep(1)
