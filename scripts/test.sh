@@ -91,10 +91,11 @@ else
   # (the names that start with a capital) and one process case for each part
   # whose behaviour can differ by bitness: the service host and manager with
   # the stored table, a link over a socket, DNS-SD, the filter in a graph with
-  # its pixels, the media source through the source reader, the viewer. OVALIX_WIN32=emulate runs the other process cases
-  # too (the installer, three minutes there, among them), but for the timing
-  # and recovery paths of the link and the consumers, whose code is the same
-  # at both bitnesses and which the 64-bit suite runs in full.
+  # its pixels, the media source through the source reader, the viewer.
+  # OVALIX_WIN32=emulate runs the other process cases too (the installer,
+  # three minutes there, among them), but for the timing and recovery paths
+  # of the link and the consumers, whose code is the same at both bitnesses
+  # and which the 64-bit suite runs in full.
   emulated_cases='^([A-Z].*|service_process_wine|link_process\.stream|discovery_end_to_end|filter_process\.pixels|vcam_process\.formats|viewer_shell)$'
   emulated_left_out='link_process\.(ring_full|renegotiate|timeout_streaming|peer_close|alive_only|hostile_bytes|hostile_state|hung_reader|two_readers|reader_survives_restart|on_arrival)'
   emulated_left_out+='|filter_process\.(placeholder|restart|two_readers|corrupt)'

@@ -91,16 +91,13 @@ w() {
 # 0 is a key or value found, 1 none; anything else means the program did not
 # start or died, as a Wine program now and then does on a busy machine.
 rq() {
-  rqtries=0
-  while :; do
-    "$run" reg query "$@" >"$tmp/rq.out" 2>/dev/null
-    rqrc=$?
-    rqtries=$((rqtries + 1))
-    { [ $rqrc -le 1 ] || [ $rqtries -ge 3 ]; } && break
+  for _ in 1 2 3; do
+    w reg query "$@" >"$tmp/rq.out"
+    [ $wrc -le 1 ] && break
     sleep 1
   done
-  tr -d '\r' <"$tmp/rq.out"
-  return $rqrc
+  cat "$tmp/rq.out"
+  return $wrc
 }
 phone_pid=
 cleanup() {
